@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the program, the tools and the tests need.
+# Skips apt entirely when everything is already installed, so a second run is instant.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config ccache python3
+  qtbase5-dev qtdeclarative5-dev
+  qml-module-qtquick2 qml-module-qtquick-controls2 qml-module-qtquick-window2
+  qml-module-qtquick-dialogs qml-module-qtquick-controls qml-module-qtquick-layouts
+  qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings qml-module-qtqml-models2
+  libhdf5-dev hdf5-tools
+  libpcl-dev libeigen3-dev libboost-dev
+  nlohmann-json3-dev libstb-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  xvfb xauth libgl1-mesa-dri libgl1-mesa-dev imagemagick xdotool
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "Installing ${#missing[@]} missing packages: ${missing[*]}"
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

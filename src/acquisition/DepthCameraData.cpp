@@ -1,0 +1,9 @@
+#include "acquisition/DepthCameraData.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<std::int32_t> nextRecordId{0};
+}
+
+DepthCameraData::DepthCameraData() : id(nextRecordId.fetch_add(1)) {}

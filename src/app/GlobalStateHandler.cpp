@@ -1,0 +1,15 @@
+#include "app/GlobalStateHandler.h"
+
+std::atomic<GlobalStateHandler*> globalStateHandler{nullptr};
+
+GlobalStateHandler::GlobalStateHandler() : QObject(nullptr)
+{
+    rightBarViewModel.attachScene(&scene);
+    glRectangleViewModel.attachScene(&scene);
+    scene.attachRightBar(&rightBarViewModel);
+}
+
+void destroyGlobalState()
+{
+    delete globalStateHandler.exchange(nullptr);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "scene/Scene.h"
+#include "ui/GLRectangleViewModel.h"
+#include "ui/RightBarViewModel.h"
+
+#include <QObject>
+
+#include <atomic>
+
+// The one object the window works on: both view models and the scene, by value, constructed in
+// that order. Created during static initialisation; deleted once, by the viewport's clean-up job on
+// the render thread, or by main() when that job never ran.
+class GlobalStateHandler : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(RightBarViewModel* rightBarViewModel READ rightBarViewModelPtr CONSTANT)
+    Q_PROPERTY(GLRectangleViewModel* glRectangleViewModel READ glRectangleViewModelPtr CONSTANT)
+public:
+    GlobalStateHandler();
+
+    RightBarViewModel* rightBarViewModelPtr() { return &rightBarViewModel; }
+    GLRectangleViewModel* glRectangleViewModelPtr() { return &glRectangleViewModel; }
+
+    RightBarViewModel rightBarViewModel;
+    GLRectangleViewModel glRectangleViewModel;
+    Scene scene;
+};
+
+// The process-wide instance; null before static initialisation creates it and after shutdown.
+extern std::atomic<GlobalStateHandler*> globalStateHandler;
+
+// Deletes the process-wide instance if it still exists; safe to call from several places, only
+// the first call deletes.
+void destroyGlobalState();

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "app/OrvoAction.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Replaces the scene's depth source: type 0 opens the live cameras, type 1 the recordings in
+// `files`; any other type is dropped.
+class SetDepthImageSourceAction : public OrvoAction {
+public:
+    static constexpr std::int32_t kLiveCameras = 0;
+    static constexpr std::int32_t kRecordings = 1;
+
+    SetDepthImageSourceAction(std::int32_t type, std::vector<std::string> files);
+    void execute(SceneState& state, std::shared_ptr<DepthCameraProcessor>& depthSource) override;
+
+    std::int32_t type;
+    std::vector<std::string> files;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+struct SceneState;
+
+// One per-frame processing step. The two stamps are written by runTimed and read by nobody.
+class Processor {
+public:
+    virtual void process(SceneState& state) = 0;
+
+    std::int64_t startStampNs = 0;
+    std::int64_t endStampNs = 0;
+
+protected:
+    ~Processor() = default; // destroyed through the shared pointer of its concrete type
+};
+
+// Stamps the monotonic clock (nanoseconds) around one process() call.
+void runTimed(Processor& processor, SceneState& state);

@@ -1,0 +1,98 @@
+#include "app/GlobalStateHandler.h"
+#include "ui/GLRectangle.h"
+#include "ui/GLRectangleViewModel.h"
+#include "ui/RightBarViewModel.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QSocketNotifier>
+#include <QSurfaceFormat>
+
+#include <csignal>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The global state exists before main, so that everything it builds (the scene and the live depth
+// source with its device count) runs before the application object.
+const bool globalStateCreated = [] {
+    globalStateHandler.store(new GlobalStateHandler());
+    return true;
+}();
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+// SIGINT and SIGTERM quit the event loop, so that shutdown runs the same path as closing the window.
+void quitOnTerminationSignals(QGuiApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        notifier->setEnabled(false);
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[1], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    Q_INIT_RESOURCE(qml);
+
+    QSurfaceFormat format;
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSamples(4);
+    QSurfaceFormat::setDefaultFormat(format);
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    int exitCode = 0;
+    {
+        QGuiApplication app(argc, argv);
+        app.setOrganizationName("Tavorin");
+        app.setOrganizationDomain("tavorin.org");
+        quitOnTerminationSignals(app);
+
+        auto engine = std::make_unique<QQmlApplicationEngine>();
+        qmlRegisterType<RightBarViewModel>("QMLTavorin", 1, 0, "RightBarViewModel");
+        qmlRegisterType<GLRectangleViewModel>("QMLTavorin", 1, 0, "GLRectangleViewModel");
+        qmlRegisterType<GLRectangle>("QMLTavorin", 1, 0, "GLRectangle");
+        engine->rootContext()->setContextProperty("globalState", globalStateHandler.load());
+
+        const QUrl url(QStringLiteral("qrc:/main.qml"));
+        QObject::connect(
+            engine.get(), &QQmlApplicationEngine::objectCreated, &app,
+            [url](QObject* object, const QUrl& objectUrl) {
+                if (!object && url == objectUrl)
+                    QCoreApplication::exit(-1);
+            },
+            Qt::QueuedConnection);
+        engine->load(url);
+
+        exitCode = app.exec();
+        // Destroying the engine closes the window; its render thread runs the clean-up job if the
+        // scene graph still can.
+        engine.reset();
+    }
+    // The clean-up job never ran (no window was ever shown, or the scene graph went first).
+    destroyGlobalState();
+    return exitCode;
+}

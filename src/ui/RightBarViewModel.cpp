@@ -1,0 +1,3 @@
+#include "ui/RightBarViewModel.h"
+
+RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
