@@ -1,0 +1,89 @@
+"""Helpers for end-to-end tests: a private Xvfb display, the real program, screenshots, xdotool."""
+import argparse
+import os
+import signal
+import subprocess
+import tempfile
+import time
+
+
+def build_dir():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", default="build")
+    args, _ = parser.parse_known_args()
+    return os.path.abspath(args.build_dir)
+
+
+class Display:
+    """An Xvfb server of its own, so that tests never share a screen."""
+
+    def __init__(self, width=1600, height=900):
+        read_fd, write_fd = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.name, QT_QPA_PLATFORM="xcb")
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait(timeout=10)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def pixels(self, path, x, y, width, height):
+        """RGB tuples of a rectangle of a screenshot, row by row."""
+        raw = subprocess.run(["convert", path, "-crop", f"{width}x{height}+{x}+{y}", "+repage",
+                              "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+        return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True,
+                              text=True).stdout
+
+    def window_geometry(self, name="Tavorin"):
+        """(x, y, width, height) of the first visible window whose name matches."""
+        window = self.xdotool("search", "--onlyvisible", "--name", name).split()[0]
+        out = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+class Program:
+    """The real program with the repository root as its working directory; its console in a file."""
+
+    def __init__(self, display, executable, args=(), cwd=None):
+        self.log = tempfile.NamedTemporaryFile(prefix="tavorin-console-", suffix=".txt", delete=False)
+        self.process = subprocess.Popen([executable, *args], cwd=cwd, env=display.env,
+                                        stdout=self.log, stderr=subprocess.STDOUT)
+
+    def console(self):
+        with open(self.log.name, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def terminate(self, timeout=5.0):
+        """SIGTERM, then the exit code; raises if the program does not end within the timeout."""
+        self.process.send_signal(signal.SIGTERM)
+        return self.process.wait(timeout=timeout)
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+def wait_for(predicate, timeout, interval=0.25):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return None
