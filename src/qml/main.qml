@@ -32,4 +32,12 @@ ApplicationWindow {
             onWheel: glRectangle.viewModel.onWheel(wheel.angleDelta.y)
         }
     }
+
+    RightBar {
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
+        anchors.right: parent.right
+        width: 320
+        viewModel: globalState.rightBarViewModel
+    }
 }

@@ -1,0 +1,183 @@
+import QtQuick 2.14
+import QtQuick.Controls 2.14
+import QtQuick.Window 2.14
+import QtQuick.Dialogs 1.3
+import QMLTavorin 1.0
+
+ScrollView {
+    id: calibrationView
+    property RightBarViewModel viewModel: null
+
+    FileDialog {
+        id: fileDialog1
+        title: "(1) Choose first Azure Kinect Recording:"
+        folder: shortcuts.home
+        onAccepted: {
+            console.log("You chose: " + fileDialog1.fileUrl)
+            fileDialog2.folder = fileDialog1.fileUrl
+            fileDialog2.open()
+        }
+        onRejected: console.log("Canceled")
+    }
+
+    FileDialog {
+        id: fileDialog2
+        title: "(2) Choose second Azure Kinect Recording:"
+        folder: shortcuts.home
+        onAccepted: {
+            console.log("You chose: " + fileDialog2.fileUrl)
+            fileDialog3.folder = fileDialog2.fileUrl
+            fileDialog3.open()
+        }
+        onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString())
+    }
+
+    FileDialog {
+        id: fileDialog3
+        title: "(3) Choose third Azure Kinect Recording:"
+        folder: shortcuts.home
+        onAccepted: {
+            console.log("You chose: " + fileDialog3.fileUrl)
+            viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(), fileDialog2.fileUrl.toString(),
+                                          fileDialog3.fileUrl.toString())
+        }
+        onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(),
+                                                  fileDialog2.fileUrl.toString())
+    }
+
+    Column {
+        width: 310
+
+        Text { text: "Depth Image Source"; font.pixelSize: 14; font.bold: true; color: "white" }
+        Separator {}
+        Row {
+            Text { text: "Input:"; font.pixelSize: 11; color: "white"; width: 120; topPadding: 12 }
+            ComboBox {
+                id: sourceBox
+                width: 146
+                model: ["Azure Kinect (Live)", "Recording (.hdf5)"]
+                currentIndex: 0
+                onCurrentIndexChanged: {
+                    if (currentIndex === 1)
+                        fileDialog1.open()
+                    else
+                        viewModel.setDepthImageSource(currentIndex)
+                }
+            }
+        }
+        Text { text: " "; font.pixelSize: 14 }
+        Separator {}
+
+        Text { text: "Registration of multiple depth cameras"; font.pixelSize: 14; font.bold: true; color: "white" }
+        Separator {}
+        Text {
+            width: parent.width
+            wrapMode: Text.WordWrap
+            font.pixelSize: 12
+            color: "#BBBBBB"
+            text: "Performs an extrinsic calibration of multiple depth cameras against each other. As soon as the following checkbox is activated, a 44cm x 44cm grid with 25 holes (each 4x4cm) is searched for in the depth image and a registration is automatically performed."
+        }
+        CustomCheckBox {
+            text: "Activate Registration"
+            checked: viewModel.depthCameraRegistrationEnabled
+            onToggled: viewModel.depthCameraRegistrationEnabled = checked
+        }
+        Text { text: " " }
+        Separator {}
+
+        Text { text: "Register with World "; font.pixelSize: 14; font.bold: true; color: "white" }
+        Separator {}
+        Text {
+            width: parent.width
+            wrapMode: Text.WordWrap
+            font.pixelSize: 12
+            color: "#BBBBBB"
+            text: "Registers all depth cameras into the world coordinate system. The depth cameras should already be registered for this step. Move the cursor as precisely as possible to three ground markers in the Point Cloud and click on the button of the corresponding marker. Then click on \"Register World\"."
+        }
+        Separator {}
+        ValueRow {
+            pName: "Cursor X: "
+            pFrom: -4
+            pTo: 4
+            pStepSize: 0.01
+            pGetValue: function() { return viewModel.calibCursorX }
+            pSetValue: function(slider) { return function() { viewModel.calibCursorX = slider.value } }
+        }
+        ValueRow {
+            pName: "Cursor Y: "
+            pFrom: -4
+            pTo: 4
+            pStepSize: 0.01
+            pGetValue: function() { return viewModel.calibCursorY }
+            pSetValue: function(slider) { return function() { viewModel.calibCursorY = slider.value } }
+        }
+        ValueRow {
+            pName: "Cursor Z: "
+            pFrom: -4
+            pTo: 4
+            pStepSize: 0.01
+            pGetValue: function() { return viewModel.calibCursorZ }
+            pSetValue: function(slider) { return function() { viewModel.calibCursorZ = slider.value } }
+        }
+        Separator {}
+        Row {
+            Repeater {
+                model: [{ name: "Save Point 0", color: "#AA2222" },
+                        { name: "Save Point 1", color: "#22AA22" },
+                        { name: "Save Point 2", color: "#2222AA" }]
+                Button {
+                    id: pointButton
+                    width: 100
+                    height: 24
+                    property string label: modelData.name
+                    onClicked: {
+                        viewModel.storeRoomCalibPoint(index)
+                        label = viewModel.getRoomCalibPointString(index)
+                    }
+                    contentItem: Text {
+                        text: pointButton.label
+                        font.pixelSize: 10
+                        color: "white"
+                        horizontalAlignment: Text.AlignHCenter
+                        verticalAlignment: Text.AlignVCenter
+                    }
+                    background: Rectangle { color: modelData.color }
+                }
+            }
+        }
+        Separator {}
+        Button {
+            width: parent.width
+            onClicked: viewModel.registrateRoom()
+            contentItem: Text {
+                text: "Register World"
+                color: "white"
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+            background: Rectangle { color: "#666666" }
+        }
+        Separator {}
+        Text { text: " " }
+        Separator {}
+        Button {
+            width: parent.width
+            onClicked: viewModel.storeCalibrations()
+            contentItem: Text {
+                text: "Save Registration to JSON-File"
+                color: "white"
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+            }
+            background: Rectangle { color: "#666666" }
+        }
+        Separator {}
+        Text {
+            width: parent.width
+            font.pixelSize: 12
+            color: "#BBBBBB"
+            text: "Tavorin, by the Tavorin team"
+        }
+        Separator {}
+    }
+}

@@ -1,0 +1,25 @@
+import QtQuick 2.14
+import QtQuick.Controls 2.14
+import QtQuick.Window 2.14
+import QMLTavorin 1.0
+
+Page {
+    id: rightBar
+    padding: 6
+    clip: true
+    property RightBarViewModel viewModel: null
+
+    background: Rectangle {
+        color: "black"
+    }
+
+    SwipeView {
+        anchors.fill: parent
+        currentIndex: 0
+        clip: true
+
+        CalibrationView {
+            viewModel: rightBar.viewModel
+        }
+    }
+}
