@@ -5,8 +5,7 @@
 #include "light/SingleLightEnablerOptimizer.h"
 #include "scene/LightModuleRecord.h"
 #include "scene/Scene.h"
-
-#include <QUrl>
+#include "ui/RecordingFiles.h"
 
 #include <mutex>
 
@@ -298,34 +297,12 @@ void RightBarViewModel::writeModuleTranslation(int component, float value)
     lights[static_cast<std::size_t>(id)]->transform.m[kTranslationIndex + component] = value;
 }
 
-namespace {
-
-// The file dialogs deliver local-file URLs; anything else keeps the old rule of dropping the
-// eight characters of a "file:///" prefix.
-std::string recordingPath(const QString& file)
-{
-    constexpr int kSchemePrefixLength = 8;
-    const QUrl url(file);
-    if (url.isLocalFile())
-        return url.toLocalFile().toStdString();
-    const std::string text = file.toUtf8().toStdString();
-    return text.size() > kSchemePrefixLength ? text.substr(kSchemePrefixLength) : std::string();
-}
-
-} // namespace
-
 void RightBarViewModel::setDepthImageSource(int type, const QString& file1, const QString& file2,
                                             const QString& file3)
 {
-    std::vector<std::string> files;
-    if (type == SetDepthImageSourceAction::kRecordings) {
-        for (const QString* file : {&file1, &file2, &file3}) {
-            if (!file->isEmpty())
-                files.push_back(recordingPath(*file));
-        }
-    }
     if (scene)
-        scene->sceneState().enqueue(std::make_shared<SetDepthImageSourceAction>(type, std::move(files)));
+        scene->sceneState().enqueue(
+            std::make_shared<SetDepthImageSourceAction>(type, recordingFiles(type, {file1, file2, file3})));
 }
 
 int RightBarViewModel::getNumbersOfLights()

@@ -1,0 +1,198 @@
+#include "acquisition/DepthCameraProcessor.h"
+#include "app/GlobalStateHandler.h"
+#include "app/SetDepthImageSourceAction.h"
+#include "light/SingleLightEnablerOptimizer.h"
+#include "scene/LightModuleRecord.h"
+#include "scene/TubeRecord.h"
+#include "ui/RecordingFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Records every action the view model enqueues by running the queue with a stand-in source type.
+class RightBarTest : public ::testing::Test {
+protected:
+    RightBarTest() : bar(handler.rightBarViewModel), state(handler.scene.sceneState()) {}
+
+    std::shared_ptr<LightModuleRecord> addLight(float x, float y, float z, float maxIntensity)
+    {
+        auto light = std::make_shared<LightModuleRecord>();
+        light->transform = translate(Mat4(), x, y, z);
+        light->maxIntensity = maxIntensity;
+        state.lights.push_back(light);
+        return light;
+    }
+
+    GlobalStateHandler handler;
+    RightBarViewModel& bar;
+    SceneState& state;
+};
+
+class NullOptimizer : public LightIntensityOptimizer {
+public:
+    void process(SceneState&) override {}
+};
+
+} // namespace
+
+TEST_F(RightBarTest, EqualValuesDoNothingAndNaNAlwaysCounts)
+{
+    std::vector<float> diameterSignals;
+    QObject::connect(&bar, &RightBarViewModel::tubusDiameterChanged,
+                     [&](float value) { diameterSignals.push_back(value); });
+
+    bar.setTubusDiameter(0.05f);
+    EXPECT_TRUE(diameterSignals.empty());
+    EXPECT_EQ(state.pendingActions(), 0u) << "an equal value enqueues nothing";
+
+    bar.setTubusDiameter(0.2f);
+    ASSERT_EQ(diameterSignals.size(), 1u);
+    EXPECT_FLOAT_EQ(diameterSignals[0], 0.2f);
+    EXPECT_EQ(state.pendingActions(), 1u);
+
+    bar.setTubusDiameter(NAN);
+    bar.setTubusDiameter(NAN);
+    EXPECT_EQ(diameterSignals.size(), 3u) << "NaN never equals the stored value";
+    EXPECT_EQ(state.pendingActions(), 3u);
+
+    int flagSignals = 0;
+    QObject::connect(&bar, &RightBarViewModel::debug_showKinectPCChanged, [&](bool) { ++flagSignals; });
+    bar.setDebug_showKinectPC(true);
+    bar.setDebug_showKinectPC(false);
+    bar.setDebug_showKinectPC(false);
+    EXPECT_EQ(flagSignals, 1);
+    EXPECT_FALSE(bar.debug_showKinectPC());
+}
+
+TEST_F(RightBarTest, TubeChangesCarryAllSevenCurrentValues)
+{
+    auto tube = std::make_shared<TubeRecord>();
+    state.tubes.push_back(tube);
+    bar.setTubusDepth(0.1f);
+    bar.setTubusPositionX(0.5f);
+    state.step();
+    EXPECT_FLOAT_EQ(tube->depth, 0.1f);
+    EXPECT_FLOAT_EQ(tube->diameter, 0.05f);
+    EXPECT_FLOAT_EQ(tube->transform.m[12], 0.5f);
+    EXPECT_FLOAT_EQ(tube->transform.m[13], 1.0f) << "position y starts at 1";
+}
+
+TEST_F(RightBarTest, RoomPointsStartAsTheUnitCornerAndOutOfRangeIdsAreIgnored)
+{
+    EXPECT_EQ(bar.getRoomCalibPointString(0).toStdString(), "1.00 x 0.00 x 0.00");
+    EXPECT_EQ(bar.getRoomCalibPointString(1).toStdString(), "0.00 x 0.00 x 0.00");
+    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "0.00 x 0.00 x 1.00");
+    EXPECT_EQ(bar.getRoomCalibPointString(-1).toStdString(), "NULL");
+    EXPECT_EQ(bar.getRoomCalibPointString(3).toStdString(), "NULL");
+
+    bar.setCalibCursorX(1.234f);
+    bar.setCalibCursorY(-0.006f);
+    bar.setCalibCursorZ(2.5f);
+    bar.storeRoomCalibPoint(3);
+    bar.storeRoomCalibPoint(-1);
+    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "0.00 x 0.00 x 1.00");
+    bar.storeRoomCalibPoint(2);
+    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "1.23 x -0.01 x 2.50");
+}
+
+TEST(RecordingFiles, FileUrlsBecomeAbsolutePathsAndOnlyRecordingsCollectFiles)
+{
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(recordingFiles(1, {"file:///home/u/rec one.h5", "", "file:///tmp/b%20c.h5"}),
+              (Paths{"/home/u/rec one.h5", "/tmp/b c.h5"}));
+    EXPECT_EQ(recordingFiles(1, {"", "", ""}), Paths{}) << "no files: a recording source with none";
+    EXPECT_EQ(recordingFiles(0, {"file:///home/u/ignored.h5", "", ""}), Paths{});
+    EXPECT_EQ(recordingFiles(2, {"file:///home/u/ignored.h5", "", ""}), Paths{});
+    EXPECT_EQ(recordingFiles(1, {"12345678rest.h5", "short", ""}), (Paths{"rest.h5", ""}))
+        << "text that is no file URL keeps the eight-character rule";
+}
+
+TEST_F(RightBarTest, EverySourceChoiceEnqueuesOneSwitch)
+{
+    bar.setDepthImageSource(1, "file:///home/u/a.h5");
+    bar.setDepthImageSource(0, "file:///home/u/ignored.h5");
+    bar.setDepthImageSource(1);
+    EXPECT_EQ(state.pendingActions(), 3u);
+}
+
+TEST_F(RightBarTest, SelectingAModuleReadsItBackAndInstallsTheSingleLightOptimizer)
+{
+    std::vector<float> rotationX;
+    QObject::connect(&bar, &RightBarViewModel::calibModulRotationXChanged,
+                     [&](float value) { rotationX.push_back(value); });
+    std::vector<int> ids;
+    QObject::connect(&bar, &RightBarViewModel::calibModulIDChanged, [&](int value) { ids.push_back(value); });
+
+    // With no modules the optimizer is installed but nothing is read back.
+    bar.setCalibModulID(0);
+    EXPECT_EQ(ids, std::vector<int>{0});
+    EXPECT_TRUE(rotationX.empty());
+    auto single = std::dynamic_pointer_cast<SingleLightEnablerOptimizer>(state.lightOptimizer);
+    ASSERT_TRUE(single);
+    EXPECT_EQ(single->selectedIndex, 0);
+    bar.setCalibModulID(-1);
+
+    for (int i = 0; i < 5; ++i)
+        addLight(static_cast<float>(i), 2.0f, -1.0f, 0.5f + static_cast<float>(i));
+    bar.setCalibModulID(3);
+    EXPECT_FLOAT_EQ(bar.calibModulRotationX(), 0.3f);
+    EXPECT_FLOAT_EQ(bar.calibModulRotationY(), -0.3f);
+    EXPECT_FLOAT_EQ(bar.calibModulPositionX(), 3.0f);
+    EXPECT_FLOAT_EQ(bar.calibModulPositionZ(), -1.0f);
+    EXPECT_FLOAT_EQ(bar.calibModulMaxIntensity(), 3.5f);
+    EXPECT_FLOAT_EQ(state.lights[3]->transform.m[12], 3.0f);
+
+    // Editing the position writes it into the selected module's mount.
+    bar.setCalibModulPositionY(1.25f);
+    EXPECT_FLOAT_EQ(state.lights[3]->transform.m[13], 1.25f);
+    EXPECT_FLOAT_EQ(state.lights[2]->transform.m[13], 2.0f);
+}
+
+TEST_F(RightBarTest, DeselectingPutsBackExactlyTheOptimizerInstalledBefore)
+{
+    auto previous = std::make_shared<NullOptimizer>();
+    state.lightOptimizer = previous;
+    bar.setCalibModulID(1);
+    EXPECT_NE(state.lightOptimizer, previous);
+    bar.setCalibModulID(3);
+    bar.setCalibModulID(-1);
+    EXPECT_EQ(state.lightOptimizer, previous);
+
+    // Without an optimizer before, the single-light one stays with its last selection.
+    state.lightOptimizer = nullptr;
+    bar.setCalibModulID(1);
+    bar.setCalibModulID(3);
+    bar.setCalibModulID(-1);
+    auto single = std::dynamic_pointer_cast<SingleLightEnablerOptimizer>(state.lightOptimizer);
+    ASSERT_TRUE(single);
+    EXPECT_EQ(single->selectedIndex, 3);
+}
+
+TEST(SingleLightEnabler, RequestsOnlyTheSelectedModuleAtFullPower)
+{
+    SceneState state;
+    const float maxima[] = {0.5f, 0.8f, 1.0f};
+    for (float maximum : maxima) {
+        auto light = std::make_shared<LightModuleRecord>();
+        light->maxIntensity = maximum;
+        light->intensity = 0.25f;
+        light->targetIntensity = 0.7f;
+        state.lights.push_back(light);
+    }
+    SingleLightEnablerOptimizer optimizer;
+    optimizer.selectedIndex = 2;
+    optimizer.process(state);
+    EXPECT_FLOAT_EQ(state.lights[0]->targetIntensity, 0.0f);
+    EXPECT_FLOAT_EQ(state.lights[1]->targetIntensity, 0.0f);
+    EXPECT_FLOAT_EQ(state.lights[2]->targetIntensity, 1.0f);
+    EXPECT_FLOAT_EQ(state.lights[2]->intensity, 0.25f) << "the current intensity is not touched";
+
+    optimizer.selectedIndex = 7;
+    optimizer.process(state);
+    EXPECT_FLOAT_EQ(state.lights[2]->targetIntensity, 0.0f);
+}
