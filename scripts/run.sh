@@ -11,4 +11,22 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 echo "No display found: running tavorin under Xvfb (Ctrl-C to quit)."
-exec xvfb-run -a -s "-screen 0 1600x900x24" ./build/tavorin "$@"
+# The X server gets a session of its own, so that Ctrl-C reaches only the program, which then
+# shuts down cleanly while its display is still there.
+fdfile=$(mktemp)
+setsid Xvfb -displayfd 1 -screen 0 1600x900x24 -nolisten tcp >"$fdfile" 2>/dev/null &
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null || true; rm -f "$fdfile"' EXIT
+for _ in $(seq 1 100); do
+  [ -s "$fdfile" ] && break
+  sleep 0.1
+done
+display_number=$(head -n 1 "$fdfile")
+if [ -z "$display_number" ]; then
+  echo "Xvfb did not start." >&2
+  exit 1
+fi
+
+status=0
+DISPLAY=":$display_number" ./build/tavorin "$@" || status=$?
+exit "$status"

@@ -87,3 +87,61 @@ def wait_for(predicate, timeout, interval=0.25):
             return value
         time.sleep(interval)
     return None
+
+
+# Where the settings bar's controls sit in the 1280 x 720 window (window coordinates).
+SOURCE_COMBO = (1090, 50)
+SOURCE_COMBO_RECORDING_ENTRY = (1154, 133)
+SOURCE_COMBO_LIVE_ENTRY = (1154, 92)
+
+
+def click(display, x, y, window_origin=(0, 0)):
+    display.xdotool("mousemove", str(window_origin[0] + x), str(window_origin[1] + y), "click", "1")
+
+
+def wait_for_window(display, name, timeout=10):
+    def find():
+        try:
+            return display.window_geometry(name)
+        except Exception:
+            return None
+    return wait_for(find, timeout)
+
+
+def type_into_file_dialog(display, title, path):
+    """Types a path into the path field of the file dialog with this title and accepts it."""
+    geometry = wait_for_window(display, title)
+    if geometry is None:
+        raise RuntimeError(f"no file dialog '{title}'")
+    x, y, width, _ = geometry
+    display.xdotool("mousemove", str(x + width // 2), str(y + 22), "click", "--repeat", "3", "1")
+    time.sleep(0.2)
+    display.xdotool("key", "ctrl+a")
+    display.xdotool("type", "--delay", "10", path)
+    display.xdotool("key", "Return")
+    time.sleep(0.8)
+
+
+def cancel_file_dialog(display, title):
+    geometry = wait_for_window(display, title)
+    if geometry is None:
+        raise RuntimeError(f"no file dialog '{title}'")
+    x, y, width, height = geometry
+    display.xdotool("mousemove", str(x + width - 125), str(y + height - 16), "click", "1")
+    time.sleep(0.8)
+
+
+DIALOG_TITLES = ("(1) Choose first Azure Kinect Recording:",
+                 "(2) Choose second Azure Kinect Recording:",
+                 "(3) Choose third Azure Kinect Recording:")
+
+
+def choose_recordings(display, paths):
+    """Picks "Recording (.hdf5)" and types up to three recording paths; cancels the next dialog."""
+    click(display, *SOURCE_COMBO)
+    time.sleep(0.6)
+    click(display, *SOURCE_COMBO_RECORDING_ENTRY)
+    for title, path in zip(DIALOG_TITLES, paths):
+        type_into_file_dialog(display, title, path)
+    if len(paths) < 3:
+        cancel_file_dialog(display, DIALOG_TITLES[len(paths)])
