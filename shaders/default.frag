@@ -24,7 +24,7 @@ const float kLightStrength = 0.3;
 const float kShadowNear = 0.02;
 const float kShadowFar = 50.0;
 const float kMinBias = 0.001;   // metres
-const float kSlopeBias = 0.004; // metres per unit of tan(angle of incidence)
+const float kSlopeBias = 0.003; // metres per unit of tan(angle of incidence)
 const int kFilterRadius = 1;    // texels: a 3 x 3 percentage-closer filter
 
 float linearDepth(float depth01)

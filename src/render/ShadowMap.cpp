@@ -33,11 +33,13 @@ void ShadowMap::initialize(QOpenGLFunctions_3_3_Core* gl)
     gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     gl->glBindTexture(GL_TEXTURE_2D, 0);
 
+    GLint previousFramebuffer = 0;
+    gl->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
     gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
     gl->glDrawBuffer(GL_NONE);
     gl->glReadBuffer(GL_NONE);
-    gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer));
     initialized = true;
 }
 

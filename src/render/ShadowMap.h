@@ -21,10 +21,11 @@ public:
 
     // Room -> light clip space.
     Mat4 lightSpaceMatrix() const;
+    // Leaves the framebuffer that was bound before bound again.
     void initialize(QOpenGLFunctions_3_3_Core* gl);
     void bindTexture(QOpenGLFunctions_3_3_Core* gl) const;
-    // Depth of every mesh of the tree under root, seen from this light. Restores the viewport,
-    // framebuffer 0 and program 0 afterwards.
+    // Depth of every mesh of the tree under root, seen from this light. Restores the viewport and
+    // the framebuffer bound before, and leaves program 0 current.
     void render(QOpenGLFunctions_3_3_Core* gl, Component3D& root);
     void release(QOpenGLFunctions_3_3_Core* gl);
 
