@@ -1,27 +1,231 @@
 #include "scene/Scene.h"
 
+#include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "render/ShadowMap.h"
+#include "render/SharedGLObjects.h"
+#include "scene/Cube.h"
+#include "scene/Cursor.h"
+#include "scene/ScenePoint.h"
+#include "scene/TubeRecord.h"
+#include "ui/RightBarViewModel.h"
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace {
+
+constexpr float kCursorLength = 0.05f;     // metres
+constexpr float kCursorThickness = 0.0025f; // metres
+constexpr float kSamplePointSize = 0.0025f; // metres
+constexpr float kAxisBarLength = 0.2f;      // metres
+constexpr float kAxisBarThickness = 0.01f;  // metres
+
+const Vec4 kShadowLightPositions[4] = {Vec4::point(2.0f, 1.8f, 2.0f), Vec4::point(2.0f, 1.8f, -2.0f),
+                                       Vec4::point(-2.0f, 1.8f, -2.0f), Vec4::point(-2.0f, 1.8f, 2.0f)};
+constexpr Vec4 kShadowLightTarget = Vec4::point(0.0f, 0.0f, 0.0f);
+
+constexpr std::int32_t kNoPickYet = 9999999; // pixels
+constexpr std::int32_t kPickRange = 9999;    // pixels; a best distance at or beyond it picks nothing
+
+std::shared_ptr<Cube> axisBar(float sx, float sy, float sz, float tx, float ty, float tz, float r, float g, float b)
+{
+    auto bar = std::make_shared<Cube>();
+    bar->scale(sx, sy, sz);
+    bar->translate(tx, ty, tz);
+    bar->setColor(r, g, b, 1.0f);
+    return bar;
+}
+
+} // namespace
 
 Scene::Scene()
+    : samplePointNode(std::make_shared<ScenePoint>()),
+      cursorNode(std::make_shared<Cursor>(false, kCursorLength, kCursorThickness))
 {
+    addAxisBars();
+    for (std::size_t i = 0; i < shadowLights.size(); ++i) {
+        shadowLights[i] = std::make_unique<ShadowMap>(kShadowLightPositions[i], kShadowLightTarget);
+        context.shadowMaps[i] = shadowLights[i].get();
+    }
     state.depthSource = createLiveSource();
 }
 
 Scene::~Scene() = default;
 
-void Scene::initialize(QOpenGLFunctions_3_3_Core*) {}
-
-void Scene::setViewportSize(int width_, int height_)
+void Scene::addAxisBars()
 {
-    width = width_;
-    height = height_;
+    constexpr float half = kAxisBarLength / 2.0f;
+    constexpr float t = kAxisBarThickness;
+    addChild(axisBar(kAxisBarLength, t, t, half, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f));
+    addChild(axisBar(t, kAxisBarLength, t, 0.0f, half, 0.0f, 0.0f, 1.0f, 0.0f));
+    addChild(axisBar(t, t, kAxisBarLength, 0.0f, 0.0f, half, 0.0f, 0.0f, 1.0f));
 }
 
-void Scene::frame(QOpenGLFunctions_3_3_Core*)
+void Scene::initialize(QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const auto& shadowLight : shadowLights)
+        shadowLight->initialize(gl);
+    Composite3D::initialize(gl);
+}
+
+void Scene::setViewportSize(int width, int height)
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    state.step();
+    context.width = width;
+    context.height = height;
+    context.projection = orbitCamera.projection(width, height);
 }
 
-void Scene::cleanup(QOpenGLFunctions_3_3_Core*) {}
+void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    if (rightBar && rightBar->depthCameraRegistrationEnabled())
+        runCalibrationCycle();
+    context.view = orbitCamera.view();
+    context.time += kFrameSeconds;
+    updateTransform(context, Mat4());
+    update(context);
+    for (const auto& shadowLight : shadowLights)
+        shadowLight->render(gl, *this);
+    draw(context, gl);
+    state.step();
+    drawDataVisuals(gl);
+}
+
+void Scene::cleanup(QOpenGLFunctions_3_3_Core* gl)
+{
+    Composite3D::cleanup(gl);
+    samplePointNode->cleanup(gl);
+    cursorNode->cleanup(gl);
+    for (const auto& shadowLight : shadowLights)
+        shadowLight->release(gl);
+    releaseSharedGLObjects(gl);
+}
+
+// Registers the cameras on the calibration plate with the records of the previous frame; the
+// depth camera calibrator is wired in here.
+void Scene::runCalibrationCycle() {}
+
+Vec4 Scene::cursorPoint() const
+{
+    return Vec4::point(rightBar->calibCursorX(), rightBar->calibCursorY(), rightBar->calibCursorZ());
+}
+
+void Scene::drawDataVisuals(QOpenGLFunctions_3_3_Core* gl)
+{
+    followTarget();
+    context.view = orbitCamera.view();
+    if (rightBar && rightBar->debug_showKinectPC())
+        drawPointClouds(gl);
+    if (rightBar && rightBar->debug_showHeightMap())
+        drawHeightMap(gl);
+    drawLightModules(gl);
+    if (rightBar && rightBar->calibCursorMode())
+        drawCursor(gl);
+    drawTubes(gl);
+    if (rightBar && rightBar->debug_showRays())
+        drawDebugLines(gl);
+    state.debugLines.clear();
+}
+
+void Scene::followTarget()
+{
+    if (rightBar && rightBar->calibCursorMode())
+        orbitCamera.setTarget(cursorPoint());
+    else if (!state.tubes.empty())
+        orbitCamera.setTarget(state.tubes.front()->transform.translation());
+}
+
+// Each camera record through the depth camera node; arrives with that node.
+void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core*) {}
+
+// The height map record through the height map node; arrives with that node.
+void Scene::drawHeightMap(QOpenGLFunctions_3_3_Core*) {}
+
+// Each light module record through the light module node; arrives with that node.
+void Scene::drawLightModules(QOpenGLFunctions_3_3_Core*) {}
+
+void Scene::drawCursor(QOpenGLFunctions_3_3_Core* gl)
+{
+    const Vec4 p = cursorPoint();
+    cursorNode->setLocalMatrix(::translate(Mat4(), p.x, p.y, p.z));
+    cursorNode->updateTransform(context, Mat4());
+    cursorNode->draw(context, gl);
+}
+
+void Scene::drawTubes(QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const auto& tube : state.tubes) {
+        drawLightTarget(*tube, gl);
+        drawSamplePoints(*tube, gl);
+    }
+}
+
+// The light target node posed on the tube, with the tube child scaled to the tube's size;
+// arrives with the light target and sensor tube nodes.
+void Scene::drawLightTarget(const TubeRecord&, QOpenGLFunctions_3_3_Core*) {}
+
+void Scene::drawSamplePoints(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const auto& sample : tube.samplePoints) {
+        const Mat4 matrix = tube.transform * sample->transform *
+                            ::scale(Mat4(), kSamplePointSize, kSamplePointSize, kSamplePointSize);
+        samplePointNode->setPointColor(1.0f, 0.0f, 0.0f);
+        samplePointNode->setLocalMatrix(matrix);
+        samplePointNode->updateTransform(context, Mat4());
+        samplePointNode->draw(context, gl);
+    }
+}
+
+// One line per debug line record (colour, end, start) with the line drawer; arrives with it.
+void Scene::drawDebugLines(QOpenGLFunctions_3_3_Core*) {}
+
+void Scene::pickPoint(int px, int py)
+{
+    std::optional<Vec4> picked;
+    {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        const Mat4 viewProjection = context.projection * context.view;
+        const float w = static_cast<float>(context.width);
+        const float h = static_cast<float>(context.height);
+        const float pointerX = static_cast<float>(px);
+        const float pointerY = static_cast<float>(py);
+        std::int32_t best = kNoPickYet;
+        for (const auto& camera : state.cameras) {
+            if (!camera->points)
+                continue;
+            const Mat4 mvp = viewProjection * camera->modelMatrix;
+            const std::size_t count =
+                static_cast<std::size_t>(std::max(camera->width, 0)) * static_cast<std::size_t>(std::max(camera->height, 0));
+            for (std::size_t i = 0; i < count; ++i) {
+                const float* p = camera->points + 4 * i;
+                if (p[0] == 0.0f && p[1] == 0.0f && p[2] == 0.0f)
+                    continue;
+                const Vec4 q = mvp * Vec4::point(p[0], p[1], p[2]);
+                const float nx = q.x / q.w;
+                const float ny = q.y / q.w;
+                const float nz = q.z / q.w;
+                if (!(nx >= -1.0f && nx <= 1.0f && ny >= -1.0f && ny <= 1.0f && nz >= 0.0f && nz <= 1.0f))
+                    continue;
+                const float sx = (nx + 1.0f) * 0.5f * w;
+                const float sy = (1.0f - ny) * 0.5f * h;
+                const float dist = std::sqrt((sy - pointerY) * (sy - pointerY) + (sx - pointerX) * (sx - pointerX));
+                if (dist < static_cast<float>(best)) {
+                    picked = camera->modelMatrix * Vec4::point(p[0], p[1], p[2]);
+                    best = static_cast<std::int32_t>(dist);
+                }
+            }
+        }
+        if (best >= kPickRange)
+            picked.reset();
+    }
+    // The setters emit their change signals; outside the lock, so that no slot runs under it.
+    if (picked && rightBar) {
+        rightBar->setCalibCursorX(picked->x);
+        rightBar->setCalibCursorY(picked->y);
+        rightBar->setCalibCursorZ(picked->z);
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "render/Texture.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <cstdint>
+
+// A single-channel 32-bit float grid (row by row). Does not copy: the data must stay valid until
+// upload() has run. New data means a new FloatTexture.
+class FloatTexture : public Texture {
+public:
+    FloatTexture(const float* data, std::int32_t width, std::int32_t height, GLenum filter = GL_LINEAR);
+
+    void upload(QOpenGLFunctions_3_3_Core* gl) override;
+    void bind(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
+
+    bool isUploaded() const { return uploaded; }
+
+private:
+    bool uploaded = false;
+    GLuint texture = 0;
+    GLenum filter;
+    const float* data;
+    std::int32_t width;
+    std::int32_t height;
+};

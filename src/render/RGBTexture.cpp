@@ -1,0 +1,61 @@
+#include "render/RGBTexture.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb/stb_image.h>
+
+#include <iostream>
+
+namespace {
+// Every image goes up as 8-bit RGB, whatever it holds in the file: stb converts grey, grey+alpha
+// and RGBA on load, so the upload never reads past the decoded buffer.
+constexpr int kUploadChannels = 3;
+} // namespace
+
+RGBTexture::RGBTexture(std::string path_, GLenum filter_) : path(std::move(path_)), filter(filter_) {}
+
+void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
+{
+    gl->glGenTextures(1, &texture);
+    gl->glBindTexture(GL_TEXTURE_2D, texture);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(filter));
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
+
+    stbi_set_flip_vertically_on_load(0);
+    int fileChannels = 0;
+    unsigned char* pixels = stbi_load(path.c_str(), &width, &height, &fileChannels, kUploadChannels);
+    if (pixels) {
+        channels = fileChannels;
+        // Rows of 3-byte pixels are not 4-byte aligned unless the width is a multiple of 4.
+        GLint previousAlignment = 4;
+        gl->glGetIntegerv(GL_UNPACK_ALIGNMENT, &previousAlignment);
+        gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+        gl->glPixelStorei(GL_UNPACK_ALIGNMENT, previousAlignment);
+        gl->glGenerateMipmap(GL_TEXTURE_2D);
+        std::cout << "Texture " << path << " loaded. " << width << " x " << height << " ( " << channels
+                  << " Channels)." << std::endl;
+    } else {
+        width = height = channels = 0;
+        std::cout << "Failed to load texture" << std::endl;
+    }
+    stbi_image_free(pixels);
+    uploaded = true;
+}
+
+void RGBTexture::bind(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!uploaded)
+        upload(gl);
+    gl->glBindTexture(GL_TEXTURE_2D, texture);
+}
+
+void RGBTexture::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    if (uploaded)
+        gl->glDeleteTextures(1, &texture);
+    texture = 0;
+    uploaded = false;
+}

@@ -1,0 +1,82 @@
+#include "render/ShadowMap.h"
+
+#include "render/Shader.h"
+#include "render/ShadowRenderTraverser.h"
+#include "render/SharedGLObjects.h"
+#include "scene/Component3D.h"
+
+namespace {
+constexpr Vec4 kWorldUp = Vec4::direction(0.0f, 1.0f, 0.0f);
+} // namespace
+
+ShadowMap::ShadowMap(const Vec4& position, const Vec4& target)
+{
+    camera.pose = lookAtModel(position, target, kWorldUp);
+}
+
+Mat4 ShadowMap::lightSpaceMatrix() const
+{
+    return camera.projection(width, height) * camera.view();
+}
+
+void ShadowMap::initialize(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (initialized)
+        return;
+    gl->glGenFramebuffers(1, &framebuffer);
+    gl->glGenTextures(1, &depthTexture);
+    gl->glBindTexture(GL_TEXTURE_2D, depthTexture);
+    gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, width, height, 0, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+
+    GLint previousFramebuffer = 0;
+    gl->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
+    gl->glDrawBuffer(GL_NONE);
+    gl->glReadBuffer(GL_NONE);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer));
+    initialized = true;
+}
+
+void ShadowMap::bindTexture(QOpenGLFunctions_3_3_Core* gl) const
+{
+    gl->glBindTexture(GL_TEXTURE_2D, initialized ? depthTexture : 0);
+}
+
+void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root)
+{
+    GLint savedViewport[4] = {0, 0, 0, 0};
+    gl->glGetIntegerv(GL_VIEWPORT, savedViewport);
+    GLint previousFramebuffer = 0;
+    gl->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
+
+    gl->glViewport(0, 0, width, height);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl->glClear(GL_DEPTH_BUFFER_BIT);
+
+    Shader& program = shadowMapShader();
+    program.use(gl);
+    program.setMat4(gl, "lightSpaceMatrix", lightSpaceMatrix());
+    ShadowRenderTraverser traverser(*this, gl, program);
+    root.accept(traverser);
+
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer));
+    gl->glUseProgram(0);
+    gl->glViewport(savedViewport[0], savedViewport[1], savedViewport[2], savedViewport[3]);
+}
+
+void ShadowMap::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!initialized)
+        return;
+    gl->glDeleteFramebuffers(1, &framebuffer);
+    gl->glDeleteTextures(1, &depthTexture);
+    framebuffer = kNoName;
+    depthTexture = kNoName;
+    initialized = false;
+}

@@ -1,0 +1,102 @@
+#include "GLTestContext.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QSurfaceFormat>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int kMajorVersion = 3;
+constexpr int kMinorVersion = 3;
+
+// One application object for the whole test program, made at the first GL test and destroyed
+// before main returns (Qt must not outlive it into static destruction). It needs an X display:
+// Qt's offscreen platform has no OpenGL here.
+class ApplicationEnvironment : public ::testing::Environment {
+public:
+    QGuiApplication* application()
+    {
+        if (!app && std::getenv("DISPLAY"))
+            app = std::make_unique<QGuiApplication>(argc, argv);
+        return app.get();
+    }
+    void TearDown() override { app.reset(); }
+
+private:
+    int argc = 1;
+    char name[17] = "tavorin_gl_tests";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QGuiApplication> app;
+};
+
+ApplicationEnvironment* const environment =
+    static_cast<ApplicationEnvironment*>(::testing::AddGlobalTestEnvironment(new ApplicationEnvironment));
+
+QGuiApplication* application()
+{
+    return environment->application();
+}
+
+} // namespace
+
+GLTestContext::GLTestContext() = default;
+GLTestContext::~GLTestContext() = default;
+
+void GLTestContext::SetUp()
+{
+    if (!application())
+        GTEST_SKIP() << "no X display for an OpenGL context";
+    QDir::setCurrent(TAVORIN_SOURCE_DIR);
+
+    QSurfaceFormat format;
+    format.setVersion(kMajorVersion, kMinorVersion);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setDepthBufferSize(24);
+    context = std::make_unique<QOpenGLContext>();
+    context->setFormat(format);
+    surface = std::make_unique<QOffscreenSurface>();
+    surface->setFormat(format);
+    surface->create();
+    if (!context->create() || !surface->isValid() || !context->makeCurrent(surface.get()))
+        GTEST_SKIP() << "no OpenGL context could be made";
+    const QSurfaceFormat actual = context->format();
+    if (actual.version() < qMakePair(kMajorVersion, kMinorVersion) || actual.profile() != QSurfaceFormat::CoreProfile)
+        GTEST_SKIP() << "no OpenGL 3.3 core context";
+    functions = std::make_unique<QOpenGLFunctions_3_3_Core>();
+    if (!functions->initializeOpenGLFunctions())
+        GTEST_SKIP() << "OpenGL 3.3 core functions unavailable";
+    gl = functions.get();
+}
+
+void GLTestContext::TearDown()
+{
+    if (context && context->isValid())
+        context->makeCurrent(surface.get());
+    target.reset();
+    functions.reset();
+    if (context)
+        context->doneCurrent();
+    context.reset();
+    surface.reset();
+}
+
+void GLTestContext::bindTarget(int width, int height)
+{
+    target = std::make_unique<QOpenGLFramebufferObject>(width, height, QOpenGLFramebufferObject::Depth);
+    target->bind();
+    gl->glViewport(0, 0, width, height);
+    gl->glEnable(GL_DEPTH_TEST);
+    gl->glEnable(GL_CULL_FACE);
+    gl->glClearColor(0.5f, 0.5f, 0.5f, 1.0f);
+    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+QImage GLTestContext::readBack() const
+{
+    return target->toImage(true);
+}
