@@ -1,5 +1,6 @@
 #include "acquisition/HDF5RecordingReader.h"
 
+#include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
 
 #include <hdf5.h>
@@ -356,6 +357,7 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
         stop("Unable to read frame " + std::to_string(frame) + " of " + name + "; its playback stops.");
         return false;
     }
+    framesRead.fetch_add(1, std::memory_order_relaxed);
     timestamp.store(timestampAt(frame), std::memory_order_relaxed);
     loadedFrame.store(frame, std::memory_order_release);
     frameLoaded = true;
@@ -429,27 +431,11 @@ bool HDF5RecordingReader::buildXyTable()
     return true;
 }
 
-// Points in metres, x and y opposite to the depth camera's image axes (x right, y down).
 bool HDF5RecordingReader::computeCalibratedPoints()
 {
     if (!xyTableReady && !buildXyTable())
         return false;
-    float* out = pointBuffer();
-    const std::size_t pixels = std::size_t(imageWidth) * imageHeight;
-    for (std::size_t k = 0; k < pixels; ++k) {
-        const float d = depth[k];
-        const float tx = xyTable[2 * k];
-        const float ty = xyTable[2 * k + 1];
-        float* p = out + 4 * k;
-        if (d == 0.0f || std::isnan(tx) || std::isnan(ty)) {
-            p[0] = p[1] = p[2] = 0.0f;
-            continue;
-        }
-        p[0] = tx * d / -1000.0f;
-        p[1] = ty * d / 1000.0f;
-        p[2] = d / 1000.0f;
-        p[3] = 1.0f;
-    }
+    calibratedPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer());
     return true;
 }
 

@@ -201,9 +201,12 @@ TEST(AcquisitionRecording, SeekJumpsSettlesAndHoldsTheLastFrame)
     reader.seekToTime(2.0 + 1.0 / 30.0 + 0.001);
     EXPECT_EQ(61u, reader.currentFrame());
     // Past the end: the last frame, and it stays.
-    for (int i = 0; i < 3; ++i)
-        reader.seekToTime(60.0);
+    reader.seekToTime(60.0);
+    const std::uint64_t reads = reader.frameReads();
+    for (int i = 0; i < 50; ++i)
+        reader.seekToTime(60.0 + i);
     EXPECT_EQ(99u, reader.currentFrame());
+    EXPECT_EQ(reads, reader.frameReads()) << "the held last frame is not read again";
     EXPECT_DOUBLE_EQ(99.0 / 30.0, reader.currentTimestamp());
     // Before the start: frame 0.
     for (int i = 0; i < 3; ++i)
