@@ -10,6 +10,7 @@
 #include <mutex>
 
 class Cursor;
+class DepthCamera;
 class RightBarViewModel;
 class ScenePoint;
 class ShadowMap;
@@ -69,6 +70,7 @@ private:
 
     std::array<std::unique_ptr<ShadowMap>, 4> shadowLights;
     SceneState state;
+    std::shared_ptr<DepthCamera> depthCameraNode;
     std::shared_ptr<ScenePoint> samplePointNode;
     std::shared_ptr<Cursor> cursorNode;
     OrbitCamera orbitCamera;
