@@ -164,8 +164,8 @@ TEST(K4aCalibration, ParsingIgnoresTheNumericLocale)
 {
     const char* previous = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
-        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "no locale with a decimal comma installed";
     const k4a_calibration_t c = calibrationFrom(kTestDeviceBlob);
     std::setlocale(LC_NUMERIC, saved.c_str());
     EXPECT_NEAR(504.647369, c.depth_camera_calibration.intrinsics.parameters.param.fx, 1e-4);
