@@ -16,5 +16,8 @@ protected:
     ~Processor() = default; // destroyed through the shared pointer of its concrete type
 };
 
+// The monotonic clock in nanoseconds, the clock of the stamps.
+std::int64_t monotonicNs();
+
 // Stamps the monotonic clock (nanoseconds) around one process() call.
 void runTimed(Processor& processor, SceneState& state);
