@@ -2,7 +2,7 @@
 
 #include "acquisition/CameraConfigFiles.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -38,6 +38,37 @@ k4a_device_configuration_t captureConfiguration()
     config.disable_streaming_indicator = false;
     return config;
 }
+
+std::uint32_t bitsOf(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return bits;
+}
+
+// Not NaN; the compare on the bits is branch-free, unlike a floating-point compare.
+bool isNumber(float value)
+{
+    constexpr std::uint32_t kAbsMask = 0x7fffffffu;
+    constexpr std::uint32_t kInfinityBits = 0x7f800000u;
+    return (bitsOf(value) & kAbsMask) <= kInfinityBits;
+}
+
+std::uint32_t allOnesIf(bool condition)
+{
+    return 0u - static_cast<std::uint32_t>(condition);
+}
+
+// value where mask is all ones, +0 where it is zero.
+float keepBits(float value, std::uint32_t mask)
+{
+    const std::uint32_t bits = bitsOf(value) & mask;
+    float kept;
+    std::memcpy(&kept, &bits, sizeof(kept));
+    return kept;
+}
+
+constexpr float kMmPerMetre = 1000.0f;
 
 ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel)
 {
@@ -216,19 +247,21 @@ bool AzureKinectReadingThread::captureFrame()
     return true;
 }
 
+// Written so that the compiler vectorises it: the validity test and the selection work on the
+// bits of the floats, without branches, and whole points are stored, so that the output is written
+// in full cache lines. The three divisions per pixel bound it.
 void AzureKinectReadingThread::convertToPoints(const std::uint16_t* depthMm, const float* xyTable_,
                                                std::size_t pixelCount, float* points)
 {
-    constexpr float kMmPerMetre = 1000.0f;
     for (std::size_t k = 0; k < pixelCount; ++k) {
         const float d = depthMm[k];
         const float x = xyTable_[2 * k];
         const float y = xyTable_[2 * k + 1];
-        const bool valid = depthMm[k] != 0 && !std::isnan(x) && !std::isnan(y);
-        float* point = points + 4 * k;
-        point[0] = valid ? d * x / -kMmPerMetre : 0.0f;
-        point[1] = valid ? d * y / -kMmPerMetre : 0.0f;
-        point[2] = valid ? d / kMmPerMetre : 0.0f;
+        const std::uint32_t keep = allOnesIf((depthMm[k] != 0) & isNumber(x) & isNumber(y));
+        points[4 * k] = keepBits(d * x / -kMmPerMetre, keep);
+        points[4 * k + 1] = keepBits(d * y / -kMmPerMetre, keep);
+        points[4 * k + 2] = keepBits(d / kMmPerMetre, keep);
+        points[4 * k + 3] = 0.0f;
     }
 }
 

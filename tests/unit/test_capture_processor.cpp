@@ -266,6 +266,7 @@ TEST_F(CaptureProcessor, PointsAndColoursOfAKnownFrame)
             const float* point = thread.points() + 4 * (r * 640 + c);
             const std::uint8_t* color = thread.colors() + 4 * (r * 640 + c);
             const std::uint16_t d = PatternSource::depthAt(c, r);
+            ASSERT_EQ(0.0f, point[3]);
             k4a_float2_t pixel;
             pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
             k4a_float3_t ray;
@@ -297,7 +298,7 @@ TEST_F(CaptureProcessor, PointsAndColoursOfAKnownFrame)
     EXPECT_GT(corner[1], 0.0f);
 }
 
-TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOriginAndLeaveTheFourthFloat)
+TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOrigin)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const std::uint16_t depthMm[4] = {0, 1500, 2000, 1234};
@@ -305,7 +306,7 @@ TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOriginAndLeaveTheFourthFloa
     float points[16];
     std::fill(points, points + 16, 7.0f);
     AzureKinectReadingThread::convertToPoints(depthMm, rays, 4, points);
-    const float expected[16] = {0, 0, 0, 7, 0, 0, 0, 7, -0.5f, 1.0f, 2.0f, 7, 0, 0, 0, 7};
+    const float expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, -0.5f, 1.0f, 2.0f, 0, 0, 0, 0, 0};
     for (int i = 0; i < 16; ++i)
         EXPECT_FLOAT_EQ(expected[i], points[i]) << i;
 }
