@@ -112,7 +112,7 @@ bool AzureKinectReadingThread::open()
         loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
         startCameras();
         readCalibration();
-    } catch (const std::runtime_error& error) {
+    } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
         closeDevice();
         return false;
@@ -170,7 +170,7 @@ void AzureKinectReadingThread::captureLoop()
         }
     } catch (const CaptureWaitFailed&) {
         std::cerr << "Error while reading the capture (try-catch)." << std::endl;
-    } catch (const std::runtime_error& error) {
+    } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
     }
     stopRequested.store(true);

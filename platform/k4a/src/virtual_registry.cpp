@@ -11,8 +11,17 @@
 namespace k4a_virtual {
 namespace {
 
-std::mutex registryMutex;
-std::vector<std::shared_ptr<VirtualDevice>> plugged; // guarded by registryMutex
+// Made at first use: the live source may enumerate during static initialisation.
+struct Registry {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<VirtualDevice>> plugged; // guarded by mutex
+};
+
+Registry& registry()
+{
+    static Registry instance;
+    return instance;
+}
 
 } // namespace
 
@@ -62,21 +71,24 @@ VirtualDevice::VirtualDevice(std::string serialNumber_, std::string rawCalibrati
 
 void plugIn(const std::shared_ptr<VirtualDevice>& device)
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    if (device && std::find(plugged.begin(), plugged.end(), device) == plugged.end())
-        plugged.push_back(device);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (device && std::find(r.plugged.begin(), r.plugged.end(), device) == r.plugged.end())
+        r.plugged.push_back(device);
 }
 
 void unplug(const std::shared_ptr<VirtualDevice>& device)
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    plugged.erase(std::remove(plugged.begin(), plugged.end(), device), plugged.end());
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.plugged.erase(std::remove(r.plugged.begin(), r.plugged.end(), device), r.plugged.end());
 }
 
 void unplugAll()
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    plugged.clear();
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.plugged.clear();
 }
 
 } // namespace k4a_virtual
@@ -85,21 +97,23 @@ namespace k4a_layer {
 
 bool isPlugged(const k4a_virtual::VirtualDevice& device)
 {
-    std::lock_guard<std::mutex> lock(k4a_virtual::registryMutex);
-    return std::any_of(k4a_virtual::plugged.begin(), k4a_virtual::plugged.end(),
-                       [&device](const auto& entry) { return entry.get() == &device; });
+    k4a_virtual::Registry& r = k4a_virtual::registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return std::any_of(r.plugged.begin(), r.plugged.end(), [&device](const auto& entry) { return entry.get() == &device; });
 }
 
 std::uint32_t pluggedCount()
 {
-    std::lock_guard<std::mutex> lock(k4a_virtual::registryMutex);
-    return static_cast<std::uint32_t>(k4a_virtual::plugged.size());
+    k4a_virtual::Registry& r = k4a_virtual::registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return static_cast<std::uint32_t>(r.plugged.size());
 }
 
 std::shared_ptr<k4a_virtual::VirtualDevice> pluggedDevice(std::uint32_t index)
 {
-    std::lock_guard<std::mutex> lock(k4a_virtual::registryMutex);
-    return index < k4a_virtual::plugged.size() ? k4a_virtual::plugged[index] : nullptr;
+    k4a_virtual::Registry& r = k4a_virtual::registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return index < r.plugged.size() ? r.plugged[index] : nullptr;
 }
 
 } // namespace k4a_layer
