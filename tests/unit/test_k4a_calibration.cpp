@@ -9,18 +9,6 @@
 
 namespace {
 
-// Depth camera of the SDK's own unit-test device, in the raw blob format.
-const char* kTestDeviceBlob = R"({"CalibrationInformation":{"Cameras":[
- {"Intrinsics":{"ModelParameterCount":14,"ModelParameters":[0.50218582153320313,0.50179535150527954,
-  0.49281969666481018,0.49292713403701782,0.58251643180847168,0.0061361165717244148,
-  -0.0013186802389100194,0.92561346292495728,0.12568977475166321,-0.0065302476286888123,0,0,
-  -2.0833556845900603e-5,-1.2877916742581874e-4],
-  "ModelType":"CALIBRATION_LensDistortionModelBrownConrady"},
-  "Location":"CALIBRATION_CameraLocationD0","Purpose":"CALIBRATION_CameraPurposeDepth",
-  "MetricRadius":1.737323045730591,"Rt":{"Rotation":[1,0,0,0,1,0,0,0,1],"Translation":[0,0,0]},
-  "SensorHeight":1024,"SensorWidth":1024,"Shutter":"CALIBRATION_ShutterTypeUndefined",
-  "ThermalAdjustmentParams":{"Params":[0,0,0,0,0,0,0,0,0,0,0,0]}}],
- "InertialSensors":[],"Metadata":{"SerialId":"","FactoryCalDate":"","Version":{"Major":1,"Minor":2}}}})";
 
 k4a_calibration_t calibrationFrom(std::string blob, bool withNul = true)
 {
@@ -56,6 +44,9 @@ std::string readFile(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Depth camera of the SDK's own unit-test device, in the raw blob format.
+const std::string kTestDeviceBlob = readFile(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
 
 } // namespace
 
@@ -179,6 +170,7 @@ TEST(K4aCalibration, RefusesUnusableBlobs)
             == K4A_RESULT_FAILED;
     };
     const std::string good = kTestDeviceBlob;
+    ASSERT_FALSE(good.empty());
     const auto replaced = [&](const std::string& from, const std::string& to) {
         std::string s = good;
         s.replace(s.find(from), from.size(), to);
