@@ -191,7 +191,8 @@ void BM_ThreeRecordsByHand(benchmark::State& state)
 }
 BENCHMARK(BM_ThreeRecordsByHand)->Unit(benchmark::kMicrosecond);
 
-// Keeps every run's CPU time per iteration (the machine may be shared) and prints the two ratios after the table.
+// Keeps every run's CPU time per iteration (the machine may be shared) and prints the two ratios
+// after the table.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -222,7 +223,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     streamingRoom.reset();
     reporter.printRatio("point conversion / memcpy of its bytes", "BM_PointConversion", "BM_MemcpyOfThePointBytes");
-    reporter.printRatio("process with three devices / three records by hand", "BM_ProcessWithThreeDevicesStreaming/min_time:3.000",
-                        "BM_ThreeRecordsByHand");
+    reporter.printRatio("process with three devices / three records by hand",
+                        "BM_ProcessWithThreeDevicesStreaming/min_time:3.000", "BM_ThreeRecordsByHand");
     return 0;
 }

@@ -258,8 +258,9 @@ TEST_F(CaptureProcessor, PointsAndColoursOfAKnownFrame)
 
     k4a_calibration_t calibration{};
     std::string blob = realBlob();
-    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_calibration_get_from_raw(&blob[0], blob.size() + 1, K4A_DEPTH_MODE_NFOV_UNBINNED,
-                                                               K4A_COLOR_RESOLUTION_720P, &calibration));
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_calibration_get_from_raw(&blob[0], blob.size() + 1,
+                                                               K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                                               &calibration));
     ASSERT_EQ(640, thread.width());
     ASSERT_EQ(576, thread.height());
     int zeros = 0;

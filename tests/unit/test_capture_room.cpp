@@ -95,7 +95,8 @@ TEST_F(CaptureRoom, CloudLiesOnTheRoomsSurfacesWithTheirColours)
     }
     EXPECT_GT(points, thread.width() * thread.height() * 2 / 5) << "the floor and the table lie within range";
     EXPECT_GT(tableTop, 10000);
-    EXPECT_GT(tableTopColoured, tableTop * 95 / 100) << "the colour camera sees the table top where the depth camera does";
+    EXPECT_GT(tableTopColoured, tableTop * 95 / 100)
+        << "the colour camera sees the table top where the depth camera does";
 }
 
 #endif

@@ -132,7 +132,8 @@ TEST_F(SdkLayer, CalibrationComesFromTheRawBlobForTheDepthMode)
     ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
     k4a_calibration_t calibration{};
     ASSERT_EQ(K4A_RESULT_SUCCEEDED,
-              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P, &calibration));
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
     const auto& depth = calibration.depth_camera_calibration;
     EXPECT_EQ(640, depth.resolution_width);
     EXPECT_EQ(576, depth.resolution_height);
@@ -145,10 +146,12 @@ TEST_F(SdkLayer, CalibrationComesFromTheRawBlobForTheDepthMode)
     EXPECT_EQ(720, calibration.color_camera_calibration.resolution_height);
 
     EXPECT_EQ(K4A_RESULT_FAILED,
-              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_1080P, &calibration));
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_1080P,
+                                         &calibration));
     device->calibrationFails = true;
     EXPECT_EQ(K4A_RESULT_FAILED,
-              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P, &calibration));
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
     k4a_device_close(handle);
 }
 
@@ -237,7 +240,8 @@ TEST_F(SdkLayer, ColourIsResampledIntoTheDepthCamerasGrid)
     k4a_device_t handle = startDevice(0);
     k4a_calibration_t calibration{};
     ASSERT_EQ(K4A_RESULT_SUCCEEDED,
-              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P, &calibration));
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
     k4a_transformation_t transformation = k4a_transformation_create(&calibration);
     ASSERT_NE(nullptr, transformation);
     k4a_capture_t capture = nullptr;

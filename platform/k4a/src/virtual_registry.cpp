@@ -60,7 +60,8 @@ k4a_calibration_extrinsics_t defaultDepthToColor()
     return extrinsics;
 }
 
-VirtualDevice::VirtualDevice(std::string serialNumber_, std::string rawCalibration_, std::shared_ptr<FrameSource> frames_)
+VirtualDevice::VirtualDevice(std::string serialNumber_, std::string rawCalibration_,
+                             std::shared_ptr<FrameSource> frames_)
     : serialNumber(std::move(serialNumber_)),
       rawCalibration(std::move(rawCalibration_)),
       frames(std::move(frames_)),
@@ -99,7 +100,8 @@ bool isPlugged(const k4a_virtual::VirtualDevice& device)
 {
     k4a_virtual::Registry& r = k4a_virtual::registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    return std::any_of(r.plugged.begin(), r.plugged.end(), [&device](const auto& entry) { return entry.get() == &device; });
+    return std::any_of(r.plugged.begin(), r.plugged.end(),
+                       [&device](const auto& entry) { return entry.get() == &device; });
 }
 
 std::uint32_t pluggedCount()

@@ -110,7 +110,8 @@ void shade(const Hit& hit, std::uint8_t* bgra)
     std::uint8_t b = 0, g = 0, r = 0;
     switch (hit.surface) {
     case Surface::Floor: {
-        const int tile = static_cast<int>(std::floor(hit.point[0] / kFloorTileM) + std::floor(hit.point[2] / kFloorTileM));
+        const int tile =
+            static_cast<int>(std::floor(hit.point[0] / kFloorTileM) + std::floor(hit.point[2] / kFloorTileM));
         const std::uint8_t grey = (tile & 1) ? 150 : 110;
         b = g = r = grey;
         break;
@@ -212,7 +213,8 @@ void RoomScene::renderColor(const k4a_calibration_t& calibration, int width, int
             Point inDepth{};
             for (int i = 0; i < 3; ++i)
                 inDepth[i] = colorAxes[0][i] * p[0] + colorAxes[1][i] * p[1] + colorAxes[2][i];
-            shade(castRay(origin, toRoom(axes, inDepth)), bgra.data() + (static_cast<std::size_t>(r) * width + c) * kBgraBytes);
+            std::uint8_t* pixel = bgra.data() + (static_cast<std::size_t>(r) * width + c) * kBgraBytes;
+            shade(castRay(origin, toRoom(axes, inDepth)), pixel);
         }
 }
 
