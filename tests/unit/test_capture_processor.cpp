@@ -8,6 +8,7 @@
 #include "acquisition/AzureKinectReadingThread.h"
 #include "acquisition/DepthCameraData.h"
 #include "app/SceneState.h"
+#include "app/SetDepthImageSourceAction.h"
 
 #include <k4a/k4a.h>
 
@@ -243,6 +244,32 @@ TEST_F(CaptureProcessor, ConfigurationFileOfTheDeviceIsReadAtOpening)
     ASSERT_EQ(1u, state.cameras.size());
     const float expected[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0.25f, 2.5f, -1.5f, 1};
     EXPECT_EQ(Mat4(expected), state.cameras[0]->modelMatrix);
+}
+
+// Switching back to the live cameras replaces the source and its previous records in one step;
+// the previous source's threads are joined when the action drops it.
+TEST_F(CaptureProcessor, SwitchingToTheLiveCamerasStartsAFreshSource)
+{
+    const auto device = plugInDevice("000000000001");
+    SceneState state;
+    state.enqueue(std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kLiveCameras,
+                                                              std::vector<std::string>{}));
+    state.step();
+    const auto* first = dynamic_cast<AzureKinectCameraProcessor*>(state.depthSource.get());
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(eventually([&] { return publishedAll(*first); }));
+    state.step();
+    ASSERT_EQ(1u, state.cameras.size());
+
+    testing::internal::CaptureStdout();
+    state.enqueue(std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kLiveCameras,
+                                                              std::vector<std::string>{}));
+    state.step();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(out.find("Destructed Kinect Camera Processor.\n"), out.find("Found 1 Azure Kinects\n"))
+        << "the old source lets go of the device before the new one opens it: " << out;
+    EXPECT_EQ(2, device->timesOpened.load());
+    EXPECT_TRUE(state.cameras.empty()) << "the new source has not captured yet";
 }
 
 // Points of the pattern's known depth frame against the formula with the layer's own rays, read
