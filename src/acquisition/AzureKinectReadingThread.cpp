@@ -46,7 +46,8 @@ std::uint32_t bitsOf(float value)
     return bits;
 }
 
-// Not NaN; the compare on the bits is branch-free, unlike a floating-point compare.
+// Not NaN. An integer compare on the bits: the compiler vectorises it, where it keeps a
+// floating-point compare (which may trap) as a branch.
 bool isNumber(float value)
 {
     constexpr std::uint32_t kAbsMask = 0x7fffffffu;

@@ -269,7 +269,11 @@ TEST_F(CaptureProcessor, SwitchingToTheLiveCamerasStartsAFreshSource)
     EXPECT_LT(out.find("Destructed Kinect Camera Processor.\n"), out.find("Found 1 Azure Kinects\n"))
         << "the old source lets go of the device before the new one opens it: " << out;
     EXPECT_EQ(2, device->timesOpened.load());
-    EXPECT_TRUE(state.cameras.empty()) << "the new source has not captured yet";
+    const auto* second = dynamic_cast<AzureKinectCameraProcessor*>(state.depthSource.get());
+    ASSERT_NE(nullptr, second);
+    ASSERT_EQ(1u, second->threads.size());
+    for (const auto& record : state.cameras)
+        EXPECT_EQ(second->threads[0]->points(), record->points) << "a record of the new source only";
 }
 
 // Points of the pattern's known depth frame against the formula with the layer's own rays, read
