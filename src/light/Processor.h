@@ -16,7 +16,7 @@ protected:
     ~Processor() = default; // destroyed through the shared pointer of its concrete type
 };
 
-// The monotonic clock in nanoseconds, the clock of the stamps.
+// Nanoseconds of the monotonic clock: the time base of the stamps and of recording playback.
 std::int64_t monotonicNs();
 
 // Stamps the monotonic clock (nanoseconds) around one process() call.
