@@ -1,12 +1,12 @@
 #include "acquisition/DepthSourceFactory.h"
 
+#include "acquisition/AzureKinectCameraProcessor.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/HDF5CameraProcessor.h"
 
 std::shared_ptr<DepthCameraProcessor> createLiveSource()
 {
-    // Live capture is not built in yet.
-    return nullptr;
+    return std::make_shared<AzureKinectCameraProcessor>();
 }
 
 std::shared_ptr<DepthCameraProcessor> createRecordingSource(const std::vector<std::string>& files)

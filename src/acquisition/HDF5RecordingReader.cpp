@@ -361,9 +361,14 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
     timestamp.store(timestampAt(frame), std::memory_order_relaxed);
     loadedFrame.store(frame, std::memory_order_release);
     frameLoaded = true;
-    if (rawCalibrationSize > 0)
-        return computeCalibratedPoints();
+    if (rawCalibrationSize > 0) {
+        if (!computeCalibratedPoints())
+            return false;
+        publishPoints();
+        return true;
+    }
     computePinholePoints();
+    publishPoints();
     print("Matrix", modelMatrix());
     return true;
 }
@@ -392,13 +397,16 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
 
 float* HDF5RecordingReader::pointBuffer()
 {
-    float* buffer = publishedPoints.load(std::memory_order_relaxed);
-    if (!buffer) {
+    if (!pointStorage)
         pointStorage.reset(new float[std::size_t(imageWidth) * imageHeight * 4]());
-        buffer = pointStorage.get();
-        publishedPoints.store(buffer, std::memory_order_release);
-    }
-    return buffer;
+    return pointStorage.get();
+}
+
+// The render thread sees the buffer only once it holds a complete first frame.
+void HDF5RecordingReader::publishPoints()
+{
+    if (!publishedPoints.load(std::memory_order_relaxed))
+        publishedPoints.store(pointStorage.get(), std::memory_order_release);
 }
 
 bool HDF5RecordingReader::buildXyTable()

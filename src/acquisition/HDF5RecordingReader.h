@@ -71,6 +71,7 @@ private:
     bool buildXyTable();
     void computePinholePoints();
     float* pointBuffer();
+    void publishPoints();
     void stop(const std::string& message);
 
     std::unique_ptr<float[]> pointStorage;

@@ -10,9 +10,12 @@ SetDepthImageSourceAction::SetDepthImageSourceAction(std::int32_t type_, std::ve
 
 void SetDepthImageSourceAction::execute(SceneState&, std::shared_ptr<DepthCameraProcessor>& depthSource)
 {
-    // Replacing the pointer drops our share of the previous source, whose destructor stops it.
-    if (type == kLiveCameras)
+    // Replacing the pointer drops our share of the previous source, whose destructor stops it. A
+    // live source lets go of its devices first: a device opens for one handle at a time.
+    if (type == kLiveCameras) {
+        depthSource.reset();
         depthSource = createLiveSource();
+    }
     else if (type == kRecordings)
         depthSource = createRecordingSource(files);
 }

@@ -41,8 +41,8 @@ struct CameraMount {
 };
 
 constexpr CameraMount kMounts[] = {
-    {"000135193412", -30.0, 1.75, 2.00, true},
-    {"000218790512", 35.0, 1.70, 1.80, true},
+    {"000135193412", -25.0, 1.75, 2.00, true},
+    {"000218790512", 28.0, 1.70, 1.80, true},
     {"000402694812", 178.0, 1.65, 2.15, false},
 };
 
@@ -140,7 +140,7 @@ PlatePose plateAt(double seconds, double duration)
     PlatePose pose;
     pose.centre = kWorkCentre
         + Eigen::Vector3d(0.14 * std::sin(phase), 0.05 * std::sin(2.0 * phase), 0.10 * std::sin(phase + 1.0));
-    const double yaw = 14.0 * kDegree * std::sin(phase + 0.4);
+    const double yaw = 8.0 * kDegree * std::sin(phase + 0.4);
     const double tilt = (6.0 + 4.0 * std::sin(2.0 * phase)) * kDegree;
     const double roll = (-30.0 + 25.0 * seconds) * kDegree;
     const Eigen::Matrix3d R = (Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitY())

@@ -1,0 +1,78 @@
+// Virtual devices of our depth-camera SDK layer, for tests and benchmarks: what a test plugs in
+// here is what k4a_device_get_installed_count and k4a_device_open see, in plug-in order.
+#pragma once
+
+#include <k4a/k4atypes.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace k4a_virtual {
+
+// The pixels of one frame, rows back to back: depth in millimetres (0 = no measurement) in the
+// depth camera's grid, colour as B, G, R, A bytes in the colour camera's grid (null, with size 0,
+// while the colour camera is off).
+struct FrameBuffers {
+    std::uint16_t* depthMm;
+    int depthWidth;
+    int depthHeight;
+    std::uint8_t* bgra;
+    int colorWidth;
+    int colorHeight;
+};
+
+// Fills the frames of one device. Runs on the thread that waits for a capture; one device never
+// calls it from two threads at once.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // `calibration` is the device's calibration for the depth mode and colour resolution it streams.
+    virtual void render(const k4a_calibration_t& calibration, std::uint64_t frameIndex, const FrameBuffers& frame) = 0;
+};
+
+// The colour camera our layer gives a virtual device at 720p: 1280 x 720 pixels, undistorted.
+k4a_calibration_camera_t defaultColorCamera();
+// Depth camera to colour camera (rotation row-major, translation in millimetres): the colour
+// camera 32 mm to the depth camera's left, tilted 6 degrees, as on the real hardware.
+k4a_calibration_extrinsics_t defaultDepthToColor();
+
+class VirtualDevice {
+public:
+    // rawCalibration: the device's calibration blob in the real format (JSON text).
+    VirtualDevice(std::string serialNumber, std::string rawCalibration, std::shared_ptr<FrameSource> frames);
+
+    const std::string serialNumber;
+    const std::string rawCalibration;
+    const std::shared_ptr<FrameSource> frames;
+    // Change only before plugging the device in.
+    k4a_calibration_camera_t colorCamera;
+    k4a_calibration_extrinsics_t depthToColor;
+
+    // Faults, switched by any thread at any time; each takes effect at the next SDK call.
+    std::atomic<bool> noPower{false};          // k4a_device_open fails
+    std::atomic<bool> serialFails{false};      // k4a_device_get_serialnum fails
+    std::atomic<bool> startFails{false};       // k4a_device_start_cameras fails
+    std::atomic<bool> calibrationFails{false}; // k4a_device_get_calibration fails
+    std::atomic<bool> captureFails{false};     // k4a_device_get_capture answers failed
+    std::atomic<bool> captureTimesOut{false};  // k4a_device_get_capture answers timeout
+    std::atomic<bool> stalls{false};           // delivers no frame: every wait runs out
+    std::atomic<bool> omitDepth{false};        // captures come without a depth image
+    std::atomic<bool> omitColor{false};        // captures come without a colour image
+
+    // What the layer saw, readable by any thread.
+    std::atomic<bool> isOpen{false};
+    std::atomic<int> timesOpened{0};
+    std::atomic<std::uint64_t> framesDelivered{0};
+};
+
+// Any thread. The device counts as installed at the next index; plugging in a device twice does
+// nothing.
+void plugIn(const std::shared_ptr<VirtualDevice>& device);
+// Any thread. The indices of later devices move down by one; an open handle stays valid, but its
+// captures fail from now on.
+void unplug(const std::shared_ptr<VirtualDevice>& device);
+void unplugAll();
+
+} // namespace k4a_virtual

@@ -1,0 +1,247 @@
+// Device calls of the SDK's C API in our layer, over the plugged-in virtual devices.
+#include <k4a/k4a.h>
+
+#include "device_handles.h"
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+using namespace k4a_layer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// An endless wait on a device that delivers nothing ends after this long, as a failed wait: the
+// caller must be able to stop.
+constexpr std::chrono::milliseconds kInfiniteWaitBound{1000};
+
+DeviceSession* session(k4a_device_t handle)
+{
+    return fromHandle<DeviceSession>(handle);
+}
+
+bool frameInterval(k4a_fps_t fps, Clock::duration& interval)
+{
+    constexpr int kNsPerSecond = 1000000000;
+    switch (fps) {
+    case K4A_FRAMES_PER_SECOND_5:
+        interval = std::chrono::nanoseconds(kNsPerSecond / 5);
+        return true;
+    case K4A_FRAMES_PER_SECOND_15:
+        interval = std::chrono::nanoseconds(kNsPerSecond / 15);
+        return true;
+    case K4A_FRAMES_PER_SECOND_30:
+        interval = std::chrono::nanoseconds(kNsPerSecond / 30);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The device's depth camera from its raw blob, and its colour camera at 720p.
+bool deviceCalibration(const k4a_virtual::VirtualDevice& device, k4a_depth_mode_t depthMode,
+                       k4a_color_resolution_t colorResolution, k4a_calibration_t& calibration)
+{
+    if (colorResolution != K4A_COLOR_RESOLUTION_OFF && colorResolution != K4A_COLOR_RESOLUTION_720P)
+        return false;
+    std::string blob = device.rawCalibration;
+    if (K4A_FAILED(k4a_calibration_get_from_raw(&blob[0], blob.size() + 1, depthMode, colorResolution, &calibration)))
+        return false;
+    calibration.color_camera_calibration = k4a_calibration_camera_t{};
+    if (colorResolution == K4A_COLOR_RESOLUTION_720P) {
+        calibration.color_camera_calibration = device.colorCamera;
+        calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR] = device.depthToColor;
+    }
+    return true;
+}
+
+bool validConfiguration(const k4a_device_configuration_t& config)
+{
+    const bool colorOn = config.color_resolution != K4A_COLOR_RESOLUTION_OFF;
+    if (colorOn && config.color_format != K4A_IMAGE_FORMAT_COLOR_BGRA32)
+        return false;
+    if (config.depth_mode == K4A_DEPTH_MODE_OFF)
+        return false; // our layer streams depth always, colour optionally
+    return colorOn || !config.synchronized_images_only;
+}
+
+Image* newDepthImage(const k4a_calibration_camera_t& camera)
+{
+    return createImage(K4A_IMAGE_FORMAT_DEPTH16, camera.resolution_width, camera.resolution_height,
+                       camera.resolution_width * static_cast<int>(sizeof(std::uint16_t)));
+}
+
+Image* newColorImage(const k4a_calibration_camera_t& camera)
+{
+    constexpr int kBgraBytes = 4;
+    return createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, camera.resolution_width, camera.resolution_height,
+                       camera.resolution_width * kBgraBytes);
+}
+
+// Renders the session's next frame into a new capture, leaving out what the device omits.
+Capture* renderCapture(DeviceSession& s)
+{
+    k4a_virtual::VirtualDevice& device = *s.device;
+    Capture* capture = new Capture;
+    capture->depth = newDepthImage(s.calibration.depth_camera_calibration);
+    capture->color = s.colorOn ? newColorImage(s.calibration.color_camera_calibration) : nullptr;
+    k4a_virtual::FrameBuffers frame{};
+    frame.depthMm = reinterpret_cast<std::uint16_t*>(capture->depth->pixels.data());
+    frame.depthWidth = capture->depth->width;
+    frame.depthHeight = capture->depth->height;
+    frame.bgra = capture->color ? capture->color->pixels.data() : nullptr;
+    frame.colorWidth = capture->color ? capture->color->width : 0;
+    frame.colorHeight = capture->color ? capture->color->height : 0;
+    if (device.frames)
+        device.frames->render(s.calibration, s.nextFrame, frame);
+    if (device.omitDepth.load()) {
+        release(capture->depth);
+        capture->depth = nullptr;
+    }
+    if (device.omitColor.load()) {
+        release(capture->color);
+        capture->color = nullptr;
+    }
+    return capture;
+}
+
+// Waits for the frame that is due next; a frame the caller came too late for is dropped, as a
+// device's queue drops old captures. False when the wait runs out first.
+bool waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
+{
+    const Clock::time_point now = Clock::now();
+    const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
+    if (dueIndex > s.nextFrame)
+        s.nextFrame = dueIndex;
+    const Clock::time_point due = s.streamStart + s.frameInterval * static_cast<Clock::rep>(s.nextFrame);
+    if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return false;
+    }
+    std::this_thread::sleep_until(due);
+    return true;
+}
+
+k4a_wait_result_t waitOutStall(int32_t timeoutMs)
+{
+    if (timeoutMs == K4A_WAIT_INFINITE) {
+        std::this_thread::sleep_for(kInfiniteWaitBound);
+        return K4A_WAIT_RESULT_FAILED;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return K4A_WAIT_RESULT_TIMEOUT;
+}
+
+} // namespace
+
+extern "C" {
+
+uint32_t k4a_device_get_installed_count(void)
+{
+    return pluggedCount();
+}
+
+k4a_result_t k4a_device_open(uint32_t index, k4a_device_t* device_handle)
+{
+    if (!device_handle)
+        return K4A_RESULT_FAILED;
+    *device_handle = nullptr;
+    std::shared_ptr<k4a_virtual::VirtualDevice> device = pluggedDevice(index);
+    if (!device || device->noPower.load() || device->isOpen.exchange(true))
+        return K4A_RESULT_FAILED;
+    device->timesOpened.fetch_add(1);
+    DeviceSession* opened = new DeviceSession;
+    opened->device = std::move(device);
+    *device_handle = toHandle<k4a_device_t>(opened);
+    return K4A_RESULT_SUCCEEDED;
+}
+
+void k4a_device_close(k4a_device_t device_handle)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s)
+        return;
+    s->device->isOpen.store(false);
+    delete s;
+}
+
+k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* serial_number,
+                                             size_t* serial_number_size)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !serial_number_size || s->device->serialFails.load())
+        return K4A_BUFFER_RESULT_FAILED;
+    const std::string& serial = s->device->serialNumber;
+    const size_t needed = serial.size() + 1;
+    const size_t given = *serial_number_size;
+    *serial_number_size = needed;
+    if (!serial_number || given < needed)
+        return K4A_BUFFER_RESULT_TOO_SMALL;
+    std::memcpy(serial_number, serial.c_str(), needed);
+    return K4A_BUFFER_RESULT_SUCCEEDED;
+}
+
+k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !config || s->streaming || s->device->startFails.load() || !validConfiguration(*config))
+        return K4A_RESULT_FAILED;
+    k4a_calibration_t calibration{};
+    Clock::duration interval{};
+    if (!frameInterval(config->camera_fps, interval))
+        return K4A_RESULT_FAILED;
+    if (!deviceCalibration(*s->device, config->depth_mode, config->color_resolution, calibration))
+        return K4A_RESULT_FAILED;
+    s->calibration = calibration;
+    s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
+    s->frameInterval = interval;
+    s->streamStart = Clock::now();
+    s->nextFrame = 0;
+    s->streaming = true;
+    return K4A_RESULT_SUCCEEDED;
+}
+
+void k4a_device_stop_cameras(k4a_device_t device_handle)
+{
+    if (DeviceSession* s = session(device_handle))
+        s->streaming = false;
+}
+
+k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
+                                        const k4a_color_resolution_t color_resolution,
+                                        k4a_calibration_t* calibration)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !calibration || s->device->calibrationFails.load())
+        return K4A_RESULT_FAILED;
+    k4a_calibration_t result{};
+    if (!deviceCalibration(*s->device, depth_mode, color_resolution, result))
+        return K4A_RESULT_FAILED;
+    *calibration = result;
+    return K4A_RESULT_SUCCEEDED;
+}
+
+k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture_t* capture_handle,
+                                         int32_t timeout_in_ms)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !capture_handle || !s->streaming || timeout_in_ms < K4A_WAIT_INFINITE)
+        return K4A_WAIT_RESULT_FAILED;
+    *capture_handle = nullptr;
+    k4a_virtual::VirtualDevice& device = *s->device;
+    if (!isPlugged(device) || device.captureFails.load())
+        return K4A_WAIT_RESULT_FAILED;
+    if (device.captureTimesOut.load())
+        return K4A_WAIT_RESULT_TIMEOUT;
+    if (device.stalls.load())
+        return waitOutStall(timeout_in_ms);
+    if (!waitForNextFrame(*s, timeout_in_ms))
+        return K4A_WAIT_RESULT_TIMEOUT;
+    *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s));
+    ++s->nextFrame;
+    device.framesDelivered.fetch_add(1);
+    return K4A_WAIT_RESULT_SUCCEEDED;
+}
+
+} // extern "C"

@@ -1,0 +1,70 @@
+// The objects behind the SDK's opaque handles in our layer.
+#pragma once
+
+#include <k4a/k4atypes.h>
+#include <k4a_virtual/VirtualDevice.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace k4a_layer {
+
+// Reference-counted: a capture holds one reference to each of its images, and every image handle
+// handed out holds another.
+struct Image {
+    std::atomic<int> references{1};
+    k4a_image_format_t format;
+    int width;
+    int height;
+    int stride;
+    std::vector<std::uint8_t> pixels;
+};
+
+struct Capture {
+    Image* depth = nullptr;
+    Image* color = nullptr;
+};
+
+// One open device. Used by one thread at a time, as the SDK requires of a device handle.
+struct DeviceSession {
+    std::shared_ptr<k4a_virtual::VirtualDevice> device;
+    bool streaming = false;
+    k4a_calibration_t calibration{}; // for the configuration streaming
+    bool colorOn = false;
+    std::chrono::steady_clock::duration frameInterval{};
+    std::chrono::steady_clock::time_point streamStart;
+    std::uint64_t nextFrame = 0;
+};
+
+struct Transformation {
+    k4a_calibration_t calibration;
+    std::vector<float> depthRays; // (x, y) at unit depth per depth pixel; NaN where it does not map
+};
+
+// A new image with one reference, its pixels zeroed; null for a size or stride that does not fit
+// the format.
+Image* createImage(k4a_image_format_t format, int width, int height, int stride);
+void retain(Image* image);
+void release(Image* image);
+
+// The registry of plugged-in virtual devices, safe from any thread.
+bool isPlugged(const k4a_virtual::VirtualDevice& device);
+std::uint32_t pluggedCount();
+std::shared_ptr<k4a_virtual::VirtualDevice> pluggedDevice(std::uint32_t index); // null past the end
+
+template <typename Handle, typename Object>
+Handle toHandle(Object* object)
+{
+    return reinterpret_cast<Handle>(object);
+}
+
+template <typename Object, typename Handle>
+Object* fromHandle(Handle handle)
+{
+    return reinterpret_cast<Object*>(handle);
+}
+
+} // namespace k4a_layer

@@ -1,0 +1,148 @@
+// Images and captures of the SDK's C API in our layer.
+#include <k4a/k4a.h>
+
+#include "device_handles.h"
+
+#include <limits>
+
+namespace k4a_layer {
+namespace {
+
+// Bytes per pixel of the uncompressed formats; 0 for the formats whose stride is the caller's.
+int bytesPerPixel(k4a_image_format_t format)
+{
+    switch (format) {
+    case K4A_IMAGE_FORMAT_COLOR_BGRA32:
+        return 4;
+    case K4A_IMAGE_FORMAT_DEPTH16:
+    case K4A_IMAGE_FORMAT_IR16:
+    case K4A_IMAGE_FORMAT_CUSTOM16:
+        return 2;
+    case K4A_IMAGE_FORMAT_CUSTOM8:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+bool knownFormat(k4a_image_format_t format)
+{
+    return format >= K4A_IMAGE_FORMAT_COLOR_MJPG && format <= K4A_IMAGE_FORMAT_CUSTOM;
+}
+
+Image* image(k4a_image_t handle)
+{
+    return fromHandle<Image>(handle);
+}
+
+} // namespace
+
+Image* createImage(k4a_image_format_t format, int width, int height, int stride)
+{
+    if (!knownFormat(format) || width <= 0 || height <= 0 || stride <= 0)
+        return nullptr;
+    if (stride < static_cast<long long>(width) * bytesPerPixel(format))
+        return nullptr;
+    const long long size = static_cast<long long>(stride) * height;
+    if (size > std::numeric_limits<int>::max())
+        return nullptr;
+    Image* created = new Image;
+    created->format = format;
+    created->width = width;
+    created->height = height;
+    created->stride = stride;
+    created->pixels.assign(static_cast<std::size_t>(size), 0);
+    return created;
+}
+
+void retain(Image* target)
+{
+    target->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void release(Image* target)
+{
+    if (target && target->references.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete target;
+}
+
+} // namespace k4a_layer
+
+using namespace k4a_layer;
+
+extern "C" {
+
+k4a_image_t k4a_capture_get_color_image(k4a_capture_t capture_handle)
+{
+    Capture* capture = fromHandle<Capture>(capture_handle);
+    if (!capture || !capture->color)
+        return nullptr;
+    retain(capture->color);
+    return toHandle<k4a_image_t>(capture->color);
+}
+
+k4a_image_t k4a_capture_get_depth_image(k4a_capture_t capture_handle)
+{
+    Capture* capture = fromHandle<Capture>(capture_handle);
+    if (!capture || !capture->depth)
+        return nullptr;
+    retain(capture->depth);
+    return toHandle<k4a_image_t>(capture->depth);
+}
+
+void k4a_capture_release(k4a_capture_t capture_handle)
+{
+    Capture* capture = fromHandle<Capture>(capture_handle);
+    if (!capture)
+        return;
+    release(capture->depth);
+    release(capture->color);
+    delete capture;
+}
+
+k4a_result_t k4a_image_create(k4a_image_format_t format, int width_pixels, int height_pixels, int stride_bytes,
+                              k4a_image_t* image_handle)
+{
+    if (!image_handle)
+        return K4A_RESULT_FAILED;
+    Image* created = createImage(format, width_pixels, height_pixels, stride_bytes);
+    *image_handle = toHandle<k4a_image_t>(created);
+    return created ? K4A_RESULT_SUCCEEDED : K4A_RESULT_FAILED;
+}
+
+uint8_t* k4a_image_get_buffer(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->pixels.data() : nullptr;
+}
+
+size_t k4a_image_get_size(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->pixels.size() : 0;
+}
+
+k4a_image_format_t k4a_image_get_format(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->format : K4A_IMAGE_FORMAT_CUSTOM;
+}
+
+int k4a_image_get_width_pixels(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->width : 0;
+}
+
+int k4a_image_get_height_pixels(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->height : 0;
+}
+
+int k4a_image_get_stride_bytes(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->stride : 0;
+}
+
+void k4a_image_release(k4a_image_t image_handle)
+{
+    release(image(image_handle));
+}
+
+} // extern "C"

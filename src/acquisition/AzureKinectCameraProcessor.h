@@ -1,0 +1,40 @@
+#pragma once
+
+#include "acquisition/DepthCameraProcessor.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class AzureKinectReadingThread;
+
+// The live depth source: one capture thread per attached Azure Kinect device. Constructed during
+// static initialisation (the scene's first source) or on the render thread; every other call is
+// render-thread only (setModelMatrix also from the GUI thread under the scene's frame lock).
+class AzureKinectCameraProcessor : public DepthCameraProcessor {
+public:
+    // Opens every attached device and prints "Found <count> Azure Kinects".
+    AzureKinectCameraProcessor();
+    // Stops and joins every capture thread before their buffers go.
+    ~AzureKinectCameraProcessor() override;
+    AzureKinectCameraProcessor(const AzureKinectCameraProcessor&) = delete;
+    AzureKinectCameraProcessor& operator=(const AzureKinectCameraProcessor&) = delete;
+
+    // One record per device that has published its buffers; re-scans the devices every
+    // rescanInterval seconds and drops the threads that have ended.
+    void process(SceneState& state) override;
+    void setModelMatrix(std::string name, const Mat4& matrix) override;
+
+    // Opens a thread object per attached device, in index order, keeping those that open.
+    void openAll();
+    // Requests every thread to stop first, then joins them in order; the list is kept.
+    void stopAll();
+
+    std::int64_t lastScanTime = 0; // monotonic nanoseconds of the last re-scan
+    float rescanInterval = 3.0f;   // seconds
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> threads;
+
+private:
+    void rescanIfDue();
+    void collectRecords(SceneState& state);
+};

@@ -1,0 +1,274 @@
+#include "acquisition/AzureKinectReadingThread.h"
+
+#include "acquisition/CameraConfigFiles.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+constexpr int kXyTableBytesPerPixel = 2 * sizeof(float);
+constexpr int kBgraBytesPerPixel = 4;
+constexpr float kUnitDepthMm = 1.0f;
+
+using ImageHandle = std::unique_ptr<std::remove_pointer_t<k4a_image_t>, decltype(&k4a_image_release)>;
+using CaptureHandle = std::unique_ptr<std::remove_pointer_t<k4a_capture_t>, decltype(&k4a_capture_release)>;
+
+// The failed wait for a capture: the one SDK error that the capture loop reports as such.
+struct CaptureWaitFailed : std::runtime_error {
+    CaptureWaitFailed() : std::runtime_error("Failed to get capture from device!") {}
+};
+
+k4a_device_configuration_t captureConfiguration()
+{
+    k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
+    config.color_format = K4A_IMAGE_FORMAT_COLOR_BGRA32;
+    config.color_resolution = K4A_COLOR_RESOLUTION_720P;
+    config.depth_mode = K4A_DEPTH_MODE_NFOV_UNBINNED;
+    config.camera_fps = K4A_FRAMES_PER_SECOND_30;
+    config.synchronized_images_only = true;
+    config.depth_delay_off_color_usec = 0;
+    config.wired_sync_mode = K4A_WIRED_SYNC_MODE_STANDALONE;
+    config.subordinate_delay_off_master_usec = 0;
+    config.disable_streaming_indicator = false;
+    return config;
+}
+
+std::uint32_t bitsOf(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return bits;
+}
+
+// Not NaN. An integer compare on the bits: the compiler vectorises it, where it keeps a
+// floating-point compare (which may trap) as a branch.
+bool isNumber(float value)
+{
+    constexpr std::uint32_t kAbsMask = 0x7fffffffu;
+    constexpr std::uint32_t kInfinityBits = 0x7f800000u;
+    return (bitsOf(value) & kAbsMask) <= kInfinityBits;
+}
+
+std::uint32_t allOnesIf(bool condition)
+{
+    return 0u - static_cast<std::uint32_t>(condition);
+}
+
+// value where mask is all ones, +0 where it is zero.
+float keepBits(float value, std::uint32_t mask)
+{
+    const std::uint32_t bits = bitsOf(value) & mask;
+    float kept;
+    std::memcpy(&kept, &bits, sizeof(kept));
+    return kept;
+}
+
+constexpr float kMmPerMetre = 1000.0f;
+
+ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel)
+{
+    k4a_image_t image = nullptr;
+    if (K4A_FAILED(k4a_image_create(format, width, height, width * bytesPerPixel, &image)))
+        throw std::runtime_error("Failed to create image!");
+    return ImageHandle(image, &k4a_image_release);
+}
+
+} // namespace
+
+AzureKinectReadingThread::AzureKinectReadingThread(std::uint32_t deviceIndex_) : deviceIndex(deviceIndex_)
+{
+    std::cout << "Created Thread for Kinect " << deviceIndex << std::endl;
+}
+
+AzureKinectReadingThread::~AzureKinectReadingThread()
+{
+    if (captureThread.joinable())
+        stop();
+    if (xyTable)
+        k4a_image_release(xyTable);
+    if (transformation)
+        k4a_transformation_destroy(transformation);
+    closeDevice();
+}
+
+bool AzureKinectReadingThread::open()
+{
+    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+    if (captureThread.joinable() || device)
+        return false;
+    if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
+        device = nullptr;
+        std::cerr << "Fehler: Kinect " << deviceIndex
+                  << " konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?" << std::endl;
+        return false;
+    }
+    try {
+        serial = readSerialNumber();
+        loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
+        startCameras();
+        readCalibration();
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << std::endl;
+        closeDevice();
+        return false;
+    }
+    std::cout << "Started Azure Kinect Reading thread" << std::endl;
+    captureThread = std::thread(&AzureKinectReadingThread::captureLoop, this);
+    return true;
+}
+
+std::string AzureKinectReadingThread::readSerialNumber()
+{
+    size_t size = 0;
+    if (k4a_device_get_serialnum(device, nullptr, &size) != K4A_BUFFER_RESULT_TOO_SMALL || size == 0)
+        throw std::runtime_error("Failed to read device serial number!");
+    std::vector<char> text(size);
+    if (k4a_device_get_serialnum(device, text.data(), &size) != K4A_BUFFER_RESULT_SUCCEEDED)
+        throw std::runtime_error("Failed to read device serial number!");
+    return std::string(text.data(), strnlen(text.data(), text.size()));
+}
+
+void AzureKinectReadingThread::startCameras()
+{
+    const k4a_device_configuration_t config = captureConfiguration();
+    if (K4A_FAILED(k4a_device_start_cameras(device, &config)))
+        throw std::runtime_error("Failed to start cameras!");
+}
+
+void AzureKinectReadingThread::readCalibration()
+{
+    if (K4A_FAILED(k4a_device_get_calibration(device, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                              &calibration)))
+        throw std::runtime_error("Failed to read device calibration!");
+    transformation = k4a_transformation_create(&calibration);
+    if (!transformation)
+        throw std::runtime_error("Failed to create transformation!");
+}
+
+void AzureKinectReadingThread::stop()
+{
+    stopRequested.store(true);
+    if (captureThread.joinable()) {
+        captureThread.join();
+        std::cout << "Stopped Azure Kinect Reading thread" << std::endl;
+    }
+    stopped = true;
+}
+
+// Capture thread. Errors end only this device: it is closed and the thread leaves.
+void AzureKinectReadingThread::captureLoop()
+{
+    try {
+        publishBuffers();
+        buildXyTable();
+        while (!stopRequested.load() && captureFrame()) {
+        }
+    } catch (const CaptureWaitFailed&) {
+        std::cerr << "Error while reading the capture (try-catch)." << std::endl;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << std::endl;
+    }
+    stopRequested.store(true);
+    closeDevice();
+}
+
+void AzureKinectReadingThread::publishBuffers()
+{
+    imageWidth = calibration.depth_camera_calibration.resolution_width;
+    imageHeight = calibration.depth_camera_calibration.resolution_height;
+    if (imageWidth <= 0 || imageHeight <= 0)
+        throw std::runtime_error("Failed to read device calibration!");
+    const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
+    pointStorage = std::make_unique<float[]>(pixels * 4);
+    colorStorage = std::make_unique<std::uint8_t[]>(pixels * kBgraBytesPerPixel);
+    publishedPoints.store(pointStorage.get(), std::memory_order_release);
+    publishedColors.store(colorStorage.get(), std::memory_order_release);
+}
+
+void AzureKinectReadingThread::buildXyTable()
+{
+    xyTable = createImage(K4A_IMAGE_FORMAT_CUSTOM, imageWidth, imageHeight, kXyTableBytesPerPixel).release();
+    auto* table = reinterpret_cast<float*>(k4a_image_get_buffer(xyTable));
+    constexpr float kNoRay = std::numeric_limits<float>::quiet_NaN();
+    for (int r = 0; r < imageHeight; ++r)
+        for (int c = 0; c < imageWidth; ++c) {
+            k4a_float2_t pixel;
+            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
+            k4a_float3_t ray;
+            int valid = 0;
+            if (K4A_FAILED(k4a_calibration_2d_to_3d(&calibration, &pixel, kUnitDepthMm, K4A_CALIBRATION_TYPE_DEPTH,
+                                                    K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid)))
+                throw std::runtime_error("Calibration contained invalid transformation parameters!");
+            float* entry = table + (static_cast<std::size_t>(r) * imageWidth + c) * 2;
+            entry[0] = valid ? ray.xyz.x : kNoRay;
+            entry[1] = valid ? ray.xyz.y : kNoRay;
+        }
+}
+
+// One capture into the buffers; false when the loop must end (the reason is printed).
+bool AzureKinectReadingThread::captureFrame()
+{
+    k4a_capture_t rawCapture = nullptr;
+    switch (k4a_device_get_capture(device, &rawCapture, K4A_WAIT_INFINITE)) {
+    case K4A_WAIT_RESULT_SUCCEEDED:
+        break;
+    case K4A_WAIT_RESULT_TIMEOUT:
+        std::cerr << "Error while reading the capture (returned false)." << std::endl;
+        return false;
+    default:
+        throw CaptureWaitFailed();
+    }
+    const CaptureHandle capture(rawCapture, &k4a_capture_release);
+    const ImageHandle depth(k4a_capture_get_depth_image(capture.get()), &k4a_image_release);
+    const ImageHandle color(k4a_capture_get_color_image(capture.get()), &k4a_image_release);
+    if (!depth) {
+        std::cerr << "Depth image is null!" << std::endl;
+        return false;
+    }
+    if (!color) {
+        std::cerr << "Transformed color image is null!" << std::endl;
+        return false;
+    }
+    const ImageHandle transformedColor =
+        createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, imageWidth, imageHeight, kBgraBytesPerPixel);
+    if (K4A_FAILED(k4a_transformation_color_image_to_depth_camera(transformation, depth.get(), color.get(),
+                                                                  transformedColor.get())))
+        throw std::runtime_error("Failed to convert color image to depth camera geometry!");
+
+    const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
+    convertToPoints(reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get())),
+                    reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get());
+    std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor.get()), pixels * kBgraBytesPerPixel);
+    return true;
+}
+
+// Written so that the compiler vectorises it: the validity test and the selection work on the
+// bits of the floats, without branches, and whole points are stored, so that the output is written
+// in full cache lines. The three divisions per pixel bound it.
+void AzureKinectReadingThread::convertToPoints(const std::uint16_t* depthMm, const float* xyTable_,
+                                               std::size_t pixelCount, float* points)
+{
+    for (std::size_t k = 0; k < pixelCount; ++k) {
+        const float d = depthMm[k];
+        const float x = xyTable_[2 * k];
+        const float y = xyTable_[2 * k + 1];
+        const std::uint32_t keep = allOnesIf((depthMm[k] != 0) & isNumber(x) & isNumber(y));
+        points[4 * k] = keepBits(d * x / -kMmPerMetre, keep);
+        points[4 * k + 1] = keepBits(d * y / -kMmPerMetre, keep);
+        points[4 * k + 2] = keepBits(d / kMmPerMetre, keep);
+        points[4 * k + 3] = 0.0f;
+    }
+}
+
+void AzureKinectReadingThread::closeDevice()
+{
+    if (device)
+        k4a_device_close(device);
+    device = nullptr;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "math/Mat4.h"
+
+#include <k4a/k4a.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+// One opened Azure Kinect device and its capture thread, which turns every capture into a point
+// cloud in metres (x to the image's left, y up, z along the view) with one B, G, R, A colour per
+// point. The object is created, opened, stopped and destroyed on the render thread (or during
+// static initialisation); the capture thread writes the buffers in place, without a lock.
+class AzureKinectReadingThread {
+public:
+    explicit AzureKinectReadingThread(std::uint32_t deviceIndex);
+    // Joins the capture thread if stop() was not called, then releases the SDK objects.
+    ~AzureKinectReadingThread();
+    AzureKinectReadingThread(const AzureKinectReadingThread&) = delete;
+    AzureKinectReadingThread& operator=(const AzureKinectReadingThread&) = delete;
+
+    // Opens and starts the device and starts the capture thread. A device that fails on the way
+    // is closed again, with the reason on standard error, and the answer is false.
+    bool open();
+    // Asks the capture thread to end after its current capture; any thread.
+    void requestStop() { stopRequested.store(true); }
+    // Set by requestStop(), stop() or the capture thread after an error; any thread.
+    bool isStopRequested() const { return stopRequested.load(); }
+    // Requests the end, joins the capture thread and marks the object stopped.
+    void stop();
+    bool isStopped() const { return stopped; }
+
+    // Null until the capture thread has allocated the buffers, then fixed for the object's life;
+    // width() and height() are valid once points() is not null.
+    float* points() const { return publishedPoints.load(std::memory_order_acquire); }
+    std::uint8_t* colors() const { return publishedColors.load(std::memory_order_acquire); }
+    std::int32_t width() const { return imageWidth; }
+    std::int32_t height() const { return imageHeight; }
+    const std::string& serialNumber() const { return serial; }
+
+    // Camera points to room; from the configuration file at opening, later from setModelMatrix.
+    // Render thread.
+    Mat4 modelMatrix;
+
+    // One frame's points: for every pixel k with depth d (mm) and unit-depth ray (x, y) =
+    // xyTable[2k], [2k + 1], the point (d x / -1000, d y / -1000, d / 1000) in metres, or x, y,
+    // z = 0 without depth or ray; the fourth float is 0.
+    static void convertToPoints(const std::uint16_t* depthMm, const float* xyTable, std::size_t pixelCount,
+                                float* points);
+
+private:
+    std::string readSerialNumber();
+    void startCameras();
+    void readCalibration();
+    void captureLoop();
+    void publishBuffers();
+    void buildXyTable();
+    bool captureFrame();
+    void closeDevice();
+
+    std::int32_t imageWidth = 0;
+    std::int32_t imageHeight = 0;
+    std::unique_ptr<float[]> pointStorage;
+    std::unique_ptr<std::uint8_t[]> colorStorage;
+    std::atomic<float*> publishedPoints{nullptr};
+    std::atomic<std::uint8_t*> publishedColors{nullptr};
+    k4a_device_t device = nullptr;
+    k4a_calibration_t calibration{};
+    k4a_transformation_t transformation = nullptr;
+    k4a_image_t xyTable = nullptr; // width x height (x, y) float pairs; NaN where a pixel has no ray
+    std::atomic<bool> stopRequested{false};
+    bool stopped = false;
+    std::thread captureThread;
+    std::uint32_t deviceIndex;
+    std::string serial;
+};

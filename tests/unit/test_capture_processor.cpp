@@ -1,0 +1,349 @@
+// The live depth source over virtual devices: opening, re-scans, faults, records and points.
+
+// Virtual devices exist only in our own SDK layer; against the installed SDK these tests drop out.
+#if __has_include(<k4a_virtual/VirtualDevice.h>)
+#include "test_capture_support.h"
+
+#include "acquisition/AzureKinectCameraProcessor.h"
+#include "acquisition/AzureKinectReadingThread.h"
+#include "acquisition/DepthCameraData.h"
+#include "app/SceneState.h"
+#include "app/SetDepthImageSourceAction.h"
+
+#include <k4a/k4a.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <unistd.h>
+
+using namespace capture_test;
+
+namespace {
+
+constexpr std::int64_t kNsPerSecond = 1000000000;
+const char* kNoPowerLine = "Fehler: Kinect 1 konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?\n";
+
+bool publishedAll(const AzureKinectCameraProcessor& processor)
+{
+    for (const auto& thread : processor.threads)
+        if (!thread->points())
+            return false;
+    return !processor.threads.empty();
+}
+
+// One frame step with the re-scan `secondsAgo` seconds in the past.
+void stepWithLastScan(AzureKinectCameraProcessor& processor, SceneState& state, double secondsAgo)
+{
+    processor.lastScanTime = monotonicNs() - static_cast<std::int64_t>(secondsAgo * kNsPerSecond);
+    runTimed(processor, state);
+}
+
+std::vector<std::string> recordNames(const SceneState& state)
+{
+    std::vector<std::string> names;
+    for (const auto& record : state.cameras)
+        names.push_back(record->sourceName);
+    return names;
+}
+
+using CaptureProcessor = VirtualDevices;
+
+} // namespace
+
+TEST_F(CaptureProcessor, WithoutDevicesPrintsTheCountAndOnlyTheDestructorLineAndDeliversNothing)
+{
+    testing::internal::CaptureStdout();
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    EXPECT_EQ("Found 0 Azure Kinects\n", testing::internal::GetCapturedStdout());
+    SceneState state;
+    state.cameras.push_back(std::make_shared<DepthCameraData>());
+    stepWithLastScan(*processor, state, 5.0);
+    EXPECT_TRUE(state.cameras.empty());
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    processor.reset();
+    EXPECT_EQ("Destructed Kinect Camera Processor.\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+}
+
+TEST_F(CaptureProcessor, DeviceWithoutPowerIsSkippedAndEveryRescanRestartsBoth)
+{
+    const auto powered = plugInDevice("000000000001");
+    const auto unpowered = plugInDevice("000000000002");
+    unpowered->noPower = true;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    SceneState state;
+    stepWithLastScan(*processor, state, 0.0);
+    ASSERT_EQ(1u, state.cameras.size());
+    const DepthCameraData& record = *state.cameras[0];
+    EXPECT_EQ("000000000001", record.sourceName);
+    EXPECT_EQ("config/cameras/azure/azure_kinect_000000000001.json", record.configPath);
+    EXPECT_EQ(640, record.width);
+    EXPECT_EQ(576, record.height);
+    EXPECT_TRUE(record.hasPointCloud);
+    EXPECT_TRUE(record.hasColor);
+    EXPECT_EQ(processor->threads[0]->points(), record.points);
+    EXPECT_EQ(processor->threads[0]->colors(), record.colors);
+
+    stepWithLastScan(*processor, state, 2.9);
+    EXPECT_EQ(1, powered->timesOpened.load()) << "re-scanned before 3 s";
+    stepWithLastScan(*processor, state, 3.1);
+    EXPECT_EQ(2, powered->timesOpened.load());
+    ASSERT_EQ(1u, processor->threads.size());
+    processor.reset();
+    EXPECT_FALSE(powered->isOpen.load());
+
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(1, countOf(out, "Found 2 Azure Kinects\n"));
+    EXPECT_EQ(2, countOf(out, "Created Thread for Kinect 1\n"));
+    EXPECT_EQ(2, countOf(out, "Started Azure Kinect Reading thread\n"));
+    EXPECT_EQ(2, countOf(out, "Stopped Azure Kinect Reading thread\n"));
+    EXPECT_EQ(2, countOf(err, kNoPowerLine));
+    EXPECT_EQ(0, countOf(out, kNoPowerLine));
+}
+
+TEST_F(CaptureProcessor, UnpluggedDeviceEndsItsThreadAndItsRecordDisappears)
+{
+    const auto stays = plugInDevice("000000000001");
+    const auto goes = plugInDevice("000000000002");
+    testing::internal::CaptureStderr();
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    ASSERT_EQ(2u, processor->threads.size());
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    SceneState state;
+    stepWithLastScan(*processor, state, 0.0);
+    EXPECT_EQ((std::vector<std::string>{"000000000001", "000000000002"}), recordNames(state));
+
+    k4a_virtual::unplug(goes);
+    ASSERT_TRUE(eventually([&] { return processor->threads[1]->isStopRequested(); }));
+    EXPECT_FALSE(goes->isOpen.load()) << "the capture thread closes its device";
+    stepWithLastScan(*processor, state, 0.0);
+    EXPECT_EQ(std::vector<std::string>{"000000000001"}, recordNames(state));
+    EXPECT_EQ(1u, processor->threads.size());
+    EXPECT_TRUE(stays->isOpen.load());
+    processor.reset();
+    EXPECT_EQ("Error while reading the capture (try-catch).\n", testing::internal::GetCapturedStderr());
+}
+
+TEST_F(CaptureProcessor, EveryCaptureFaultEndsOnlyItsOwnDeviceWithItsMessage)
+{
+    struct Case {
+        std::atomic<bool> k4a_virtual::VirtualDevice::*fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {&k4a_virtual::VirtualDevice::captureFails, "Error while reading the capture (try-catch).\n"},
+        {&k4a_virtual::VirtualDevice::captureTimesOut, "Error while reading the capture (returned false).\n"},
+        {&k4a_virtual::VirtualDevice::stalls, "Error while reading the capture (try-catch).\n"},
+        {&k4a_virtual::VirtualDevice::omitDepth, "Depth image is null!\n"},
+        {&k4a_virtual::VirtualDevice::omitColor, "Transformed color image is null!\n"},
+    };
+    for (const Case& c : cases) {
+        k4a_virtual::unplugAll();
+        const auto healthy = plugInDevice("000000000001");
+        const auto faulty = plugInDevice("000000000002");
+        testing::internal::CaptureStderr();
+        auto processor = std::make_shared<AzureKinectCameraProcessor>();
+        ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+        ((*faulty).*c.fault).store(true);
+        ASSERT_TRUE(eventually([&] { return processor->threads[1]->isStopRequested(); })) << c.message;
+        SceneState state;
+        stepWithLastScan(*processor, state, 0.0);
+        EXPECT_EQ(std::vector<std::string>{"000000000001"}, recordNames(state)) << c.message;
+        EXPECT_FALSE(faulty->isOpen.load()) << c.message;
+        processor.reset();
+        EXPECT_EQ(c.message, testing::internal::GetCapturedStderr());
+    }
+}
+
+TEST_F(CaptureProcessor, DeviceFailingWhileOpeningIsClosedAndTheOthersRun)
+{
+    struct Case {
+        std::atomic<bool> k4a_virtual::VirtualDevice::*fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {&k4a_virtual::VirtualDevice::serialFails, "Failed to read device serial number!\n"},
+        {&k4a_virtual::VirtualDevice::startFails, "Failed to start cameras!\n"},
+        {&k4a_virtual::VirtualDevice::calibrationFails, "Failed to read device calibration!\n"},
+    };
+    for (const Case& c : cases) {
+        k4a_virtual::unplugAll();
+        const auto faulty = plugInDevice("000000000001");
+        const auto healthy = plugInDevice("000000000002");
+        ((*faulty).*c.fault).store(true);
+        testing::internal::CaptureStderr();
+        auto processor = std::make_shared<AzureKinectCameraProcessor>();
+        EXPECT_EQ(c.message, testing::internal::GetCapturedStderr());
+        ASSERT_EQ(1u, processor->threads.size()) << c.message;
+        EXPECT_EQ("000000000002", processor->threads[0]->serialNumber());
+        EXPECT_FALSE(faulty->isOpen.load()) << c.message;
+        ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    }
+}
+
+TEST_F(CaptureProcessor, DevicePluggedInLaterIsOpenedByTheNextRescan)
+{
+    const auto first = plugInDevice("000000000001");
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    SceneState state;
+    const auto later = plugInDevice("000000000002");
+    stepWithLastScan(*processor, state, 1.0);
+    EXPECT_EQ(1u, processor->threads.size());
+    stepWithLastScan(*processor, state, 3.5);
+    ASSERT_EQ(2u, processor->threads.size());
+    EXPECT_EQ(2, first->timesOpened.load());
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    stepWithLastScan(*processor, state, 0.0);
+    EXPECT_EQ((std::vector<std::string>{"000000000001", "000000000002"}), recordNames(state));
+}
+
+TEST_F(CaptureProcessor, SetModelMatrixReachesTheNamedDeviceFromTheNextFrame)
+{
+    plugInDevice("000000000001");
+    plugInDevice("000000000002");
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    SceneState state;
+    stepWithLastScan(*processor, state, 0.0);
+    const auto published = state.cameras;
+    const Mat4 moved = translate(Mat4(), 0.5f, 1.25f, -2.0f);
+    processor->setModelMatrix("000000000002", moved);
+    processor->setModelMatrix("000000000003", translate(Mat4(), 9.0f, 9.0f, 9.0f));
+    EXPECT_EQ(Mat4(), published[1]->modelMatrix);
+    stepWithLastScan(*processor, state, 0.0);
+    ASSERT_EQ(2u, state.cameras.size());
+    EXPECT_EQ(Mat4(), state.cameras[0]->modelMatrix);
+    EXPECT_EQ(moved, state.cameras[1]->modelMatrix);
+}
+
+TEST_F(CaptureProcessor, ConfigurationFileOfTheDeviceIsReadAtOpening)
+{
+    char previous[4096];
+    ASSERT_NE(nullptr, getcwd(previous, sizeof(previous)));
+    ASSERT_EQ(0, chdir(TAVORIN_SOURCE_DIR));
+    const char* path = "config/cameras/azure/azure_kinect_0000000cfg01.json";
+    {
+        std::ofstream file(path);
+        file << R"({"modelMatrix": [1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0.25, 2.5, -1.5, 1], "note": 1})";
+    }
+    plugInDevice("0000000cfg01");
+    auto processor = std::make_shared<AzureKinectCameraProcessor>();
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor); }));
+    SceneState state;
+    stepWithLastScan(*processor, state, 0.0);
+    std::remove(path);
+    ASSERT_EQ(0, chdir(previous));
+    ASSERT_EQ(1u, state.cameras.size());
+    const float expected[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0.25f, 2.5f, -1.5f, 1};
+    EXPECT_EQ(Mat4(expected), state.cameras[0]->modelMatrix);
+}
+
+// Switching back to the live cameras replaces the source and its previous records in one step;
+// the previous source's threads are joined when the action drops it.
+TEST_F(CaptureProcessor, SwitchingToTheLiveCamerasStartsAFreshSource)
+{
+    const auto device = plugInDevice("000000000001");
+    SceneState state;
+    state.enqueue(std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kLiveCameras,
+                                                              std::vector<std::string>{}));
+    state.step();
+    const auto* first = dynamic_cast<AzureKinectCameraProcessor*>(state.depthSource.get());
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(eventually([&] { return publishedAll(*first); }));
+    state.step();
+    ASSERT_EQ(1u, state.cameras.size());
+
+    testing::internal::CaptureStdout();
+    state.enqueue(std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kLiveCameras,
+                                                              std::vector<std::string>{}));
+    state.step();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(out.find("Destructed Kinect Camera Processor.\n"), out.find("Found 1 Azure Kinects\n"))
+        << "the old source lets go of the device before the new one opens it: " << out;
+    EXPECT_EQ(2, device->timesOpened.load());
+    const auto* second = dynamic_cast<AzureKinectCameraProcessor*>(state.depthSource.get());
+    ASSERT_NE(nullptr, second);
+    ASSERT_EQ(1u, second->threads.size());
+    for (const auto& record : state.cameras)
+        EXPECT_EQ(second->threads[0]->points(), record->points) << "a record of the new source only";
+}
+
+// Points of the pattern's known depth frame against the formula with the layer's own rays, read
+// after the capture thread has been joined.
+TEST_F(CaptureProcessor, PointsAndColoursOfAKnownFrame)
+{
+    const auto device = plugInDevice("000000000001");
+    AzureKinectReadingThread thread(0);
+    ASSERT_TRUE(thread.open());
+    ASSERT_TRUE(eventually([&] { return thread.points() && device->framesDelivered.load() >= 2; }));
+    thread.stop();
+    EXPECT_TRUE(thread.isStopped());
+
+    k4a_calibration_t calibration{};
+    std::string blob = realBlob();
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_calibration_get_from_raw(&blob[0], blob.size() + 1,
+                                                               K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                                               &calibration));
+    ASSERT_EQ(640, thread.width());
+    ASSERT_EQ(576, thread.height());
+    int zeros = 0;
+    int coloured = 0;
+    for (int r = 0; r < 576; ++r)
+        for (int c = 0; c < 640; ++c) {
+            const float* point = thread.points() + 4 * (r * 640 + c);
+            const std::uint8_t* color = thread.colors() + 4 * (r * 640 + c);
+            const std::uint16_t d = PatternSource::depthAt(c, r);
+            ASSERT_EQ(0.0f, point[3]);
+            k4a_float2_t pixel;
+            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
+            k4a_float3_t ray;
+            int valid = 0;
+            k4a_calibration_2d_to_3d(&calibration, &pixel, 1.0f, K4A_CALIBRATION_TYPE_DEPTH,
+                                     K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid);
+            if (d == 0 || !valid) {
+                ASSERT_EQ(0.0f, point[0]);
+                ASSERT_EQ(0.0f, point[1]);
+                ASSERT_EQ(0.0f, point[2]);
+                ASSERT_EQ(0, color[0] | color[1] | color[2] | color[3]);
+                ++zeros;
+                continue;
+            }
+            const float df = d;
+            ASSERT_EQ(df * ray.xyz.x / -1000.0f, point[0]) << c << ", " << r;
+            ASSERT_EQ(df * ray.xyz.y / -1000.0f, point[1]) << c << ", " << r;
+            ASSERT_EQ(df / 1000.0f, point[2]) << c << ", " << r;
+            if (std::memcmp(color, PatternSource::kColor, 4) == 0)
+                ++coloured;
+            else
+                ASSERT_EQ(0, color[0] | color[1] | color[2] | color[3]) << c << ", " << r;
+        }
+    EXPECT_GT(zeros, 640 * 576 / 11 - 640);
+    EXPECT_GT(coloured, 640 * 576 / 2) << "most of the depth image lies inside the colour image";
+    // The top-left pixel looks 40 degrees left and up: x positive (to the image's left), y positive (up).
+    const float* corner = thread.points() + 4 * (1 * 640 + 1);
+    EXPECT_GT(corner[0], 0.0f);
+    EXPECT_GT(corner[1], 0.0f);
+}
+
+TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOrigin)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::uint16_t depthMm[4] = {0, 1500, 2000, 1234};
+    const float rays[8] = {0.1f, 0.2f, nan, 0.3f, 0.25f, -0.5f, 0.3f, nan};
+    float points[16];
+    std::fill(points, points + 16, 7.0f);
+    AzureKinectReadingThread::convertToPoints(depthMm, rays, 4, points);
+    const float expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, -0.5f, 1.0f, 2.0f, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 16; ++i)
+        EXPECT_FLOAT_EQ(expected[i], points[i]) << i;
+}
+
+#endif

@@ -1,0 +1,309 @@
+// Our depth-camera SDK layer as the capture code calls it, over virtual devices.
+
+// Virtual devices exist only in our own SDK layer; against the installed SDK these tests drop out.
+#if __has_include(<k4a_virtual/VirtualDevice.h>)
+#include "test_capture_support.h"
+
+#include <k4a/k4a.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace capture_test;
+
+namespace {
+
+k4a_device_configuration_t streamingConfiguration()
+{
+    k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
+    config.color_format = K4A_IMAGE_FORMAT_COLOR_BGRA32;
+    config.color_resolution = K4A_COLOR_RESOLUTION_720P;
+    config.depth_mode = K4A_DEPTH_MODE_NFOV_UNBINNED;
+    config.camera_fps = K4A_FRAMES_PER_SECOND_30;
+    config.synchronized_images_only = true;
+    return config;
+}
+
+// Opens device `index` and starts it streaming.
+k4a_device_t startDevice(std::uint32_t index)
+{
+    k4a_device_t device = nullptr;
+    EXPECT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(index, &device));
+    const k4a_device_configuration_t config = streamingConfiguration();
+    EXPECT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_start_cameras(device, &config));
+    return device;
+}
+
+std::string serialOf(k4a_device_t device)
+{
+    size_t size = 0;
+    EXPECT_EQ(K4A_BUFFER_RESULT_TOO_SMALL, k4a_device_get_serialnum(device, nullptr, &size));
+    std::vector<char> text(size);
+    EXPECT_EQ(K4A_BUFFER_RESULT_SUCCEEDED, k4a_device_get_serialnum(device, text.data(), &size));
+    return std::string(text.data());
+}
+
+// Depth 2000 mm everywhere but a 0 in the first row; every colour pixel holds its own column in
+// B, G and its row in R, A (little end first).
+class CoordinateSource : public k4a_virtual::FrameSource {
+public:
+    static constexpr std::uint16_t kDepthMm = 2000;
+
+    void render(const k4a_calibration_t&, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
+    {
+        for (int k = 0; k < frame.depthWidth * frame.depthHeight; ++k)
+            frame.depthMm[k] = k < frame.depthWidth ? 0 : kDepthMm;
+        for (int r = 0; r < frame.colorHeight; ++r)
+            for (int c = 0; c < frame.colorWidth; ++c) {
+                std::uint8_t* p = frame.bgra + 4 * (r * frame.colorWidth + c);
+                p[0] = c & 0xff;
+                p[1] = c >> 8;
+                p[2] = r & 0xff;
+                p[3] = r >> 8;
+            }
+    }
+};
+
+using SdkLayer = VirtualDevices;
+
+} // namespace
+
+TEST_F(SdkLayer, EnumeratesOnlyThePluggedInDevicesInPlugInOrder)
+{
+    k4a_device_t device = nullptr;
+    EXPECT_EQ(0u, k4a_device_get_installed_count());
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_open(0, &device));
+
+    const auto first = plugInDevice("000000000001");
+    const auto second = plugInDevice("000000000002");
+    k4a_virtual::plugIn(second);
+    EXPECT_EQ(2u, k4a_device_get_installed_count());
+
+    k4a_virtual::unplug(first);
+    ASSERT_EQ(1u, k4a_device_get_installed_count());
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &device));
+    EXPECT_EQ("000000000002", serialOf(device));
+    EXPECT_TRUE(second->isOpen.load());
+    k4a_device_close(device);
+    EXPECT_FALSE(second->isOpen.load());
+}
+
+TEST_F(SdkLayer, OpeningFailsWithoutPowerAndForADeviceAlreadyOpen)
+{
+    const auto device = plugInDevice("000000000001");
+    k4a_device_t handle = nullptr;
+    device->noPower = true;
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_open(0, &handle));
+    EXPECT_EQ(nullptr, handle);
+
+    device->noPower = false;
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
+    k4a_device_t again = nullptr;
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_open(0, &again));
+    k4a_device_close(handle);
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &again));
+    k4a_device_close(again);
+    EXPECT_EQ(2, device->timesOpened.load());
+}
+
+TEST_F(SdkLayer, SerialNumberIsAskedForBySizeFirst)
+{
+    const auto device = plugInDevice("001514394512");
+    k4a_device_t handle = nullptr;
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
+    size_t size = 0;
+    EXPECT_EQ(K4A_BUFFER_RESULT_TOO_SMALL, k4a_device_get_serialnum(handle, nullptr, &size));
+    EXPECT_EQ(13u, size);
+    char small[5] = {};
+    size = sizeof(small);
+    EXPECT_EQ(K4A_BUFFER_RESULT_TOO_SMALL, k4a_device_get_serialnum(handle, small, &size));
+    EXPECT_EQ("001514394512", serialOf(handle));
+
+    device->serialFails = true;
+    EXPECT_EQ(K4A_BUFFER_RESULT_FAILED, k4a_device_get_serialnum(handle, nullptr, &size));
+    k4a_device_close(handle);
+}
+
+TEST_F(SdkLayer, CalibrationComesFromTheRawBlobForTheDepthMode)
+{
+    const auto device = plugInDevice("001514394512");
+    k4a_device_t handle = nullptr;
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
+    k4a_calibration_t calibration{};
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED,
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
+    const auto& depth = calibration.depth_camera_calibration;
+    EXPECT_EQ(640, depth.resolution_width);
+    EXPECT_EQ(576, depth.resolution_height);
+    constexpr float kPixelTolerance = 1e-3f; // the blob's own figures, in pixels
+    EXPECT_NEAR(332.781067f, depth.intrinsics.parameters.param.cx, kPixelTolerance);
+    EXPECT_NEAR(348.829712f, depth.intrinsics.parameters.param.cy, kPixelTolerance);
+    EXPECT_NEAR(504.607635f, depth.intrinsics.parameters.param.fx, kPixelTolerance);
+    EXPECT_NEAR(504.732513f, depth.intrinsics.parameters.param.fy, kPixelTolerance);
+    EXPECT_EQ(1280, calibration.color_camera_calibration.resolution_width);
+    EXPECT_EQ(720, calibration.color_camera_calibration.resolution_height);
+
+    EXPECT_EQ(K4A_RESULT_FAILED,
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_1080P,
+                                         &calibration));
+    device->calibrationFails = true;
+    EXPECT_EQ(K4A_RESULT_FAILED,
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
+    k4a_device_close(handle);
+}
+
+TEST_F(SdkLayer, StreamingDeviceDeliversDepthAndColourOfItsFrameSource)
+{
+    const auto device = plugInDevice("000000000001");
+    k4a_device_t handle = nullptr;
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
+    k4a_capture_t capture = nullptr;
+    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    k4a_device_configuration_t config = streamingConfiguration();
+    device->startFails = true;
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
+    device->startFails = false;
+    config.color_format = K4A_IMAGE_FORMAT_COLOR_MJPG;
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
+    config = streamingConfiguration();
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_start_cameras(handle, &config));
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
+
+    ASSERT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    k4a_image_t depth = k4a_capture_get_depth_image(capture);
+    k4a_image_t color = k4a_capture_get_color_image(capture);
+    k4a_capture_release(capture); // the image handles keep their images
+    ASSERT_NE(nullptr, depth);
+    ASSERT_NE(nullptr, color);
+    EXPECT_EQ(K4A_IMAGE_FORMAT_DEPTH16, k4a_image_get_format(depth));
+    EXPECT_EQ(640, k4a_image_get_width_pixels(depth));
+    EXPECT_EQ(576, k4a_image_get_height_pixels(depth));
+    EXPECT_EQ(1280, k4a_image_get_stride_bytes(depth));
+    const auto* depthMm = reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth));
+    EXPECT_EQ(PatternSource::depthAt(17, 300), depthMm[300 * 640 + 17]);
+    EXPECT_EQ(0, depthMm[0]);
+    EXPECT_EQ(K4A_IMAGE_FORMAT_COLOR_BGRA32, k4a_image_get_format(color));
+    EXPECT_EQ(1280u * 720u * 4u, k4a_image_get_size(color));
+    EXPECT_EQ(0, std::memcmp(PatternSource::kColor, k4a_image_get_buffer(color) + 4 * 5000, 4));
+    k4a_image_release(depth);
+    k4a_image_release(color);
+
+    device->omitDepth = true;
+    ASSERT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    EXPECT_EQ(nullptr, k4a_capture_get_depth_image(capture));
+    color = k4a_capture_get_color_image(capture);
+    EXPECT_NE(nullptr, color);
+    k4a_image_release(color);
+    k4a_capture_release(capture);
+    device->omitDepth = false;
+    device->omitColor = true;
+    ASSERT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    EXPECT_EQ(nullptr, k4a_capture_get_color_image(capture));
+    k4a_capture_release(capture);
+    EXPECT_EQ(3u, device->framesDelivered.load());
+    k4a_device_close(handle);
+}
+
+TEST_F(SdkLayer, CaptureFaultsAnswerFailureOrTimeoutAndEveryWaitEnds)
+{
+    const auto device = plugInDevice("000000000001");
+    k4a_device_t handle = startDevice(0);
+    k4a_capture_t capture = nullptr;
+    device->captureFails = true;
+    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    device->captureFails = false;
+    device->captureTimesOut = true;
+    EXPECT_EQ(K4A_WAIT_RESULT_TIMEOUT, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    device->captureTimesOut = false;
+    device->stalls = true;
+    EXPECT_EQ(K4A_WAIT_RESULT_TIMEOUT, k4a_device_get_capture(handle, &capture, 10));
+    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    device->stalls = false;
+    EXPECT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    k4a_capture_release(capture);
+
+    k4a_virtual::unplug(device);
+    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    k4a_device_close(handle);
+}
+
+// The colour pixel each depth pixel receives must be where a pinhole colour camera (the virtual
+// device's colour camera has no distortion) sees that depth pixel's 3D point.
+TEST_F(SdkLayer, ColourIsResampledIntoTheDepthCamerasGrid)
+{
+    const auto device = std::make_shared<k4a_virtual::VirtualDevice>("000000000001", realBlob(),
+                                                                      std::make_shared<CoordinateSource>());
+    k4a_virtual::plugIn(device);
+    k4a_device_t handle = startDevice(0);
+    k4a_calibration_t calibration{};
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED,
+              k4a_device_get_calibration(handle, K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                         &calibration));
+    k4a_transformation_t transformation = k4a_transformation_create(&calibration);
+    ASSERT_NE(nullptr, transformation);
+    k4a_capture_t capture = nullptr;
+    ASSERT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    k4a_image_t depth = k4a_capture_get_depth_image(capture);
+    k4a_image_t color = k4a_capture_get_color_image(capture);
+    k4a_image_t out = nullptr;
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_image_create(K4A_IMAGE_FORMAT_COLOR_BGRA32, 640, 576, 640 * 4, &out));
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_transformation_color_image_to_depth_camera(transformation, color, depth, out));
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_transformation_color_image_to_depth_camera(transformation, depth, color, out));
+
+    const std::uint8_t* pixels = k4a_image_get_buffer(out);
+    const auto& extrinsics = calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR];
+    const auto& colorCamera = calibration.color_camera_calibration.intrinsics.parameters.param;
+    int compared = 0;
+    for (int r = 8; r < 576; r += 37)
+        for (int c = 5; c < 640; c += 41) {
+            k4a_float2_t pixel;
+            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
+            k4a_float3_t point;
+            int valid = 0;
+            k4a_calibration_2d_to_3d(&calibration, &pixel, CoordinateSource::kDepthMm, K4A_CALIBRATION_TYPE_DEPTH,
+                                     K4A_CALIBRATION_TYPE_DEPTH, &point, &valid);
+            ASSERT_TRUE(valid);
+            double p[3];
+            for (int i = 0; i < 3; ++i)
+                p[i] = extrinsics.rotation[3 * i] * point.v[0] + extrinsics.rotation[3 * i + 1] * point.v[1]
+                    + extrinsics.rotation[3 * i + 2] * point.v[2] + extrinsics.translation[i];
+            const double u = colorCamera.fx * p[0] / p[2] + colorCamera.cx;
+            const double v = colorCamera.fy * p[1] / p[2] + colorCamera.cy;
+            const std::uint8_t* got = pixels + 4 * (r * 640 + c);
+            if (u < -1 || v < -1 || u > 1280 || v > 720) {
+                EXPECT_EQ(0, got[0] | got[1] | got[2] | got[3]) << c << ", " << r;
+                continue;
+            }
+            if (u < 1 || v < 1 || u > 1278 || v > 718)
+                continue; // rounding decides at the border
+            EXPECT_NEAR(u, got[0] + 256 * got[1], 0.51) << c << ", " << r;
+            EXPECT_NEAR(v, got[2] + 256 * got[3], 0.51) << c << ", " << r;
+            ++compared;
+        }
+    EXPECT_GT(compared, 100);
+    const std::uint8_t* firstRow = pixels + 4 * 320; // no depth there
+    EXPECT_EQ(0, firstRow[0] | firstRow[1] | firstRow[2] | firstRow[3]);
+
+    k4a_image_release(out);
+    k4a_image_release(depth);
+    k4a_image_release(color);
+    k4a_capture_release(capture);
+    k4a_transformation_destroy(transformation);
+    k4a_device_close(handle);
+}
+
+TEST(SdkLayerImages, CreationChecksTheStrideAgainstTheFormat)
+{
+    k4a_image_t image = nullptr;
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_image_create(K4A_IMAGE_FORMAT_COLOR_BGRA32, 10, 4, 39, &image));
+    EXPECT_EQ(nullptr, image);
+    EXPECT_EQ(K4A_RESULT_FAILED, k4a_image_create(K4A_IMAGE_FORMAT_CUSTOM, 0, 4, 8, &image));
+    ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_image_create(K4A_IMAGE_FORMAT_CUSTOM, 10, 4, 80, &image));
+    EXPECT_EQ(320u, k4a_image_get_size(image));
+    k4a_image_release(image);
+}
+
+#endif
