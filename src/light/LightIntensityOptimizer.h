@@ -1,0 +1,10 @@
+#pragma once
+
+#include "light/Processor.h"
+
+// A light-intensity strategy: process() sets the target intensity of every module record in
+// state.lights.
+class LightIntensityOptimizer : public Processor {
+protected:
+    ~LightIntensityOptimizer() = default;
+};
