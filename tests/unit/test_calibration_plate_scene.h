@@ -94,6 +94,15 @@ struct PlateScene {
         }
     }
 
+    // Fills every pixel the plate left empty with a wall facing the camera at `depth` metres.
+    void renderWallBehind(float depth)
+    {
+        for (int row = 0; row < kHeight; ++row)
+            for (int column = 0; column < kWidth; ++column)
+                if (points[(static_cast<std::size_t>(row) * kWidth + column) * 3 + 2] == 0.0f)
+                    set(row * kWidth + column, ray(column, row) * depth);
+    }
+
     void set(int pixel, const Vec4& p)
     {
         points[static_cast<std::size_t>(pixel) * 3 + 0] = p.x;
