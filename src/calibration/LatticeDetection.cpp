@@ -1,6 +1,6 @@
 #include "calibration/LatticeDetection.h"
 
-#include "calibration/Scanline3D.h"
+#include "calibration/LatticeScanlines.h"
 
 #include <pcl/common/centroid.h>
 #include <pcl/point_cloud.h>
@@ -23,12 +23,6 @@ using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 using Node = std::shared_ptr<Scanline3D>;
 
 constexpr float kPi = 3.14159265358979323846f;
-
-// A run of neighbouring pixels of one row, [start, end] as pixel indices.
-struct Run {
-    std::int32_t start;
-    std::int32_t end;
-};
 
 struct Plane {
     Vec4 normal; // unit, z <= 0
@@ -73,78 +67,6 @@ float foldedAngleDifference(float a, float b)
 {
     const float difference = std::fabs(a - b);
     return difference > kPi / 2.0f ? kPi - difference : difference;
-}
-
-// Step 2: split every row into runs of pixels whose neighbours lie closer than 0.05.
-std::vector<Run> splitRuns(const PointImage& image)
-{
-    constexpr float kRunSplitSquaredDistance = 0.0025f;
-    std::vector<Run> runs;
-    const std::int32_t count = image.pixelCount();
-    if (count <= 0)
-        return runs;
-    Run open{0, 0};
-    Vec4 previous = image.at(0);
-    for (std::int32_t i = 0; i < count; ++i) {
-        const Vec4 current = image.at(i);
-        if (i % image.width == 0) {
-            if (i > 0)
-                runs.push_back(open);
-            open = Run{i, i};
-        } else if (squaredDistance(previous, current) < kRunSplitSquaredDistance) {
-            open.end = i;
-        } else {
-            runs.push_back(open);
-            open = Run{i, i};
-        }
-        previous = current;
-    }
-    runs.push_back(open);
-    return runs;
-}
-
-// Step 3: a gap bridges a hole between the last valid run of a row (which already holds two) and
-// the next valid run, when the plate points on both sides lie close together.
-std::vector<Node> findGaps(const PointImage& image, const std::vector<Run>& runs)
-{
-    constexpr float kMinValidRunLength = 0.035f;
-    constexpr float kMaxValidRunLength = 0.35f;
-    constexpr float kMaxGapBridge = 0.045f;
-    constexpr std::size_t kRunsBeforeGap = 2;
-    std::vector<Node> gaps;
-    std::vector<Run> rowRuns;
-    std::int32_t previousRow = -1;
-    for (const Run& run : runs) {
-        const std::int32_t row = run.start / image.width;
-        if (row != previousRow)
-            rowRuns.clear();
-        previousRow = row;
-        const float runLength = distance(image.at(run.start), image.at(run.end));
-        if (!(runLength > kMinValidRunLength && runLength < kMaxValidRunLength))
-            continue;
-        if (rowRuns.size() >= kRunsBeforeGap) {
-            const Run& last = rowRuns.back();
-            if (distance(image.at(last.end), image.at(run.start)) < kMaxGapBridge)
-                gaps.push_back(Scanline3D::create(last.end, run.start));
-        }
-        rowRuns.push_back(run);
-    }
-    return gaps;
-}
-
-Vec4 gapMidpoint(const PointImage& image, const Scanline3D& gap)
-{
-    return (image.at(gap.start) + image.at(gap.end)) / 2.0f;
-}
-
-// Step 4: join every pair of gaps whose midpoints lie closer than 0.12, in pair order.
-void clusterGaps(const std::vector<Node>& gaps, const std::vector<Vec4>& midpoints)
-{
-    constexpr float kGapClusterSquaredDistance = 0.0144f;
-    for (std::size_t i = 0; i < gaps.size(); ++i)
-        for (std::size_t k = i + 1; k < gaps.size(); ++k)
-            if (squaredDistance(midpoints[i], midpoints[k]) < kGapClusterSquaredDistance)
-                unite(gaps[i], gaps[k]);
 }
 
 // Step 5: number the set roots in gap order and collect each set's midpoints.
@@ -298,24 +220,24 @@ std::vector<std::int32_t> inlierPixels(const PlaneFit& fit, const Crop& crop)
 }
 
 // Step 11: per row holding inliers, its first and last inlier pixel.
-std::vector<Run> rowSpans(const std::vector<std::int32_t>& pixels, std::int32_t width)
+std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& pixels, std::int32_t width)
 {
-    std::vector<Run> spans;
+    std::vector<PixelRun> spans;
     for (std::int32_t pixel : pixels) {
         if (!spans.empty() && spans.back().start / width == pixel / width)
             spans.back().end = pixel;
         else
-            spans.push_back(Run{pixel, pixel});
+            spans.push_back(PixelRun{pixel, pixel});
     }
     return spans;
 }
 
 // Step 12: the off-plane pixels between plane pixels of one row, as runs.
-std::vector<Node> holeRuns(const std::vector<Run>& spans, const std::vector<bool>& isInlier, std::int32_t width)
+std::vector<Node> holeRuns(const std::vector<PixelRun>& spans, const std::vector<bool>& isInlier, std::int32_t width)
 {
     std::vector<Node> runs;
     Node open;
-    for (const Run& span : spans) {
+    for (const PixelRun& span : spans) {
         for (std::int32_t pixel = span.start; pixel <= span.end; ++pixel) {
             if (isInlier[static_cast<std::size_t>(pixel)])
                 continue;
