@@ -2,6 +2,8 @@
 
 #include "calibration/GridHoleMatching.h"
 
+#include "test_calibration_transform_error.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,14 +17,6 @@ constexpr float kDegree = 3.14159265358979f / 180.0f;
 std::vector<Vec4> points(int count, float value)
 {
     return std::vector<Vec4>(static_cast<std::size_t>(count), Vec4::point(value, value, value));
-}
-
-// Rotation angle (degrees) of A^-1 B and the distance (metres) of their translations.
-float rotationErrorDegrees(const Mat4& a, const Mat4& b)
-{
-    const Mat4 d = transpose(a) * b;
-    const float trace = d.at(0, 0) + d.at(1, 1) + d.at(2, 2);
-    return std::acos(std::max(-1.0f, std::min(1.0f, (trace - 1.0f) / 2.0f))) / kDegree;
 }
 
 float translationError(const Mat4& a, const Mat4& b)

@@ -4,6 +4,8 @@
 #include "test_calibration_fake_source.h"
 #include "test_calibration_plate_scene.h"
 
+#include "test_calibration_transform_error.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -11,13 +13,6 @@
 namespace {
 
 constexpr float kDegree = 3.14159265358979f / 180.0f;
-
-float rotationErrorDegrees(const Mat4& a, const Mat4& b)
-{
-    const Mat4 d = transpose(a) * b;
-    const float trace = d.at(0, 0) + d.at(1, 1) + d.at(2, 2);
-    return std::acos(std::max(-1.0f, std::min(1.0f, (trace - 1.0f) / 2.0f))) / kDegree;
-}
 
 // Camera records whose point buffers (4 floats per pixel, as the sources publish them) are
 // rendered from a plate pose given in camera 0's frame.

@@ -127,11 +127,16 @@ struct DetectionCounts {
     long foundWhenEligible = 0;
 };
 
+// Angle of the rotation between a and b; atan2 keeps small angles where acos of the trace
+// loses them to rounding.
 double rotationErrorDegrees(const Mat4& a, const Mat4& b)
 {
     const Mat4 d = transpose(a) * b;
     const double trace = static_cast<double>(d.at(0, 0)) + d.at(1, 1) + d.at(2, 2);
-    return std::acos(std::max(-1.0, std::min(1.0, (trace - 1.0) / 2.0))) * 180.0 / 3.14159265358979323846;
+    const double sx = static_cast<double>(d.at(1, 2)) - d.at(2, 1);
+    const double sy = static_cast<double>(d.at(2, 0)) - d.at(0, 2);
+    const double sz = static_cast<double>(d.at(0, 1)) - d.at(1, 0);
+    return std::atan2(std::sqrt(sx * sx + sy * sy + sz * sz), trace - 1.0) * 180.0 / 3.14159265358979323846;
 }
 
 // Camera i's expected matrix into camera 0's coordinates, from the truth's room poses when it has
