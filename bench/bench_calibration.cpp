@@ -2,6 +2,7 @@
 // pixels; the two registrations after 10, 30 and 60 s of observations of three cameras, beside
 // one pass over the same observations.
 
+#include "acquisition/HDF5RecordingReader.h"
 #include "calibration/GridHoleMatching.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointCloudAligner.h"
@@ -10,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -65,6 +67,44 @@ void BM_DetectLattice_WithPlate(benchmark::State& state)
 void BM_DetectLattice_WithoutPlate(benchmark::State& state)
 {
     runDetection(state, frameWithoutPlate(), false);
+}
+
+// Frame `frame` of the first sample recording as x, y, z per pixel; empty when there is none.
+std::vector<float> sampleFrame(std::uint32_t frame, PointImage& image)
+{
+    constexpr const char* kSampleFolder = "samples/OP1";
+    std::vector<float> points;
+    if (!std::filesystem::is_directory(kSampleFolder))
+        return points;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(kSampleFolder))
+        if (entry.path().extension() == ".h5")
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    HDF5RecordingReader reader;
+    if (files.empty() || !reader.open(files.front(), false) || !reader.loadFrame(frame) || !reader.points())
+        return points;
+    const std::size_t pixels = static_cast<std::size_t>(reader.width()) * reader.height();
+    for (std::size_t i = 0; i < pixels; ++i)
+        points.insert(points.end(), reader.points() + 4 * i, reader.points() + 4 * i + 3);
+    image = PointImage{points.data(), static_cast<std::int32_t>(reader.width()), static_cast<std::int32_t>(reader.height())};
+    return points;
+}
+
+// A frame from the middle of the sample recordings (run from the repository root after making
+// them), and one pass over its pixels.
+void BM_DetectLattice_SampleFrame(benchmark::State& state)
+{
+    constexpr std::uint32_t kSampleFrameIndex = 60;
+    PointImage image;
+    const std::vector<float> points = sampleFrame(kSampleFrameIndex, image);
+    if (points.empty()) {
+        state.SkipWithError("no sample recordings under samples/OP1");
+        return;
+    }
+    const SilencedStdout silenced;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(detectLattice(image));
 }
 
 // Baseline: one pass over the pixels, the squared distance of each point to its left neighbour.
@@ -154,6 +194,7 @@ void BM_FineObservationPass(benchmark::State& state)
 BENCHMARK(BM_PixelPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetectLattice_WithPlate)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetectLattice_WithoutPlate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DetectLattice_SampleFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoughObservationPass)->Arg(10)->Arg(30)->Arg(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoughRegistration)->Arg(10)->Arg(30)->Arg(60)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FineObservationPass)->Arg(10)->Arg(30)->Arg(60)->Unit(benchmark::kMillisecond);
