@@ -6,16 +6,6 @@
 
 #include <chrono>
 
-namespace {
-
-std::int64_t monotonicNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
-
 HDF5CameraProcessor::HDF5CameraProcessor(const std::vector<std::string>& paths)
 {
     for (const std::string& path : paths) {

@@ -1,5 +1,6 @@
 #include "acquisition/HDF5RecordingReader.h"
 
+#include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
 
 #include <hdf5.h>
@@ -356,12 +357,18 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
         stop("Unable to read frame " + std::to_string(frame) + " of " + name + "; its playback stops.");
         return false;
     }
+    framesRead.fetch_add(1, std::memory_order_relaxed);
     timestamp.store(timestampAt(frame), std::memory_order_relaxed);
     loadedFrame.store(frame, std::memory_order_release);
     frameLoaded = true;
-    if (rawCalibrationSize > 0)
-        return computeCalibratedPoints();
+    if (rawCalibrationSize > 0) {
+        if (!computeCalibratedPoints())
+            return false;
+        publishPoints();
+        return true;
+    }
     computePinholePoints();
+    publishPoints();
     print("Matrix", modelMatrix());
     return true;
 }
@@ -390,13 +397,16 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
 
 float* HDF5RecordingReader::pointBuffer()
 {
-    float* buffer = publishedPoints.load(std::memory_order_relaxed);
-    if (!buffer) {
+    if (!pointStorage)
         pointStorage.reset(new float[std::size_t(imageWidth) * imageHeight * 4]());
-        buffer = pointStorage.get();
-        publishedPoints.store(buffer, std::memory_order_release);
-    }
-    return buffer;
+    return pointStorage.get();
+}
+
+// The render thread sees the buffer only once it holds a complete first frame.
+void HDF5RecordingReader::publishPoints()
+{
+    if (!publishedPoints.load(std::memory_order_relaxed))
+        publishedPoints.store(pointStorage.get(), std::memory_order_release);
 }
 
 bool HDF5RecordingReader::buildXyTable()
@@ -429,27 +439,11 @@ bool HDF5RecordingReader::buildXyTable()
     return true;
 }
 
-// Points in metres, x and y opposite to the depth camera's image axes (x right, y down).
 bool HDF5RecordingReader::computeCalibratedPoints()
 {
     if (!xyTableReady && !buildXyTable())
         return false;
-    float* out = pointBuffer();
-    const std::size_t pixels = std::size_t(imageWidth) * imageHeight;
-    for (std::size_t k = 0; k < pixels; ++k) {
-        const float d = depth[k];
-        const float tx = xyTable[2 * k];
-        const float ty = xyTable[2 * k + 1];
-        float* p = out + 4 * k;
-        if (d == 0.0f || std::isnan(tx) || std::isnan(ty)) {
-            p[0] = p[1] = p[2] = 0.0f;
-            continue;
-        }
-        p[0] = tx * d / -1000.0f;
-        p[1] = ty * d / 1000.0f;
-        p[2] = d / 1000.0f;
-        p[3] = 1.0f;
-    }
+    calibratedPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer());
     return true;
 }
 

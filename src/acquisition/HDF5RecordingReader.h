@@ -50,6 +50,8 @@ public:
     std::uint32_t frameCount() const { return frames; }
     std::uint32_t currentFrame() const { return loadedFrame.load(std::memory_order_acquire); }
     double currentTimestamp() const;
+    // Frames read from the file so far (a frame already held is not read again).
+    std::uint64_t frameReads() const { return framesRead.load(std::memory_order_relaxed); }
     bool hasRawCalibration() const { return rawCalibrationSize > 0; }
 
     Mat4 modelMatrix() const;
@@ -69,6 +71,7 @@ private:
     bool buildXyTable();
     void computePinholePoints();
     float* pointBuffer();
+    void publishPoints();
     void stop(const std::string& message);
 
     std::unique_ptr<float[]> pointStorage;
@@ -86,6 +89,7 @@ private:
     std::uint32_t frames = 0;
     std::atomic<std::uint32_t> loadedFrame{0};
     bool frameLoaded = false;
+    std::atomic<std::uint64_t> framesRead{0};
     bool stopped = false;
     std::vector<float> depth;            // width * height, millimetres
     std::vector<float> cameraParameters; // parameterCount floats of the current frame

@@ -2,16 +2,12 @@
 
 #include <chrono>
 
-namespace {
-
 std::int64_t monotonicNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-} // namespace
 
 void runTimed(Processor& processor, SceneState& state)
 {

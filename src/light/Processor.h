@@ -16,5 +16,8 @@ protected:
     ~Processor() = default; // destroyed through the shared pointer of its concrete type
 };
 
+// Nanoseconds of the monotonic clock: the time base of the stamps and of recording playback.
+std::int64_t monotonicNs();
+
 // Stamps the monotonic clock (nanoseconds) around one process() call.
 void runTimed(Processor& processor, SceneState& state);

@@ -7,6 +7,8 @@
 
 #include <hdf5.h>
 
+#include "FileText.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,12 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string tempPath(const std::string& name)
 {
@@ -128,13 +124,20 @@ const float* pointAt(const HDF5RecordingReader& reader, std::uint32_t c, std::ui
 
 } // namespace
 
+TEST(AcquisitionRecording, HDF5LibraryIsTheThreadSafeBuild)
+{
+    hbool_t threadSafe = 0;
+    ASSERT_GE(H5is_library_threadsafe(&threadSafe), 0);
+    EXPECT_TRUE(threadSafe) << "the playback threads need the serial thread-safe HDF5";
+}
+
 TEST(AcquisitionRecording, CalibratedPointsFollowTheDeviceRays)
 {
     Recording rec;
     rec.width = 640;
     rec.height = 576;
     rec.frames = 2;
-    rec.rawCalibration = readFile(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
+    rec.rawCalibration = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
     rec.depth = [](hsize_t r, hsize_t c, hsize_t) { return (r == 10 && c == 10) ? 0.0f : 2000.0f; };
     const std::string path = rec.write("calibrated.h5");
 
@@ -201,9 +204,12 @@ TEST(AcquisitionRecording, SeekJumpsSettlesAndHoldsTheLastFrame)
     reader.seekToTime(2.0 + 1.0 / 30.0 + 0.001);
     EXPECT_EQ(61u, reader.currentFrame());
     // Past the end: the last frame, and it stays.
-    for (int i = 0; i < 3; ++i)
-        reader.seekToTime(60.0);
+    reader.seekToTime(60.0);
+    const std::uint64_t reads = reader.frameReads();
+    for (int i = 0; i < 50; ++i)
+        reader.seekToTime(60.0 + i);
     EXPECT_EQ(99u, reader.currentFrame());
+    EXPECT_EQ(reads, reader.frameReads()) << "the held last frame is not read again";
     EXPECT_DOUBLE_EQ(99.0 / 30.0, reader.currentTimestamp());
     // Before the start: frame 0.
     for (int i = 0; i < 3; ++i)
@@ -255,6 +261,7 @@ TEST(AcquisitionRecording, RefusedColourDeliversTheFillColour)
 TEST(AcquisitionRecording, ProcessorPublishesRecordsAndMatricesByName)
 {
     Recording rec;
+    rec.frames = 1; // loaded once and never again, so reading its points here races with nothing
     rec.timestamps = evenTimestamps(50.0, rec.frames);
     const std::string a = rec.write("procA.h5");
     const std::string b = rec.write("procB.h5");
@@ -356,7 +363,7 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
     fileCase("text", "this is not a recording\n");
     fileCase("empty", "");
     cases.push_back({"truncated", [] {
-                         const std::string whole = readFile(Recording().write("whole.h5"));
+                         const std::string whole = readFileText(Recording().write("whole.h5"));
                          const std::string path = tempPath("truncated.h5");
                          std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() / 2);
                          return path;
@@ -425,7 +432,7 @@ TEST(AcquisitionRecording, FailuresDuringPlaybackStopOnlyThatReader)
     big.frames = 30;
     big.depth = [](hsize_t r, hsize_t c, hsize_t f) { return static_cast<float>((r * 131 + c * 71 + f * 17) % 4000); };
     const std::string corrupt = big.write("corrupt.h5");
-    std::string bytes = readFile(corrupt);
+    std::string bytes = readFileText(corrupt);
     for (std::size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; ++i)
         bytes[i] = static_cast<char>(i * 7);
     std::ofstream(corrupt, std::ios::binary | std::ios::trunc) << bytes;

@@ -3,6 +3,8 @@
 #include "acquisition/DepthCameraData.h"
 #include "app/SceneState.h"
 
+#include "FileText.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,12 +23,6 @@ std::string tempPath(const std::string& name)
 void writeText(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string configPathOf(const std::string& recording)
@@ -89,7 +85,7 @@ TEST(ConfigFiles, WriterTextIsTheExactFormat)
                                  "        0.0,\n        0.0,\n        1.0,\n        0.0,\n"
                                  "        0.10000000149011612,\n        -2.5,\n        3.0,\n        1.0\n"
                                  "    ]\n}";
-    EXPECT_EQ(expected, readText(path));
+    EXPECT_EQ(expected, readFileText(path));
     const std::string check = "python3 -c \"import json,sys; m=json.load(open(sys.argv[1]))['modelMatrix'];"
                               " sys.exit(0 if len(m)==16 and m[12]==0.10000000149011612 and m[13]==-2.5 else 1)\" "
                               + path;
@@ -146,7 +142,7 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
     testing::internal::CaptureStdout();
     ASSERT_TRUE(writeModelMatrix(extra, m));
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(std::string::npos, readText(extra).find("note"));
+    EXPECT_EQ(std::string::npos, readFileText(extra).find("note"));
 }
 
 TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)

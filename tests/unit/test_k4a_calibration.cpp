@@ -1,5 +1,7 @@
 #include <k4a/k4a.h>
 
+#include "FileText.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -39,14 +41,8 @@ bool project(const k4a_calibration_t& calibration, float x, float y, float z, k4
     return valid == 1;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Depth camera of the SDK's own unit-test device, in the raw blob format.
-const std::string kTestDeviceBlob = readFile(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
+const std::string kTestDeviceBlob = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
 
 } // namespace
 
@@ -132,7 +128,7 @@ TEST(K4aCalibration, ProjectionMatchesTestDevicePixels)
 
 TEST(K4aCalibration, RoundTripThroughRealDeviceBlob)
 {
-    const std::string blob = readFile(TAVORIN_SOURCE_DIR "/tests/fixtures/azure_kinect_raw_calibration_001514394512.json");
+    const std::string blob = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/azure_kinect_raw_calibration_001514394512.json");
     ASSERT_FALSE(blob.empty());
     const k4a_calibration_t c = calibrationFrom(blob, false);
     const auto& p = c.depth_camera_calibration.intrinsics.parameters.param;
