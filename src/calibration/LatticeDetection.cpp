@@ -1,5 +1,6 @@
 #include "calibration/LatticeDetection.h"
 
+#include "calibration/LatticeHoles.h"
 #include "calibration/LatticeScanlines.h"
 
 #include <pcl/common/centroid.h>
@@ -23,11 +24,6 @@ using Cloud = pcl::PointCloud<pcl::PointXYZ>;
 using Node = std::shared_ptr<Scanline3D>;
 
 constexpr float kPi = 3.14159265358979323846f;
-
-struct Plane {
-    Vec4 normal; // unit, z <= 0
-    Vec4 point;
-};
 
 // Two hole centres 0.06..0.10 apart: the pair (first, second) points from `second` to `first`.
 struct NeighbourPair {
@@ -219,67 +215,6 @@ std::vector<std::int32_t> inlierPixels(const PlaneFit& fit, const Crop& crop)
     return pixels;
 }
 
-// Step 11: per row holding inliers, its first and last inlier pixel.
-std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& pixels, std::int32_t width)
-{
-    std::vector<PixelRun> spans;
-    for (std::int32_t pixel : pixels) {
-        if (!spans.empty() && spans.back().start / width == pixel / width)
-            spans.back().end = pixel;
-        else
-            spans.push_back(PixelRun{pixel, pixel});
-    }
-    return spans;
-}
-
-// Step 12: the off-plane pixels between plane pixels of one row, as runs.
-std::vector<Node> holeRuns(const std::vector<PixelRun>& spans, const std::vector<bool>& isInlier, std::int32_t width)
-{
-    std::vector<Node> runs;
-    Node open;
-    for (const PixelRun& span : spans) {
-        for (std::int32_t pixel = span.start; pixel <= span.end; ++pixel) {
-            if (isInlier[static_cast<std::size_t>(pixel)])
-                continue;
-            if (open && pixel == open->end + 1 && pixel / width == open->end / width) {
-                open->end = pixel;
-            } else {
-                if (open)
-                    runs.push_back(open);
-                open = Scanline3D::create(pixel, pixel);
-            }
-        }
-    }
-    if (open)
-        runs.push_back(open);
-    return runs;
-}
-
-// Step 13: join hole runs of neighbouring rows whose column intervals overlap.
-void clusterHoleRuns(const std::vector<Node>& runs, std::int32_t width)
-{
-    const auto row = [width](std::int32_t pixel) { return pixel / width; };
-    const auto column = [width](std::int32_t pixel) { return pixel % width; };
-    std::size_t i = 0;
-    std::size_t b = 1;
-    while (b < runs.size()) {
-        const Scanline3D& upper = *runs[i];
-        const Scanline3D& lower = *runs[b];
-        if (row(upper.start) == row(lower.start)) {
-            ++b;
-        } else if (row(lower.start) > row(upper.start) + 1) {
-            ++i;
-        } else {
-            if (column(lower.end) >= column(upper.start) && column(upper.end) >= column(lower.start))
-                unite(runs[i], runs[b]);
-            if (column(upper.end) >= column(lower.end))
-                ++b;
-            else
-                ++i;
-        }
-    }
-}
-
 // Step 14 (orientation): unit normal toward the camera and a point of the plane.
 std::optional<Plane> planeFromCoefficients(const Eigen::VectorXf& coefficients)
 {
@@ -291,57 +226,6 @@ std::optional<Plane> planeFromCoefficients(const Eigen::VectorXf& coefficients)
     if (normal.z > 0.0f)
         normal = -normal;
     return Plane{normal, Vec4::point(onPlane.x, onPlane.y, onPlane.z)};
-}
-
-Vec4 projectOntoPlane(const Vec4& p, const Plane& plane)
-{
-    return p - plane.normal * dot(p - plane.point, plane.normal);
-}
-
-// Step 15: the centre of every hole cluster, from chords between the plate points that bound its
-// runs, projected on the plate plane.
-std::vector<Vec4> holeCentres(const PointImage& image, const std::vector<Node>& runs, const Plane& plane)
-{
-    constexpr int kMaxHoleRows = 20;
-    constexpr int kMaxHoleRunPixels = 20;
-    constexpr int kMinHoleSamples = 20;
-    struct HoleSums {
-        Vec4 sum = Vec4::point(0.0f, 0.0f, 0.0f);
-        int count = 0;
-        int longestRun = 0;
-        int rows = 0;
-        std::int32_t lastRow = -1;
-    };
-    std::vector<HoleSums> holes;
-    for (const Node& run : runs) {
-        if (run->isRoot()) {
-            run->clusterId = static_cast<std::int32_t>(holes.size());
-            holes.emplace_back();
-        }
-    }
-    for (const Node& run : runs) {
-        HoleSums& hole = holes[static_cast<std::size_t>(findRoot(run)->clusterId)];
-        const Vec4 e = projectOntoPlane(image.at(run->start - 1), plane);
-        const Vec4 f = projectOntoPlane(image.at(run->end + 1), plane);
-        const int steps = run->end - run->start + 2;
-        for (int k = 0; k <= steps; ++k)
-            hole.sum = hole.sum + (e + (f - e) * (static_cast<float>(k) / static_cast<float>(steps)));
-        hole.count += steps + 1;
-        hole.longestRun = std::max(hole.longestRun, run->end - run->start + 1);
-        const std::int32_t row = run->start / image.width;
-        if (row != hole.lastRow) {
-            ++hole.rows;
-            hole.lastRow = row;
-        }
-    }
-    std::vector<Vec4> centres;
-    for (const HoleSums& hole : holes) {
-        if (hole.rows < kMaxHoleRows && hole.longestRun < kMaxHoleRunPixels && hole.count > kMinHoleSamples) {
-            const Vec4 centre = hole.sum / static_cast<float>(hole.count);
-            centres.push_back(Vec4::point(centre.x, centre.y, centre.z));
-        }
-    }
-    return centres;
 }
 
 // Step 16: every ordered pair of centres at a lattice pitch.
