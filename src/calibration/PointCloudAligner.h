@@ -1,0 +1,42 @@
+#pragma once
+
+#include "math/Mat4.h"
+
+#include <cstddef>
+#include <vector>
+
+// How well one cloud's transform carries its reference points onto the target's: the
+// correspondences (both points observed) whose residual is below the inlier threshold, and the
+// root mean square of those residuals, in metres.
+struct RegistrationResidual {
+    std::size_t inlierCount = 0;
+    double inlierRms = 0.0;
+};
+
+// Accumulates corresponding reference points of several point clouds (point k of every cloud is
+// one physical point; a NaN coordinate marks a point the cloud's camera did not observe) and
+// computes per cloud the rigid transform into a target cloud's coordinates. Runs on the caller's
+// thread; reports misuse on standard error and never throws.
+class PointCloudAligner {
+public:
+    explicit PointCloudAligner(unsigned cloudCount = 0);
+
+    // Appends points[j] to cloud j's reference points, or reports and changes nothing.
+    void addCorrespondencePoints(std::vector<std::vector<Vec4>> points);
+
+    // One transform per cloud (cloud coordinates -> target coordinates), the target's the
+    // identity; an empty list after a report. Uses every point gathered so far.
+    std::vector<Mat4> registrate(int targetCloudId, float inlierThreshold) const;
+
+    // The residuals of `transforms` (one per cloud, as registrate returns them) over all gathered
+    // correspondences with the target; empty when the sizes or the target do not fit.
+    std::vector<RegistrationResidual> residuals(const std::vector<Mat4>& transforms, int targetCloudId,
+                                                float inlierThreshold) const;
+
+    unsigned cloudCount() const { return clouds; }
+    std::size_t referencePointCount() const { return referencePoints.empty() ? 0 : referencePoints.front().size(); }
+
+private:
+    unsigned clouds;
+    std::vector<std::vector<Vec4>> referencePoints;
+};

@@ -1,0 +1,96 @@
+"""The headless calibrator on the sample recordings: every camera within 0.2 deg and 3 mm of the
+ground truth, the lattice found in at least 90 % of the steps in which the whole plate faces the
+camera, and unreadable input refused with a non-zero exit."""
+
+import argparse
+import glob
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+MAX_ROTATION_DEG = 0.2
+MAX_TRANSLATION_MM = 3.0
+MIN_FOUND_PERCENT = 90.0
+SAMPLES = "samples/OP1"
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def ensure_samples(build_dir):
+    truth = os.path.join(SAMPLES, "ground_truth.json")
+    if os.path.exists(truth):
+        return truth
+    generator = os.path.join(build_dir, "tavorin-samples")
+    if not os.path.exists(generator):
+        fail("no sample recordings and no " + generator + " to make them")
+    subprocess.run([generator], check=True, stdout=subprocess.DEVNULL)
+    return truth
+
+
+def recordings_in_truth_order(truth_path):
+    with open(truth_path) as f:
+        truth = json.load(f)
+    files = [os.path.join(SAMPLES, os.path.basename(c["file"])) for c in truth["cameras"]]
+    if sorted(files) != sorted(glob.glob(os.path.join(SAMPLES, "kinect_*.h5"))):
+        fail("ground truth cameras %s do not match the recordings" % files)
+    return files
+
+
+def check_accuracy(calibrate, truth_path, recordings):
+    run = subprocess.run([calibrate, "--truth", truth_path] + recordings, capture_output=True, text=True)
+    if run.returncode != 0:
+        fail("tavorin-calibrate exited %d: %s" % (run.returncode, run.stderr[-2000:]))
+    lines = run.stdout.strip().splitlines()
+    for line in lines:
+        if re.match(r"Camera \d+: (lattice|fine|rotation)", line):
+            print(line)
+    last = re.fullmatch(r"max rotation error (\S+) deg, max translation error (\S+) mm", lines[-1])
+    if not last:
+        fail("last line is not the error summary: " + lines[-1])
+    rotation, translation = float(last.group(1)), float(last.group(2))
+    if not rotation <= MAX_ROTATION_DEG or not translation <= MAX_TRANSLATION_MM:
+        fail("max rotation error %g deg, max translation error %g mm" % (rotation, translation))
+    found = [re.search(r"in (\d+) of (\d+) \((\S+) %\) steps with the whole plate facing it", l)
+             for l in lines if re.match(r"Camera \d+: lattice found", l)]
+    if len(found) != len(recordings):
+        fail("no detection rate for every camera")
+    for i, match in enumerate(found):
+        if not match or int(match.group(2)) == 0:
+            fail("camera %d never had the whole plate facing it" % i)
+        if float(match.group(3)) < MIN_FOUND_PERCENT:
+            fail("camera %d found the lattice in only %s %% of the facing steps" % (i, match.group(3)))
+
+
+def check_refusals(calibrate, recordings):
+    with tempfile.TemporaryDirectory() as folder:
+        broken = os.path.join(folder, "kinect_000000000000.h5")
+        with open(broken, "wb") as f:
+            f.write(b"not a recording")
+        run = subprocess.run([calibrate, recordings[0], broken], capture_output=True, text=True)
+        if run.returncode == 0 or "cannot be read" not in run.stderr:
+            fail("an unreadable recording was not refused: %d %s" % (run.returncode, run.stderr))
+    run = subprocess.run([calibrate, recordings[0]], capture_output=True, text=True)
+    if run.returncode == 0 or "usage" not in run.stderr:
+        fail("one recording was accepted")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True)
+    args = parser.parse_args()
+    calibrate = os.path.join(args.build_dir, "tavorin-calibrate")
+    truth = ensure_samples(args.build_dir)
+    recordings = recordings_in_truth_order(truth)
+    check_refusals(calibrate, recordings)
+    check_accuracy(calibrate, truth, recordings)
+    print("OK")
+
+
+if __name__ == "__main__":
+    main()

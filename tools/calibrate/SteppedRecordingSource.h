@@ -1,0 +1,31 @@
+#pragma once
+
+#include "acquisition/DepthCameraProcessor.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class HDF5RecordingReader;
+
+// A recording source without a playback thread: the caller moves all readers along their common
+// time axis with step(), as fast as the machine allows. Single-threaded.
+class SteppedRecordingSource : public DepthCameraProcessor {
+public:
+    // Opens every path; false (the reader has reported why) when one cannot be read.
+    bool open(const std::vector<std::string>& paths);
+
+    // Seconds: frame 0 of the first recording, and the last frame of the longest one.
+    double startTime() const;
+    double endTime() const;
+    // Every reader seeks toward time t (seconds on the recordings' clock) by the playback rule.
+    void step(double t);
+
+    void process(SceneState& state) override;
+    void setModelMatrix(std::string name, const Mat4& matrix) override;
+
+    const std::vector<std::shared_ptr<HDF5RecordingReader>>& recordingReaders() const { return readers; }
+
+private:
+    std::vector<std::shared_ptr<HDF5RecordingReader>> readers;
+};

@@ -1,0 +1,280 @@
+// tavorin-calibrate: the calibration cycle on recordings, without the window. Steps the
+// recordings along their common time axis by 1/30 s per step, runs the cycle each step as the
+// program does, then reports each camera's matrix and fine-registration residuals and, with
+// --truth, its errors against the ground truth.
+
+#include "GroundTruth.h"
+#include "SteppedRecordingSource.h"
+
+#include "acquisition/CameraConfigFiles.h"
+#include "acquisition/DepthCameraData.h"
+#include "acquisition/HDF5RecordingReader.h"
+#include "app/SceneState.h"
+#include "calibration/DepthCameraCalibrator.h"
+#include "calibration/RoomRegistration.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitUnreadable = 2;
+constexpr int kExitNoLattice = 3;
+constexpr int kExitStoreFailed = 4;
+constexpr double kStepSeconds = 1.0 / 30.0;
+constexpr std::size_t kMinRecordings = 2;
+constexpr std::size_t kMaxRecordings = 3;
+
+struct Options {
+    std::optional<long> frames;
+    bool store = false;
+    std::optional<std::array<Vec4, 3>> room; // A, O, B
+    std::optional<std::string> truthPath;
+    std::vector<std::string> recordings;
+};
+
+void printUsage()
+{
+    std::cerr << "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
+                 "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]"
+              << std::endl;
+}
+
+std::optional<float> number(const char* text)
+{
+    char* end = nullptr;
+    const float value = std::strtof(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    constexpr int kRoomNumbers = 9;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--frames" && i + 1 < argc) {
+            const std::optional<float> n = number(argv[++i]);
+            if (!n || *n < 1.0f || *n != std::floor(*n))
+                return std::nullopt;
+            options.frames = static_cast<long>(*n);
+        } else if (arg == "--store") {
+            options.store = true;
+        } else if (arg == "--room" && i + kRoomNumbers < argc) {
+            std::array<float, kRoomNumbers> v{};
+            for (float& value : v) {
+                const std::optional<float> n = number(argv[++i]);
+                if (!n)
+                    return std::nullopt;
+                value = *n;
+            }
+            options.room = std::array<Vec4, 3>{Vec4::point(v[0], v[1], v[2]), Vec4::point(v[3], v[4], v[5]),
+                                               Vec4::point(v[6], v[7], v[8])};
+        } else if (arg == "--truth" && i + 1 < argc) {
+            options.truthPath = argv[++i];
+        } else if (!arg.empty() && arg[0] == '-') {
+            return std::nullopt;
+        } else {
+            options.recordings.push_back(arg);
+        }
+    }
+    if (options.recordings.size() < kMinRecordings || options.recordings.size() > kMaxRecordings)
+        return std::nullopt;
+    return options;
+}
+
+// Whether the whole plate is in front of the camera, facing it within 50 degrees, 1.1 to 2.2 m
+// away and inside a field of view a little narrower than the sensor's 75 x 65 degrees.
+bool plateFacesCamera(const GroundTruth::PlateFrame& plate, float plateSize, const Mat4& T_room_camera)
+{
+    constexpr float kMaxFacingDegrees = 50.0f;
+    constexpr float kMinDistance = 1.1f;
+    constexpr float kMaxDistance = 2.2f;
+    constexpr float kHalfFovXDegrees = 35.0f;
+    constexpr float kHalfFovYDegrees = 28.0f;
+    constexpr float kDegree = 3.14159265358979f / 180.0f;
+    const Vec4 toCamera = T_room_camera.translation() - plate.centre;
+    const float range = length(toCamera);
+    if (range < kMinDistance || range > kMaxDistance)
+        return false;
+    if (std::fabs(dot(normalize(toCamera), normalize(plate.normal))) < std::cos(kMaxFacingDegrees * kDegree))
+        return false;
+    const Mat4 T_camera_room = inverse(T_room_camera);
+    const float half = plateSize / 2.0f;
+    for (const float a : {-half, half}) {
+        for (const float b : {-half, half}) {
+            const Vec4 p = T_camera_room * (plate.centre + plate.u * a + plate.v * b);
+            if (p.z <= 0.0f || std::fabs(p.x / p.z) > std::tan(kHalfFovXDegrees * kDegree)
+                || std::fabs(p.y / p.z) > std::tan(kHalfFovYDegrees * kDegree))
+                return false;
+        }
+    }
+    return true;
+}
+
+struct DetectionCounts {
+    long found = 0;           // steps in which the lattice was found
+    long eligible = 0;        // steps in which the plate faced the camera (needs ground truth)
+    long foundWhenEligible = 0;
+};
+
+// Angle of the rotation between a and b; atan2 keeps small angles where acos of the trace
+// loses them to rounding.
+double rotationErrorDegrees(const Mat4& a, const Mat4& b)
+{
+    const Mat4 d = transpose(a) * b;
+    const double trace = static_cast<double>(d.at(0, 0)) + d.at(1, 1) + d.at(2, 2);
+    const double sx = static_cast<double>(d.at(1, 2)) - d.at(2, 1);
+    const double sy = static_cast<double>(d.at(2, 0)) - d.at(0, 2);
+    const double sz = static_cast<double>(d.at(0, 1)) - d.at(1, 0);
+    return std::atan2(std::sqrt(sx * sx + sy * sy + sz * sz), trace - 1.0) * 180.0 / 3.14159265358979323846;
+}
+
+// Camera i's expected matrix into camera 0's coordinates, from the truth's room poses when it has
+// them, else from its matrices relative to its own camera 0.
+std::optional<Mat4> expectedRelativeMatrix(const GroundTruth& truth, const std::vector<std::string>& paths,
+                                           std::size_t i)
+{
+    const GroundTruth::Camera* reference = truth.cameraFor(paths[0], 0);
+    const GroundTruth::Camera* camera = truth.cameraFor(paths[i], i);
+    if (!reference || !camera)
+        return std::nullopt;
+    if (reference->T_room_camera && camera->T_room_camera)
+        return inverse(*reference->T_room_camera) * *camera->T_room_camera;
+    if (reference->T_camera0_camera && camera->T_camera0_camera)
+        return inverse(*reference->T_camera0_camera) * *camera->T_camera0_camera;
+    return std::nullopt;
+}
+
+void countDetections(const DepthCameraCalibrator& calibrator, const SteppedRecordingSource& source,
+                     const std::optional<GroundTruth>& truth, const std::vector<std::string>& paths,
+                     std::vector<DetectionCounts>& counts)
+{
+    const std::vector<LatticeDetectionResult>& detections = calibrator.lastDetections();
+    for (std::size_t i = 0; i < detections.size() && i < counts.size(); ++i) {
+        const bool found = detections[i].found;
+        counts[i].found += found ? 1 : 0;
+        if (!truth)
+            continue;
+        const GroundTruth::Camera* camera = truth->cameraFor(paths[i], i);
+        const GroundTruth::PlateFrame* plate = truth->plateAt(source.recordingReaders()[i]->currentTimestamp());
+        if (camera && camera->T_room_camera && plate && plateFacesCamera(*plate, truth->plateSize, *camera->T_room_camera)) {
+            ++counts[i].eligible;
+            counts[i].foundWhenEligible += found ? 1 : 0;
+        }
+    }
+}
+
+long stepCount(const Options& options, const SteppedRecordingSource& source)
+{
+    if (options.frames)
+        return *options.frames;
+    return static_cast<long>(std::floor((source.endTime() - source.startTime()) / kStepSeconds + 1e-6)) + 1;
+}
+
+void reportCameras(const SceneState& state, const DepthCameraCalibrator& calibrator,
+                   const std::vector<DetectionCounts>& counts, long steps)
+{
+    const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
+        calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
+    for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+        print("Camera " + std::to_string(i) + " " + state.cameras[i]->sourceName, state.cameras[i]->modelMatrix);
+        std::cout << "Camera " << i << ": lattice found in " << counts[i].found << " of " << steps << " steps";
+        if (counts[i].eligible > 0)
+            std::cout << ", in " << counts[i].foundWhenEligible << " of " << counts[i].eligible << " ("
+                      << 100.0 * static_cast<double>(counts[i].foundWhenEligible) / static_cast<double>(counts[i].eligible)
+                      << " %) steps with the whole plate facing it";
+        std::cout << std::endl;
+        if (i < residuals.size())
+            std::cout << "Camera " << i << ": fine registration inliers " << residuals[i].inlierCount << ", RMS "
+                      << residuals[i].inlierRms * 1000.0 << " mm" << std::endl;
+    }
+}
+
+// With the truth: each camera's calibrated transform into camera 0 against the expected one.
+void reportErrors(const DepthCameraCalibrator& calibrator, const GroundTruth& truth,
+                  const std::vector<std::string>& paths)
+{
+    double maxRotation = 0.0;
+    double maxTranslation = 0.0;
+    const std::vector<Mat4>& transforms = calibrator.transforms();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::optional<Mat4> expected = expectedRelativeMatrix(truth, paths, i);
+        if (!expected || i >= transforms.size()) {
+            std::cout << "Camera " << i << ": no ground truth or no registration to compare" << std::endl;
+            maxRotation = maxTranslation = INFINITY;
+            continue;
+        }
+        const double rotation = rotationErrorDegrees(transforms[i], *expected);
+        const double translation = 1000.0 * distance(transforms[i].translation(), expected->translation());
+        std::cout << "Camera " << i << ": rotation error " << rotation << " deg, translation error " << translation
+                  << " mm" << std::endl;
+        maxRotation = std::max(maxRotation, rotation);
+        maxTranslation = std::max(maxTranslation, translation);
+    }
+    std::cout << "max rotation error " << maxRotation << " deg, max translation error " << maxTranslation << " mm"
+              << std::endl;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        printUsage();
+        return kExitUsage;
+    }
+    std::optional<GroundTruth> truth;
+    if (options->truthPath) {
+        truth = loadGroundTruth(*options->truthPath);
+        if (!truth)
+            return kExitUnreadable;
+    }
+    auto source = std::make_shared<SteppedRecordingSource>();
+    if (!source->open(options->recordings)) {
+        std::cerr << "tavorin-calibrate: a recording cannot be read; nothing calibrated." << std::endl;
+        return kExitUnreadable;
+    }
+
+    SceneState state;
+    state.depthSource = source;
+    DepthCameraCalibrator calibrator;
+    std::vector<DetectionCounts> counts(options->recordings.size());
+    const long steps = stepCount(*options, *source);
+    for (long step = 0; step < steps; ++step) {
+        source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
+        source->process(state);
+        calibrator.calibrateDepthCameras(state);
+        countDetections(calibrator, *source, truth, options->recordings, counts);
+    }
+    const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
+    if (!anyLattice) {
+        std::cerr << "tavorin-calibrate: the lattice was not found in any of " << steps << " steps; nothing calibrated."
+                  << std::endl;
+        return kExitNoLattice;
+    }
+
+    source->process(state);
+    if (options->room) {
+        registrateRoom(state.cameras, source.get(), *options->room);
+        source->process(state);
+    }
+    reportCameras(state, calibrator, counts, steps);
+    if (options->store && !storeCalibrations(state)) {
+        std::cerr << "tavorin-calibrate: not every configuration file was written." << std::endl;
+        return kExitStoreFailed;
+    }
+    if (truth)
+        reportErrors(calibrator, *truth, options->recordings);
+    return 0;
+}
