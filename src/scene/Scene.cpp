@@ -108,9 +108,11 @@ void Scene::cleanup(QOpenGLFunctions_3_3_Core* gl)
     releaseSharedGLObjects(gl);
 }
 
-// Registers the cameras on the calibration plate with the records of the previous frame; the
-// depth camera calibrator is wired in here.
-void Scene::runCalibrationCycle() {}
+// Registers the cameras on the calibration plate with the records of the previous frame.
+void Scene::runCalibrationCycle()
+{
+    calibrator.calibrateDepthCameras(state);
+}
 
 Vec4 Scene::cursorPoint() const
 {

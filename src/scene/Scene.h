@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SceneState.h"
+#include "calibration/DepthCameraCalibrator.h"
 #include "scene/Composite3D.h"
 #include "scene/OrbitCamera.h"
 #include "scene/RenderContext.h"
@@ -70,6 +71,7 @@ private:
 
     std::array<std::unique_ptr<ShadowMap>, 4> shadowLights;
     SceneState state;
+    DepthCameraCalibrator calibrator;
     std::shared_ptr<DepthCamera> depthCameraNode;
     std::shared_ptr<ScenePoint> samplePointNode;
     std::shared_ptr<Cursor> cursorNode;

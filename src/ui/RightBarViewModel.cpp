@@ -2,6 +2,7 @@
 
 #include "acquisition/CameraConfigFiles.h"
 #include "app/SetDepthImageSourceAction.h"
+#include "calibration/RoomRegistration.h"
 #include "app/SetTubusTargetParametersAction.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "scene/LightModuleRecord.h"
@@ -343,4 +344,11 @@ bool RightBarViewModel::storeCalibrations()
     return ::storeCalibrations(scene->sceneState());
 }
 
-void RightBarViewModel::registrateRoom() {}
+void RightBarViewModel::registrateRoom()
+{
+    if (!scene)
+        return;
+    std::lock_guard<std::mutex> lock(scene->frameLock());
+    SceneState& state = scene->sceneState();
+    ::registrateRoom(state.cameras, state.depthSource.get(), roomCalibPoints);
+}
