@@ -41,6 +41,7 @@ void HDF5CameraProcessor::playback()
         }
         std::this_thread::sleep_for(kPassPause);
     }
+    HDF5RecordingReader::clearLibraryErrors();
 }
 
 void HDF5CameraProcessor::process(SceneState& state)

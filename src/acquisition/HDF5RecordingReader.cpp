@@ -123,6 +123,11 @@ void HDF5RecordingReader::silenceLibraryErrors()
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 }
 
+void HDF5RecordingReader::clearLibraryErrors()
+{
+    H5Eclear2(H5E_DEFAULT);
+}
+
 bool HDF5RecordingReader::open(const std::string& path, bool colour)
 {
     name = path;

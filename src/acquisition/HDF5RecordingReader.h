@@ -26,6 +26,9 @@ public:
     // Switches off the HDF5 library's error printing for the calling thread (the library keeps
     // one error stack per thread); every thread that reads recordings calls it once.
     static void silenceLibraryErrors();
+    // Drops the errors the library recorded for the calling thread; a reading thread calls it
+    // before it ends, since the library does not free them with the thread.
+    static void clearLibraryErrors();
     void loadConfig();
 
     // Seconds on the recording's clock; without timestamps frame i is at i / 30 s.

@@ -39,6 +39,17 @@ def sub(a, b):
     return [x - y for x, y in zip(a, b)]
 
 
+def column_major_product(a, b):
+    return [sum(a[k * 4 + r] * b[c * 4 + k] for k in range(4)) for c in range(4) for r in range(4)]
+
+
+def timestamps(path):
+    dump = subprocess.run(["h5dump", "-d", "/timestampsBK_0", "-m", "%.17g", path], capture_output=True,
+                          text=True).stdout
+    data = dump.split("DATA {")[1].split("}")[0]
+    return [float(v.split(":")[-1]) for v in data.replace("\n", ",").split(",") if v.strip()]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
@@ -74,6 +85,21 @@ def main():
             if not 1.6 <= height <= 2.2:
                 failures.append("camera %s mounted at %.2f m" % (camera["serial"], height))
             write_config(root, camera["serial"], camera["modelMatrixRoom"])
+
+        # Relative matrices agree with the room poses: M_room_i = M_room_0 * M_rel_i.
+        room0 = truth["cameras"][0]["modelMatrixRoom"]
+        for camera in truth["cameras"]:
+            composed = column_major_product(room0, camera["modelMatrixRelativeToCamera0"])
+            if max(abs(a - b) for a, b in zip(composed, camera["modelMatrixRoom"])) > 1e-9:
+                failures.append("relative matrix of %s disagrees with its room pose" % camera["serial"])
+
+        # One shared clock at 30 fps.
+        clocks = [timestamps(os.path.join(out, "kinect_%s.h5" % s)) for s in serials]
+        if not (clocks[0] == clocks[1] == clocks[2]) or len(clocks[0]) != 30:
+            failures.append("the recordings do not share their timestamps")
+        steps = [b - a for a, b in zip(clocks[0], clocks[0][1:])]
+        if any(abs(step - 1.0 / 30.0) > 1e-9 for step in steps):
+            failures.append("timestamps are not 1/30 s apart: %s" % steps[:3])
 
         frame = 17
         plate = truth["trajectory"][frame]
