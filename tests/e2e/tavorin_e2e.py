@@ -94,6 +94,42 @@ def wait_for(predicate, timeout, interval=0.25):
 SOURCE_COMBO = (1090, 50)
 SOURCE_COMBO_RECORDING_ENTRY = (1154, 133)
 SOURCE_COMBO_LIVE_ENTRY = (1154, 92)
+ACTIVATE_REGISTRATION = (985, 233)
+CURSOR_ROWS = (966, 415, 310, 220)  # x, y, width, height of the three cursor rows
+SAVE_POINT_BUTTONS = ((1015, 609), (1115, 609), (1215, 609))
+REGISTER_WORLD = (1120, 645)
+SAVE_REGISTRATION = (1120, 703)
+VIEWPORT_WIDTH = 1280 - 320
+
+
+def working_directory(repo):
+    """A fresh working directory for the program: the repository's shaders and textures, empty
+    configuration folders, so that a test never touches the user's calibration files."""
+    folder = tempfile.mkdtemp(prefix="tavorin-e2e-")
+    for name in ("shaders", "models"):
+        os.symlink(os.path.join(repo, name), os.path.join(folder, name))
+    for sub in ("azure", "hdf5/a", "hdf5/b", "hdf5/c", "hdf5/velto", "hdf5/default"):
+        os.makedirs(os.path.join(folder, "config", "cameras", sub))
+    return folder
+
+
+def ensure_samples(repo, build):
+    """The sample recordings, made once by the generator."""
+    folder = os.path.join(repo, "samples", "OP1")
+    if not os.path.exists(os.path.join(folder, "ground_truth.json")):
+        subprocess.run([os.path.join(build, "tavorin-samples"), "--out", folder], check=True,
+                       stdout=subprocess.DEVNULL)
+    return sorted(os.path.join(folder, name) for name in os.listdir(folder) if name.endswith(".h5"))
+
+
+def cloud_pixels(display, path):
+    """Pixels of the viewport that are neither the grey background nor an axis bar's pure colour."""
+    pixels = display.pixels(path, 0, 0, VIEWPORT_WIDTH, 720)
+    def background(rgb):
+        r, g, b = rgb
+        grey = abs(r - g) < 6 and abs(g - b) < 6 and 110 <= r <= 145
+        return grey
+    return sum(1 for rgb in pixels if not background(rgb))
 
 
 def click(display, x, y, window_origin=(0, 0)):

@@ -1,0 +1,104 @@
+"""A user's journey through the settings bar with the sample recordings: open two recordings
+through the file dialogs, pick a cloud point, store the calibrations, switch back to live."""
+import json
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import tavorin_e2e as e2e  # noqa: E402
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = e2e.build_dir()
+CONFIG_TEXT = re.compile(r'\A\{\n    "modelMatrix": \[\n(        -?[0-9.e+-]+,\n){15}        -?[0-9.e+-]+\n    \]\n\}\Z')
+
+
+class SettingsBarWithRecordings(unittest.TestCase):
+    def setUp(self):
+        self.recordings = e2e.ensure_samples(REPO, BUILD)
+        self.workdir = e2e.working_directory(REPO)
+        self.display = e2e.Display()
+        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
+        self.shots = tempfile.mkdtemp(prefix="tavorin-shots-")
+        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
+        time.sleep(1.5)
+
+    def tearDown(self):
+        self.program.kill()
+        self.display.close()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def shot(self, name):
+        path = os.path.join(self.shots, name + ".png")
+        self.display.screenshot(path)
+        return path
+
+    def test_two_recordings_pick_store_and_back_to_live(self):
+        empty = e2e.cloud_pixels(self.display, self.shot("empty"))
+
+        e2e.choose_recordings(self.display, self.recordings[:2])
+        self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > empty + 20000, 20),
+                        "the two clouds never appeared")
+        console = self.program.console()
+        for recording in self.recordings[:2]:
+            self.assertIn("Open " + recording, console)
+        self.assertNotIn("Open " + self.recordings[2], console)
+
+        # The settings bar draws over the view: the three point buttons in their colours.
+        bar = self.shot("bar")
+        colours = [self.display.pixels(bar, x - 40, y - 8, 1, 1)[0] for x, y in e2e.SAVE_POINT_BUTTONS]
+        for got, want in zip(colours, ((0xAA, 0x22, 0x22), (0x22, 0xAA, 0x22), (0x22, 0x22, 0xAA))):
+            self.assertTrue(all(abs(a - b) <= 3 for a, b in zip(got, want)), f"{got} != {want}")
+
+        # A click on a cloud point moves the cursor: the cursor rows change.
+        before = self.display.pixels(bar, *e2e.CURSOR_ROWS)
+        target = self.find_cloud_pixel(bar)
+        e2e.click(self.display, *target)
+        time.sleep(1.5)
+        after = self.display.pixels(self.shot("picked"), *e2e.CURSOR_ROWS)
+        self.assertNotEqual(before, after, "the cursor rows did not follow the pick")
+
+        # Storing writes one file per recording in the exact format.
+        e2e.click(self.display, *e2e.SAVE_REGISTRATION)
+        folder = os.path.join(self.workdir, "config", "cameras", "hdf5", "a")
+        stored = e2e.wait_for(lambda: len(os.listdir(folder)) == 2 and sorted(os.listdir(folder)), 10)
+        self.assertEqual(stored, sorted("kinect_" + os.path.basename(r)[7:-3] + ".json"
+                                        for r in self.recordings[:2]))
+        for name in stored:
+            with open(os.path.join(folder, name)) as f:
+                text = f.read()
+            self.assertRegex(text, CONFIG_TEXT)
+            matrix = json.loads(text)["modelMatrix"]
+            self.assertEqual(matrix, [1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0])
+        self.assertEqual(self.program.console().count("Stored Depth Camera Configuration to "), 2)
+
+        # Back to the live cameras: none attached, so the clouds go.
+        e2e.click(self.display, *e2e.SOURCE_COMBO)
+        time.sleep(0.6)
+        e2e.click(self.display, *e2e.SOURCE_COMBO_LIVE_ENTRY)
+        self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("live")) < empty + 2000, 10),
+                        "the clouds stayed after switching to live")
+
+        self.assertEqual(self.program.terminate(timeout=10), 0, self.program.console())
+        self.assertEqual([l for l in self.program.console().splitlines() if l.startswith("GL ")], [])
+
+    def find_cloud_pixel(self, path):
+        """A viewport pixel well inside a cloud: coloured, with coloured neighbours."""
+        width, height = e2e.VIEWPORT_WIDTH, 720
+        pixels = self.display.pixels(path, 0, 0, width, height)
+        def coloured(x, y):
+            r, g, b = pixels[y * width + x]
+            return not (abs(r - g) < 6 and abs(g - b) < 6 and 110 <= r <= 145)
+        for y in range(height // 2, height - 10, 5):
+            for x in range(width // 2, width - 10, 5):
+                if all(coloured(x + dx, y + dy) for dx in (-4, 0, 4) for dy in (-4, 0, 4)):
+                    return x, y
+        self.fail("no cloud pixel to click on")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]])
