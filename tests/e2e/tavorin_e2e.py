@@ -182,3 +182,8 @@ def choose_recordings(display, paths):
         type_into_file_dialog(display, title, path)
     if len(paths) < 3:
         cancel_file_dialog(display, DIALOG_TITLES[len(paths)])
+
+
+def crop(source, target, geometry):
+    x, y, width, height = geometry
+    subprocess.run(["convert", source, "-crop", f"{width}x{height}+{x}+{y}", "+repage", target], check=True)
