@@ -12,6 +12,7 @@ struct LightModuleRecord {
     static constexpr std::uint16_t kFaultGen = 4;
     static constexpr std::uint16_t kFaultXAxis = 8;
     static constexpr std::uint16_t kFaultYAxis = 16;
+    static constexpr std::uint16_t kFaultLed = 32;
 
     std::int32_t id = 0;
     Mat4 transform;            // module mount -> room; its translation is the module position

@@ -10,6 +10,9 @@
 #include <mutex>
 
 class Cursor;
+class HeightMapVisualizer;
+class LightModule;
+class LightTargetVisualizer;
 class RightBarViewModel;
 class ScenePoint;
 class ShadowMap;
@@ -69,6 +72,9 @@ private:
 
     std::array<std::unique_ptr<ShadowMap>, 4> shadowLights;
     SceneState state;
+    std::shared_ptr<LightTargetVisualizer> lightTargetNode;
+    std::shared_ptr<LightModule> lightModuleNode;
+    std::shared_ptr<HeightMapVisualizer> heightMapNode;
     std::shared_ptr<ScenePoint> samplePointNode;
     std::shared_ptr<Cursor> cursorNode;
     OrbitCamera orbitCamera;
