@@ -6,6 +6,11 @@ cd "$(dirname "$0")/.."
 
 bash scripts/build.sh
 
+# Sample recordings for a first look, made once.
+if [ ! -d samples/OP1 ]; then
+  ./build/tavorin-samples --out samples/OP1
+fi
+
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec ./build/tavorin "$@"
 fi

@@ -68,6 +68,9 @@ struct Surface {
 
 vec3 lightContribution(Surface surface, sampler2D shadowMap, vec4 lightSpace, vec3 lightPosition)
 {
+    // A light whose matrix was never set has no position: it contributes nothing.
+    if (any(isnan(lightPosition)) || any(isinf(lightPosition)))
+        return vec3(0.0);
     vec3 toLight = normalize(lightPosition - viewPosition);
     float cosIncidence = dot(surface.normal, toLight);
     if (cosIncidence <= 0.0)

@@ -1,6 +1,7 @@
 #include "acquisition/DepthSourceFactory.h"
 
 #include "acquisition/DepthCameraProcessor.h"
+#include "acquisition/HDF5CameraProcessor.h"
 
 std::shared_ptr<DepthCameraProcessor> createLiveSource()
 {
@@ -8,8 +9,7 @@ std::shared_ptr<DepthCameraProcessor> createLiveSource()
     return nullptr;
 }
 
-std::shared_ptr<DepthCameraProcessor> createRecordingSource(const std::vector<std::string>&)
+std::shared_ptr<DepthCameraProcessor> createRecordingSource(const std::vector<std::string>& files)
 {
-    // Recording playback is not built in yet.
-    return nullptr;
+    return std::make_shared<HDF5CameraProcessor>(files);
 }

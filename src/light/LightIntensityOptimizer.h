@@ -2,7 +2,8 @@
 
 #include "light/Processor.h"
 
-// A strategy that sets the target intensity of every light module record of the state.
+// A light-intensity strategy: process() sets the target intensity of every module record in
+// state.lights.
 class LightIntensityOptimizer : public Processor {
 protected:
     ~LightIntensityOptimizer() = default;

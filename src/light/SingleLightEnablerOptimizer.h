@@ -5,9 +5,9 @@
 #include <cstdint>
 
 // Requests the selected module at its maximum intensity and every other module off.
-class SingleLightEnablerOptimizer final : public LightIntensityOptimizer {
+class SingleLightEnablerOptimizer : public LightIntensityOptimizer {
 public:
     void process(SceneState& state) override;
 
-    std::int32_t selectedIndex = -1; // index into SceneState::lights; -1: none
+    std::int32_t selectedIndex = -1; // index into state.lights; -1: none
 };

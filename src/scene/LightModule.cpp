@@ -19,8 +19,8 @@ struct FaultText {
     const char* text;
 };
 constexpr FaultText kFaultTexts[] = {
-    {LightModuleRecord::kFaultCom, " COM"},     {LightModuleRecord::kFaultGen, " GEN"},
-    {LightModuleRecord::kFaultXAxis, " X-AX"},  {LightModuleRecord::kFaultYAxis, " Y-AX"},
+    {LightModuleRecord::kFaultCommunication, " COM"},     {LightModuleRecord::kFaultGenerator, " GEN"},
+    {LightModuleRecord::kFaultAxisX, " X-AX"},  {LightModuleRecord::kFaultAxisY, " Y-AX"},
     {LightModuleRecord::kFaultLed, " LED"},
 };
 

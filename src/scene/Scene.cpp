@@ -8,6 +8,7 @@
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
+#include "scene/DepthCamera.h"
 #include "scene/HeightMapVisualizer.h"
 #include "scene/LightModule.h"
 #include "scene/LightModuleRecord.h"
@@ -49,7 +50,8 @@ std::shared_ptr<Cube> axisBar(float sx, float sy, float sz, float tx, float ty, 
 
 Scene::Scene()
     : lightTargetNode(std::make_shared<LightTargetVisualizer>()), lightModuleNode(std::make_shared<LightModule>()),
-      heightMapNode(std::make_shared<HeightMapVisualizer>()), samplePointNode(std::make_shared<ScenePoint>()),
+      depthCameraNode(std::make_shared<DepthCamera>()), heightMapNode(std::make_shared<HeightMapVisualizer>()),
+      samplePointNode(std::make_shared<ScenePoint>()),
       cursorNode(std::make_shared<Cursor>(false, kCursorLength, kCursorThickness))
 {
     addAxisBars();
@@ -105,6 +107,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
 void Scene::cleanup(QOpenGLFunctions_3_3_Core* gl)
 {
     Composite3D::cleanup(gl);
+    depthCameraNode->cleanup(gl);
     samplePointNode->cleanup(gl);
     cursorNode->cleanup(gl);
     for (const auto& shadowLight : shadowLights)
@@ -146,8 +149,15 @@ void Scene::followTarget()
         orbitCamera.setTarget(state.tubes.front()->transform.translation());
 }
 
-// Each camera record through the depth camera node; arrives with that node.
-void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core*) {}
+void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const auto& camera : state.cameras) {
+        depthCameraNode->setLocalMatrix(camera->modelMatrix);
+        depthCameraNode->updateTransform(context, Mat4());
+        depthCameraNode->setData(camera);
+        depthCameraNode->draw(context, gl);
+    }
+}
 
 void Scene::drawHeightMap(QOpenGLFunctions_3_3_Core* gl)
 {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 class Cursor;
+class DepthCamera;
 class HeightMapVisualizer;
 class LightModule;
 class LightTargetVisualizer;
@@ -74,6 +75,7 @@ private:
     SceneState state;
     std::shared_ptr<LightTargetVisualizer> lightTargetNode;
     std::shared_ptr<LightModule> lightModuleNode;
+    std::shared_ptr<DepthCamera> depthCameraNode;
     std::shared_ptr<HeightMapVisualizer> heightMapNode;
     std::shared_ptr<ScenePoint> samplePointNode;
     std::shared_ptr<Cursor> cursorNode;

@@ -1,5 +1,6 @@
 #include "ui/RightBarViewModel.h"
 
+#include "acquisition/CameraConfigFiles.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "app/SetTubusTargetParametersAction.h"
 #include "light/SingleLightEnablerOptimizer.h"
@@ -336,7 +337,10 @@ QString RightBarViewModel::getRoomCalibPointString(int id) const
 
 bool RightBarViewModel::storeCalibrations()
 {
-    return false;
+    if (!scene)
+        return false;
+    std::lock_guard<std::mutex> lock(scene->frameLock());
+    return ::storeCalibrations(scene->sceneState());
 }
 
 void RightBarViewModel::registrateRoom() {}

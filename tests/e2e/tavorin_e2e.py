@@ -50,7 +50,8 @@ class Display:
 
     def window_geometry(self, name="Tavorin"):
         """(x, y, width, height) of the first visible window whose name matches."""
-        window = self.xdotool("search", "--onlyvisible", "--name", name).split()[0]
+        pattern = "".join("\\" + c if c in "()[]{}.*+?^$|\\" else c for c in name)
+        window = self.xdotool("search", "--onlyvisible", "--name", pattern).split()[0]
         out = self.xdotool("getwindowgeometry", "--shell", window)
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])

@@ -31,7 +31,7 @@ std::shared_ptr<LightModuleRecord> module(std::uint16_t status, float intensity,
 
 TEST(LightModuleLabel, FaultTextsInBitOrderAndTheBrightnessOfModulesInOrder)
 {
-    const auto com_xAxis = module(LightModuleRecord::kFaultCom | LightModuleRecord::kFaultXAxis, 500, 1000);
+    const auto com_xAxis = module(LightModuleRecord::kFaultCommunication | LightModuleRecord::kFaultAxisX, 500, 1000);
     EXPECT_EQ(LightModule::label(*com_xAxis, false), " COM X-AX");
     EXPECT_EQ(LightModule::label(*com_xAxis, true), " COM X-AX") << "faults win over the brightness";
     EXPECT_EQ(LightModule::label(*module(2 | 4 | 8 | 16 | 32, 0, 1), false), " COM GEN X-AX Y-AX LED");
@@ -49,7 +49,7 @@ TEST(LightModuleLed, GlowIsTheRelativeIntensityAndFaultsBlinkRedOnceASecond)
     EXPECT_EQ(LightModule::ledEmission(*module(LightModuleRecord::kStatusOk, 500, 0), 0.0f), Vec4(0, 0, 0, 1))
         << "no full power known: dark, not a division by zero";
 
-    const auto faulty = module(LightModuleRecord::kFaultCom | LightModuleRecord::kFaultXAxis, 500, 1000);
+    const auto faulty = module(LightModuleRecord::kFaultCommunication | LightModuleRecord::kFaultAxisX, 500, 1000);
     EXPECT_EQ(LightModule::ledEmission(*faulty, 2.5f), Vec4(1, 0, 0, 1));
     EXPECT_EQ(LightModule::ledEmission(*faulty, 3.5f), Vec4(0, 0, 0, 1));
     EXPECT_EQ(LightModule::ledEmission(*module(0, 500, 1000), 0.25f), Vec4(1, 0, 0, 1));
@@ -107,7 +107,7 @@ protected:
 
 TEST_F(LightModuleDrawing, FaultyModuleBlinksRedAndShowsItsFaults)
 {
-    const auto faulty = module(LightModuleRecord::kFaultCom | LightModuleRecord::kFaultXAxis, 500, 1000);
+    const auto faulty = module(LightModuleRecord::kFaultCommunication | LightModuleRecord::kFaultAxisX, 500, 1000);
     const QImage lit = drawModule(faulty, 2.5f);
     const QColor red = ledColor(lit);
     EXPECT_GT(red.red(), 200);

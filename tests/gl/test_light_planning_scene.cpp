@@ -71,7 +71,7 @@ protected:
         state.lights = {module(Vec4::point(0.85f, 0.7f, 0.5f), LightModuleRecord::kStatusOk, 1000.0f),
                         module(Vec4::point(0.15f, 0.7f, 0.5f), LightModuleRecord::kStatusOk, 800.0f),
                         module(Vec4::point(0.5f, 0.7f, 0.85f),
-                               LightModuleRecord::kFaultCom | LightModuleRecord::kFaultXAxis, 0.0f)};
+                               LightModuleRecord::kFaultCommunication | LightModuleRecord::kFaultAxisX, 0.0f)};
 
         auto tube = std::make_shared<TubeRecord>();
         tube->transform = translate(Mat4(), kTubeOrigin.x, kTubeOrigin.y, kTubeOrigin.z);

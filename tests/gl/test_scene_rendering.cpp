@@ -5,6 +5,7 @@
 #include "render/Shader.h"
 #include "render/ShadowMap.h"
 #include "scene/Scene.h"
+#include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 
 #include <QColor>
@@ -259,6 +260,32 @@ TEST_F(SceneRendering, CleanupAndInitializeAgainDrawTheSameFrame)
     const QImage after = renderFrame();
     EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_EQ(before, after);
+}
+
+TEST_F(SceneRendering, DebugLinesAreEmptiedEveryFrameAndTheCameraFollowsTube0WithoutCursorMode)
+{
+    for (const bool rays : {true, false}) {
+        rightBar.setDebug_showRays(rays);
+        scene.sceneState().debugLines.push_back(DebugLine{});
+        renderFrame();
+        EXPECT_TRUE(scene.sceneState().debugLines.empty());
+    }
+
+    rightBar.setCalibCursorMode(false);
+    auto tube = std::make_shared<TubeRecord>();
+    tube->transform = translate(Mat4(), 0.3f, 1.2f, -0.4f);
+    auto sample = std::make_shared<TubeSamplePoint>();
+    tube->samplePoints.push_back(sample);
+    scene.sceneState().tubes.push_back(tube);
+    renderFrame();
+    const Vec4 target = scene.camera().target();
+    EXPECT_FLOAT_EQ(target.x, 0.3f);
+    EXPECT_FLOAT_EQ(target.y, 1.2f);
+    EXPECT_FLOAT_EQ(target.z, -0.4f);
+    // The sample point marker sits at the tube origin, red, in the middle of the view.
+    const QImage image = renderFrame();
+    EXPECT_EQ(hueAt(image, QPoint(kWidth / 2, kHeight / 2)), Hue::Red);
+    EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(SceneRendering, ShadowPassRestoresTheViewportAndTheTarget)

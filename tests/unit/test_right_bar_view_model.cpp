@@ -1,3 +1,4 @@
+#include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "app/GlobalStateHandler.h"
 #include "app/SetDepthImageSourceAction.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -195,4 +197,21 @@ TEST(SingleLightEnabler, RequestsOnlyTheSelectedModuleAtFullPower)
     optimizer.selectedIndex = 7;
     optimizer.process(state);
     EXPECT_FLOAT_EQ(state.lights[2]->targetIntensity, 0.0f);
+}
+
+TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)
+{
+    const std::string folder = ::testing::TempDir() + "/right_bar_store";
+    std::filesystem::create_directories(folder);
+    auto camera = std::make_shared<DepthCameraData>();
+    camera->configPath = folder + "/camera.json";
+    camera->modelMatrix = translate(Mat4(), 0.5f, 0, 0);
+    state.cameras.push_back(camera);
+    EXPECT_TRUE(bar.storeCalibrations());
+    EXPECT_TRUE(std::filesystem::exists(camera->configPath));
+
+    auto unwritable = std::make_shared<DepthCameraData>();
+    unwritable->configPath = folder + "/missing-folder/camera.json";
+    state.cameras.push_back(unwritable);
+    EXPECT_FALSE(bar.storeCalibrations());
 }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 
 namespace {
 
@@ -15,10 +14,10 @@ void ensureGuiApplication()
     static int argc = 1;
     static char name[] = "tavorin_unit_tests";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> app;
     if (!QCoreApplication::instance()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        // Left alive until exit: destroying it during static destruction would outlive Qt's globals.
+        new QGuiApplication(argc, argv);
     }
 }
 

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstddef>
+
+// Depth (millimetres) and each pixel's unit-depth ray (x, -y of the SDK's x-right, y-down frame;
+// NaN where the pixel does not map) to points in metres, x and y opposite to the image axes:
+// (tx * d / -1000, ty * d / 1000, d / 1000, 1). No depth or no ray: x, y, z = 0 and the fourth
+// float is left as it was.
+void calibratedPoints(const float* depthMm, const float* xyTable, std::size_t pixels, float* points);

@@ -1,0 +1,507 @@
+#include "acquisition/HDF5RecordingReader.h"
+
+#include "acquisition/CalibratedPoints.h"
+#include "acquisition/CameraConfigFiles.h"
+
+#include <hdf5.h>
+#include <k4a/k4a.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+
+namespace {
+
+constexpr const char* kDepthSet = "/depth_measure_z_0";
+constexpr const char* kParameterSet = "/camera_parameters_0";
+constexpr const char* kRawCalibrationSet = "/raw_azure_calibration_0";
+constexpr const char* kTimestampSet = "/timestampsBK_0";
+constexpr const char* kColourSet = "/color_measure_0";
+
+constexpr float kFramePeriod = 1.0f / 30.0f; // seconds, frames without timestamps
+constexpr int kColourChannels = 4;
+constexpr std::uint8_t kFillColour[kColourChannels] = {255, 255, 0, 255};
+
+// Bounds on what a recording may ask us to allocate.
+constexpr hsize_t kMaxImageSide = 4096;
+constexpr hsize_t kMaxFrames = hsize_t(1) << 22;
+constexpr hsize_t kMaxParameters = 4096;
+constexpr hsize_t kMaxRawCalibrationBytes = 1 << 20;
+constexpr std::size_t kPinholeParameters = 4;
+
+constexpr int kMaxDims = 8;
+
+// Data set and its file data space; both closed by the destructor when open.
+struct DataSet {
+    hid_t set = H5I_INVALID_HID;
+    hid_t space = H5I_INVALID_HID;
+    int dims = -1; // -1: not open
+    hsize_t extent[kMaxDims] = {};
+
+    void close()
+    {
+        if (space >= 0)
+            H5Sclose(space);
+        if (set >= 0)
+            H5Dclose(set);
+        set = space = H5I_INVALID_HID;
+        dims = -1;
+    }
+};
+
+bool openDataSet(hid_t file, const char* name, DataSet& out)
+{
+    if (file < 0 || H5Lexists(file, name, H5P_DEFAULT) <= 0)
+        return false;
+    out.set = H5Dopen2(file, name, H5P_DEFAULT);
+    if (out.set < 0)
+        return false;
+    out.space = H5Dget_space(out.set);
+    if (out.space < 0)
+        return false;
+    const int dims = H5Sget_simple_extent_ndims(out.space);
+    if (dims < 0 || dims > kMaxDims)
+        return false;
+    out.dims = dims;
+    H5Sget_simple_extent_dims(out.space, out.extent, nullptr);
+    return true;
+}
+
+bool storesNumbers(const DataSet& data)
+{
+    const hid_t type = H5Dget_type(data.set);
+    if (type < 0)
+        return false;
+    const H5T_class_t typeClass = H5Tget_class(type);
+    H5Tclose(type);
+    return typeClass == H5T_INTEGER || typeClass == H5T_FLOAT;
+}
+
+hid_t memorySpace(std::initializer_list<hsize_t> extent)
+{
+    const std::vector<hsize_t> dims(extent);
+    return H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
+}
+
+// A selection of one frame in the file space followed by the read; false on any HDF5 failure.
+bool readHyperslab(const DataSet& data, hid_t memSpace, hid_t memType, const hsize_t* start, const hsize_t* count,
+                   void* buffer)
+{
+    return H5Sselect_hyperslab(data.space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0
+        && H5Dread(data.set, memType, memSpace, data.space, H5P_DEFAULT, buffer) >= 0;
+}
+
+} // namespace
+
+struct HDF5RecordingReader::Handles {
+    hid_t file = H5I_INVALID_HID;
+    DataSet depth, parameters, rawCalibration, timestamps, colour;
+    hid_t depthMemory = H5I_INVALID_HID;
+    hid_t parameterMemory = H5I_INVALID_HID;
+    hid_t colourMemory = H5I_INVALID_HID;
+    k4a_calibration_t calibration{};
+
+    ~Handles()
+    {
+        for (hid_t space : {depthMemory, parameterMemory, colourMemory})
+            if (space >= 0)
+                H5Sclose(space);
+        for (DataSet* data : {&depth, &parameters, &rawCalibration, &timestamps, &colour})
+            data->close();
+        if (file >= 0)
+            H5Fclose(file);
+    }
+};
+
+HDF5RecordingReader::HDF5RecordingReader() : h5(std::make_unique<Handles>()) {}
+
+HDF5RecordingReader::~HDF5RecordingReader() = default;
+
+void HDF5RecordingReader::silenceLibraryErrors()
+{
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
+bool HDF5RecordingReader::open(const std::string& path, bool colour)
+{
+    name = path;
+    colorEnabled = colour;
+    silenceLibraryErrors();
+
+    if (H5Fis_hdf5(path.c_str()) == 0) {
+        std::cerr << "Unable to open " << path << "!" << std::endl;
+        return false;
+    }
+    std::cout << "Open " << path << std::endl;
+    h5->file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    if (h5->file < 0 && H5Fis_hdf5(path.c_str()) > 0) {
+        std::cerr << "Unable to open " << path << "!" << std::endl;
+        return false;
+    }
+    if (!openDepth() || !openCameraParameters())
+        return false;
+    openRawCalibration();
+    if (!openTimestamps())
+        return false;
+    if (parameterCount < kPinholeParameters && rawCalibrationSize == 0) {
+        std::cerr << "Refusing " << path << ": " << parameterCount
+                  << " camera parameters and no raw calibration; the pinhole model needs 4." << std::endl;
+        return false;
+    }
+    if (colorEnabled && !openColour())
+        colorEnabled = false;
+    if (colour)
+        fillColour();
+    loadConfig();
+    return true;
+}
+
+bool HDF5RecordingReader::openDepth()
+{
+    DataSet& data = h5->depth;
+    if (!openDataSet(h5->file, kDepthSet, data)) {
+        std::cerr << "Depth-DataSet not available!" << std::endl;
+        return false;
+    }
+    std::cout << "DepthDataSpace: " << data.space << std::endl;
+    if (data.dims != 3) {
+        std::cerr << "Expected 3 dimensions for depth data set (Height x Width x Frame)! Got " << data.dims << "."
+                  << std::endl;
+        return false;
+    }
+    if (data.extent[0] == 0 || data.extent[1] == 0 || data.extent[0] > kMaxImageSide
+        || data.extent[1] > kMaxImageSide || data.extent[2] == 0 || data.extent[2] > kMaxFrames
+        || !storesNumbers(data)) {
+        std::cerr << "Refusing " << name << ": depth data set of " << data.extent[0] << " x " << data.extent[1]
+                  << " x " << data.extent[2] << " is empty, too large or not numeric." << std::endl;
+        return false;
+    }
+    imageHeight = static_cast<std::uint32_t>(data.extent[0]);
+    imageWidth = static_cast<std::uint32_t>(data.extent[1]);
+    frames = static_cast<std::uint32_t>(data.extent[2]);
+    depth.assign(std::size_t(imageWidth) * imageHeight, 0.0f);
+    h5->depthMemory = memorySpace({imageHeight, imageWidth, 1});
+    return true;
+}
+
+bool HDF5RecordingReader::openCameraParameters()
+{
+    DataSet& data = h5->parameters;
+    openDataSet(h5->file, kParameterSet, data);
+    if (data.dims != 2) {
+        std::cerr << "Expected 2 dimensions in camera parameter data space! Got " << data.dims << "." << std::endl;
+        if (data.dims >= 0) {
+            std::cerr << "Refusing " << name << ": the camera parameters need one row per frame." << std::endl;
+            return false;
+        }
+        std::cout << "Camera Parameter Count: 0" << std::endl;
+        return true;
+    }
+    if (data.extent[0] < frames || data.extent[1] > kMaxParameters || !storesNumbers(data)) {
+        std::cerr << "Refusing " << name << ": " << data.extent[0] << " camera parameter rows of " << data.extent[1]
+                  << " for " << frames << " depth frames." << std::endl;
+        return false;
+    }
+    parameterCount = static_cast<std::uint32_t>(data.extent[1]);
+    std::cout << "Camera Parameter Count: " << parameterCount << std::endl;
+    cameraParameters.assign(parameterCount, 0.0f);
+    if (parameterCount > 0)
+        h5->parameterMemory = memorySpace({1, parameterCount});
+    return true;
+}
+
+void HDF5RecordingReader::openRawCalibration()
+{
+    DataSet& data = h5->rawCalibration;
+    openDataSet(h5->file, kRawCalibrationSet, data);
+    if (data.dims != 2) {
+        std::cerr << "Expected 2 dimensions in azure camera parameter data space! Got " << data.dims
+                  << ". Not loaded." << std::endl;
+        return;
+    }
+    const hsize_t size = data.extent[1];
+    std::cout << "Azure Kinect Parameter Count: " << size << std::endl;
+    if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes || !storesNumbers(data)) {
+        std::cerr << "Ignoring the raw calibration of " << name << ": " << data.extent[0] << " rows of " << size
+                  << " bytes." << std::endl;
+        return;
+    }
+    rawCalibration.assign(size, 0);
+    const hsize_t start[2] = {0, 0};
+    const hsize_t count[2] = {1, size};
+    const hid_t rowSpace = memorySpace({1, size});
+    const bool read = readHyperslab(data, rowSpace, H5T_NATIVE_UINT8, start, count, rawCalibration.data());
+    H5Sclose(rowSpace);
+    if (!read) {
+        std::cerr << "Unable to read the raw calibration of " << name << "." << std::endl;
+        rawCalibration.clear();
+        return;
+    }
+    rawCalibrationSize = static_cast<std::uint32_t>(size);
+}
+
+bool HDF5RecordingReader::openTimestamps()
+{
+    DataSet& data = h5->timestamps;
+    openDataSet(h5->file, kTimestampSet, data);
+    if (data.dims != 1) {
+        std::cerr << "Expected 2 dimensions in timestamp data space! Got " << data.dims << "." << std::endl;
+        return true;
+    }
+    if (data.extent[0] < frames || !storesNumbers(data)) {
+        std::cerr << "Refusing " << name << ": " << data.extent[0] << " timestamps for " << frames << " depth frames."
+                  << std::endl;
+        return false;
+    }
+    timestamps.assign(frames, 0.0);
+    const hsize_t start[1] = {0};
+    const hsize_t count[1] = {frames};
+    const hid_t memory = memorySpace({frames});
+    const bool read = readHyperslab(data, memory, H5T_NATIVE_DOUBLE, start, count, timestamps.data());
+    H5Sclose(memory);
+    if (!read) {
+        std::cerr << "Refusing " << name << ": the timestamps cannot be read." << std::endl;
+        return false;
+    }
+    hasTimestamps = true;
+    return true;
+}
+
+bool HDF5RecordingReader::openColour()
+{
+    DataSet& data = h5->colour;
+    if (!openDataSet(h5->file, kColourSet, data)) {
+        std::cerr << "Color image not available. Ignore it." << std::endl;
+        return false;
+    }
+    if (data.dims != 4) {
+        std::cerr << "Expected 4 dimensions for color image data set (Height x Width x Frame)! Got " << data.dims
+                  << "." << std::endl;
+        return false;
+    }
+    if (data.extent[0] != imageHeight || data.extent[1] != imageWidth) {
+        std::cerr << "Expected the color image resolution has an identical resolution like the depth image! "
+                  << std::endl;
+        return false;
+    }
+    if (data.extent[2] != kColourChannels || data.extent[3] < frames || !storesNumbers(data)) {
+        std::cerr << "Ignoring the colour of " << name << ": " << data.extent[2] << " channels and " << data.extent[3]
+                  << " frames for " << frames << " depth frames." << std::endl;
+        return false;
+    }
+    h5->colourMemory = memorySpace({imageHeight, imageWidth, kColourChannels, 1});
+    return true;
+}
+
+void HDF5RecordingReader::fillColour()
+{
+    std::cout << "Initializing Color Values..." << std::endl;
+    colorBuffer.resize(std::size_t(imageWidth) * imageHeight * kColourChannels);
+    for (std::size_t i = 0; i < colorBuffer.size(); i += kColourChannels)
+        for (int c = 0; c < kColourChannels; ++c)
+            colorBuffer[i + c] = kFillColour[c];
+    std::cout << "Initialized!!" << std::endl;
+}
+
+void HDF5RecordingReader::loadConfig()
+{
+    configFile = recordingConfigPath(name);
+    if (configFile.empty())
+        return;
+    std::cout << "Try to load config: " << configFile << std::endl;
+    Mat4 loaded;
+    if (!loadModelMatrix(configFile, loaded))
+        return;
+    setModelMatrix(loaded);
+    print("MODEL MATRIX LOADED", loaded);
+}
+
+double HDF5RecordingReader::timestampAt(std::uint32_t frame) const
+{
+    if (!hasTimestamps)
+        return static_cast<double>(static_cast<float>(frame) * kFramePeriod);
+    return frame < frames ? timestamps[frame] : 0.0;
+}
+
+double HDF5RecordingReader::currentTimestamp() const
+{
+    return timestamp.load(std::memory_order_relaxed);
+}
+
+Mat4 HDF5RecordingReader::modelMatrix() const
+{
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    return matrix;
+}
+
+void HDF5RecordingReader::setModelMatrix(const Mat4& m)
+{
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    matrix = m;
+}
+
+void HDF5RecordingReader::stop(const std::string& message)
+{
+    std::cerr << message << std::endl;
+    stopped = true;
+}
+
+bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
+{
+    if (frame >= frames || stopped)
+        return false;
+    if (frameLoaded && frame == loadedFrame.load(std::memory_order_relaxed))
+        return true;
+    if (!readFrameData(frame)) {
+        stop("Unable to read frame " + std::to_string(frame) + " of " + name + "; its playback stops.");
+        return false;
+    }
+    framesRead.fetch_add(1, std::memory_order_relaxed);
+    timestamp.store(timestampAt(frame), std::memory_order_relaxed);
+    loadedFrame.store(frame, std::memory_order_release);
+    frameLoaded = true;
+    if (rawCalibrationSize > 0)
+        return computeCalibratedPoints();
+    computePinholePoints();
+    print("Matrix", modelMatrix());
+    return true;
+}
+
+bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
+{
+    const hsize_t depthStart[3] = {0, 0, frame};
+    const hsize_t depthCount[3] = {imageHeight, imageWidth, 1};
+    if (!readHyperslab(h5->depth, h5->depthMemory, H5T_NATIVE_FLOAT, depthStart, depthCount, depth.data()))
+        return false;
+    if (parameterCount > 0) {
+        const hsize_t start[2] = {frame, 0};
+        const hsize_t count[2] = {1, parameterCount};
+        if (!readHyperslab(h5->parameters, h5->parameterMemory, H5T_NATIVE_FLOAT, start, count,
+                           cameraParameters.data()))
+            return false;
+    }
+    if (colorEnabled) {
+        const hsize_t start[4] = {0, 0, 0, frame};
+        const hsize_t count[4] = {imageHeight, imageWidth, kColourChannels, 1};
+        if (!readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
+            return false;
+    }
+    return true;
+}
+
+float* HDF5RecordingReader::pointBuffer()
+{
+    float* buffer = publishedPoints.load(std::memory_order_relaxed);
+    if (!buffer) {
+        pointStorage.reset(new float[std::size_t(imageWidth) * imageHeight * 4]());
+        buffer = pointStorage.get();
+        publishedPoints.store(buffer, std::memory_order_release);
+    }
+    return buffer;
+}
+
+bool HDF5RecordingReader::buildXyTable()
+{
+    if (k4a_calibration_get_from_raw(reinterpret_cast<char*>(rawCalibration.data()), rawCalibrationSize,
+                                     K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P, &h5->calibration)
+        != K4A_RESULT_SUCCEEDED) {
+        stop("Failed to load calibration from raw calibration blob!");
+        return false;
+    }
+    xyTable.resize(std::size_t(imageWidth) * imageHeight * 2);
+    constexpr float kUnitDepthMm = 1.0f;
+    for (std::uint32_t r = 0; r < imageHeight; ++r)
+        for (std::uint32_t c = 0; c < imageWidth; ++c) {
+            k4a_float2_t pixel;
+            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
+            k4a_float3_t ray;
+            int valid = 0;
+            if (k4a_calibration_2d_to_3d(&h5->calibration, &pixel, kUnitDepthMm, K4A_CALIBRATION_TYPE_DEPTH,
+                                         K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid)
+                != K4A_RESULT_SUCCEEDED) {
+                stop("Calibration contained invalid transformation parameters!");
+                return false;
+            }
+            float* entry = &xyTable[(std::size_t(r) * imageWidth + c) * 2];
+            entry[0] = valid ? ray.xyz.x : std::numeric_limits<float>::quiet_NaN();
+            entry[1] = valid ? -ray.xyz.y : std::numeric_limits<float>::quiet_NaN();
+        }
+    xyTableReady = true;
+    return true;
+}
+
+bool HDF5RecordingReader::computeCalibratedPoints()
+{
+    if (!xyTableReady && !buildXyTable())
+        return false;
+    calibratedPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer());
+    return true;
+}
+
+// Pinhole model with the frame's parameters (column/row of the principal point, focal lengths,
+// pixel centres at +0.5); y grows with the image row. No depth: NaN.
+void HDF5RecordingReader::computePinholePoints()
+{
+    constexpr double kMinDepthM = 0.001;
+    float* out = pointBuffer();
+    const double p0 = cameraParameters[0];
+    const double p1 = cameraParameters[1];
+    const double invFx = 1.0 / static_cast<double>(cameraParameters[2]);
+    const double invFy = 1.0 / static_cast<double>(cameraParameters[3]);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::size_t pixels = std::size_t(imageWidth) * imageHeight;
+    for (std::size_t k = 0; k < pixels; ++k) {
+        const std::size_t r = k / imageWidth;
+        const std::size_t c = k % imageWidth;
+        const float z = depth[k] / 1000.0f;
+        float* p = out + 4 * k;
+        if (std::isnan(z) || z <= kMinDepthM) {
+            p[0] = p[1] = p[2] = nan;
+            continue;
+        }
+        p[0] = static_cast<float>(-((static_cast<double>(c) + 0.5 - p0) * invFx * z));
+        p[1] = static_cast<float>((static_cast<double>(r) + 0.5 - p1) * invFy * z);
+        p[2] = z;
+    }
+}
+
+// A gap of more than 0.1 s is closed by a jump that assumes 30 frames per second; then the
+// reader steps (up to five frames per call) toward t and settles on the closer of the last two
+// frames, leaving a frame that lies 0 .. 0.0166 s behind t loaded.
+bool HDF5RecordingReader::seekToTime(double t)
+{
+    constexpr double kJumpThreshold = 0.1;
+    constexpr double kJumpFrameRate = 30.0;
+    constexpr double kSettled = 0.0166;
+    constexpr int kMaxSteps = 5;
+    if (stopped)
+        return false;
+
+    double d = t - currentTimestamp();
+    if (std::abs(d) > kJumpThreshold) {
+        double target = std::trunc(static_cast<double>(loadedFrame.load(std::memory_order_relaxed)) + d * kJumpFrameRate);
+        target = std::max(0.0, std::min(target, static_cast<double>(frames) - 1.0));
+        loadFrame(static_cast<std::uint32_t>(target));
+    }
+    d = t - currentTimestamp();
+    const bool forward = d > 0.0;
+    double previous = d;
+    double current = d;
+    std::int64_t b = loadedFrame.load(std::memory_order_relaxed);
+    bool stepped = false;
+    for (int step = 0; step < kMaxSteps && (current > kSettled) == forward; ++step) {
+        b += forward ? 1 : -1;
+        if (b < 0 || b >= static_cast<std::int64_t>(frames))
+            return false;
+        previous = current;
+        current = t - timestampAt(static_cast<std::uint32_t>(b));
+        stepped = true;
+    }
+    if (!stepped)
+        return true;
+    if (std::abs(current) > std::abs(previous))
+        b += forward ? -1 : 1;
+    loadFrame(static_cast<std::uint32_t>(b));
+    return true;
+}

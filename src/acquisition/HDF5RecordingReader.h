@@ -1,0 +1,102 @@
+#pragma once
+
+#include "math/Mat4.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Reads one HDF5 recording of a depth camera frame by frame and turns each frame into points.
+// open() runs on the thread that creates the source; loadFrame, seekToTime and timestampAt on
+// the playback thread only. The render thread reads points(), colors(), the sizes, the names and
+// the model matrix while the playback thread overwrites the buffers in place.
+class HDF5RecordingReader {
+public:
+    HDF5RecordingReader();
+    ~HDF5RecordingReader();
+    HDF5RecordingReader(const HDF5RecordingReader&) = delete;
+    HDF5RecordingReader& operator=(const HDF5RecordingReader&) = delete;
+
+    // Opens the recording and reads its configuration file. False (with a message on standard
+    // error) when the file cannot be played.
+    bool open(const std::string& path, bool colour);
+    // Switches off the HDF5 library's error printing for the calling thread (the library keeps
+    // one error stack per thread); every thread that reads recordings calls it once.
+    static void silenceLibraryErrors();
+    void loadConfig();
+
+    // Seconds on the recording's clock; without timestamps frame i is at i / 30 s.
+    double timestampAt(std::uint32_t frame) const;
+    // Loads the frame (never rereads the frame already held). False past the end or when the
+    // reader has stopped on a read or calibration failure.
+    bool loadFrame(std::uint32_t frame);
+    // Moves toward the frame for time t (seconds); see the .cpp for the stepping rule.
+    bool seekToTime(double t);
+
+    // Null until the first frame is loaded; then width * height * 4 floats (metres), fixed address.
+    float* points() const { return publishedPoints.load(std::memory_order_acquire); }
+    // width * height * 4 bytes in the recording's channel order, allocated at opening when colour
+    // was asked for (fill colour where not read); else null.
+    std::uint8_t* colors() { return colorBuffer.empty() ? nullptr : colorBuffer.data(); }
+
+    bool colourEnabled() const { return colorEnabled; }
+    const std::string& fileName() const { return name; }
+    const std::string& configPath() const { return configFile; }
+    std::uint32_t width() const { return imageWidth; }
+    std::uint32_t height() const { return imageHeight; }
+    std::uint32_t frameCount() const { return frames; }
+    std::uint32_t currentFrame() const { return loadedFrame.load(std::memory_order_acquire); }
+    double currentTimestamp() const;
+    // Frames read from the file so far (a frame already held is not read again).
+    std::uint64_t frameReads() const { return framesRead.load(std::memory_order_relaxed); }
+    bool hasRawCalibration() const { return rawCalibrationSize > 0; }
+
+    Mat4 modelMatrix() const;
+    void setModelMatrix(const Mat4& matrix);
+
+private:
+    struct Handles;
+
+    bool openDepth();
+    bool openCameraParameters();
+    void openRawCalibration();
+    bool openTimestamps();
+    bool openColour();
+    void fillColour();
+    bool readFrameData(std::uint32_t frame);
+    bool computeCalibratedPoints();
+    bool buildXyTable();
+    void computePinholePoints();
+    float* pointBuffer();
+    void stop(const std::string& message);
+
+    std::unique_ptr<float[]> pointStorage;
+    std::atomic<float*> publishedPoints{nullptr};
+    std::vector<float> xyTable; // width * height * 2: unit-depth ray (x, -y) of every pixel
+    bool xyTableReady = false;
+    bool colorEnabled = false;
+    std::string name;
+    std::string configFile;
+    std::unique_ptr<Handles> h5;
+    std::uint32_t imageWidth = 0;
+    std::uint32_t imageHeight = 0;
+    std::uint32_t parameterCount = 0;
+    std::uint32_t rawCalibrationSize = 0;
+    std::uint32_t frames = 0;
+    std::atomic<std::uint32_t> loadedFrame{0};
+    bool frameLoaded = false;
+    std::atomic<std::uint64_t> framesRead{0};
+    bool stopped = false;
+    std::vector<float> depth;            // width * height, millimetres
+    std::vector<float> cameraParameters; // parameterCount floats of the current frame
+    std::atomic<double> timestamp{0.0};
+    bool hasTimestamps = false;
+    std::vector<double> timestamps; // seconds, one per frame, read at opening
+    std::vector<std::uint8_t> colorBuffer;
+    std::vector<std::uint8_t> rawCalibration;
+    mutable std::mutex matrixMutex;
+    Mat4 matrix; // guarded by matrixMutex
+};

@@ -1,0 +1,133 @@
+#include "scene/DepthCamera.h"
+
+#include "acquisition/DepthCameraData.h"
+#include "render/Shader.h"
+#include "render/SharedGLObjects.h"
+#include "scene/Cube.h"
+#include "scene/Cylinder.h"
+#include "scene/RenderContext.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <iostream>
+
+namespace {
+
+constexpr float kQuarterTurn = 1.5708f;
+constexpr int kLensSegments = 128;
+constexpr GLsizeiptr kPointBytes = 4 * sizeof(float);
+constexpr GLsizeiptr kColorBytes = 4;
+
+std::shared_ptr<Cylinder> makeLens(float radius, float x, float z)
+{
+    auto lens = std::make_shared<Cylinder>(kLensSegments, true, true, false);
+    lens->scale(radius, radius, radius);
+    lens->rotate(-kQuarterTurn, 0);
+    lens->translate(x, 0.0f, z);
+    lens->setColor(0.1f, 0.1f, 0.1f, 1.0f);
+    return lens;
+}
+
+} // namespace
+
+DepthCamera::DepthCamera()
+{
+    setName("DepthCamera");
+    auto body = std::make_shared<Cube>();
+    body->translate(0.0f, 0.0f, -0.5f);
+    body->scale(0.249f, 0.066f, 0.067f);
+    body->translate(0.06f, 0.0f, 0.0f);
+    body->setColor(0.01f, 0.01f, 0.01f, 1.0f);
+    addChild(body);
+    addChild(makeLens(0.03f, -0.03f, -0.028f));
+    addChild(makeLens(0.02f, 0.0f, -0.019f));
+}
+
+DepthCamera::~DepthCamera() = default;
+
+void DepthCamera::updateTransform(const RenderContext& context, const Mat4& parentWorld)
+{
+    Composite3D::updateTransform(context, parentWorld);
+}
+
+void DepthCamera::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
+{
+    Composite3D::draw(context, gl);
+    drawPointCloud(context, gl);
+}
+
+void DepthCamera::cleanup(QOpenGLFunctions_3_3_Core* gl)
+{
+    Composite3D::cleanup(gl);
+    release(gl);
+}
+
+void DepthCamera::upload(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!data || data->width == 0 || data->height == 0)
+        return;
+    const GLsizeiptr count = static_cast<GLsizeiptr>(data->width) * data->height;
+
+    gl->glGenVertexArrays(1, &buffers.vertexArray);
+    gl->glBindVertexArray(buffers.vertexArray);
+    gl->glGenBuffers(1, &buffers.pointsBuffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.pointsBuffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, count * kPointBytes, data->points, GL_DYNAMIC_DRAW);
+    gl->glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(kPointBytes), nullptr);
+    gl->glEnableVertexAttribArray(0);
+    gl->glGenBuffers(1, &buffers.colorsBuffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colorsBuffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, count * kColorBytes, data->colors, GL_DYNAMIC_DRAW);
+    gl->glVertexAttribPointer(1, 4, GL_UNSIGNED_BYTE, GL_FALSE, static_cast<GLsizei>(kColorBytes), nullptr);
+    gl->glEnableVertexAttribArray(1);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glBindVertexArray(0);
+    buffers.uploaded = true;
+    buffers.pointCount = data->width * data->height;
+}
+
+void DepthCamera::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!buffers.uploaded)
+        return;
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glBindVertexArray(0);
+    gl->glDeleteBuffers(1, &buffers.pointsBuffer);
+    gl->glDeleteBuffers(1, &buffers.colorsBuffer);
+    gl->glDeleteVertexArrays(1, &buffers.vertexArray);
+    buffers = PointCloudBuffers{};
+}
+
+void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!data || !data->hasPointCloud) {
+        std::cout << "No point cloud available." << std::endl;
+        return;
+    }
+    const std::int32_t count = data->width * data->height;
+    if (buffers.uploaded && count != buffers.pointCount)
+        release(gl);
+    if (!buffers.uploaded)
+        upload(gl);
+    if (!buffers.uploaded)
+        return;
+
+    // Refill the buffers allocated for this resolution; several cameras of one size share them.
+    gl->glBindVertexArray(buffers.vertexArray);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.pointsBuffer);
+    gl->glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count) * kPointBytes, data->points);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colorsBuffer);
+    gl->glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count) * kColorBytes, data->colors);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    Shader& program = pointCloudShader();
+    program.use(gl);
+    program.setMat4(gl, "model", worldMatrix());
+    program.setMat4(gl, "view", context.view);
+    program.setMat4(gl, "projection", context.projection);
+    program.setFloat(gl, "viewportHeight", static_cast<float>(context.height));
+
+    gl->glEnable(GL_PROGRAM_POINT_SIZE);
+    gl->glDrawArrays(GL_POINTS, 0, count);
+    gl->glBindVertexArray(0);
+}

@@ -1,0 +1,156 @@
+// Programs, textures and meshes in a real 3.3 core context: failure reports, single compilation,
+// the RGB upload of images with other channel counts, and what a mesh's clean-up leaves behind.
+#include "GLTestContext.h"
+
+#include "render/RGBTexture.h"
+#include "render/Shader.h"
+#include "render/SharedGLObjects.h"
+#include "scene/Cube.h"
+#include "scene/RenderContext.h"
+
+#include <QColor>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using ShaderAndTexture = GLTestContext;
+
+TEST_F(ShaderAndTexture, MissingShaderFileIsReportedAndTheProgramIsBuiltOnce)
+{
+    Shader broken("shaders/does-not-exist.vert", "shaders/default.frag");
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    broken.use(gl);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(err, "ERROR::SHADER::FILE_NOT_SUCCESFULLY_READ\n");
+    // Both stages get empty sources, so both fail, and so does the link.
+    EXPECT_NE(out.find("ERROR::SHADER::VERTEX::COMPILATION_FAILED\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ERROR::SHADER::FRAGMENT::COMPILATION_FAILED\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ERROR::SHADER::PROGRAM::LINKING_FAILED\n"), std::string::npos) << out;
+    EXPECT_TRUE(broken.isCompiled());
+
+    const GLuint first = broken.programName();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    broken.use(gl);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(broken.programName(), first);
+
+    // Drawing a mesh with the broken program goes on without a crash.
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    Cube cube;
+    cube.setShader(&broken);
+    RenderContext context;
+    cube.draw(context, gl);
+    broken.destroy(gl);
+}
+
+TEST_F(ShaderAndTexture, ProgramsCompileOnceAndUnknownUniformsAreIgnored)
+{
+    Shader program("shaders/color.vert", "shaders/color.frag");
+    testing::internal::CaptureStdout();
+    program.use(gl);
+    const GLuint name = program.programName();
+    program.use(gl);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(program.programName(), name);
+    EXPECT_TRUE(gl->glIsProgram(name));
+
+    while (gl->glGetError() != GL_NO_ERROR) {
+    }
+    program.setFloat(gl, "noSuchUniform", 1.0f);
+    program.setMat4(gl, "noSuchMatrix", Mat4());
+    program.setVec4(gl, "color", Vec4(0.25f, 0.5f, 0.75f, 1.0f));
+    EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    GLfloat color[4] = {};
+    gl->glGetUniformfv(name, gl->glGetUniformLocation(name, "color"), color);
+    EXPECT_FLOAT_EQ(color[1], 0.5f);
+
+    // After destroy the next use builds a new program (a new context would need that).
+    program.destroy(gl);
+    EXPECT_FALSE(program.isCompiled());
+    program.use(gl);
+    EXPECT_TRUE(gl->glIsProgram(program.programName()));
+    program.destroy(gl);
+}
+
+TEST_F(ShaderAndTexture, GreyImageOfOddWidthIsUploadedAsRGB)
+{
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/grey.png").toStdString();
+    QImage grey(5, 3, QImage::Format_Grayscale8);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            grey.setPixelColor(x, y, QColor(40 * x + y, 40 * x + y, 40 * x + y));
+    ASSERT_TRUE(grey.save(QString::fromStdString(path)));
+
+    RGBTexture texture(path, GL_NEAREST);
+    testing::internal::CaptureStdout();
+    texture.bind(gl);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Texture " + path + " loaded. 5 x 3 ( 1 Channels).\n");
+
+    // Read the level back as RGB: every texel carries the grey value in all three channels, the
+    // rows not shifted by 4-byte row padding.
+    std::vector<unsigned char> rgb(5 * 3 * 3);
+    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(rgb[static_cast<std::size_t>((y * 5 + x) * 3 + c)], 40 * x + y) << x << "," << y;
+    texture.release(gl);
+    EXPECT_FALSE(texture.isUploaded());
+}
+
+TEST_F(ShaderAndTexture, MissingImageIsReportedOnce)
+{
+    RGBTexture texture("models/textures/no-such-image.png");
+    testing::internal::CaptureStdout();
+    texture.bind(gl);
+    texture.bind(gl);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to load texture\n");
+    texture.release(gl);
+}
+
+TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
+{
+    bindTarget(64, 64);
+    RenderContext context;
+    context.width = context.height = 64;
+    Cube cube;
+    cube.scale(1.0f, 1.0f, 0.1f);
+    cube.setColor(1.0f, 0.0f, 0.0f, 1.0f);
+    cube.updateTransform(context, Mat4());
+    cube.draw(context, gl);
+    ASSERT_EQ(cube.currentShader(), &defaultShader());
+    const GLuint defaultProgram = defaultShader().programName();
+    // Without shadow lights only the ambient share of the red material shows.
+    const QColor drawn = readBack().pixelColor(32, 32);
+    EXPECT_GT(drawn.red(), 40);
+    EXPECT_LT(drawn.green(), 10);
+
+    cube.cleanup(gl);
+    EXPECT_TRUE(gl->glIsProgram(defaultProgram));
+    EXPECT_FALSE(cube.isInitialized());
+
+    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    cube.draw(context, gl);
+    EXPECT_EQ(readBack().pixelColor(32, 32), drawn);
+
+    gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    cube.setVisible(false);
+    cube.setWireframe(true);
+    cube.draw(context, gl);
+    EXPECT_EQ(readBack().pixelColor(32, 32), QColor(128, 128, 128));
+    cube.cleanup(gl);
+    releaseSharedGLObjects(gl);
+}
+
+} // namespace

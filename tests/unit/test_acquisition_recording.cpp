@@ -1,0 +1,462 @@
+#include "acquisition/HDF5CameraProcessor.h"
+#include "acquisition/HDF5RecordingReader.h"
+
+#include "acquisition/DepthCameraData.h"
+#include "app/SceneState.h"
+#include "app/SetDepthImageSourceAction.h"
+
+#include <hdf5.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string tempPath(const std::string& name)
+{
+    return testing::TempDir() + "tavorin_rec_" + std::to_string(::getpid()) + "_" + name;
+}
+
+// Writes one data set with the given stored type; chunked one frame per chunk and compressed
+// when `chunk` is given.
+void writeDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims, const void* data,
+                  std::vector<hsize_t> chunk = {})
+{
+    const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
+    const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+    if (!chunk.empty()) {
+        H5Pset_chunk(properties, static_cast<int>(chunk.size()), chunk.data());
+        H5Pset_deflate(properties, 1);
+    }
+    const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+    if (data)
+        H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+    H5Dclose(set);
+    H5Pclose(properties);
+    H5Sclose(space);
+}
+
+// A small recording: depth(r, c, frame) in millimetres, pinhole parameters, and the optional
+// data sets. `edit` may add or replace data sets before the file is closed.
+struct Recording {
+    hsize_t width = 8;
+    hsize_t height = 6;
+    hsize_t frames = 10;
+    std::function<float(hsize_t, hsize_t, hsize_t)> depth = [](hsize_t, hsize_t, hsize_t f) {
+        return 1000.0f + static_cast<float>(f);
+    };
+    std::vector<float> pinhole = {4.0f, 3.0f, 5.0f, 5.0f};
+    std::string rawCalibration;
+    std::vector<double> timestamps;
+    bool colour = true;
+    hsize_t colourWidth = 0; // 0: the depth width
+    std::function<void(hid_t)> edit;
+
+    std::string write(const std::string& name) const
+    {
+        const std::string path = tempPath(name);
+        const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        std::vector<float> z(height * width * frames);
+        for (hsize_t r = 0; r < height; ++r)
+            for (hsize_t c = 0; c < width; ++c)
+                for (hsize_t f = 0; f < frames; ++f)
+                    z[(r * width + c) * frames + f] = depth(r, c, f);
+        writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {height, width, frames}, z.data(),
+                     {height, width, 1});
+        std::vector<float> parameters;
+        for (hsize_t f = 0; f < frames; ++f)
+            parameters.insert(parameters.end(), pinhole.begin(), pinhole.end());
+        writeDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {frames, pinhole.size()}, parameters.data());
+        if (!rawCalibration.empty())
+            writeDataSet(file, "/raw_azure_calibration_0", H5T_NATIVE_UINT8, {1, rawCalibration.size()},
+                         rawCalibration.data());
+        if (!timestamps.empty())
+            writeDataSet(file, "/timestampsBK_0", H5T_NATIVE_DOUBLE, {timestamps.size()}, timestamps.data());
+        if (colour) {
+            const hsize_t cw = colourWidth ? colourWidth : width;
+            std::vector<std::uint8_t> bgra(height * cw * 4 * frames);
+            for (std::size_t i = 0; i < bgra.size(); ++i)
+                bgra[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 255 : (i / 4) % 200);
+            writeDataSet(file, "/color_measure_0", H5T_NATIVE_UINT8, {height, cw, 4, frames}, bgra.data(),
+                         {height, cw, 4, 1});
+        }
+        if (edit)
+            edit(file);
+        H5Fclose(file);
+        return path;
+    }
+};
+
+std::vector<double> evenTimestamps(double start, hsize_t frames)
+{
+    std::vector<double> t;
+    for (hsize_t i = 0; i < frames; ++i)
+        t.push_back(start + static_cast<double>(i) / 30.0);
+    return t;
+}
+
+// Opens quietly; the reader's console lines are checked where they matter.
+bool openQuietly(HDF5RecordingReader& reader, const std::string& path, std::string* errors = nullptr)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const bool opened = reader.open(path, true);
+    testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (errors)
+        *errors = err;
+    return opened;
+}
+
+const float* pointAt(const HDF5RecordingReader& reader, std::uint32_t c, std::uint32_t r)
+{
+    return reader.points() + 4 * (std::size_t(r) * reader.width() + c);
+}
+
+} // namespace
+
+TEST(AcquisitionRecording, CalibratedPointsFollowTheDeviceRays)
+{
+    Recording rec;
+    rec.width = 640;
+    rec.height = 576;
+    rec.frames = 2;
+    rec.rawCalibration = readFile(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
+    rec.depth = [](hsize_t r, hsize_t c, hsize_t) { return (r == 10 && c == 10) ? 0.0f : 2000.0f; };
+    const std::string path = rec.write("calibrated.h5");
+
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, path));
+    EXPECT_EQ(nullptr, reader.points()) << "no points before the first frame";
+    ASSERT_TRUE(reader.loadFrame(0));
+    // The SDK's ray of pixel (320, 288) at depth 1 is (-0.00345388893, -0.0900689736).
+    const float* p = pointAt(reader, 320, 288);
+    EXPECT_NEAR(0.00345388893 * 2.0, p[0], 2e-5);
+    EXPECT_NEAR(0.0900689736 * 2.0, p[1], 2e-5);
+    EXPECT_FLOAT_EQ(2.0f, p[2]);
+    EXPECT_FLOAT_EQ(1.0f, p[3]);
+    const float* corner = pointAt(reader, 0, 0); // ray (-0.946060777, -0.97966212)
+    EXPECT_NEAR(0.946060777 * 2.0, corner[0], 4e-5);
+    EXPECT_NEAR(0.97966212 * 2.0, corner[1], 4e-5);
+    const float* hole = pointAt(reader, 10, 10);
+    EXPECT_EQ(0.0f, hole[0]);
+    EXPECT_EQ(0.0f, hole[1]);
+    EXPECT_EQ(0.0f, hole[2]);
+}
+
+TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
+{
+    Recording rec;
+    rec.depth = [](hsize_t r, hsize_t c, hsize_t) { return (r == 1 && c == 2) ? 0.0f : 2000.0f; };
+    const std::string path = rec.write("pinhole.h5");
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, path));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(reader.loadFrame(0));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, out.find("Matrix\n")) << out;
+    // principal point (4, 3), focal length 5 px, pixel centres at +0.5: pixel (0, 0) at 2 m.
+    const float* p = pointAt(reader, 0, 0);
+    EXPECT_FLOAT_EQ(-((0.5f - 4.0f) / 5.0f * 2.0f), p[0]);
+    EXPECT_FLOAT_EQ((0.5f - 3.0f) / 5.0f * 2.0f, p[1]);
+    EXPECT_FLOAT_EQ(2.0f, p[2]);
+    const float* missing = pointAt(reader, 2, 1);
+    EXPECT_TRUE(std::isnan(missing[0]) && std::isnan(missing[1]) && std::isnan(missing[2]));
+}
+
+TEST(AcquisitionRecording, SeekJumpsSettlesAndHoldsTheLastFrame)
+{
+    Recording rec;
+    rec.frames = 100;
+    rec.timestamps = evenTimestamps(0.0, rec.frames);
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, rec.write("seek.h5")));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(reader.loadFrame(0));
+    EXPECT_TRUE(reader.seekToTime(2.0));
+    EXPECT_EQ(60u, reader.currentFrame()) << "a 2 s gap is one jump of 60 frames";
+    EXPECT_TRUE(reader.seekToTime(2.0));
+    EXPECT_EQ(60u, reader.currentFrame());
+    // Small steps forward: frame k is held while t lies 0 .. 0.0166 s past it.
+    reader.seekToTime(2.0 + 0.5 / 30.0 - 0.001);
+    EXPECT_EQ(60u, reader.currentFrame());
+    reader.seekToTime(2.0 + 1.0 / 30.0 + 0.004);
+    EXPECT_EQ(61u, reader.currentFrame());
+    reader.seekToTime(2.0 + 3.0 / 30.0 + 0.030);
+    EXPECT_EQ(64u, reader.currentFrame()) << "the closer of the last two frames";
+    // Backwards within the jump threshold.
+    reader.seekToTime(2.0 + 1.0 / 30.0 + 0.001);
+    EXPECT_EQ(61u, reader.currentFrame());
+    // Past the end: the last frame, and it stays.
+    reader.seekToTime(60.0);
+    const std::uint64_t reads = reader.frameReads();
+    for (int i = 0; i < 50; ++i)
+        reader.seekToTime(60.0 + i);
+    EXPECT_EQ(99u, reader.currentFrame());
+    EXPECT_EQ(reads, reader.frameReads()) << "the held last frame is not read again";
+    EXPECT_DOUBLE_EQ(99.0 / 30.0, reader.currentTimestamp());
+    // Before the start: frame 0.
+    for (int i = 0; i < 3; ++i)
+        reader.seekToTime(-5.0);
+    EXPECT_EQ(0u, reader.currentFrame());
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(reader.loadFrame(100));
+}
+
+TEST(AcquisitionRecording, WithoutTimestampsFramesAreThirtyPerSecond)
+{
+    Recording rec;
+    rec.frames = 40;
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, rec.write("notimes.h5")));
+    EXPECT_DOUBLE_EQ(static_cast<double>(7.0f * (1.0f / 30.0f)), reader.timestampAt(7));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(reader.loadFrame(0));
+    for (int k = 1; k < 40; k += 3) {
+        reader.seekToTime(k / 30.0 + 0.005);
+        EXPECT_EQ(static_cast<std::uint32_t>(k), reader.currentFrame());
+        ASSERT_NE(nullptr, reader.points());
+        EXPECT_FLOAT_EQ(1.0f + k / 1000.0f, pointAt(reader, 4, 3)[2]) << "frame " << k << " is read";
+    }
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(AcquisitionRecording, RefusedColourDeliversTheFillColour)
+{
+    Recording rec;
+    rec.colourWidth = 5; // not the depth width
+    HDF5RecordingReader reader;
+    std::string errors;
+    ASSERT_TRUE(openQuietly(reader, rec.write("badcolour.h5"), &errors));
+    EXPECT_NE(std::string::npos, errors.find("identical resolution like the depth image")) << errors;
+    EXPECT_FALSE(reader.colourEnabled());
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(reader.loadFrame(3));
+    testing::internal::GetCapturedStdout();
+    const std::uint8_t* colour = reader.colors();
+    for (std::size_t i = 0; i < std::size_t(reader.width()) * reader.height(); ++i) {
+        ASSERT_EQ(255, colour[4 * i]);
+        ASSERT_EQ(255, colour[4 * i + 1]);
+        ASSERT_EQ(0, colour[4 * i + 2]);
+        ASSERT_EQ(255, colour[4 * i + 3]);
+    }
+}
+
+TEST(AcquisitionRecording, ProcessorPublishesRecordsAndMatricesByName)
+{
+    Recording rec;
+    rec.timestamps = evenTimestamps(50.0, rec.frames);
+    const std::string a = rec.write("procA.h5");
+    const std::string b = rec.write("procB.h5");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    HDF5CameraProcessor source({a, tempPath("missing.h5"), b, a});
+    SceneState state;
+    for (int i = 0; i < 200 && state.cameras.size() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        runTimed(source, state);
+    }
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(3u, state.cameras.size()) << "the missing file is skipped, the others play";
+    EXPECT_EQ(a, state.cameras[0]->sourceName);
+    EXPECT_EQ(b, state.cameras[1]->sourceName);
+    EXPECT_TRUE(state.cameras[0]->hasPointCloud);
+    EXPECT_TRUE(state.cameras[0]->hasColor);
+    EXPECT_EQ(8, state.cameras[0]->width);
+    EXPECT_EQ(6, state.cameras[0]->height);
+    EXPECT_GT(state.cameras[0]->points[2], 0.9f);
+
+    const Mat4 moved = translate(Mat4(), 1.0f, 2.0f, 3.0f);
+    const std::shared_ptr<DepthCameraData> published = state.cameras[0];
+    source.setModelMatrix(a, moved);
+    source.setModelMatrix("no such camera", translate(Mat4(), 9.0f, 9.0f, 9.0f));
+    EXPECT_EQ(Mat4(), published->modelMatrix) << "records already published keep their matrix";
+    runTimed(source, state);
+    EXPECT_EQ(moved, state.cameras[0]->modelMatrix);
+    EXPECT_EQ(Mat4(), state.cameras[1]->modelMatrix);
+    EXPECT_EQ(Mat4(), state.cameras[2]->modelMatrix) << "only the first reader with the name changes";
+}
+
+TEST(AcquisitionRecording, TwoRecordingsPlayInStep)
+{
+    Recording rec;
+    rec.frames = 90;
+    rec.timestamps = evenTimestamps(100.0, rec.frames);
+    const std::string a = rec.write("stepA.h5");
+    rec.timestamps = evenTimestamps(100.012, rec.frames);
+    const std::string b = rec.write("stepB.h5");
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    HDF5CameraProcessor source({a, b});
+    std::this_thread::sleep_until(start + std::chrono::seconds(1));
+    const auto& readers = source.recordingReaders();
+    const double ta = readers[0]->currentTimestamp();
+    const double tb = readers[1]->currentTimestamp();
+    testing::internal::GetCapturedStdout();
+    // t is 101.0 s give or take the scheduling of this test; both readers follow the same t.
+    EXPECT_NEAR(101.0, ta, 0.1);
+    EXPECT_NEAR(ta, tb, 0.5 / 30.0 + 0.02);
+}
+
+TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)
+{
+    Recording rec;
+    const std::string path = rec.write("action.h5");
+    SceneState state;
+    state.cameras.push_back(std::make_shared<DepthCameraData>());
+    state.enqueue(std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kRecordings,
+                                                              std::vector<std::string>{path}));
+    testing::internal::CaptureStdout();
+    state.step();
+    ASSERT_NE(nullptr, std::dynamic_pointer_cast<HDF5CameraProcessor>(state.depthSource));
+    for (int i = 0; i < 200 && state.cameras.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        state.step();
+    }
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(1u, state.cameras.size());
+    EXPECT_EQ(path, state.cameras[0]->sourceName);
+}
+
+TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
+{
+    const auto replace = [](const char* name) {
+        return [name](hid_t file) { H5Ldelete(file, name, H5P_DEFAULT); };
+    };
+    struct Case {
+        std::string name;
+        std::function<std::string()> make;
+    };
+    std::vector<Case> cases;
+    const auto recordingCase = [&](const std::string& name, std::function<void(Recording&)> change) {
+        cases.push_back({name, [name, change] {
+                             Recording rec;
+                             change(rec);
+                             return rec.write(name + ".h5");
+                         }});
+    };
+    const auto fileCase = [&](const std::string& name, std::string content) {
+        cases.push_back({name, [name, content] {
+                             const std::string path = tempPath(name);
+                             std::ofstream(path, std::ios::binary) << content;
+                             return path;
+                         }});
+    };
+    fileCase("text", "this is not a recording\n");
+    fileCase("empty", "");
+    cases.push_back({"truncated", [] {
+                         const std::string whole = readFile(Recording().write("whole.h5"));
+                         const std::string path = tempPath("truncated.h5");
+                         std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() / 2);
+                         return path;
+                     }});
+    cases.push_back({"missing", [] { return tempPath("no_such_file.h5"); }});
+    recordingCase("nodepth", [&](Recording& r) { r.edit = replace("/depth_measure_z_0"); });
+    recordingCase("depth2d", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+            const float z[6] = {1, 2, 3, 4, 5, 6};
+            writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {2, 3}, z);
+        };
+    });
+    recordingCase("depthstrings", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+            const hid_t type = H5Tcopy(H5T_C_S1);
+            H5Tset_size(type, 4);
+            writeDataSet(file, "/depth_measure_z_0", type, {2, 2, 1}, "abcdefghijklmnop");
+            H5Tclose(type);
+        };
+    });
+    recordingCase("absurdsize", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+            writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {100000, 100000, 3}, nullptr, {16, 16, 1});
+        };
+    });
+    recordingCase("fewparamrows", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/camera_parameters_0", H5P_DEFAULT);
+            const float p[8] = {4, 3, 5, 5, 4, 3, 5, 5};
+            writeDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {2, 4}, p);
+        };
+    });
+    recordingCase("params1d", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/camera_parameters_0", H5P_DEFAULT);
+            const float p[4] = {4, 3, 5, 5};
+            writeDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {4}, p);
+        };
+    });
+    recordingCase("threeparams", [&](Recording& r) { r.pinhole = {4, 3, 5}; });
+    recordingCase("noparams", [&](Recording& r) { r.edit = replace("/camera_parameters_0"); });
+    recordingCase("fewtimestamps", [&](Recording& r) { r.timestamps = evenTimestamps(0.0, 4); });
+
+    for (const Case& c : cases) {
+        const std::string path = c.make();
+        HDF5RecordingReader reader;
+        std::string errors;
+        EXPECT_FALSE(openQuietly(reader, path, &errors)) << c.name;
+        EXPECT_FALSE(errors.empty()) << c.name << " is refused without a message";
+    }
+}
+
+TEST(AcquisitionRecording, FailuresDuringPlaybackStopOnlyThatReader)
+{
+    Recording broken;
+    broken.rawCalibration = "{\"CalibrationInformation\": 42}";
+    const std::string badCalibration = broken.write("badcalibration.h5");
+
+    // Overwrite the middle of the compressed frames: the file opens, its frames cannot be read.
+    Recording big;
+    big.width = 64;
+    big.height = 48;
+    big.frames = 30;
+    big.depth = [](hsize_t r, hsize_t c, hsize_t f) { return static_cast<float>((r * 131 + c * 71 + f * 17) % 4000); };
+    const std::string corrupt = big.write("corrupt.h5");
+    std::string bytes = readFile(corrupt);
+    for (std::size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; ++i)
+        bytes[i] = static_cast<char>(i * 7);
+    std::ofstream(corrupt, std::ios::binary | std::ios::trunc) << bytes;
+
+    Recording good;
+    good.timestamps = evenTimestamps(0.0, good.frames);
+    const std::string fine = good.write("fine.h5");
+
+    HDF5RecordingReader calibrationReader;
+    ASSERT_TRUE(openQuietly(calibrationReader, badCalibration));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(calibrationReader.loadFrame(0));
+    EXPECT_NE(std::string::npos,
+              testing::internal::GetCapturedStderr().find("Failed to load calibration from raw calibration blob!"));
+    EXPECT_FALSE(calibrationReader.seekToTime(0.5));
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    HDF5CameraProcessor source({badCalibration, corrupt, fine});
+    SceneState state;
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        runTimed(source, state);
+    }
+    testing::internal::GetCapturedStdout();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    bool finePlays = false;
+    for (const auto& record : state.cameras)
+        finePlays = finePlays || record->sourceName == fine;
+    EXPECT_TRUE(finePlays) << errors;
+}

@@ -1,0 +1,134 @@
+// tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
+// placed in the room by its configuration-file matrix (x, y, z float metres; red, green, blue).
+#include "acquisition/HDF5RecordingReader.h"
+#include "math/Mat4.h"
+#include "math/Vec4.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMaxRecordings = 3;
+
+struct Options {
+    std::uint32_t frame = 0;
+    std::string out = "export.ply";
+    std::vector<std::string> recordings;
+};
+
+bool parseFrame(const char* text, std::uint32_t& frame)
+{
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (!*text || *end || text[0] == '-' || value > 0xffffffffUL)
+        return false;
+    frame = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--frame" && i + 1 < argc) {
+            if (!parseFrame(argv[++i], options.frame))
+                return false;
+        } else if (arg == "--out" && i + 1 < argc) {
+            options.out = argv[++i];
+        } else if (arg.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            options.recordings.push_back(arg);
+        }
+    }
+    return !options.recordings.empty() && options.recordings.size() <= kMaxRecordings;
+}
+
+struct PlyVertex {
+    float x, y, z;
+    std::uint8_t red, green, blue;
+};
+
+bool validPoint(const float* p)
+{
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2])
+        && !(p[0] == 0.0f && p[1] == 0.0f && p[2] == 0.0f);
+}
+
+// The recordings' colour is B, G, R, A.
+void appendRoomPoints(HDF5RecordingReader& reader, std::vector<PlyVertex>& vertices)
+{
+    const Mat4 T_room_camera = reader.modelMatrix();
+    const float* points = reader.points();
+    const std::uint8_t* colours = reader.colors();
+    const std::size_t pixels = std::size_t(reader.width()) * reader.height();
+    for (std::size_t k = 0; k < pixels; ++k) {
+        const float* p = points + 4 * k;
+        if (!validPoint(p))
+            continue;
+        const Vec4 room = T_room_camera * Vec4::point(p[0], p[1], p[2]);
+        const std::uint8_t* c = colours ? colours + 4 * k : nullptr;
+        vertices.push_back({room.x, room.y, room.z, c ? c[2] : std::uint8_t(255), c ? c[1] : std::uint8_t(255),
+                            c ? c[0] : std::uint8_t(255)});
+    }
+}
+
+bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "ply\nformat binary_little_endian 1.0\ncomment tavorin-export, room coordinates in metres\n"
+        << "element vertex " << vertices.size() << "\n"
+        << "property float x\nproperty float y\nproperty float z\n"
+        << "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
+    for (const PlyVertex& v : vertices) {
+        char record[15];
+        std::memcpy(record, &v.x, 4);
+        std::memcpy(record + 4, &v.y, 4);
+        std::memcpy(record + 8, &v.z, 4);
+        record[12] = static_cast<char>(v.red);
+        record[13] = static_cast<char>(v.green);
+        record[14] = static_cast<char>(v.blue);
+        out.write(record, sizeof record);
+    }
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::cerr << "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 [REC3.h5]]" << std::endl;
+        return 2;
+    }
+    std::vector<PlyVertex> vertices;
+    for (const std::string& path : options.recordings) {
+        HDF5RecordingReader reader;
+        if (!reader.open(path, true)) {
+            std::cerr << "Cannot export " << path << ": not a readable recording." << std::endl;
+            return 1;
+        }
+        if (!reader.loadFrame(options.frame)) {
+            std::cerr << "Cannot export frame " << options.frame << " of " << path << " (" << reader.frameCount()
+                      << " frames)." << std::endl;
+            return 1;
+        }
+        appendRoomPoints(reader, vertices);
+    }
+    if (!writePly(options.out, vertices)) {
+        std::cerr << "Unable to write " << options.out << std::endl;
+        return 1;
+    }
+    std::cout << "Wrote " << vertices.size() << " points to " << options.out << std::endl;
+    return 0;
+}

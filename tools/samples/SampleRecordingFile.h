@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes one sample recording in the playback layout: depth (uint16 millimetres), colour (B, G,
+// R, A), per-frame pinhole parameters, the raw calibration and the timestamps; the frame index
+// is the last dimension, the frame data sets are chunked one frame per chunk and compressed.
+class SampleRecordingFile {
+public:
+    SampleRecordingFile(const std::string& path, int width, int height, int frames, int parameterCount);
+    ~SampleRecordingFile();
+    SampleRecordingFile(const SampleRecordingFile&) = delete;
+    SampleRecordingFile& operator=(const SampleRecordingFile&) = delete;
+
+    bool ok() const { return file >= 0; }
+    void writeFrame(int frame, const std::uint16_t* depthMm, const std::uint8_t* bgra, const float* parameters);
+    // With the terminating NUL or without it: recordings come both ways.
+    void writeRawCalibration(const std::string& blob, bool withNul);
+    void writeTimestamps(const std::vector<double>& seconds);
+
+private:
+    std::int64_t file = -1;
+    std::int64_t depth = -1;
+    std::int64_t colour = -1;
+    std::int64_t parameters = -1;
+    int width, height, frames, parameterCount;
+};
