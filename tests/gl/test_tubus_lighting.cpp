@@ -179,4 +179,16 @@ TEST_F(TubusLighting, AtMostOneHeightMapTextureLivesAndNoneWithoutALightTarget)
     EXPECT_EQ(visualizer.tubus()->currentHeightMapTexture(), nullptr);
 }
 
+TEST_F(TubusLighting, CleanupDeletesTheTextureAndTheNextDrawBuildsEverythingAgain)
+{
+    const QImage before = drawTube(target);
+    GLint texture = 0;
+    gl->glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    visualizer.cleanup(gl);
+    EXPECT_FALSE(gl->glIsTexture(static_cast<GLuint>(texture)));
+    EXPECT_EQ(visualizer.tubus()->currentHeightMapTexture(), nullptr);
+    EXPECT_FALSE(visualizer.tubus()->isInitialized());
+    EXPECT_EQ(drawTube(target), before);
+}
+
 } // namespace
