@@ -3,12 +3,18 @@
 #include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
 #include "scene/DepthCamera.h"
+#include "scene/HeightMapVisualizer.h"
+#include "scene/LightModule.h"
+#include "scene/LightModuleRecord.h"
+#include "scene/LightTargetVisualizer.h"
 #include "scene/ScenePoint.h"
+#include "scene/SensorTubus.h"
 #include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 
@@ -43,7 +49,8 @@ std::shared_ptr<Cube> axisBar(float sx, float sy, float sz, float tx, float ty, 
 } // namespace
 
 Scene::Scene()
-    : depthCameraNode(std::make_shared<DepthCamera>()),
+    : lightTargetNode(std::make_shared<LightTargetVisualizer>()), lightModuleNode(std::make_shared<LightModule>()),
+      depthCameraNode(std::make_shared<DepthCamera>()), heightMapNode(std::make_shared<HeightMapVisualizer>()),
       samplePointNode(std::make_shared<ScenePoint>()),
       cursorNode(std::make_shared<Cursor>(false, kCursorLength, kCursorThickness))
 {
@@ -100,9 +107,13 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
 void Scene::cleanup(QOpenGLFunctions_3_3_Core* gl)
 {
     Composite3D::cleanup(gl);
+    lightTargetNode->cleanup(gl);
+    lightModuleNode->cleanup(gl);
     depthCameraNode->cleanup(gl);
+    heightMapNode->release(gl);
     samplePointNode->cleanup(gl);
     cursorNode->cleanup(gl);
+    lineDrawer().release(gl);
     for (const auto& shadowLight : shadowLights)
         shadowLight->release(gl);
     releaseSharedGLObjects(gl);
@@ -154,11 +165,24 @@ void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core* gl)
     }
 }
 
-// The height map record through the height map node; arrives with that node.
-void Scene::drawHeightMap(QOpenGLFunctions_3_3_Core*) {}
+void Scene::drawHeightMap(QOpenGLFunctions_3_3_Core* gl)
+{
+    heightMapNode->setData(state.heightMap);
+    heightMapNode->draw(context, gl);
+}
 
-// Each light module record through the light module node; arrives with that node.
-void Scene::drawLightModules(QOpenGLFunctions_3_3_Core*) {}
+void Scene::drawLightModules(QOpenGLFunctions_3_3_Core* gl)
+{
+    lightModuleNode->setBrightnessTextEnabled(rightBar && rightBar->debug_renderModuleBrightnessText());
+    for (const auto& light : state.lights) {
+        if (!light)
+            continue;
+        lightModuleNode->setLocalMatrix(light->transform * light->aiming);
+        lightModuleNode->setRecord(light);
+        lightModuleNode->updateTransform(context, Mat4());
+        lightModuleNode->draw(context, gl);
+    }
+}
 
 void Scene::drawCursor(QOpenGLFunctions_3_3_Core* gl)
 {
@@ -176,9 +200,18 @@ void Scene::drawTubes(QOpenGLFunctions_3_3_Core* gl)
     }
 }
 
-// The light target node posed on the tube, with the tube child scaled to the tube's size;
-// arrives with the light target and sensor tube nodes.
-void Scene::drawLightTarget(const TubeRecord&, QOpenGLFunctions_3_3_Core*) {}
+// The tubus takes the tube's size only after this draw: the size applies from the next frame.
+void Scene::drawLightTarget(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl)
+{
+    lightTargetNode->setLocalMatrix(tube.transform);
+    lightTargetNode->updateTransform(context, Mat4());
+    lightTargetNode->setLightTarget(state.lightTarget);
+    lightTargetNode->setLights(state.lights);
+    lightTargetNode->draw(context, gl);
+    SensorTubus& tubus = *lightTargetNode->tubus();
+    tubus.resetTransform();
+    tubus.scale(tube.diameter, tube.depth, tube.diameter);
+}
 
 void Scene::drawSamplePoints(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl)
 {
@@ -192,8 +225,11 @@ void Scene::drawSamplePoints(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* 
     }
 }
 
-// One line per debug line record (colour, end, start) with the line drawer; arrives with it.
-void Scene::drawDebugLines(QOpenGLFunctions_3_3_Core*) {}
+void Scene::drawDebugLines(QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const DebugLine& line : state.debugLines)
+        lineDrawer().drawLine(gl, context.projection, context.view, Mat4(), line.color, line.start, line.end);
+}
 
 void Scene::pickPoint(int px, int py)
 {

@@ -12,6 +12,9 @@
 
 class Cursor;
 class DepthCamera;
+class HeightMapVisualizer;
+class LightModule;
+class LightTargetVisualizer;
 class RightBarViewModel;
 class ScenePoint;
 class ShadowMap;
@@ -72,7 +75,10 @@ private:
     std::array<std::unique_ptr<ShadowMap>, 4> shadowLights;
     SceneState state;
     DepthCameraCalibrator calibrator;
+    std::shared_ptr<LightTargetVisualizer> lightTargetNode;
+    std::shared_ptr<LightModule> lightModuleNode;
     std::shared_ptr<DepthCamera> depthCameraNode;
+    std::shared_ptr<HeightMapVisualizer> heightMapNode;
     std::shared_ptr<ScenePoint> samplePointNode;
     std::shared_ptr<Cursor> cursorNode;
     OrbitCamera orbitCamera;

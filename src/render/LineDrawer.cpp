@@ -1,0 +1,62 @@
+#include "render/LineDrawer.h"
+
+#include "render/Shader.h"
+#include "render/SharedGLObjects.h"
+
+namespace {
+
+constexpr GLuint kPositionLocation = 0;
+// x = 0 stands for the start of the segment, x = 1 for its end; the program maps them.
+constexpr float kSegmentVertices[6] = {0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f};
+constexpr GLsizei kVertexCount = 2;
+
+} // namespace
+
+void LineDrawer::createVertexArray(QOpenGLFunctions_3_3_Core* gl)
+{
+    gl->glGenVertexArrays(1, &vertexArray);
+    gl->glBindVertexArray(vertexArray);
+    gl->glGenBuffers(1, &vertexBuffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, sizeof(kSegmentVertices), kSegmentVertices, GL_STATIC_DRAW);
+    gl->glVertexAttribPointer(kPositionLocation, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
+    gl->glEnableVertexAttribArray(kPositionLocation);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glBindVertexArray(0);
+    created = true;
+}
+
+void LineDrawer::drawLine(QOpenGLFunctions_3_3_Core* gl, const Mat4& projection, const Mat4& view,
+                          const Mat4& model, const Vec4& color, const Vec4& start, const Vec4& end)
+{
+    if (!created)
+        createVertexArray(gl);
+    Shader& program = lineDrawerShader();
+    program.use(gl);
+    program.setMat4(gl, "model", model);
+    program.setMat4(gl, "view", view);
+    program.setMat4(gl, "projection", projection);
+    program.setVec4(gl, "color", color);
+    program.setVec4(gl, "start", start);
+    program.setVec4(gl, "end", end);
+    gl->glBindVertexArray(vertexArray);
+    gl->glDrawArrays(GL_LINES, 0, kVertexCount);
+    gl->glBindVertexArray(0);
+}
+
+void LineDrawer::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!created)
+        return;
+    gl->glDeleteVertexArrays(1, &vertexArray);
+    gl->glDeleteBuffers(1, &vertexBuffer);
+    vertexArray = 0;
+    vertexBuffer = 0;
+    created = false;
+}
+
+LineDrawer& lineDrawer()
+{
+    static LineDrawer drawer;
+    return drawer;
+}

@@ -1,0 +1,98 @@
+#include "render/TextRenderer.h"
+
+#include "render/RGBTexture.h"
+#include "render/Shader.h"
+#include "render/SharedGLObjects.h"
+#include "render/TextLayout.h"
+#include "scene/RenderContext.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+constexpr GLuint kPositionLocation = 0;
+constexpr GLuint kTexCoordLocation = 1;
+constexpr GLint kFloatsPerVertex = 2;
+constexpr GLint kFontUnit = 0;
+
+void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, GLuint buffer, GLuint location, const std::vector<float>& values)
+{
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(values.size() * sizeof(float)), values.data(),
+                     GL_STATIC_DRAW);
+    gl->glVertexAttribPointer(location, kFloatsPerVertex, GL_FLOAT, GL_FALSE, 0, nullptr);
+    gl->glEnableVertexAttribArray(location);
+}
+
+// The glyphs are drawn with their coverage as alpha over whatever the frame holds; the caller's
+// blend state is restored afterwards.
+class BlendOver {
+public:
+    explicit BlendOver(QOpenGLFunctions_3_3_Core* gl_) : gl(gl_), wasEnabled(gl->glIsEnabled(GL_BLEND))
+    {
+        gl->glGetIntegerv(GL_BLEND_SRC_RGB, &sourceRGB);
+        gl->glGetIntegerv(GL_BLEND_DST_RGB, &destinationRGB);
+        gl->glGetIntegerv(GL_BLEND_SRC_ALPHA, &sourceAlpha);
+        gl->glGetIntegerv(GL_BLEND_DST_ALPHA, &destinationAlpha);
+        gl->glEnable(GL_BLEND);
+        gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    }
+    ~BlendOver()
+    {
+        gl->glBlendFuncSeparate(static_cast<GLenum>(sourceRGB), static_cast<GLenum>(destinationRGB),
+                                static_cast<GLenum>(sourceAlpha), static_cast<GLenum>(destinationAlpha));
+        if (!wasEnabled)
+            gl->glDisable(GL_BLEND);
+    }
+    BlendOver(const BlendOver&) = delete;
+    BlendOver& operator=(const BlendOver&) = delete;
+
+private:
+    QOpenGLFunctions_3_3_Core* gl;
+    GLboolean wasEnabled;
+    GLint sourceRGB = GL_ONE;
+    GLint destinationRGB = GL_ZERO;
+    GLint sourceAlpha = GL_ONE;
+    GLint destinationAlpha = GL_ZERO;
+};
+
+} // namespace
+
+void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const std::string& text, int x, int y,
+              float fontSize)
+{
+    const TextLayout layout = layoutText(text);
+
+    GLuint vertexArray = 0;
+    std::array<GLuint, 2> buffers{};
+    gl->glGenVertexArrays(1, &vertexArray);
+    gl->glBindVertexArray(vertexArray);
+    gl->glGenBuffers(2, buffers.data());
+    uploadAttribute(gl, buffers[0], kPositionLocation, layout.positions);
+    uploadAttribute(gl, buffers[1], kTexCoordLocation, layout.texCoords);
+
+    gl->glActiveTexture(GL_TEXTURE0 + kFontUnit);
+    fontTexture().bind(gl);
+
+    Shader& program = textRendererShader();
+    program.use(gl);
+    program.setFloat(gl, "screenWidth", static_cast<float>(context.width));
+    program.setFloat(gl, "screenHeight", static_cast<float>(context.height));
+    program.setFloat(gl, "fontSize", fontSize / static_cast<float>(TextLayout::kLineHeight));
+    program.setInt(gl, "x", layout.anchorX(x));
+    program.setInt(gl, "y", y);
+    program.setInt(gl, "fontTexture", kFontUnit);
+
+    {
+        const BlendOver blend(gl);
+        gl->glDrawArrays(GL_TRIANGLES, 0, layout.vertexCount());
+    }
+
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glBindVertexArray(0);
+    gl->glDeleteVertexArrays(1, &vertexArray);
+    gl->glDeleteBuffers(2, buffers.data());
+}

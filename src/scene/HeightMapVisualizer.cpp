@@ -1,0 +1,80 @@
+#include "scene/HeightMapVisualizer.h"
+
+#include "render/Shader.h"
+#include "render/SharedGLObjects.h"
+#include "scene/HeightMapRecord.h"
+#include "scene/RenderContext.h"
+
+#include <iostream>
+
+namespace {
+
+constexpr GLuint kHeightLocation = 0;
+
+GLsizeiptr byteCount(std::int64_t samples)
+{
+    return static_cast<GLsizeiptr>(samples * static_cast<std::int64_t>(sizeof(float)));
+}
+
+} // namespace
+
+void HeightMapVisualizer::upload(QOpenGLFunctions_3_3_Core* gl, std::int64_t samples)
+{
+    gl->glGenVertexArrays(1, &vertexArray);
+    gl->glBindVertexArray(vertexArray);
+    gl->glGenBuffers(1, &vertexBuffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    gl->glBufferData(GL_ARRAY_BUFFER, byteCount(samples), data->heights, GL_DYNAMIC_DRAW);
+    gl->glVertexAttribPointer(kHeightLocation, 1, GL_FLOAT, GL_FALSE, 0, nullptr);
+    gl->glEnableVertexAttribArray(kHeightLocation);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    gl->glBindVertexArray(0);
+    allocatedSamples = samples;
+    uploaded = true;
+}
+
+void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
+{
+    // A record without readable samples is as good as none: nothing to draw, nothing to read.
+    if (!data || !data->hasSamples()) {
+        std::cout << "No height map available." << std::endl;
+        return;
+    }
+    const std::int64_t samples = static_cast<std::int64_t>(data->width) * data->height;
+    if (uploaded && samples != allocatedSamples)
+        release(gl);
+    if (!uploaded)
+        upload(gl, samples);
+
+    gl->glBindVertexArray(vertexArray);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    gl->glBufferSubData(GL_ARRAY_BUFFER, 0, byteCount(samples), data->heights);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    Shader& program = heightMapShader();
+    program.use(gl);
+    program.setMat4(gl, "model", data->transform);
+    program.setMat4(gl, "view", context.view);
+    program.setMat4(gl, "projection", context.projection);
+    program.setInt(gl, "imageWidth", data->width);
+    program.setInt(gl, "imageHeight", data->height);
+    program.setFloat(gl, "areaWidth", data->areaWidth);
+    program.setFloat(gl, "areaHeight", data->areaHeight);
+
+    gl->glBindVertexArray(vertexArray);
+    gl->glEnable(GL_PROGRAM_POINT_SIZE);
+    gl->glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(samples));
+    gl->glBindVertexArray(0);
+}
+
+void HeightMapVisualizer::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (!uploaded)
+        return;
+    gl->glDeleteBuffers(1, &vertexBuffer);
+    gl->glDeleteVertexArrays(1, &vertexArray);
+    vertexBuffer = 0;
+    vertexArray = 0;
+    allocatedSamples = 0;
+    uploaded = false;
+}

@@ -1,0 +1,27 @@
+#include "TestShadowLights.h"
+
+#include "scene/Component3D.h"
+#include "scene/RenderContext.h"
+
+TestShadowLights::TestShadowLights()
+{
+    const Vec4 positions[4] = {Vec4::point(2.0f, 1.8f, 2.0f), Vec4::point(2.0f, 1.8f, -2.0f),
+                               Vec4::point(-2.0f, 1.8f, -2.0f), Vec4::point(-2.0f, 1.8f, 2.0f)};
+    for (std::size_t i = 0; i < maps.size(); ++i)
+        maps[i] = std::make_unique<ShadowMap>(positions[i], Vec4::point(0.0f, 0.0f, 0.0f));
+}
+
+void TestShadowLights::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root, RenderContext& context)
+{
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        maps[i]->initialize(gl);
+        maps[i]->render(gl, root);
+        context.shadowMaps[i] = maps[i].get();
+    }
+}
+
+void TestShadowLights::release(QOpenGLFunctions_3_3_Core* gl)
+{
+    for (const auto& map : maps)
+        map->release(gl);
+}
