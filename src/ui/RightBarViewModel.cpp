@@ -11,217 +11,207 @@
 
 #include <mutex>
 
+namespace {
+
+// Compare first: an equal value changes nothing. For floats a NaN never equals the stored value,
+// so writing NaN always counts as a change.
+template <typename T>
+bool storeIfChanged(std::atomic<T>& field, T value)
+{
+    if (value == field.load())
+        return false;
+    field.store(value);
+    return true;
+}
+
+} // namespace
+
 RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
 
 RightBarViewModel::~RightBarViewModel() = default;
 
 void RightBarViewModel::setMaxIntensityChangement(float value)
 {
-    if (value == maxIntensityChangementValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(maxIntensityChangementValue, value))
         return;
-    maxIntensityChangementValue.store(value);
     emit maxIntensityChangementChanged(value);
 }
 
 void RightBarViewModel::setDebug_showRays(bool value)
 {
-    if (value == debug_showRaysValue.load())
+    if (!storeIfChanged(debug_showRaysValue, value))
         return;
-    debug_showRaysValue.store(value);
     emit debug_showRaysChanged(value);
 }
 
 void RightBarViewModel::setDebug_showKinectPC(bool value)
 {
-    if (value == debug_showKinectPCValue.load())
+    if (!storeIfChanged(debug_showKinectPCValue, value))
         return;
-    debug_showKinectPCValue.store(value);
     emit debug_showKinectPCChanged(value);
 }
 
 void RightBarViewModel::setDebug_showHeightMap(bool value)
 {
-    if (value == debug_showHeightMapValue.load())
+    if (!storeIfChanged(debug_showHeightMapValue, value))
         return;
-    debug_showHeightMapValue.store(value);
     emit debug_showHeightMapChanged(value);
 }
 
 void RightBarViewModel::setDebug_renderModuleBrightnessText(bool value)
 {
-    if (value == debug_renderModuleBrightnessTextValue.load())
+    if (!storeIfChanged(debug_renderModuleBrightnessTextValue, value))
         return;
-    debug_renderModuleBrightnessTextValue.store(value);
     emit debug_renderModuleBrightnessTextChanged(value);
 }
 
 void RightBarViewModel::setDepthCameraRegistrationEnabled(bool value)
 {
-    if (value == depthCameraRegistrationEnabledValue.load())
+    if (!storeIfChanged(depthCameraRegistrationEnabledValue, value))
         return;
-    depthCameraRegistrationEnabledValue.store(value);
     emit depthCameraRegistrationEnabledChanged(value);
 }
 
 void RightBarViewModel::setCalibCursorMode(bool value)
 {
-    if (value == calibCursorModeValue.load())
+    if (!storeIfChanged(calibCursorModeValue, value))
         return;
-    calibCursorModeValue.store(value);
     emit calibCursorModeChanged(value);
 }
 
 void RightBarViewModel::setCalibCursorX(float value)
 {
-    if (value == calibCursorXValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibCursorXValue, value))
         return;
-    calibCursorXValue.store(value);
     emit calibCursorXChanged(value);
 }
 
 void RightBarViewModel::setCalibCursorY(float value)
 {
-    if (value == calibCursorYValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibCursorYValue, value))
         return;
-    calibCursorYValue.store(value);
     emit calibCursorYChanged(value);
 }
 
 void RightBarViewModel::setCalibCursorZ(float value)
 {
-    if (value == calibCursorZValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibCursorZValue, value))
         return;
-    calibCursorZValue.store(value);
     emit calibCursorZChanged(value);
 }
 
 void RightBarViewModel::setTubusPositionX(float value)
 {
-    if (value == tubusPositionXValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusPositionXValue, value))
         return;
-    tubusPositionXValue.store(value);
     emit tubusPositionXChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusPositionY(float value)
 {
-    if (value == tubusPositionYValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusPositionYValue, value))
         return;
-    tubusPositionYValue.store(value);
     emit tubusPositionYChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusPositionZ(float value)
 {
-    if (value == tubusPositionZValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusPositionZValue, value))
         return;
-    tubusPositionZValue.store(value);
     emit tubusPositionZChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusRotationX(float value)
 {
-    if (value == tubusRotationXValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusRotationXValue, value))
         return;
-    tubusRotationXValue.store(value);
     emit tubusRotationXChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusRotationY(float value)
 {
-    if (value == tubusRotationYValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusRotationYValue, value))
         return;
-    tubusRotationYValue.store(value);
     emit tubusRotationYChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusDiameter(float value)
 {
-    if (value == tubusDiameterValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusDiameterValue, value))
         return;
-    tubusDiameterValue.store(value);
     emit tubusDiameterChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setTubusDepth(float value)
 {
-    if (value == tubusDepthValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(tubusDepthValue, value))
         return;
-    tubusDepthValue.store(value);
     emit tubusDepthChanged(value);
     enqueueTubusParameters();
 }
 
 void RightBarViewModel::setCalibModulMotor1(float value)
 {
-    if (value == calibModulMotor1Value.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulMotor1Value, value))
         return;
-    calibModulMotor1Value.store(value);
     emit calibModulMotor1Changed(value);
 }
 
 void RightBarViewModel::setCalibModulMotor2(float value)
 {
-    if (value == calibModulMotor2Value.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulMotor2Value, value))
         return;
-    calibModulMotor2Value.store(value);
     emit calibModulMotor2Changed(value);
 }
 
 void RightBarViewModel::setCalibModulPositionX(float value)
 {
-    if (value == calibModulPositionXValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulPositionXValue, value))
         return;
-    calibModulPositionXValue.store(value);
     writeModuleTranslation(0, value);
     emit calibModulPositionXChanged(value);
 }
 
 void RightBarViewModel::setCalibModulPositionY(float value)
 {
-    if (value == calibModulPositionYValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulPositionYValue, value))
         return;
-    calibModulPositionYValue.store(value);
     writeModuleTranslation(1, value);
     emit calibModulPositionYChanged(value);
 }
 
 void RightBarViewModel::setCalibModulPositionZ(float value)
 {
-    if (value == calibModulPositionZValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulPositionZValue, value))
         return;
-    calibModulPositionZValue.store(value);
     writeModuleTranslation(2, value);
     emit calibModulPositionZChanged(value);
 }
 
 void RightBarViewModel::setCalibModulRotationX(float value)
 {
-    if (value == calibModulRotationXValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulRotationXValue, value))
         return;
-    calibModulRotationXValue.store(value);
     emit calibModulRotationXChanged(value);
 }
 
 void RightBarViewModel::setCalibModulRotationY(float value)
 {
-    if (value == calibModulRotationYValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulRotationYValue, value))
         return;
-    calibModulRotationYValue.store(value);
     emit calibModulRotationYChanged(value);
 }
 
 void RightBarViewModel::setCalibModulMaxIntensity(float value)
 {
-    if (value == calibModulMaxIntensityValue.load()) // NaN never equals: always a change
+    if (!storeIfChanged(calibModulMaxIntensityValue, value))
         return;
-    calibModulMaxIntensityValue.store(value);
     emit calibModulMaxIntensityChanged(value);
 }
 
