@@ -21,6 +21,11 @@ class SettingsBarWithRecordings(unittest.TestCase):
     def setUp(self):
         self.recordings = e2e.ensure_samples(REPO, BUILD)
         self.workdir = e2e.working_directory(REPO)
+        # The first camera already has a calibration: half a metre along x and a quarter turn.
+        self.placed = [0.0, 0.0, -1.0, 0.0, 0.0, 1.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 1.0]
+        first = "kinect_" + os.path.basename(self.recordings[0])[7:-3] + ".json"
+        with open(os.path.join(self.workdir, "config", "cameras", "hdf5", "a", first), "w") as f:
+            json.dump({"modelMatrix": self.placed}, f)
         self.display = e2e.Display()
         self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
         self.shots = tempfile.mkdtemp(prefix="tavorin-shots-")
@@ -62,19 +67,20 @@ class SettingsBarWithRecordings(unittest.TestCase):
         after = self.display.pixels(self.shot("picked"), *e2e.CURSOR_ROWS)
         self.assertNotEqual(before, after, "the cursor rows did not follow the pick")
 
-        # Storing writes one file per recording in the exact format.
+        # Storing writes one file per recording in the exact format, each with the matrix the
+        # camera was placed by: the loaded one for the first, the identity for the second.
+        self.assertIn("MODEL MATRIX LOADED", self.program.console())
         e2e.click(self.display, *e2e.SAVE_REGISTRATION)
         folder = os.path.join(self.workdir, "config", "cameras", "hdf5", "a")
-        stored = e2e.wait_for(lambda: len(os.listdir(folder)) == 2 and sorted(os.listdir(folder)), 10)
-        self.assertEqual(stored, sorted("kinect_" + os.path.basename(r)[7:-3] + ".json"
-                                        for r in self.recordings[:2]))
-        for name in stored:
+        names = ["kinect_" + os.path.basename(r)[7:-3] + ".json" for r in self.recordings[:2]]
+        self.assertTrue(e2e.wait_for(lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 2, 10))
+        self.assertEqual(sorted(os.listdir(folder)), sorted(names))
+        expected = [self.placed, [1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0]]
+        for name, matrix in zip(names, expected):
             with open(os.path.join(folder, name)) as f:
                 text = f.read()
             self.assertRegex(text, CONFIG_TEXT)
-            matrix = json.loads(text)["modelMatrix"]
-            self.assertEqual(matrix, [1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0])
-        self.assertEqual(self.program.console().count("Stored Depth Camera Configuration to "), 2)
+            self.assertEqual(json.loads(text)["modelMatrix"], matrix)
 
         # Back to the live cameras: none attached, so the clouds go.
         e2e.click(self.display, *e2e.SOURCE_COMBO)
