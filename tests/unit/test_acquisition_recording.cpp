@@ -1,3 +1,4 @@
+#include "acquisition/CalibratedPoints.h"
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
@@ -11,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <thread>
 #include <unistd.h>
 
@@ -158,6 +161,36 @@ TEST(AcquisitionRecording, CalibratedPointsFollowTheDeviceRays)
     EXPECT_EQ(0.0f, hole[0]);
     EXPECT_EQ(0.0f, hole[1]);
     EXPECT_EQ(0.0f, hole[2]);
+}
+
+// Seven pixels (one step of four and a remainder of three) over a buffer that holds 7 in every
+// float: valid pixels get (-tx d, ty d, d, 1) with d in metres, the others x, y, z = 0 and keep
+// their fourth float.
+TEST(AcquisitionRecording, CalibratedConversionKeepsTheFourthFloatOfInvalidPixels)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr int kPixels = 7;
+    const float depthMm[kPixels] = {1500.0f, 0.0f, 2000.0f, 1234.5f, 800.0f, 3000.0f, 0.0f};
+    const float table[2 * kPixels] = {0.2f, -0.4f, 0.1f, 0.1f, nan, 0.3f, -0.6f, 0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
+    float points[4 * kPixels];
+    std::fill(points, points + 4 * kPixels, 7.0f);
+    calibratedPoints(depthMm, table, kPixels, points);
+    const bool valid[kPixels] = {true, false, false, true, false, true, false};
+    for (int k = 0; k < kPixels; ++k) {
+        const float* p = points + 4 * k;
+        if (!valid[k]) {
+            EXPECT_EQ(0.0f, p[0]) << k;
+            EXPECT_EQ(0.0f, p[1]) << k;
+            EXPECT_EQ(0.0f, p[2]) << k;
+            EXPECT_EQ(7.0f, p[3]) << k;
+            continue;
+        }
+        const float metres = depthMm[k] / 1000.0f;
+        EXPECT_FLOAT_EQ(-table[2 * k] * metres, p[0]) << k;
+        EXPECT_FLOAT_EQ(table[2 * k + 1] * metres, p[1]) << k;
+        EXPECT_FLOAT_EQ(metres, p[2]) << k;
+        EXPECT_EQ(1.0f, p[3]) << k;
+    }
 }
 
 TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
