@@ -173,7 +173,8 @@ TEST(AcquisitionRecording, CalibratedConversionKeepsTheFourthFloatOfInvalidPixel
     const float nan = std::numeric_limits<float>::quiet_NaN();
     constexpr int kPixels = 7;
     const float depthMm[kPixels] = {1500.0f, 0.0f, 2000.0f, 1234.5f, 800.0f, 3000.0f, 0.0f};
-    const float table[2 * kPixels] = {0.2f, -0.4f, 0.1f, 0.1f, nan, 0.3f, -0.6f, 0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
+    const float table[2 * kPixels] = {0.2f, -0.4f, 0.1f,  0.1f,  nan, 0.3f, -0.6f,
+                                      0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
     float points[4 * kPixels];
     std::fill(points, points + 4 * kPixels, 7.0f);
     calibratedPoints(depthMm, table, kPixels, points);
@@ -290,8 +291,8 @@ TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
     EXPECT_FALSE(reader.loadFrame(1));
     EXPECT_FALSE(reader.loadFrame(2)) << "the reader has stopped";
     testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos,
-              testing::internal::GetCapturedStderr().find("Unable to read frame 1 of " + path + "; its playback stops."));
+    const std::string expected = "Unable to read frame 1 of " + path + "; its playback stops.";
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(expected));
     std::remove(path.c_str());
 }
 
