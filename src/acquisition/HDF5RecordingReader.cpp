@@ -2,6 +2,7 @@
 
 #include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
+#include "acquisition/FrameChunkReader.h"
 
 #include <hdf5.h>
 #include <k4a/k4a.h>
@@ -100,6 +101,7 @@ struct HDF5RecordingReader::Handles {
     hid_t depthMemory = H5I_INVALID_HID;
     hid_t parameterMemory = H5I_INVALID_HID;
     hid_t colourMemory = H5I_INVALID_HID;
+    FrameChunkReader depthChunks, colourChunks; // borrow depth.set and colour.set
     k4a_calibration_t calibration{};
 
     ~Handles()
@@ -187,6 +189,7 @@ bool HDF5RecordingReader::openDepth()
     frames = static_cast<std::uint32_t>(data.extent[2]);
     depth.assign(std::size_t(imageWidth) * imageHeight, 0.0f);
     h5->depthMemory = memorySpace({imageHeight, imageWidth, 1});
+    h5->depthChunks.attach(data.set, sizeof(std::uint16_t), depth.size());
     return true;
 }
 
@@ -296,6 +299,7 @@ bool HDF5RecordingReader::openColour()
         return false;
     }
     h5->colourMemory = memorySpace({imageHeight, imageWidth, kColourChannels, 1});
+    h5->colourChunks.attach(data.set, 1, std::size_t(imageWidth) * imageHeight * kColourChannels);
     return true;
 }
 
@@ -382,7 +386,8 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
 {
     const hsize_t depthStart[3] = {0, 0, frame};
     const hsize_t depthCount[3] = {imageHeight, imageWidth, 1};
-    if (!readHyperslab(h5->depth, h5->depthMemory, H5T_NATIVE_FLOAT, depthStart, depthCount, depth.data()))
+    if (!h5->depthChunks.readAsFloats(frame, depth.data())
+        && !readHyperslab(h5->depth, h5->depthMemory, H5T_NATIVE_FLOAT, depthStart, depthCount, depth.data()))
         return false;
     if (parameterCount > 0) {
         const hsize_t start[2] = {frame, 0};
@@ -394,7 +399,8 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
     if (colorEnabled) {
         const hsize_t start[4] = {0, 0, 0, frame};
         const hsize_t count[4] = {imageHeight, imageWidth, kColourChannels, 1};
-        if (!readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
+        if (!h5->colourChunks.readBytes(frame, colorBuffer.data())
+            && !readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
             return false;
     }
     return true;

@@ -1,3 +1,4 @@
+#include "acquisition/CalibratedPoints.h"
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
@@ -11,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <thread>
 #include <unistd.h>
 
@@ -26,15 +29,17 @@ std::string tempPath(const std::string& name)
     return testing::TempDir() + "tavorin_rec_" + std::to_string(::getpid()) + "_" + name;
 }
 
-// Writes one data set with the given stored type; chunked one frame per chunk and compressed
-// when `chunk` is given.
+// Writes one data set with the given stored type; chunked and deflated (after the byte shuffle
+// when `shuffle`) when `chunk` is given.
 void writeDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims, const void* data,
-                  std::vector<hsize_t> chunk = {})
+                  std::vector<hsize_t> chunk = {}, bool shuffle = false)
 {
     const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
     const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
     if (!chunk.empty()) {
         H5Pset_chunk(properties, static_cast<int>(chunk.size()), chunk.data());
+        if (shuffle)
+            H5Pset_shuffle(properties);
         H5Pset_deflate(properties, 1);
     }
     const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
@@ -158,6 +163,137 @@ TEST(AcquisitionRecording, CalibratedPointsFollowTheDeviceRays)
     EXPECT_EQ(0.0f, hole[0]);
     EXPECT_EQ(0.0f, hole[1]);
     EXPECT_EQ(0.0f, hole[2]);
+}
+
+// Seven pixels (one step of four and a remainder of three) over a buffer that holds 7 in every
+// float: valid pixels get (-tx d, ty d, d, 1) with d in metres, the others x, y, z = 0 and keep
+// their fourth float.
+TEST(AcquisitionRecording, CalibratedConversionKeepsTheFourthFloatOfInvalidPixels)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr int kPixels = 7;
+    const float depthMm[kPixels] = {1500.0f, 0.0f, 2000.0f, 1234.5f, 800.0f, 3000.0f, 0.0f};
+    const float table[2 * kPixels] = {0.2f, -0.4f, 0.1f,  0.1f,  nan, 0.3f, -0.6f,
+                                      0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
+    float points[4 * kPixels];
+    std::fill(points, points + 4 * kPixels, 7.0f);
+    calibratedPoints(depthMm, table, kPixels, points);
+    const bool valid[kPixels] = {true, false, false, true, false, true, false};
+    for (int k = 0; k < kPixels; ++k) {
+        const float* p = points + 4 * k;
+        if (!valid[k]) {
+            EXPECT_EQ(0.0f, p[0]) << k;
+            EXPECT_EQ(0.0f, p[1]) << k;
+            EXPECT_EQ(0.0f, p[2]) << k;
+            EXPECT_EQ(7.0f, p[3]) << k;
+            continue;
+        }
+        const float metres = depthMm[k] / 1000.0f;
+        EXPECT_FLOAT_EQ(-table[2 * k] * metres, p[0]) << k;
+        EXPECT_FLOAT_EQ(table[2 * k + 1] * metres, p[1]) << k;
+        EXPECT_FLOAT_EQ(metres, p[2]) << k;
+        EXPECT_EQ(1.0f, p[3]) << k;
+    }
+}
+
+// How a writer may store the 16-bit depth and the colour of a recording.
+enum class FrameStorage { ShuffleDeflatePerFrame, DeflatePerFrame, DeflateTwoFramesPerChunk, Contiguous };
+
+std::uint16_t sixteenBitDepth(hsize_t r, hsize_t c, hsize_t f)
+{
+    return static_cast<std::uint16_t>((r * 7919 + c * 104729 + f * 13) % 65536);
+}
+
+std::uint8_t colourByte(hsize_t r, hsize_t c, hsize_t ch, hsize_t f)
+{
+    return static_cast<std::uint8_t>((r * 31 + c * 17 + ch * 5 + f * 3) % 256);
+}
+
+// Replaces the depth (unsigned 16-bit, 0 .. 65535 mm) and colour data sets of a Recording.
+void rewriteFrames(hid_t file, const Recording& rec, FrameStorage storage)
+{
+    const hsize_t h = rec.height, w = rec.width, n = rec.frames;
+    std::vector<std::uint16_t> depth(h * w * n);
+    std::vector<std::uint8_t> colour(h * w * 4 * n);
+    for (hsize_t r = 0; r < h; ++r)
+        for (hsize_t c = 0; c < w; ++c)
+            for (hsize_t f = 0; f < n; ++f) {
+                depth[(r * w + c) * n + f] = sixteenBitDepth(r, c, f);
+                for (hsize_t ch = 0; ch < 4; ++ch)
+                    colour[((r * w + c) * 4 + ch) * n + f] = colourByte(r, c, ch, f);
+            }
+    const hsize_t framesPerChunk = storage == FrameStorage::DeflateTwoFramesPerChunk ? 2 : 1;
+    const bool chunked = storage != FrameStorage::Contiguous;
+    const bool shuffle = storage == FrameStorage::ShuffleDeflatePerFrame;
+    H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+    writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_UINT16, {h, w, n}, depth.data(),
+                 chunked ? std::vector<hsize_t>{h, w, framesPerChunk} : std::vector<hsize_t>{}, shuffle);
+    H5Ldelete(file, "/color_measure_0", H5P_DEFAULT);
+    writeDataSet(file, "/color_measure_0", H5T_NATIVE_UINT8, {h, w, 4, n}, colour.data(),
+                 chunked ? std::vector<hsize_t>{h, w, 4, framesPerChunk} : std::vector<hsize_t>{}, shuffle);
+}
+
+// Every frame's depth (through the pinhole points' z) and colour, whichever way the writer chunked
+// and filtered them.
+TEST(AcquisitionRecording, SixteenBitFramesReadAlikeFromEveryStorage)
+{
+    for (FrameStorage storage : {FrameStorage::ShuffleDeflatePerFrame, FrameStorage::DeflatePerFrame,
+                                 FrameStorage::DeflateTwoFramesPerChunk, FrameStorage::Contiguous}) {
+        Recording rec;
+        rec.width = 33;
+        rec.height = 5;
+        rec.frames = 3;
+        rec.edit = [&](hid_t file) { rewriteFrames(file, rec, storage); };
+        const std::string path = rec.write("storage.h5");
+        HDF5RecordingReader reader;
+        ASSERT_TRUE(openQuietly(reader, path));
+        for (std::uint32_t f = 0; f < rec.frames; ++f) {
+            testing::internal::CaptureStdout();
+            ASSERT_TRUE(reader.loadFrame(f));
+            testing::internal::GetCapturedStdout();
+            for (std::uint32_t r = 0; r < rec.height; ++r)
+                for (std::uint32_t c = 0; c < rec.width; ++c) {
+                    const float d = sixteenBitDepth(r, c, f);
+                    const float z = pointAt(reader, c, r)[2];
+                    if (d / 1000.0f <= 0.001f)
+                        EXPECT_TRUE(std::isnan(z)) << static_cast<int>(storage) << " " << f << " " << r << " " << c;
+                    else
+                        ASSERT_EQ(d / 1000.0f, z) << static_cast<int>(storage) << " " << f << " " << r << " " << c;
+                    for (std::uint32_t ch = 0; ch < 4; ++ch)
+                        ASSERT_EQ(colourByte(r, c, ch, f), reader.colors()[(r * rec.width + c) * 4 + ch])
+                            << static_cast<int>(storage) << " " << f << " " << r << " " << c;
+                }
+        }
+        std::remove(path.c_str());
+    }
+}
+
+// A chunk whose deflate stream is damaged: the frame is refused and playback stops, the other
+// frames before it were read.
+TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
+{
+    Recording rec;
+    rec.frames = 3;
+    rec.edit = [&](hid_t file) {
+        rewriteFrames(file, rec, FrameStorage::ShuffleDeflatePerFrame);
+        const hid_t set = H5Dopen2(file, "/depth_measure_z_0", H5P_DEFAULT);
+        const hsize_t offset[3] = {0, 0, 1};
+        const std::vector<std::uint8_t> garbage(40, 0xAB);
+        H5Dwrite_chunk(set, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
+        H5Dclose(set);
+    };
+    const std::string path = rec.write("damaged.h5");
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, path));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(reader.loadFrame(0));
+    EXPECT_FALSE(reader.loadFrame(1));
+    EXPECT_FALSE(reader.loadFrame(2)) << "the reader has stopped";
+    testing::internal::GetCapturedStdout();
+    const std::string expected = "Unable to read frame 1 of " + path + "; its playback stops.";
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(expected));
+    std::remove(path.c_str());
 }
 
 TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)

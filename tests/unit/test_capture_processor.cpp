@@ -346,4 +346,29 @@ TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOrigin)
         EXPECT_FLOAT_EQ(expected[i], points[i]) << i;
 }
 
+// Eleven pixels: two steps of four and a remainder of three, so both the four-pixel path and the
+// single-pixel path are checked against the formula, bit for bit.
+TEST(CapturePoints, EveryPixelOfARunFollowsTheFormula)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    constexpr int kPixels = 11;
+    const std::uint16_t depthMm[kPixels] = {1, 65535, 0, 777, 1500, 2999, 3333, 0, 4321, 100, 65535};
+    const float rays[2 * kPixels] = {0.1f,   -0.2f, -1.3f,  0.7f,   0.4f,   0.4f,   nan,    0.3f,
+                                     0.25f,  nan,   -0.0f,  1e-30f, 0.333f, -0.91f, 0.5f,   0.5f,
+                                     inf,    0.2f,  1.4f,   -1.2f,  -0.77f, 0.123f};
+    float points[4 * kPixels];
+    std::fill(points, points + 4 * kPixels, 7.0f);
+    AzureKinectReadingThread::convertToPoints(depthMm, rays, kPixels, points);
+    for (int k = 0; k < kPixels; ++k) {
+        const float d = depthMm[k];
+        const float x = rays[2 * k];
+        const float y = rays[2 * k + 1];
+        const bool valid = depthMm[k] != 0 && !std::isnan(x) && !std::isnan(y);
+        const float expected[4] = {valid ? d * x / -1000.0f : 0.0f, valid ? d * y / -1000.0f : 0.0f,
+                                   valid ? d / 1000.0f : 0.0f, 0.0f};
+        EXPECT_EQ(0, std::memcmp(expected, points + 4 * k, sizeof(expected))) << "pixel " << k;
+    }
+}
+
 #endif
