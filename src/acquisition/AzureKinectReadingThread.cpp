@@ -211,9 +211,17 @@ void AzureKinectReadingThread::readCalibration()
         throw std::runtime_error("Failed to create transformation!");
 }
 
-void AzureKinectReadingThread::stop()
+void AzureKinectReadingThread::requestStop()
 {
     stopRequested.store(true);
+    std::lock_guard<std::mutex> lock(deviceMutex);
+    if (device)
+        k4a_device_stop_cameras(device);
+}
+
+void AzureKinectReadingThread::stop()
+{
+    requestStop();
     if (captureThread.joinable()) {
         captureThread.join();
         std::cout << "Stopped Azure Kinect Reading thread" << std::endl;
@@ -221,7 +229,8 @@ void AzureKinectReadingThread::stop()
     stopped = true;
 }
 
-// Capture thread. Errors end only this device: it is closed and the thread leaves.
+// Capture thread. Errors end only this device: it is closed and the thread leaves. A wait that
+// fails because requestStop() stopped the cameras is the normal end, not an error.
 void AzureKinectReadingThread::captureLoop()
 {
     try {
@@ -230,7 +239,8 @@ void AzureKinectReadingThread::captureLoop()
         while (!stopRequested.load() && captureFrame()) {
         }
     } catch (const CaptureWaitFailed&) {
-        std::cerr << "Error while reading the capture (try-catch)." << std::endl;
+        if (!stopRequested.load())
+            std::cerr << "Error while reading the capture (try-catch)." << std::endl;
     } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
     }
@@ -320,6 +330,7 @@ void AzureKinectReadingThread::convertToPoints(const std::uint16_t* depthMm, con
 
 void AzureKinectReadingThread::closeDevice()
 {
+    std::lock_guard<std::mutex> lock(deviceMutex);
     if (device)
         k4a_device_close(device);
     device = nullptr;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -25,8 +26,9 @@ public:
     // Opens and starts the device and starts the capture thread. A device that fails on the way
     // is closed again, with the reason on standard error, and the answer is false.
     bool open();
-    // Asks the capture thread to end after its current capture; any thread.
-    void requestStop() { stopRequested.store(true); }
+    // Asks the capture thread to end and stops the device's cameras, which ends a capture wait
+    // at once. Render thread (the thread that opens and stops the object).
+    void requestStop();
     // Set by requestStop(), stop() or the capture thread after an error; any thread.
     bool isStopRequested() const { return stopRequested.load(); }
     // Requests the end, joins the capture thread and marks the object stopped.
@@ -71,6 +73,9 @@ private:
     k4a_calibration_t calibration{};
     k4a_transformation_t transformation = nullptr;
     k4a_image_t xyTable = nullptr; // width x height (x, y) float pairs; NaN where a pixel has no ray
+    // Guards `device` between its closing on the capture thread and requestStop() on the render
+    // thread; the capture thread's own uses need no lock.
+    std::mutex deviceMutex;
     std::atomic<bool> stopRequested{false};
     bool stopped = false;
     std::thread captureThread;

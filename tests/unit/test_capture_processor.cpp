@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <unistd.h>
 
@@ -141,7 +142,6 @@ TEST_F(CaptureProcessor, EveryCaptureFaultEndsOnlyItsOwnDeviceWithItsMessage)
     const Case cases[] = {
         {&k4a_virtual::VirtualDevice::captureFails, "Error while reading the capture (try-catch).\n"},
         {&k4a_virtual::VirtualDevice::captureTimesOut, "Error while reading the capture (returned false).\n"},
-        {&k4a_virtual::VirtualDevice::stalls, "Error while reading the capture (try-catch).\n"},
         {&k4a_virtual::VirtualDevice::omitDepth, "Depth image is null!\n"},
         {&k4a_virtual::VirtualDevice::omitColor, "Transformed color image is null!\n"},
     };
@@ -244,6 +244,28 @@ TEST_F(CaptureProcessor, ConfigurationFileOfTheDeviceIsReadAtOpening)
     ASSERT_EQ(1u, state.cameras.size());
     const float expected[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0.25f, 2.5f, -1.5f, 1};
     EXPECT_EQ(Mat4(expected), state.cameras[0]->modelMatrix);
+}
+
+// Silent for longer than a wait could be bounded; then stop() must wake the wait. Should it not,
+// the test unplugs the device after a second, so that it fails instead of hanging.
+TEST_F(CaptureProcessor, SilenceIsNoErrorAndStopReturnsAtOnce)
+{
+    const auto device = plugInDevice("000000000001");
+    AzureKinectReadingThread thread(0);
+    ASSERT_TRUE(thread.open());
+    ASSERT_TRUE(eventually([&] { return device->framesDelivered.load() >= 1; }));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    device->goesSilent = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(thread.isStopRequested());
+    const auto stopping = std::async(std::launch::async, [&] { thread.stop(); });
+    EXPECT_EQ(std::future_status::ready, stopping.wait_for(std::chrono::seconds(1))) << "stop() hangs";
+    k4a_virtual::unplug(device);
+    stopping.wait();
+    EXPECT_EQ("Stopped Azure Kinect Reading thread\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "a stop is no capture error";
+    EXPECT_FALSE(device->isOpen.load());
 }
 
 // Switching back to the live cameras replaces the source and its previous records in one step;
