@@ -159,28 +159,62 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
 
 bool AzureKinectReadingThread::open()
 {
-    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+    const bool firstAttempt = !attempted;
+    attempted = true;
+    if (firstAttempt)
+        announceAttempt();
     if (captureThread.joinable() || device)
         return false;
-    if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
-        device = nullptr;
-        std::cerr << "Fehler: Kinect " << deviceIndex
-                  << " konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?" << std::endl;
+    const std::string failure = startDevice();
+    if (!failure.empty()) {
+        reportFailure(failure, firstAttempt);
         return false;
     }
-    try {
-        serial = readSerialNumber();
-        loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
-        startCameras();
-        readCalibration();
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
-        closeDevice();
-        return false;
-    }
+    if (!reportedFailure.empty())
+        announceAttempt();
+    reportedFailure.clear();
+    // Read once the device streams, so that a device retried while it fails to start does not
+    // print a complaint about its file every time.
+    loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
     std::cout << "Started Azure Kinect Reading thread" << std::endl;
     captureThread = std::thread(&AzureKinectReadingThread::captureLoop, this);
     return true;
+}
+
+void AzureKinectReadingThread::announceAttempt() const
+{
+    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+}
+
+// Opens the device, reads its serial number, starts its cameras and reads its calibration. The
+// reason of a failure, with the device closed again; empty on success.
+std::string AzureKinectReadingThread::startDevice()
+{
+    if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
+        device = nullptr;
+        return "Fehler: Kinect " + std::to_string(deviceIndex)
+            + " konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?";
+    }
+    try {
+        serial = readSerialNumber();
+        startCameras();
+        readCalibration();
+    } catch (const std::exception& error) {
+        closeDevice();
+        return error.what();
+    }
+    return std::string();
+}
+
+// Standard error; a retry repeats nothing that has been printed already.
+void AzureKinectReadingThread::reportFailure(const std::string& failure, bool firstAttempt)
+{
+    if (failure == reportedFailure)
+        return;
+    if (!firstAttempt)
+        announceAttempt();
+    std::cerr << failure << std::endl;
+    reportedFailure = failure;
 }
 
 std::string AzureKinectReadingThread::readSerialNumber()

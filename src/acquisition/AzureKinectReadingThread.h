@@ -24,7 +24,9 @@ public:
     AzureKinectReadingThread& operator=(const AzureKinectReadingThread&) = delete;
 
     // Opens and starts the device and starts the capture thread. A device that fails on the way
-    // is closed again, with the reason on standard error, and the answer is false.
+    // is closed again and the answer is false. The first call prints "Try to open kinect <index>"
+    // and the reason of a failure; a later call (a retry) prints only what changed: a different
+    // failure, or the opening after a failure, each after the "Try to open" line.
     bool open();
     // Asks the capture thread to end and stops the device's cameras, which ends a capture wait
     // at once. Render thread (the thread that opens and stops the object).
@@ -42,6 +44,7 @@ public:
     std::int32_t width() const { return imageWidth; }
     std::int32_t height() const { return imageHeight; }
     const std::string& serialNumber() const { return serial; }
+    std::uint32_t index() const { return deviceIndex; }
 
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
@@ -54,6 +57,9 @@ public:
                                 float* points);
 
 private:
+    void announceAttempt() const;
+    std::string startDevice();
+    void reportFailure(const std::string& failure, bool firstAttempt);
     std::string readSerialNumber();
     void startCameras();
     void readCalibration();
@@ -81,4 +87,6 @@ private:
     std::thread captureThread;
     std::uint32_t deviceIndex;
     std::string serial;
+    bool attempted = false;      // open() has been called
+    std::string reportedFailure; // the failure open() printed last; empty after an opening
 };
