@@ -75,11 +75,12 @@ float keepBits(float value, std::uint32_t mask)
 
 constexpr float kMmPerMetre = 1000.0f;
 
-ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel)
+// Raises `failure` when the SDK cannot create the image.
+ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel, const char* failure)
 {
     k4a_image_t image = nullptr;
     if (K4A_FAILED(k4a_image_create(format, width, height, width * bytesPerPixel, &image)))
-        throw std::runtime_error("Failed to create image!");
+        throw std::runtime_error(failure);
     return ImageHandle(image, &k4a_image_release);
 }
 
@@ -152,6 +153,8 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
         stop();
     if (xyTable)
         k4a_image_release(xyTable);
+    if (transformedColor)
+        k4a_image_release(transformedColor);
     if (transformation)
         k4a_transformation_destroy(transformation);
     closeDevice();
@@ -270,6 +273,7 @@ void AzureKinectReadingThread::captureLoop()
     try {
         publishBuffers();
         buildXyTable();
+        createTransformedColor();
         while (!stopRequested.load() && captureFrame()) {
         }
     } catch (const CaptureWaitFailed&) {
@@ -297,7 +301,9 @@ void AzureKinectReadingThread::publishBuffers()
 
 void AzureKinectReadingThread::buildXyTable()
 {
-    xyTable = createImage(K4A_IMAGE_FORMAT_CUSTOM, imageWidth, imageHeight, kXyTableBytesPerPixel).release();
+    xyTable = createImage(K4A_IMAGE_FORMAT_CUSTOM, imageWidth, imageHeight, kXyTableBytesPerPixel,
+                          "Failed to create image!")
+                  .release();
     auto* table = reinterpret_cast<float*>(k4a_image_get_buffer(xyTable));
     constexpr float kNoRay = std::numeric_limits<float>::quiet_NaN();
     for (int r = 0; r < imageHeight; ++r)
@@ -313,6 +319,14 @@ void AzureKinectReadingThread::buildXyTable()
             entry[0] = valid ? ray.xyz.x : kNoRay;
             entry[1] = valid ? ray.xyz.y : kNoRay;
         }
+}
+
+// Made once per device: the transformation refills it from every capture.
+void AzureKinectReadingThread::createTransformedColor()
+{
+    transformedColor = createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, imageWidth, imageHeight, kBgraBytesPerPixel,
+                                   "Transformed color image is null!")
+                           .release();
 }
 
 // One capture into the buffers; false when the loop must end (the reason is printed).
@@ -336,19 +350,17 @@ bool AzureKinectReadingThread::captureFrame()
         return false;
     }
     if (!color) {
-        std::cerr << "Transformed color image is null!" << std::endl;
+        std::cerr << "Color image is null!" << std::endl;
         return false;
     }
-    const ImageHandle transformedColor =
-        createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, imageWidth, imageHeight, kBgraBytesPerPixel);
     if (K4A_FAILED(k4a_transformation_color_image_to_depth_camera(transformation, depth.get(), color.get(),
-                                                                  transformedColor.get())))
+                                                                  transformedColor)))
         throw std::runtime_error("Failed to convert color image to depth camera geometry!");
 
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
     convertToPoints(reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get())),
                     reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get());
-    std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor.get()), pixels * kBgraBytesPerPixel);
+    std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     return true;
 }
 

@@ -66,6 +66,7 @@ private:
     void captureLoop();
     void publishBuffers();
     void buildXyTable();
+    void createTransformedColor();
     bool captureFrame();
     void closeDevice();
 
@@ -79,6 +80,7 @@ private:
     k4a_calibration_t calibration{};
     k4a_transformation_t transformation = nullptr;
     k4a_image_t xyTable = nullptr; // width x height (x, y) float pairs; NaN where a pixel has no ray
+    k4a_image_t transformedColor = nullptr; // width x height BGRA32, refilled by every capture
     // Guards `device` between its closing on the capture thread and requestStop() on the render
     // thread; the capture thread's own uses need no lock.
     std::mutex deviceMutex;

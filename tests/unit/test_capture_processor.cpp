@@ -177,7 +177,7 @@ TEST_F(CaptureProcessor, EveryCaptureFaultEndsOnlyItsOwnDeviceWithItsMessage)
         {&k4a_virtual::VirtualDevice::captureFails, "Error while reading the capture (try-catch).\n"},
         {&k4a_virtual::VirtualDevice::captureTimesOut, "Error while reading the capture (returned false).\n"},
         {&k4a_virtual::VirtualDevice::omitDepth, "Depth image is null!\n"},
-        {&k4a_virtual::VirtualDevice::omitColor, "Transformed color image is null!\n"},
+        {&k4a_virtual::VirtualDevice::omitColor, "Color image is null!\n"},
     };
     for (const Case& c : cases) {
         k4a_virtual::unplugAll();
