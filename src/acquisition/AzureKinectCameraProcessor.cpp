@@ -7,6 +7,7 @@
 
 #include <k4a/k4a.h>
 
+#include <algorithm>
 #include <iostream>
 
 AzureKinectCameraProcessor::AzureKinectCameraProcessor()
@@ -29,7 +30,11 @@ void AzureKinectCameraProcessor::openAll()
         auto thread = std::make_shared<AzureKinectReadingThread>(index);
         if (thread->open())
             threads.push_back(std::move(thread));
+        else
+            unopened.push_back(std::move(thread));
     }
+    scannedCount = count;
+    indicesMayHaveMoved = false;
 }
 
 void AzureKinectCameraProcessor::stopAll()
@@ -47,7 +52,9 @@ void AzureKinectCameraProcessor::process(SceneState& state)
     collectRecords(state);
 }
 
-// More devices attached than running restarts all of them, so that every device gets its index.
+// With more devices attached than running, the devices that no thread holds are tried again, and
+// the running ones keep streaming. Only when the attached devices have changed since the threads
+// were opened, so that a running device may now sit at another index, are all of them restarted.
 void AzureKinectCameraProcessor::rescanIfDue()
 {
     constexpr std::int64_t kNsPerUs = 1000;
@@ -56,12 +63,57 @@ void AzureKinectCameraProcessor::rescanIfDue()
     const float elapsedSeconds = static_cast<float>((now - lastScanTime) / kNsPerUs) / kUsPerSecond;
     if (elapsedSeconds <= rescanInterval)
         return;
-    if (k4a_device_get_installed_count() > threads.size()) {
-        stopAll();
-        threads.clear();
-        openAll();
-    }
     lastScanTime = now;
+    const std::uint32_t count = k4a_device_get_installed_count();
+    if (count != scannedCount)
+        indicesMayHaveMoved = true;
+    scannedCount = count;
+    if (count <= threads.size())
+        return;
+    if (indicesMayHaveMoved)
+        restartAll();
+    else
+        openUnheldDevices(count);
+}
+
+void AzureKinectCameraProcessor::restartAll()
+{
+    stopAll();
+    threads.clear();
+    unopened.clear();
+    openAll();
+}
+
+// Devices keep their indices here (the attached devices have not changed), and a thread that has
+// ended still holds its index until collectRecords drops it.
+void AzureKinectCameraProcessor::openUnheldDevices(std::uint32_t count)
+{
+    for (std::uint32_t index = 0; index < count; ++index) {
+        if (holdsIndex(index))
+            continue;
+        std::shared_ptr<AzureKinectReadingThread> thread = unopenedAt(index);
+        if (!thread->open())
+            continue;
+        unopened.erase(std::find(unopened.begin(), unopened.end(), thread));
+        threads.push_back(std::move(thread));
+    }
+}
+
+bool AzureKinectCameraProcessor::holdsIndex(std::uint32_t index) const
+{
+    return std::any_of(threads.begin(), threads.end(),
+                       [index](const auto& thread) { return thread->index() == index; });
+}
+
+// The kept object of a device that did not open, or a new one (which prints its first attempt).
+std::shared_ptr<AzureKinectReadingThread> AzureKinectCameraProcessor::unopenedAt(std::uint32_t index)
+{
+    const auto kept = std::find_if(unopened.begin(), unopened.end(),
+                                   [index](const auto& thread) { return thread->index() == index; });
+    if (kept != unopened.end())
+        return *kept;
+    unopened.push_back(std::make_shared<AzureKinectReadingThread>(index));
+    return unopened.back();
 }
 
 void AzureKinectCameraProcessor::collectRecords(SceneState& state)

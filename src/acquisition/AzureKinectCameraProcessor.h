@@ -25,7 +25,8 @@ public:
     void process(SceneState& state) override;
     void setModelMatrix(std::string name, const Mat4& matrix) override;
 
-    // Opens a thread object per attached device, in index order, keeping those that open.
+    // Opens a thread object per attached device, in index order, keeping those that open in
+    // `threads` and the others for retries.
     void openAll();
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();
@@ -36,5 +37,18 @@ public:
 
 private:
     void rescanIfDue();
+    void restartAll();
+    void openUnheldDevices(std::uint32_t count);
+    bool holdsIndex(std::uint32_t index) const;
+    std::shared_ptr<AzureKinectReadingThread> unopenedAt(std::uint32_t index);
     void collectRecords(SceneState& state);
+
+    // Thread objects of attached devices that did not open, kept so that a retry prints only what
+    // changed. They hold no device.
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> unopened;
+    // The number of attached devices at the last scan, and whether it has changed since the
+    // devices were opened: the SDK numbers devices by their place in its enumeration, so a device
+    // that comes or goes may move the others to new indices.
+    std::uint32_t scannedCount = 0;
+    bool indicesMayHaveMoved = false;
 };

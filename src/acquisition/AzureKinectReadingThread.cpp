@@ -75,11 +75,12 @@ float keepBits(float value, std::uint32_t mask)
 
 constexpr float kMmPerMetre = 1000.0f;
 
-ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel)
+// Raises `failure` when the SDK cannot create the image.
+ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel, const char* failure)
 {
     k4a_image_t image = nullptr;
     if (K4A_FAILED(k4a_image_create(format, width, height, width * bytesPerPixel, &image)))
-        throw std::runtime_error("Failed to create image!");
+        throw std::runtime_error(failure);
     return ImageHandle(image, &k4a_image_release);
 }
 
@@ -152,6 +153,8 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
         stop();
     if (xyTable)
         k4a_image_release(xyTable);
+    if (transformedColor)
+        k4a_image_release(transformedColor);
     if (transformation)
         k4a_transformation_destroy(transformation);
     closeDevice();
@@ -159,28 +162,62 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
 
 bool AzureKinectReadingThread::open()
 {
-    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+    const bool firstAttempt = !attempted;
+    attempted = true;
+    if (firstAttempt)
+        announceAttempt();
     if (captureThread.joinable() || device)
         return false;
-    if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
-        device = nullptr;
-        std::cerr << "Fehler: Kinect " << deviceIndex
-                  << " konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?" << std::endl;
+    const std::string failure = startDevice();
+    if (!failure.empty()) {
+        reportFailure(failure, firstAttempt);
         return false;
     }
-    try {
-        serial = readSerialNumber();
-        loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
-        startCameras();
-        readCalibration();
-    } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
-        closeDevice();
-        return false;
-    }
+    if (!reportedFailure.empty())
+        announceAttempt();
+    reportedFailure.clear();
+    // Read once the device streams, so that a device retried while it fails to start does not
+    // print a complaint about its file every time.
+    loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
     std::cout << "Started Azure Kinect Reading thread" << std::endl;
     captureThread = std::thread(&AzureKinectReadingThread::captureLoop, this);
     return true;
+}
+
+void AzureKinectReadingThread::announceAttempt() const
+{
+    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+}
+
+// Opens the device, reads its serial number, starts its cameras and reads its calibration. The
+// reason of a failure, with the device closed again; empty on success.
+std::string AzureKinectReadingThread::startDevice()
+{
+    if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
+        device = nullptr;
+        return "Fehler: Kinect " + std::to_string(deviceIndex)
+            + " konnte nicht gestartet werden. Ist eine Stromversorgung vorhanden?";
+    }
+    try {
+        serial = readSerialNumber();
+        startCameras();
+        readCalibration();
+    } catch (const std::exception& error) {
+        closeDevice();
+        return error.what();
+    }
+    return std::string();
+}
+
+// Standard error; a retry repeats nothing that has been printed already.
+void AzureKinectReadingThread::reportFailure(const std::string& failure, bool firstAttempt)
+{
+    if (failure == reportedFailure)
+        return;
+    if (!firstAttempt)
+        announceAttempt();
+    std::cerr << failure << std::endl;
+    reportedFailure = failure;
 }
 
 std::string AzureKinectReadingThread::readSerialNumber()
@@ -211,9 +248,17 @@ void AzureKinectReadingThread::readCalibration()
         throw std::runtime_error("Failed to create transformation!");
 }
 
-void AzureKinectReadingThread::stop()
+void AzureKinectReadingThread::requestStop()
 {
     stopRequested.store(true);
+    std::lock_guard<std::mutex> lock(deviceMutex);
+    if (device)
+        k4a_device_stop_cameras(device);
+}
+
+void AzureKinectReadingThread::stop()
+{
+    requestStop();
     if (captureThread.joinable()) {
         captureThread.join();
         std::cout << "Stopped Azure Kinect Reading thread" << std::endl;
@@ -221,16 +266,19 @@ void AzureKinectReadingThread::stop()
     stopped = true;
 }
 
-// Capture thread. Errors end only this device: it is closed and the thread leaves.
+// Capture thread. Errors end only this device: it is closed and the thread leaves. A wait that
+// fails because requestStop() stopped the cameras is the normal end, not an error.
 void AzureKinectReadingThread::captureLoop()
 {
     try {
         publishBuffers();
         buildXyTable();
+        createTransformedColor();
         while (!stopRequested.load() && captureFrame()) {
         }
     } catch (const CaptureWaitFailed&) {
-        std::cerr << "Error while reading the capture (try-catch)." << std::endl;
+        if (!stopRequested.load())
+            std::cerr << "Error while reading the capture (try-catch)." << std::endl;
     } catch (const std::exception& error) {
         std::cerr << error.what() << std::endl;
     }
@@ -253,7 +301,9 @@ void AzureKinectReadingThread::publishBuffers()
 
 void AzureKinectReadingThread::buildXyTable()
 {
-    xyTable = createImage(K4A_IMAGE_FORMAT_CUSTOM, imageWidth, imageHeight, kXyTableBytesPerPixel).release();
+    xyTable = createImage(K4A_IMAGE_FORMAT_CUSTOM, imageWidth, imageHeight, kXyTableBytesPerPixel,
+                          "Failed to create image!")
+                  .release();
     auto* table = reinterpret_cast<float*>(k4a_image_get_buffer(xyTable));
     constexpr float kNoRay = std::numeric_limits<float>::quiet_NaN();
     for (int r = 0; r < imageHeight; ++r)
@@ -269,6 +319,14 @@ void AzureKinectReadingThread::buildXyTable()
             entry[0] = valid ? ray.xyz.x : kNoRay;
             entry[1] = valid ? ray.xyz.y : kNoRay;
         }
+}
+
+// Made once per device: the transformation refills it from every capture.
+void AzureKinectReadingThread::createTransformedColor()
+{
+    transformedColor = createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, imageWidth, imageHeight, kBgraBytesPerPixel,
+                                   "Transformed color image is null!")
+                           .release();
 }
 
 // One capture into the buffers; false when the loop must end (the reason is printed).
@@ -292,19 +350,17 @@ bool AzureKinectReadingThread::captureFrame()
         return false;
     }
     if (!color) {
-        std::cerr << "Transformed color image is null!" << std::endl;
+        std::cerr << "Color image is null!" << std::endl;
         return false;
     }
-    const ImageHandle transformedColor =
-        createImage(K4A_IMAGE_FORMAT_COLOR_BGRA32, imageWidth, imageHeight, kBgraBytesPerPixel);
     if (K4A_FAILED(k4a_transformation_color_image_to_depth_camera(transformation, depth.get(), color.get(),
-                                                                  transformedColor.get())))
+                                                                  transformedColor)))
         throw std::runtime_error("Failed to convert color image to depth camera geometry!");
 
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
     convertToPoints(reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get())),
                     reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get());
-    std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor.get()), pixels * kBgraBytesPerPixel);
+    std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     return true;
 }
 
@@ -320,6 +376,7 @@ void AzureKinectReadingThread::convertToPoints(const std::uint16_t* depthMm, con
 
 void AzureKinectReadingThread::closeDevice()
 {
+    std::lock_guard<std::mutex> lock(deviceMutex);
     if (device)
         k4a_device_close(device);
     device = nullptr;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,10 +24,13 @@ public:
     AzureKinectReadingThread& operator=(const AzureKinectReadingThread&) = delete;
 
     // Opens and starts the device and starts the capture thread. A device that fails on the way
-    // is closed again, with the reason on standard error, and the answer is false.
+    // is closed again and the answer is false. The first call prints "Try to open kinect <index>"
+    // and the reason of a failure; a later call (a retry) prints only what changed: a different
+    // failure, or the opening after a failure, each after the "Try to open" line.
     bool open();
-    // Asks the capture thread to end after its current capture; any thread.
-    void requestStop() { stopRequested.store(true); }
+    // Asks the capture thread to end and stops the device's cameras, which ends a capture wait
+    // at once. Render thread (the thread that opens and stops the object).
+    void requestStop();
     // Set by requestStop(), stop() or the capture thread after an error; any thread.
     bool isStopRequested() const { return stopRequested.load(); }
     // Requests the end, joins the capture thread and marks the object stopped.
@@ -40,6 +44,7 @@ public:
     std::int32_t width() const { return imageWidth; }
     std::int32_t height() const { return imageHeight; }
     const std::string& serialNumber() const { return serial; }
+    std::uint32_t index() const { return deviceIndex; }
 
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
@@ -52,12 +57,16 @@ public:
                                 float* points);
 
 private:
+    void announceAttempt() const;
+    std::string startDevice();
+    void reportFailure(const std::string& failure, bool firstAttempt);
     std::string readSerialNumber();
     void startCameras();
     void readCalibration();
     void captureLoop();
     void publishBuffers();
     void buildXyTable();
+    void createTransformedColor();
     bool captureFrame();
     void closeDevice();
 
@@ -71,9 +80,15 @@ private:
     k4a_calibration_t calibration{};
     k4a_transformation_t transformation = nullptr;
     k4a_image_t xyTable = nullptr; // width x height (x, y) float pairs; NaN where a pixel has no ray
+    k4a_image_t transformedColor = nullptr; // width x height BGRA32, refilled by every capture
+    // Guards `device` between its closing on the capture thread and requestStop() on the render
+    // thread; the capture thread's own uses need no lock.
+    std::mutex deviceMutex;
     std::atomic<bool> stopRequested{false};
     bool stopped = false;
     std::thread captureThread;
     std::uint32_t deviceIndex;
     std::string serial;
+    bool attempted = false;      // open() has been called
+    std::string reportedFailure; // the failure open() printed last; empty after an opening
 };

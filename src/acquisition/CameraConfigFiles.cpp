@@ -6,9 +6,18 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,11 +49,149 @@ std::string clampedSubstring(const std::string& text, std::size_t start, std::si
     return start < text.size() ? text.substr(start, length) : std::string();
 }
 
+bool isPathSafe(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// A configuration file that cannot give a matrix; the message says why.
+struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// "an array", "a string", "null", ... for the messages.
+std::string kindOf(const nlohmann::json& value)
+{
+    const std::string name = value.type_name();
+    if (value.is_null())
+        return name;
+    return (name[0] == 'a' || name[0] == 'o' ? "an " : "a ") + name;
+}
+
+// The whole file; false for a file that does not exist. A configuration file holds a few hundred
+// bytes: anything far larger is refused before it is read.
+bool readConfigText(const std::string& path, std::string& text)
+{
+    constexpr std::uintmax_t kMaxBytes = 1 << 20;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return false;
+    if (error)
+        throw Refused(error.message());
+    if (status.type() == std::filesystem::file_type::directory)
+        throw Refused("it is a directory");
+    if (status.type() != std::filesystem::file_type::regular)
+        throw Refused("it is not a regular file");
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error)
+        throw Refused(error.message());
+    if (size > kMaxBytes)
+        throw Refused("it is larger than 1 MiB");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw Refused(std::strerror(errno));
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw Refused(std::strerror(errno));
+    return true;
+}
+
+const nlohmann::json& matrixMember(const nlohmann::json& document)
+{
+    if (!document.is_object())
+        throw Refused("the top level is " + kindOf(document) + ", not an object");
+    const auto member = document.find(kMatrixKey);
+    if (member == document.end())
+        throw Refused("it has no \"modelMatrix\"");
+    if (!member->is_array())
+        throw Refused("\"modelMatrix\" is " + kindOf(*member) + ", not an array");
+    if (member->size() != kMatrixSize)
+        throw Refused("\"modelMatrix\" has " + std::to_string(member->size()) + " elements, not 16");
+    return *member;
+}
+
+float matrixElement(const nlohmann::json& member, std::size_t i)
+{
+    const nlohmann::json& element = member.at(i);
+    if (!element.is_number())
+        throw Refused("element " + std::to_string(i) + " of \"modelMatrix\" is not a number");
+    const auto value = static_cast<float>(element.get<double>());
+    if (!std::isfinite(value))
+        throw Refused("element " + std::to_string(i) + " of \"modelMatrix\" is beyond the float range");
+    return value;
+}
+
+// Why `matrix` cannot place a camera (a singular one collapses its cloud), or empty.
+std::string matrixDefect(const Mat4& matrix)
+{
+    for (float value : matrix.m)
+        if (!std::isfinite(value))
+            return "the matrix is not finite";
+    const float det = determinant(matrix);
+    if (!(std::fabs(det) >= kSingularDeterminant))
+        return "the matrix is singular (determinant " + std::to_string(det) + ")";
+    return std::string();
+}
+
+Mat4 parseModelMatrix(const std::string& text)
+{
+    const nlohmann::json document = nlohmann::json::parse(text);
+    const nlohmann::json& member = matrixMember(document);
+    std::array<float, kMatrixSize> values;
+    for (std::size_t i = 0; i < kMatrixSize; ++i)
+        values[i] = matrixElement(member, i);
+    const Mat4 matrix(values);
+    const std::string defect = matrixDefect(matrix);
+    if (!defect.empty())
+        throw Refused(defect);
+    return matrix;
+}
+
+// The whole of `text` into the open file, then to the disk; false with errno set.
+bool writeAllAndSync(int fd, const std::string& text)
+{
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// Creates or truncates `temporary` (never through a symbolic link) and fills it; false with errno
+// set, after removing what it created.
+bool writeTemporary(const std::string& temporary, const std::string& text)
+{
+    constexpr mode_t kFileMode = 0666; // before the umask, as any new file
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, kFileMode);
+    if (fd < 0)
+        return false;
+    const bool filled = writeAllAndSync(fd, text);
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (filled && !closed)
+        error = errno;
+    if (filled && closed)
+        return true;
+    ::unlink(temporary.c_str());
+    errno = error;
+    return false;
+}
+
 } // namespace
 
 std::string liveCameraConfigPath(const std::string& serial)
 {
-    return "config/cameras/azure/azure_kinect_" + serial + ".json";
+    std::string name = serial;
+    for (char& c : name)
+        if (!isPathSafe(c))
+            c = '_';
+    return "config/cameras/azure/azure_kinect_" + name + ".json";
 }
 
 std::string recordingConfigPath(const std::string& recordingPath)
@@ -61,24 +208,13 @@ std::string recordingConfigPath(const std::string& recordingPath)
 
 bool loadModelMatrix(const std::string& path, Mat4& matrix)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
     try {
-        const nlohmann::json document = nlohmann::json::parse(in);
-        if (!document.is_object())
+        std::string text;
+        if (!readConfigText(path, text)) {
+            std::cout << "No camera configuration at " << path << " yet" << std::endl;
             return false;
-        const auto member = document.find(kMatrixKey);
-        if (member == document.end() || member->size() != kMatrixSize)
-            return false;
-        std::array<float, kMatrixSize> values;
-        for (std::size_t i = 0; i < kMatrixSize; ++i) {
-            const nlohmann::json& element = member->at(i);
-            if (!element.is_number())
-                throw std::invalid_argument("element " + std::to_string(i) + " of \"modelMatrix\" is not a number");
-            values[i] = static_cast<float>(element.get<double>());
         }
-        matrix = Mat4(values);
+        matrix = parseModelMatrix(text);
         return true;
     } catch (const std::exception& error) {
         std::cerr << "Ignoring camera configuration " << path << ": " << error.what() << std::endl;
@@ -88,6 +224,11 @@ bool loadModelMatrix(const std::string& path, Mat4& matrix)
 
 bool writeModelMatrix(const std::string& path, const Mat4& matrix)
 {
+    const std::string defect = matrixDefect(matrix);
+    if (!defect.empty()) {
+        std::cerr << "Unable to write camera configuration " << path << ": " << defect << std::endl;
+        return false;
+    }
     nlohmann::json values = nlohmann::json::array();
     for (float value : matrix.m)
         values.push_back(static_cast<double>(value));
@@ -95,20 +236,14 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
     const std::string text = document.dump(4);
 
     const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::cerr << "Unable to write camera configuration " << path << std::endl;
-            out.close();
-            std::remove(temporary.c_str());
-            return false;
-        }
+    if (!writeTemporary(temporary, text)) {
+        std::cerr << "Unable to write camera configuration " << path << ": " << std::strerror(errno) << std::endl;
+        return false;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::cerr << "Unable to replace camera configuration " << path << std::endl;
-        std::remove(temporary.c_str());
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        std::cerr << "Unable to replace camera configuration " << path << ": " << std::strerror(error) << std::endl;
         return false;
     }
     std::cout << "Stored Depth Camera Configuration to " << path << std::endl;

@@ -10,21 +10,24 @@ struct SceneState;
 // matrix floats in storage order (column-major, metres). Paths are relative to the working
 // directory; directories are never created.
 
-// "config/cameras/azure/azure_kinect_<serial>.json".
+// "config/cameras/azure/azure_kinect_<serial>.json", with every character of the serial other
+// than an ASCII letter, a digit, '-' or '_' replaced by '_', so that the file stays in that folder.
 std::string liveCameraConfigPath(const std::string& serial);
 
 // Derives the file of a recording from its path (forward slashes) and prints the
 // "Filename Serial: ..." line; a path without "/" has no file: returns empty, prints nothing.
 std::string recordingConfigPath(const std::string& recordingPath);
 
-// Replaces `matrix` when the file holds a valid "modelMatrix" and returns true; a missing file or
-// member leaves it unchanged silently, a file that is not JSON or holds non-numbers is reported
-// on standard error and leaves it unchanged too.
+// Replaces `matrix` when the file holds a usable "modelMatrix" (16 numbers, finite as floats, not
+// singular) and returns true. Otherwise `matrix` stays as it is and the answer is false: a missing
+// file is noted on standard output ("No camera configuration at <path> yet"), any other reason
+// goes to standard error as "Ignoring camera configuration <path>: <reason>".
 bool loadModelMatrix(const std::string& path, Mat4& matrix);
 
-// Writes the file atomically (temporary file beside it, then rename) and prints
-// "Stored Depth Camera Configuration to <path>"; a failure is reported on standard error instead
-// and returns false.
+// Writes the file atomically (a temporary file beside it, flushed to the disk, then renamed over
+// it) and prints "Stored Depth Camera Configuration to <path>". A failure, or a matrix that the
+// reader would refuse, is reported on standard error instead and returns false; the previous file
+// is then left as it was and no temporary file remains.
 bool writeModelMatrix(const std::string& path, const Mat4& matrix);
 
 // Writes the file of every camera record that has a configuration path, in list order. Returns

@@ -6,8 +6,10 @@
 
 #include <k4a/k4a.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using namespace capture_test;
@@ -218,15 +220,20 @@ TEST_F(SdkLayer, CaptureFaultsAnswerFailureOrTimeoutAndEveryWaitEnds)
     device->captureTimesOut = true;
     EXPECT_EQ(K4A_WAIT_RESULT_TIMEOUT, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
     device->captureTimesOut = false;
-    device->stalls = true;
+    device->goesSilent = true;
     EXPECT_EQ(K4A_WAIT_RESULT_TIMEOUT, k4a_device_get_capture(handle, &capture, 10));
-    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
-    device->stalls = false;
+    device->goesSilent = false;
     EXPECT_EQ(K4A_WAIT_RESULT_SUCCEEDED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
     k4a_capture_release(capture);
 
-    k4a_virtual::unplug(device);
-    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
+    device->goesSilent = true;
+    std::thread unplugs([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        k4a_virtual::unplug(device);
+    });
+    EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE))
+        << "a wait without a limit on a silent device ends at the unplug";
+    unplugs.join();
     k4a_device_close(handle);
 }
 

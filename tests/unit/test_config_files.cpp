@@ -7,10 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <tuple>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +60,13 @@ TEST(ConfigPaths, RecordingSetTable)
               configPathOf("rec/OP10/kinect_000123456789.h5"));
     EXPECT_EQ("config/cameras/hdf5/default/kinect_000123456789.json", configPathOf("/kinect_000123456789.h5"));
     EXPECT_NE(configPathOf("rec/OP1/kinect_000123456789.h5"), configPathOf("rec/OP4/kinect_000123456789.h5"));
+}
+
+TEST(ConfigPaths, LiveSerialsStayInTheCameraFolder)
+{
+    EXPECT_EQ("config/cameras/azure/azure_kinect_SN-12_ab.json", liveCameraConfigPath("SN-12_ab"));
+    EXPECT_EQ("config/cameras/azure/azure_kinect__________etc_passwd.json", liveCameraConfigPath("../../../etc/passwd"));
+    EXPECT_EQ("config/cameras/azure/azure_kinect_a_b_c_d__.json", liveCameraConfigPath("a\\b c.d\xc3\xa4"));
 }
 
 TEST(ConfigPaths, PrintsSerialAndFolderTagAndSkipsPathsWithoutSlash)
@@ -109,30 +122,54 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
     const std::string sixteen = "1,0,0,0, 0,1,0,0, 0,0,1,0, 4,5,6,1";
     struct Case {
         const char* name;
-        std::string text;
-        bool reported;
+        std::string text; // empty: the file is made below
+        const char* reason;
     };
     const Case cases[] = {
-        {"fifteen", "{\"modelMatrix\": [1,0,0,0, 0,1,0,0, 0,0,1,0, 4,5,6]}", false},
-        {"seventeen", "{\"modelMatrix\": [" + sixteen + ", 1]}", false},
-        {"missing", "{\"other\": [" + sixteen + "]}", false},
-        {"array", "[" + sixteen + "]", false},
-        {"notjson", "{\"modelMatrix\": [1, 2,", true},
-        {"strings", "{\"modelMatrix\": [" + sixteen.substr(0, sixteen.size() - 1) + "\"x\"]}", true},
-        {"nulls", "{\"modelMatrix\": [null" + sixteen.substr(1) + "]}", true},
+        {"fifteen", "{\"modelMatrix\": [1,0,0,0, 0,1,0,0, 0,0,1,0, 4,5,6]}", "has 15 elements, not 16"},
+        {"seventeen", "{\"modelMatrix\": [" + sixteen + ", 1]}", "has 17 elements, not 16"},
+        {"rows", "{\"modelMatrix\": [[1,0,0,0], [0,1,0,0], [0,0,1,0], [4,5,6,1]]}", "has 4 elements, not 16"},
+        {"missing", "{\"other\": [" + sixteen + "]}", "it has no \"modelMatrix\""},
+        {"member", "{\"modelMatrix\": \"" + sixteen + "\"}", "\"modelMatrix\" is a string, not an array"},
+        {"array", "[" + sixteen + "]", "the top level is an array, not an object"},
+        {"number", "42", "the top level is a number, not an object"},
+        {"null", "null", "the top level is null, not an object"},
+        {"string", "\"modelMatrix\"", "the top level is a string, not an object"},
+        {"deep", std::string(100000, '[') + std::string(100000, ']'), "the top level is an array"},
+        {"notjson", "{\"modelMatrix\": [1, 2,", "parse error"},
+        {"strings", "{\"modelMatrix\": [" + sixteen.substr(0, sixteen.size() - 1) + "\"x\"]}", "element 15 of"},
+        {"nulls", "{\"modelMatrix\": [null" + sixteen.substr(1) + "]}", "element 0 of \"modelMatrix\" is not a number"},
+        {"huge", "{\"modelMatrix\": [1,0,0,0, 0,1e39,0,0, 0,0,1,0, 4,5,6,1]}", "element 5 of \"modelMatrix\" is beyond"},
+        {"zeros", "{\"modelMatrix\": [0,0,0,0, 0,0,0,0, 0,0,0,0, 0,0,0,0]}", "the matrix is singular"},
+        {"directory", "", "it is a directory"},
+        {"loop", "", "Too many levels of symbolic links"},
+        {"pipe", "", "it is not a regular file"},
+        {"large", "", "it is larger than 1 MiB"},
     };
+    std::filesystem::create_directory(tempPath("directory"));
+    std::filesystem::create_symlink(tempPath("loop"), tempPath("loop"));
+    ::mkfifo(tempPath("pipe").c_str(), 0600);
+    std::ofstream(tempPath("large")).close();
+    std::filesystem::resize_file(tempPath("large"), 2 << 20);
     for (const Case& c : cases) {
         const std::string path = tempPath(c.name);
-        writeText(path, c.text);
+        if (!c.text.empty())
+            writeText(path, c.text);
         Mat4 m;
         testing::internal::CaptureStderr();
         EXPECT_FALSE(loadModelMatrix(path, m)) << c.name;
         const std::string errors = testing::internal::GetCapturedStderr();
+        std::filesystem::remove(path);
         EXPECT_EQ(Mat4(), m) << c.name;
-        EXPECT_EQ(c.reported, !errors.empty()) << c.name << ": " << errors;
+        EXPECT_TRUE(errors.rfind("Ignoring camera configuration " + path + ": ", 0) == 0
+                    && errors.find(c.reason) != std::string::npos && errors.find('\n') == errors.size() - 1)
+            << c.name << ": " << errors;
     }
     Mat4 m;
+    testing::internal::CaptureStdout();
     EXPECT_FALSE(loadModelMatrix(tempPath("does_not_exist"), m));
+    EXPECT_EQ("No camera configuration at " + tempPath("does_not_exist") + " yet\n",
+              testing::internal::GetCapturedStdout());
     EXPECT_EQ(Mat4(), m);
 
     const std::string extra = tempPath("extra");
@@ -143,6 +180,38 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
     ASSERT_TRUE(writeModelMatrix(extra, m));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(std::string::npos, readFileText(extra).find("note"));
+}
+
+// Running out of room, a target that cannot be replaced, a singular matrix (which the reader
+// would refuse).
+TEST(ConfigFiles, FailedWriteLeavesThePreviousFileAndNoTemporary)
+{
+    const std::string previous = tempPath("previous.json");
+    const std::string directory = tempPath("directory.json");
+    writeText(previous, "previous");
+    std::filesystem::create_directory(directory);
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    rlimit small = unlimited;
+    small.rlim_cur = 200; // bytes: room for the message, not for the file
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails
+    const std::tuple<std::string, Mat4, const rlimit*, const char*> cases[] = {
+        {previous, sampleMatrix(), &small, "Unable to write camera configuration "},
+        {directory, sampleMatrix(), &unlimited, "Unable to replace camera configuration "},
+        {previous, scale(Mat4(), 1.0f, 0.0f, 1.0f), &unlimited, "Unable to write camera configuration "},
+    };
+    for (const auto& [path, matrix, limit, message] : cases) {
+        testing::internal::CaptureStderr();
+        ::setrlimit(RLIMIT_FSIZE, limit);
+        EXPECT_FALSE(writeModelMatrix(path, matrix));
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(message + path)) << message;
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp")) << message;
+    }
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ("previous", readFileText(previous));
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
+    std::filesystem::remove(directory);
 }
 
 TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)

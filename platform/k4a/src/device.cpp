@@ -5,16 +5,11 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 
 using namespace k4a_layer;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// An endless wait on a device that delivers nothing ends after this long, as a failed wait: the
-// caller must be able to stop.
-constexpr std::chrono::milliseconds kInfiniteWaitBound{1000};
 
 DeviceSession* session(k4a_device_t handle)
 {
@@ -106,31 +101,48 @@ Capture* renderCapture(DeviceSession& s)
     return capture;
 }
 
+bool isStreaming(DeviceSession& s)
+{
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.streaming;
+}
+
+// Sleeps until `deadline` unless the cameras are stopped first; true when they were.
+bool stoppedBefore(DeviceSession& s, Clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(s.mutex);
+    return s.streamingEnded.wait_until(lock, deadline, [&s] { return !s.streaming; });
+}
+
 // Waits for the frame that is due next; a frame the caller came too late for is dropped, as a
-// device's queue drops old captures. False when the wait runs out first.
-bool waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
+// device's queue drops old captures. Succeeds when the frame is due, times out when the wait runs
+// out first, fails when the cameras are stopped meanwhile.
+k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
 {
     const Clock::time_point now = Clock::now();
     const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
     if (dueIndex > s.nextFrame)
         s.nextFrame = dueIndex;
     const Clock::time_point due = s.streamStart + s.frameInterval * static_cast<Clock::rep>(s.nextFrame);
-    if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-        return false;
-    }
-    std::this_thread::sleep_until(due);
-    return true;
+    if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs))
+        return stoppedBefore(s, now + std::chrono::milliseconds(timeoutMs)) ? K4A_WAIT_RESULT_FAILED
+                                                                            : K4A_WAIT_RESULT_TIMEOUT;
+    return stoppedBefore(s, due) ? K4A_WAIT_RESULT_FAILED : K4A_WAIT_RESULT_SUCCEEDED;
 }
 
-k4a_wait_result_t waitOutStall(int32_t timeoutMs)
+// A silent device reports nothing: a timed wait runs out, a wait without a time limit lasts until
+// the cameras are stopped or the device is unplugged, and then fails.
+k4a_wait_result_t waitOutSilence(DeviceSession& s, int32_t timeoutMs)
 {
-    if (timeoutMs == K4A_WAIT_INFINITE) {
-        std::this_thread::sleep_for(kInfiniteWaitBound);
-        return K4A_WAIT_RESULT_FAILED;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-    return K4A_WAIT_RESULT_TIMEOUT;
+    if (timeoutMs != K4A_WAIT_INFINITE)
+        return stoppedBefore(s, Clock::now() + std::chrono::milliseconds(timeoutMs)) ? K4A_WAIT_RESULT_FAILED
+                                                                                     : K4A_WAIT_RESULT_TIMEOUT;
+    // An unplug is not signalled to the session: it is looked for this often.
+    constexpr std::chrono::milliseconds kUnplugCheckInterval{10};
+    while (!stoppedBefore(s, Clock::now() + kUnplugCheckInterval))
+        if (!isPlugged(*s.device))
+            break;
+    return K4A_WAIT_RESULT_FAILED;
 }
 
 } // namespace
@@ -185,7 +197,7 @@ k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* s
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
 {
     DeviceSession* s = session(device_handle);
-    if (!s || !config || s->streaming || s->device->startFails.load() || !validConfiguration(*config))
+    if (!s || !config || isStreaming(*s) || s->device->startFails.load() || !validConfiguration(*config))
         return K4A_RESULT_FAILED;
     k4a_calibration_t calibration{};
     Clock::duration interval{};
@@ -198,14 +210,20 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
     s->frameInterval = interval;
     s->streamStart = Clock::now();
     s->nextFrame = 0;
+    std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;
     return K4A_RESULT_SUCCEEDED;
 }
 
+// Any thread, also while another one waits in k4a_device_get_capture: that wait then fails.
 void k4a_device_stop_cameras(k4a_device_t device_handle)
 {
-    if (DeviceSession* s = session(device_handle))
-        s->streaming = false;
+    DeviceSession* s = session(device_handle);
+    if (!s)
+        return;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->streaming = false;
+    s->streamingEnded.notify_all();
 }
 
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
@@ -226,18 +244,19 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
                                          int32_t timeout_in_ms)
 {
     DeviceSession* s = session(device_handle);
-    if (!s || !capture_handle || !s->streaming || timeout_in_ms < K4A_WAIT_INFINITE)
+    if (!s || !capture_handle || timeout_in_ms < K4A_WAIT_INFINITE)
         return K4A_WAIT_RESULT_FAILED;
     *capture_handle = nullptr;
     k4a_virtual::VirtualDevice& device = *s->device;
-    if (!isPlugged(device) || device.captureFails.load())
+    if (!isStreaming(*s) || !isPlugged(device) || device.captureFails.load())
         return K4A_WAIT_RESULT_FAILED;
     if (device.captureTimesOut.load())
         return K4A_WAIT_RESULT_TIMEOUT;
-    if (device.stalls.load())
-        return waitOutStall(timeout_in_ms);
-    if (!waitForNextFrame(*s, timeout_in_ms))
-        return K4A_WAIT_RESULT_TIMEOUT;
+    if (device.goesSilent.load())
+        return waitOutSilence(*s, timeout_in_ms);
+    const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
+    if (wait != K4A_WAIT_RESULT_SUCCEEDED)
+        return wait;
     *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s));
     ++s->nextFrame;
     device.framesDelivered.fetch_add(1);

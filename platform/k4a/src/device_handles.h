@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace k4a_layer {
@@ -28,10 +30,14 @@ struct Capture {
     Image* color = nullptr;
 };
 
-// One open device. Used by one thread at a time, as the SDK requires of a device handle.
+// One open device. Used by one thread at a time, as the SDK requires of a device handle, except
+// that k4a_device_stop_cameras may come from another thread while one waits for a capture: it
+// clears `streaming` under `mutex` and wakes the wait through `streamingEnded`.
 struct DeviceSession {
     std::shared_ptr<k4a_virtual::VirtualDevice> device;
-    bool streaming = false;
+    std::mutex mutex;
+    std::condition_variable streamingEnded;
+    bool streaming = false;          // guarded by mutex
     k4a_calibration_t calibration{}; // for the configuration streaming
     bool colorOn = false;
     std::chrono::steady_clock::duration frameInterval{};

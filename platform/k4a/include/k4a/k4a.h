@@ -40,12 +40,14 @@ void k4a_device_close(k4a_device_t device_handle);
 k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* serial_number,
                                              size_t* serial_number_size);
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config);
+/* May be called while another thread waits in k4a_device_get_capture, which then fails. */
 void k4a_device_stop_cameras(k4a_device_t device_handle);
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
                                         const k4a_color_resolution_t color_resolution,
                                         k4a_calibration_t* calibration);
-/* timeout_in_ms: K4A_WAIT_INFINITE waits for the next frame; our layer gives up on a device that
- * has delivered nothing for a second and answers K4A_WAIT_RESULT_FAILED. */
+/* timeout_in_ms: K4A_WAIT_INFINITE waits without a time limit, until the next frame, an error or
+ * an unplug; k4a_device_stop_cameras from another thread ends the wait with
+ * K4A_WAIT_RESULT_FAILED. */
 k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture_t* capture_handle,
                                          int32_t timeout_in_ms);
 

@@ -57,7 +57,10 @@ public:
     std::atomic<bool> calibrationFails{false}; // k4a_device_get_calibration fails
     std::atomic<bool> captureFails{false};     // k4a_device_get_capture answers failed
     std::atomic<bool> captureTimesOut{false};  // k4a_device_get_capture answers timeout
-    std::atomic<bool> stalls{false};           // delivers no frame: every wait runs out
+    // Delivers nothing and reports nothing, as a device whose stream stops without an error: a
+    // timed wait runs out, a wait without a time limit ends only when the cameras are stopped or
+    // the device is unplugged, and then fails.
+    std::atomic<bool> goesSilent{false};
     std::atomic<bool> omitDepth{false};        // captures come without a depth image
     std::atomic<bool> omitColor{false};        // captures come without a colour image
 
