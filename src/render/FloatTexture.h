@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/GLHandle.h"
 #include "render/Texture.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -16,11 +17,10 @@ public:
     void bind(QOpenGLFunctions_3_3_Core* gl) override;
     void release(QOpenGLFunctions_3_3_Core* gl) override;
 
-    bool isUploaded() const { return uploaded; }
+    bool isUploaded() const { return static_cast<bool>(texture); }
 
 private:
-    bool uploaded = false;
-    GLuint texture = 0;
+    GLTexture texture;
     GLenum filter;
     const float* data;
     std::int32_t width;

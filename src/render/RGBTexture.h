@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/GLHandle.h"
 #include "render/Texture.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -19,15 +20,14 @@ public:
     void release(QOpenGLFunctions_3_3_Core* gl) override;
 
     const std::string& filePath() const { return path; }
-    bool isUploaded() const { return uploaded; }
+    bool isUploaded() const { return static_cast<bool>(texture); }
     std::int32_t imageWidth() const { return width; }
     std::int32_t imageHeight() const { return height; }
     std::int32_t imageChannels() const { return channels; } // as stored in the file
 
 private:
     std::string path;
-    GLuint texture = 0;
-    bool uploaded = false;
+    GLTexture texture; // made by upload, also when the file fails to load
     GLenum filter;
     std::int32_t width = 0;
     std::int32_t height = 0;

@@ -82,7 +82,7 @@ protected:
     void TearDown() override
     {
         if (gl) {
-            node.cleanup(gl);
+            node.release(gl);
             releaseSharedGLObjects(gl);
         }
         GLTestContext::TearDown();
@@ -146,13 +146,13 @@ TEST_F(DepthCameraView, BuffersAreMadeOncePerResolutionAndKeptForARecordWithoutC
 {
     CloudRecord large(64, 48, 1.0f, 20, 40, 220);
     draw(large.record);
-    EXPECT_TRUE(node.pointCloudBuffers().uploaded);
+    EXPECT_TRUE(node.pointCloudBuffers().uploaded());
     EXPECT_EQ(node.pointCloudBuffers().pointCount, 64 * 48);
 
     CloudRecord sameSize(64, 48, 1.5f, 20, 40, 220);
-    const GLuint pointsBuffer = node.pointCloudBuffers().pointsBuffer;
+    const GLuint pointsBuffer = node.pointCloudBuffers().points.name();
     draw(sameSize.record);
-    EXPECT_EQ(node.pointCloudBuffers().pointsBuffer, pointsBuffer) << "a camera of equal size reuses them";
+    EXPECT_EQ(node.pointCloudBuffers().points.name(), pointsBuffer) << "a camera of equal size reuses them";
 
     CloudRecord small(32, 24, 1.0f, 20, 40, 220);
     draw(small.record);
@@ -169,8 +169,8 @@ TEST_F(DepthCameraView, BuffersAreMadeOncePerResolutionAndKeptForARecordWithoutC
 
     auto emptyImage = std::make_shared<DepthCameraData>();
     emptyImage->hasPointCloud = true;
-    node.cleanup(gl);
+    node.release(gl);
     draw(emptyImage);
-    EXPECT_FALSE(node.pointCloudBuffers().uploaded) << "a 0 x 0 record uploads nothing";
+    EXPECT_FALSE(node.pointCloudBuffers().uploaded()) << "a 0 x 0 record uploads nothing";
     EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

@@ -71,7 +71,7 @@ protected:
     void TearDown() override
     {
         if (gl) {
-            node.cleanup(gl);
+            node.release(gl);
             shadowLights.release(gl);
             releaseSharedGLObjects(gl);
         }

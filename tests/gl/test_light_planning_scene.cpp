@@ -61,7 +61,7 @@ protected:
     void TearDown() override
     {
         if (gl)
-            scene.cleanup(gl);
+            scene.release(gl);
         GLTestContext::TearDown();
     }
 

@@ -162,7 +162,7 @@ protected:
     void TearDown() override
     {
         if (gl)
-            scene.cleanup(gl);
+            scene.release(gl);
         GLTestContext::TearDown();
     }
 
@@ -254,7 +254,7 @@ TEST_F(SceneRendering, CleanupAndInitializeAgainDrawTheSameFrame)
 {
     renderFrame(); // moves the target to the cursor
     const QImage before = renderFrame();
-    scene.cleanup(gl);
+    scene.release(gl);
     EXPECT_FALSE(scene.shadowLight(0).isInitialized());
     scene.initialize(gl);
     const QImage after = renderFrame();

@@ -63,7 +63,7 @@ protected:
     void TearDown() override
     {
         if (gl) {
-            visualizer.cleanup(gl);
+            visualizer.release(gl);
             shadowLights.release(gl);
             releaseSharedGLObjects(gl);
         }
@@ -184,7 +184,7 @@ TEST_F(TubusLighting, CleanupDeletesTheTextureAndTheNextDrawBuildsEverythingAgai
     const QImage before = drawTube(target);
     GLint texture = 0;
     gl->glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    visualizer.cleanup(gl);
+    visualizer.release(gl);
     EXPECT_FALSE(gl->glIsTexture(static_cast<GLuint>(texture)));
     EXPECT_EQ(visualizer.tubus()->currentHeightMapTexture(), nullptr);
     EXPECT_FALSE(visualizer.tubus()->isInitialized());
