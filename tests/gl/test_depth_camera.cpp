@@ -4,7 +4,6 @@
 #include "LightPlanningView.h"
 
 #include "acquisition/DepthCameraData.h"
-#include "render/SharedGLObjects.h"
 #include "scene/DepthCamera.h"
 
 #include <QColor>
@@ -70,23 +69,9 @@ int pixelsNear(const QImage& image, int r, int g, int b)
 
 class DepthCameraView : public GLTestContext {
 protected:
-    void SetUp() override
-    {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
-        bindTarget(kWidth, kHeight);
-        // Just in front of the camera body, looking along its view axis (+z of the points).
-        context = lightPlanningView(kWidth, kHeight, Vec4::point(0, 0, kEyeZ), Vec4::point(0, 0, 1.0f));
-    }
-    void TearDown() override
-    {
-        if (gl) {
-            node.release(gl);
-            releaseSharedGLObjects(gl);
-        }
-        GLTestContext::TearDown();
-    }
+    // Just in front of the camera body, looking along its view axis (+z of the points).
+    void setUpGL() override { viewFrom(kWidth, kHeight, Vec4::point(0, 0, kEyeZ), Vec4::point(0, 0, 1.0f)); }
+    void releaseGL() override { node.release(gl); }
 
     void draw(const std::shared_ptr<DepthCameraData>& record)
     {
@@ -96,7 +81,6 @@ protected:
         node.draw(context, gl);
     }
 
-    RenderContext context;
     DepthCamera node;
 };
 

@@ -150,21 +150,13 @@ int lightsReaching(P3 surfacePoint)
 
 class SceneRendering : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
         scene.attachRightBar(&rightBar);
         bindTarget(kWidth, kHeight);
         scene.initialize(gl);
     }
-    void TearDown() override
-    {
-        if (gl)
-            scene.release(gl);
-        GLTestContext::TearDown();
-    }
+    void releaseGL() override { scene.release(gl); }
 
     QImage renderFrame()
     {

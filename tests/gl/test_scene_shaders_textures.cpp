@@ -51,7 +51,6 @@ TEST_F(ShaderAndTexture, MissingShaderFileIsReportedAndTheProgramIsBuiltOnce)
     }
     Cube cube;
     cube.setShader(&broken);
-    RenderContext context;
     cube.draw(context, gl);
     broken.release(gl);
 }
@@ -180,7 +179,6 @@ TEST_F(ShaderAndTexture, MissingImageIsReportedOnce)
 TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
 {
     bindTarget(64, 64);
-    RenderContext context;
     context.width = context.height = 64;
     Cube cube;
     cube.scale(1.0f, 1.0f, 0.1f);
@@ -208,7 +206,6 @@ TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
     cube.draw(context, gl);
     EXPECT_EQ(readBack().pixelColor(32, 32), QColor(128, 128, 128));
     cube.release(gl);
-    releaseSharedGLObjects(gl);
 }
 
 } // namespace
