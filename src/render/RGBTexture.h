@@ -19,11 +19,9 @@ public:
     void bind(QOpenGLFunctions_3_3_Core* gl) override;
     void release(QOpenGLFunctions_3_3_Core* gl) override;
 
-    const std::string& filePath() const { return path; }
     bool isUploaded() const { return static_cast<bool>(texture); }
     std::int32_t imageWidth() const { return width; }
     std::int32_t imageHeight() const { return height; }
-    std::int32_t imageChannels() const { return channels; } // as stored in the file
 
 private:
     std::string path;
@@ -31,5 +29,5 @@ private:
     GLenum filter;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::int32_t channels = 0;
+    std::int32_t channels = 0; // as stored in the file
 };

@@ -30,7 +30,6 @@ public:
     void render(QOpenGLFunctions_3_3_Core* gl, Component3D& root);
     void release(QOpenGLFunctions_3_3_Core* gl);
 
-    const ViewCamera& lightCamera() const { return camera; }
     bool isInitialized() const { return static_cast<bool>(framebuffer); }
 
 private:

@@ -56,7 +56,6 @@ public:
 
 protected:
     void setName(std::string name) { nodeName = std::move(name); }
-    void setWorldMatrix(const Mat4& m) { world = m; }
 
 private:
     Mat4 local;

@@ -52,7 +52,6 @@ public:
     const std::shared_ptr<Material>& defaultMaterial() const { return ownDefaultMaterial; }
     Shader* currentShader() const { return shader; }
     bool isInitialized() const { return initialized; }
-    bool isVisible() const { return visible; }
 
 protected:
     // A program this mesh creates and owns (ScenePoint, SensorTubus); becomes the shader.

@@ -54,9 +54,6 @@ public:
     const RenderContext& renderContext() const { return context; }
     const ShadowMap& shadowLight(int index) const { return *shadowLights[static_cast<std::size_t>(index)]; }
 
-    int viewportWidth() const { return context.width; }
-    int viewportHeight() const { return context.height; }
-
 private:
     void addAxisBars();
     void runCalibrationCycle();
