@@ -15,16 +15,3 @@ void FloatTexture::upload(QOpenGLFunctions_3_3_Core* gl)
     gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
     gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, width, height, 0, GL_RED, GL_FLOAT, data);
 }
-
-void FloatTexture::bind(QOpenGLFunctions_3_3_Core* gl)
-{
-    if (!texture)
-        upload(gl);
-    gl->glBindTexture(GL_TEXTURE_2D, texture.name());
-}
-
-void FloatTexture::release(QOpenGLFunctions_3_3_Core* gl)
-{
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    texture.release(gl);
-}

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "render/GLHandle.h"
 #include "render/Texture.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -14,13 +13,8 @@ public:
     FloatTexture(const float* data, std::int32_t width, std::int32_t height, GLenum filter = GL_LINEAR);
 
     void upload(QOpenGLFunctions_3_3_Core* gl) override;
-    void bind(QOpenGLFunctions_3_3_Core* gl) override;
-    void release(QOpenGLFunctions_3_3_Core* gl) override;
-
-    bool isUploaded() const { return static_cast<bool>(texture); }
 
 private:
-    GLTexture texture;
     GLenum filter;
     const float* data;
     std::int32_t width;

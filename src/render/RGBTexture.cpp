@@ -42,16 +42,3 @@ void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
     }
     stbi_image_free(pixels);
 }
-
-void RGBTexture::bind(QOpenGLFunctions_3_3_Core* gl)
-{
-    if (!texture)
-        upload(gl);
-    gl->glBindTexture(GL_TEXTURE_2D, texture.name());
-}
-
-void RGBTexture::release(QOpenGLFunctions_3_3_Core* gl)
-{
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    texture.release(gl);
-}

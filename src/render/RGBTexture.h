@@ -1,6 +1,5 @@
 #pragma once
 
-#include "render/GLHandle.h"
 #include "render/Texture.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -16,16 +15,12 @@ public:
     // Loads the file; reports "Texture ... loaded." or "Failed to load texture" once, and is not
     // retried after a failure until release().
     void upload(QOpenGLFunctions_3_3_Core* gl) override;
-    void bind(QOpenGLFunctions_3_3_Core* gl) override;
-    void release(QOpenGLFunctions_3_3_Core* gl) override;
 
-    bool isUploaded() const { return static_cast<bool>(texture); }
     std::int32_t imageWidth() const { return width; }
     std::int32_t imageHeight() const { return height; }
 
 private:
     std::string path;
-    GLTexture texture; // made by upload, also when the file fails to load
     GLenum filter;
     std::int32_t width = 0;
     std::int32_t height = 0;
