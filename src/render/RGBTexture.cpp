@@ -15,12 +15,7 @@ RGBTexture::RGBTexture(std::string path_, GLenum filter_) : path(std::move(path_
 
 void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
 {
-    texture.create(gl);
-    gl->glBindTexture(GL_TEXTURE_2D, texture.name());
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(filter));
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
+    createBound(gl, GL_REPEAT, filter);
 
     stbi_set_flip_vertically_on_load(0);
     int fileChannels = 0;

@@ -17,5 +17,9 @@ public:
     bool isUploaded() const { return static_cast<bool>(texture); }
 
 protected:
+    // A new GL texture bound to GL_TEXTURE_2D of the active unit, with the wrap mode for S and T
+    // and the filter for minification and magnification; upload() starts with it.
+    void createBound(QOpenGLFunctions_3_3_Core* gl, GLenum wrap, GLenum filter);
+
     GLTexture texture;
 };
