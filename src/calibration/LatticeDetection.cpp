@@ -65,7 +65,7 @@ float foldedAngleDifference(float a, float b)
     return difference > kPi / 2.0f ? kPi - difference : difference;
 }
 
-// Step 5: number the set roots in gap order and collect each set's midpoints.
+// Numbers the set roots in gap order and collects each set's midpoints into one cloud.
 std::vector<Cloud::Ptr> clusterClouds(const std::vector<Node>& gaps, const std::vector<Vec4>& midpoints)
 {
     std::vector<Cloud::Ptr> clouds;
@@ -82,7 +82,7 @@ std::vector<Cloud::Ptr> clusterClouds(const std::vector<Node>& gaps, const std::
     return clouds;
 }
 
-// Step 6: a flat, roughly square cluster of more than 20 midpoints with extent along each of its
+// A flat, roughly square cluster of more than 20 midpoints with extent along each of its
 // principal axes.
 bool isPlateCandidate(const Cloud& cluster)
 {
@@ -122,7 +122,7 @@ bool isPlateCandidate(const Cloud& cluster)
     return true;
 }
 
-// Step 8: several gaps of one hole give nearly the same midpoint; keep the first of each bunch.
+// Several gaps of one hole give nearly the same midpoint; keeps the first of each bunch.
 void removeDuplicateMidpoints(Cloud& cluster)
 {
     constexpr float kDuplicateSquaredDistance = 0.0004f;
@@ -139,8 +139,8 @@ void removeDuplicateMidpoints(Cloud& cluster)
     cluster.height = 1;
 }
 
-// Step 9: every image point within 0.16 of a cluster point, in pixel order. The box test only
-// skips pixels that are farther than 0.16 from every cluster point along one axis.
+// Every image point within 0.16 of a cluster point, in pixel order. The box test only skips
+// pixels that are farther than 0.16 from every cluster point along one axis.
 Crop cropAroundCluster(const PointImage& image, const Cloud& cluster)
 {
     constexpr float kNeighbourhoodRadius = 0.16f;
@@ -187,7 +187,7 @@ struct PlaneFit {
     Eigen::VectorXf coefficients; // a, b, c, d; empty when the fit failed
 };
 
-// Steps 10 and 14: RANSAC plane with the library's fixed seeds.
+// RANSAC plane with the library's fixed seeds.
 PlaneFit fitPlane(const Cloud::Ptr& crop, double inlierDistance)
 {
     constexpr int kMaxPlaneIterations = 10000;
@@ -204,7 +204,7 @@ PlaneFit fitPlane(const Cloud::Ptr& crop, double inlierDistance)
     return fit;
 }
 
-// Step 10 (mapping): the inliers as ascending image pixels.
+// The inliers as ascending image pixels.
 std::vector<std::int32_t> inlierPixels(const PlaneFit& fit, const Crop& crop)
 {
     std::vector<std::int32_t> pixels;
@@ -215,7 +215,7 @@ std::vector<std::int32_t> inlierPixels(const PlaneFit& fit, const Crop& crop)
     return pixels;
 }
 
-// Step 14 (orientation): unit normal toward the camera and a point of the plane.
+// Unit normal toward the camera and a point of the plane.
 std::optional<Plane> planeFromCoefficients(const Eigen::VectorXf& coefficients)
 {
     constexpr int kPlaneCoefficientCount = 4;
@@ -228,7 +228,7 @@ std::optional<Plane> planeFromCoefficients(const Eigen::VectorXf& coefficients)
     return Plane{normal, Vec4::point(onPlane.x, onPlane.y, onPlane.z)};
 }
 
-// Step 16: every ordered pair of centres at a lattice pitch.
+// Every ordered pair of centres at a lattice pitch.
 std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec4>& centres)
 {
     constexpr float kMinPairDistance = 0.06f;
@@ -251,7 +251,7 @@ std::vector<NeighbourPair> neighbourPairs(const std::vector<Vec4>& centres)
     return pairs;
 }
 
-// Step 17: pairs grouped by direction, the wrap at pi closed, largest group first.
+// Pairs grouped by direction, the wrap at pi closed, largest group first.
 std::vector<DirectionGroup> directionGroups(std::vector<NeighbourPair> pairs)
 {
     constexpr float kDirectionStep = 0.03f;
@@ -274,7 +274,7 @@ std::vector<DirectionGroup> directionGroups(std::vector<NeighbourPair> pairs)
     return groups;
 }
 
-// Step 18: the two lattice directions, from the middle pair of the two largest groups.
+// The two lattice directions, from the middle pair of the two largest groups.
 std::optional<LatticeAxes> dominantAxes(const std::vector<DirectionGroup>& groups, const std::vector<Vec4>& centres)
 {
     constexpr std::size_t kMinGroupPairs = 20;
@@ -288,7 +288,7 @@ std::optional<LatticeAxes> dominantAxes(const std::vector<DirectionGroup>& group
     return LatticeAxes{axisOf(groups[0]), axisOf(groups[1])};
 }
 
-// Step 19: keep the centres from which more dominant-direction pairs than other pairs start.
+// Keeps the centres from which more dominant-direction pairs than other pairs start.
 std::vector<Vec4> filterByDirection(const std::vector<DirectionGroup>& groups, const std::vector<Vec4>& centres)
 {
     constexpr int kMinDirectionVotes = 1;
@@ -319,7 +319,7 @@ struct CentreHole {
     Vec4 neighbourMean; // c2
 };
 
-// Step 20: the hole nearest the mean of the holes near the mean of all holes.
+// The hole nearest the mean of the holes near the mean of all holes.
 std::optional<CentreHole> findCentreHole(const std::vector<Vec4>& centres)
 {
     constexpr float kCentreNeighbourhood = 0.24f;
@@ -338,7 +338,7 @@ std::optional<CentreHole> findCentreHole(const std::vector<Vec4>& centres)
     return CentreHole{*best, nearMean};
 }
 
-// Step 21: drop centres beyond the grid's reach in the positive axis directions.
+// Drops the centres beyond the grid's reach in the positive axis directions.
 std::vector<Vec4> gridWindow(const std::vector<Vec4>& centres, const Vec4& centreHole, const LatticeAxes& axes)
 {
     constexpr float kMaxGridOffset = 0.18f;
@@ -349,7 +349,7 @@ std::vector<Vec4> gridWindow(const std::vector<Vec4>& centres, const Vec4& centr
     return kept;
 }
 
-// Step 22: the centre hole sits in the middle and the holes span a 5 x 5 lattice.
+// The centre hole sits in the middle and the holes span a 5 x 5 lattice.
 bool hasLatticeExtent(const std::vector<Vec4>& holes, const CentreHole& centre, const LatticeAxes& axes)
 {
     constexpr float kMaxCentreDisagreement = 0.03f;
@@ -370,7 +370,7 @@ bool hasLatticeExtent(const std::vector<Vec4>& holes, const CentreHole& centre, 
         && eu < kMaxExtent && ev > kMinExtent && ev < kMaxExtent;
 }
 
-// Step 23: centroid of the plate-near points in the square ring around the centre hole.
+// Centroid of the plate-near points in the square ring around the centre hole.
 Vec4 ringCentroid(const PointImage& image, const Vec4& centreHole, const Vec4& normal, const LatticeAxes& axes)
 {
     constexpr float kMaxRingPlaneDistance = 0.1f;
@@ -398,7 +398,7 @@ Vec4 ringCentroid(const PointImage& image, const Vec4& centreHole, const Vec4& n
     return Vec4::point(mean.x, mean.y, mean.z);
 }
 
-// Step 24: of the four in-plane axis directions, the one nearest the ring's mass becomes primary.
+// Of the four in-plane axis directions, the one nearest the ring's mass becomes primary.
 void orientAxes(LatticeDetectionResult& result, const LatticeAxes& axes)
 {
     const Vec4 o = normalize(axes.u);
@@ -423,13 +423,18 @@ void orientAxes(LatticeDetectionResult& result, const LatticeAxes& axes)
     }
 }
 
-// Steps 8-25 for one candidate cluster; no value when the candidate is rejected.
-std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, Cloud& cluster)
+// The holes of a plate candidate: the pixels around its cluster, the plate plane through them, and
+// the centre of every hole that breaks the plate's rows.
+struct PlateHoles {
+    std::vector<Vec4> centres;
+    Plane plane;
+};
+
+std::optional<PlateHoles> findPlateHoles(const PointImage& image, Cloud& cluster)
 {
     constexpr std::size_t kMinCropPoints = 100;
     constexpr double kCoarsePlaneDistance = 0.015;
     constexpr double kFinePlaneDistance = 0.005;
-    constexpr std::size_t kMinFilteredCentres = 16;
 
     removeDuplicateMidpoints(cluster);
     const Crop crop = cropAroundCluster(image, cluster);
@@ -446,8 +451,19 @@ std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, 
     const std::optional<Plane> plane = planeFromCoefficients(fitPlane(crop.cloud, kFinePlaneDistance).coefficients);
     if (!plane)
         return std::nullopt;
-    const std::vector<Vec4> centres = holeCentres(image, runs, *plane);
+    return PlateHoles{holeCentres(image, runs, *plane), *plane};
+}
 
+// The 5 x 5 lattice among the hole centres: its two directions, its centre hole and its holes.
+struct LatticeFit {
+    LatticeAxes axes;
+    CentreHole centre;
+    std::vector<Vec4> holes;
+};
+
+std::optional<LatticeFit> fitLattice(const std::vector<Vec4>& centres)
+{
+    constexpr std::size_t kMinFilteredCentres = 16;
     const std::vector<DirectionGroup> groups = directionGroups(neighbourPairs(centres));
     const std::optional<LatticeAxes> axes = dominantAxes(groups, centres);
     if (!axes)
@@ -458,21 +474,39 @@ std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, 
     const std::optional<CentreHole> centre = findCentreHole(filtered);
     if (!centre)
         return std::nullopt;
-    const std::vector<Vec4> holes = gridWindow(filtered, centre->hole, *axes);
+    std::vector<Vec4> holes = gridWindow(filtered, centre->hole, *axes);
     if (holes.empty() || !hasLatticeExtent(holes, *centre, *axes))
         return std::nullopt;
+    return LatticeFit{*axes, *centre, std::move(holes)};
+}
 
+// The plate frame of an accepted lattice, oriented by the plate's mass around the centre hole.
+LatticeDetectionResult orientedResult(const PointImage& image, const LatticeFit& lattice, const Plane& plane)
+{
     LatticeDetectionResult result;
     result.found = true;
-    result.holes = holes;
-    result.origin = centre->hole;
-    result.normal = plane->normal;
-    result.ringOffset = ringCentroid(image, centre->hole, plane->normal, *axes) - centre->hole;
-    orientAxes(result, *axes);
+    result.holes = lattice.holes;
+    result.origin = lattice.centre.hole;
+    result.normal = plane.normal;
+    result.ringOffset = ringCentroid(image, lattice.centre.hole, plane.normal, lattice.axes) - lattice.centre.hole;
+    orientAxes(result, lattice.axes);
     return result;
 }
 
-// Steps 2-25.
+// No value when the candidate is rejected.
+std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, Cloud& cluster)
+{
+    const std::optional<PlateHoles> plate = findPlateHoles(image, cluster);
+    if (!plate)
+        return std::nullopt;
+    const std::optional<LatticeFit> lattice = fitLattice(plate->centres);
+    if (!lattice)
+        return std::nullopt;
+    return orientedResult(image, *lattice, plate->plane);
+}
+
+// Hole gaps in the image's rows, clustered into plate candidates; the first candidate that holds a
+// lattice wins.
 LatticeDetectionResult searchLattice(const PointImage& image)
 {
     if (!image.points || image.width <= 0 || image.height <= 0)
@@ -492,7 +526,7 @@ LatticeDetectionResult searchLattice(const PointImage& image)
     return {};
 }
 
-// Step 26: elapsed time in 100 ns ticks, printed in milliseconds.
+// Elapsed time in 100 ns ticks, printed in milliseconds.
 void printRuntime(std::chrono::steady_clock::time_point start)
 {
     constexpr double kTicksPerSecond = 1e7;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-// Step 11: per row holding inliers, its first and last inlier pixel.
 std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& platePixels, std::int32_t width)
 {
     std::vector<PixelRun> spans;
@@ -15,7 +14,6 @@ std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& platePixels, std
     return spans;
 }
 
-// Step 12: the off-plane pixels between plane pixels of one row, as runs.
 std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& spans, const std::vector<bool>& isPlate,
                                                   std::int32_t width)
 {
@@ -39,7 +37,6 @@ std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& s
     return runs;
 }
 
-// Step 13: join hole runs of neighbouring rows whose column intervals overlap.
 void clusterHoleRuns(const std::vector<std::shared_ptr<Scanline3D>>& runs, std::int32_t width)
 {
     const auto row = [width](std::int32_t pixel) { return pixel / width; };
@@ -69,8 +66,6 @@ Vec4 projectOntoPlane(const Vec4& p, const Plane& plane)
     return p - plane.normal * dot(p - plane.point, plane.normal);
 }
 
-// Step 15: the centre of every hole cluster, from chords between the plate points that bound its
-// runs, projected on the plate plane.
 std::vector<Vec4> holeCentres(const PointImage& image, const std::vector<std::shared_ptr<Scanline3D>>& runs,
                               const Plane& plane)
 {

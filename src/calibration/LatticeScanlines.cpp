@@ -1,6 +1,5 @@
 #include "calibration/LatticeScanlines.h"
 
-// Step 2: split every row into runs of pixels whose neighbours lie closer than 0.05.
 std::vector<PixelRun> splitRuns(const PointImage& image)
 {
     constexpr float kRunSplitSquaredDistance = 0.0025f;
@@ -28,8 +27,6 @@ std::vector<PixelRun> splitRuns(const PointImage& image)
     return runs;
 }
 
-// Step 3: a gap bridges a hole between the last valid run of a row (which already holds two) and
-// the next valid run, when the plate points on both sides lie close together.
 std::vector<std::shared_ptr<Scanline3D>> findGaps(const PointImage& image, const std::vector<PixelRun>& runs)
 {
     constexpr float kMinValidRunLength = 0.035f;
@@ -62,7 +59,6 @@ Vec4 gapMidpoint(const PointImage& image, const Scanline3D& gap)
     return (image.at(gap.start) + image.at(gap.end)) / 2.0f;
 }
 
-// Step 4: join every pair of gaps whose midpoints lie closer than 0.12, in pair order.
 void clusterGaps(const std::vector<std::shared_ptr<Scanline3D>>& gaps, const std::vector<Vec4>& midpoints)
 {
     constexpr float kGapClusterSquaredDistance = 0.0144f;

@@ -10,6 +10,8 @@
 // an affine transform sits in m[12], m[13], m[14]. Uploaded to GL as stored.
 // translate, rotate and scale multiply on the left: the new transform applies after M.
 struct Mat4 {
+    static constexpr int kTranslationColumn = 3;
+
     std::array<float, 16> m;
 
     Mat4(); // identity
@@ -24,7 +26,10 @@ struct Mat4 {
     float& at(int column, int row) { return m[column * 4 + row]; }
     float at(int column, int row) const { return m[column * 4 + row]; }
     const float* data() const { return m.data(); }
-    Vec4 translation() const { return Vec4::point(m[12], m[13], m[14]); }
+    Vec4 translation() const
+    {
+        return Vec4::point(at(kTranslationColumn, 0), at(kTranslationColumn, 1), at(kTranslationColumn, 2));
+    }
 
     Mat4 operator*(const Mat4& b) const;
     Vec4 operator*(const Vec4& v) const;

@@ -7,28 +7,6 @@ FloatTexture::FloatTexture(const float* data_, std::int32_t width_, std::int32_t
 
 void FloatTexture::upload(QOpenGLFunctions_3_3_Core* gl)
 {
-    gl->glGenTextures(1, &texture);
-    gl->glBindTexture(GL_TEXTURE_2D, texture);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(filter));
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
+    createBound(gl, GL_CLAMP_TO_EDGE, filter);
     gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, width, height, 0, GL_RED, GL_FLOAT, data);
-    uploaded = true;
-}
-
-void FloatTexture::bind(QOpenGLFunctions_3_3_Core* gl)
-{
-    if (!uploaded)
-        upload(gl);
-    gl->glBindTexture(GL_TEXTURE_2D, texture);
-}
-
-void FloatTexture::release(QOpenGLFunctions_3_3_Core* gl)
-{
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    if (uploaded)
-        gl->glDeleteTextures(1, &texture);
-    texture = 0;
-    uploaded = false;
 }

@@ -13,14 +13,8 @@ public:
     FloatTexture(const float* data, std::int32_t width, std::int32_t height, GLenum filter = GL_LINEAR);
 
     void upload(QOpenGLFunctions_3_3_Core* gl) override;
-    void bind(QOpenGLFunctions_3_3_Core* gl) override;
-    void release(QOpenGLFunctions_3_3_Core* gl) override;
-
-    bool isUploaded() const { return uploaded; }
 
 private:
-    bool uploaded = false;
-    GLuint texture = 0;
     GLenum filter;
     const float* data;
     std::int32_t width;

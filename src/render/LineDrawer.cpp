@@ -14,22 +14,21 @@ constexpr GLsizei kVertexCount = 2;
 
 void LineDrawer::createVertexArray(QOpenGLFunctions_3_3_Core* gl)
 {
-    gl->glGenVertexArrays(1, &vertexArray);
-    gl->glBindVertexArray(vertexArray);
-    gl->glGenBuffers(1, &vertexBuffer);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    vertexArray.create(gl);
+    gl->glBindVertexArray(vertexArray.name());
+    vertexBuffer.create(gl);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer.name());
     gl->glBufferData(GL_ARRAY_BUFFER, sizeof(kSegmentVertices), kSegmentVertices, GL_STATIC_DRAW);
     gl->glVertexAttribPointer(kPositionLocation, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
     gl->glEnableVertexAttribArray(kPositionLocation);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl->glBindVertexArray(0);
-    created = true;
 }
 
 void LineDrawer::drawLine(QOpenGLFunctions_3_3_Core* gl, const Mat4& projection, const Mat4& view,
                           const Mat4& model, const Vec4& color, const Vec4& start, const Vec4& end)
 {
-    if (!created)
+    if (!vertexArray)
         createVertexArray(gl);
     Shader& program = lineDrawerShader();
     program.use(gl);
@@ -39,20 +38,15 @@ void LineDrawer::drawLine(QOpenGLFunctions_3_3_Core* gl, const Mat4& projection,
     program.setVec4(gl, "color", color);
     program.setVec4(gl, "start", start);
     program.setVec4(gl, "end", end);
-    gl->glBindVertexArray(vertexArray);
+    gl->glBindVertexArray(vertexArray.name());
     gl->glDrawArrays(GL_LINES, 0, kVertexCount);
     gl->glBindVertexArray(0);
 }
 
 void LineDrawer::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (!created)
-        return;
-    gl->glDeleteVertexArrays(1, &vertexArray);
-    gl->glDeleteBuffers(1, &vertexBuffer);
-    vertexArray = 0;
-    vertexBuffer = 0;
-    created = false;
+    vertexArray.release(gl);
+    vertexBuffer.release(gl);
 }
 
 LineDrawer& lineDrawer()

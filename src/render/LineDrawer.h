@@ -2,6 +2,7 @@
 
 #include "math/Mat4.h"
 #include "math/Vec4.h"
+#include "render/GLHandle.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
@@ -17,9 +18,8 @@ public:
 private:
     void createVertexArray(QOpenGLFunctions_3_3_Core* gl);
 
-    GLuint vertexArray = 0;
-    GLuint vertexBuffer = 0;
-    bool created = false;
+    GLVertexArray vertexArray;
+    GLBuffer vertexBuffer;
 };
 
 // The one line drawer of the process.

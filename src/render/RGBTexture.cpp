@@ -15,12 +15,7 @@ RGBTexture::RGBTexture(std::string path_, GLenum filter_) : path(std::move(path_
 
 void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
 {
-    gl->glGenTextures(1, &texture);
-    gl->glBindTexture(GL_TEXTURE_2D, texture);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(filter));
-    gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
+    createBound(gl, GL_REPEAT, filter);
 
     stbi_set_flip_vertically_on_load(0);
     int fileChannels = 0;
@@ -41,21 +36,4 @@ void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
         std::cout << "Failed to load texture" << std::endl;
     }
     stbi_image_free(pixels);
-    uploaded = true;
-}
-
-void RGBTexture::bind(QOpenGLFunctions_3_3_Core* gl)
-{
-    if (!uploaded)
-        upload(gl);
-    gl->glBindTexture(GL_TEXTURE_2D, texture);
-}
-
-void RGBTexture::release(QOpenGLFunctions_3_3_Core* gl)
-{
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    if (uploaded)
-        gl->glDeleteTextures(1, &texture);
-    texture = 0;
-    uploaded = false;
 }

@@ -15,21 +15,14 @@ public:
     // Loads the file; reports "Texture ... loaded." or "Failed to load texture" once, and is not
     // retried after a failure until release().
     void upload(QOpenGLFunctions_3_3_Core* gl) override;
-    void bind(QOpenGLFunctions_3_3_Core* gl) override;
-    void release(QOpenGLFunctions_3_3_Core* gl) override;
 
-    const std::string& filePath() const { return path; }
-    bool isUploaded() const { return uploaded; }
     std::int32_t imageWidth() const { return width; }
     std::int32_t imageHeight() const { return height; }
-    std::int32_t imageChannels() const { return channels; } // as stored in the file
 
 private:
     std::string path;
-    GLuint texture = 0;
-    bool uploaded = false;
     GLenum filter;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::int32_t channels = 0;
+    std::int32_t channels = 0; // as stored in the file
 };

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr GLsizei kInfoLogLength = 512;
-
 std::string readWhole(std::ifstream& file, const std::string& path)
 {
     file.open(path);
@@ -37,20 +35,37 @@ void readSources(const std::string& vertexPath, const std::string& fragmentPath,
     }
 }
 
-GLuint compileStage(QOpenGLFunctions_3_3_Core* gl, GLenum stage, const std::string& source, const char* stageName)
+using GetParameter = void (QOpenGLFunctions_3_3_Core::*)(GLuint, GLenum, GLint*);
+using GetInfoLog = void (QOpenGLFunctions_3_3_Core::*)(GLuint, GLsizei, GLsizei*, GLchar*);
+
+// What the driver wrote about a stage or a program, whole.
+std::string infoLog(QOpenGLFunctions_3_3_Core* gl, GLuint object, GetParameter getParameter, GetInfoLog getInfoLog)
 {
-    const GLuint shader = gl->glCreateShader(stage);
+    GLint length = 0;
+    (gl->*getParameter)(object, GL_INFO_LOG_LENGTH, &length);
+    if (length <= 0)
+        return std::string();
+    std::string log(static_cast<std::size_t>(length), '\0');
+    GLsizei written = 0;
+    (gl->*getInfoLog)(object, length, &written, &log[0]);
+    log.resize(static_cast<std::size_t>(written));
+    return log;
+}
+
+void compileStage(QOpenGLFunctions_3_3_Core* gl, GLShaderStage& shader, GLenum stage, const std::string& source,
+                  const char* stageName)
+{
+    shader.create(gl, stage);
     const char* text = source.c_str();
-    gl->glShaderSource(shader, 1, &text, nullptr);
-    gl->glCompileShader(shader);
+    gl->glShaderSource(shader.name(), 1, &text, nullptr);
+    gl->glCompileShader(shader.name());
     GLint success = 0;
-    gl->glGetShaderiv(shader, GL_COMPILE_STATUS, &success);
-    if (!success) {
-        char log[kInfoLogLength] = {};
-        gl->glGetShaderInfoLog(shader, kInfoLogLength, nullptr, log);
-        std::cout << "ERROR::SHADER::" << stageName << "::COMPILATION_FAILED\n" << log << std::endl;
-    }
-    return shader;
+    gl->glGetShaderiv(shader.name(), GL_COMPILE_STATUS, &success);
+    if (!success)
+        std::cout << "ERROR::SHADER::" << stageName << "::COMPILATION_FAILED\n"
+                  << infoLog(gl, shader.name(), &QOpenGLFunctions_3_3_Core::glGetShaderiv,
+                             &QOpenGLFunctions_3_3_Core::glGetShaderInfoLog)
+                  << std::endl;
 }
 
 } // namespace
@@ -62,48 +77,53 @@ Shader::Shader(std::string vertexPath_, std::string fragmentPath_)
 
 void Shader::use(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (!compiled)
+    if (!program)
         compile(gl);
-    gl->glUseProgram(program);
+    gl->glUseProgram(program.name());
 }
 
-void Shader::compile(QOpenGLFunctions_3_3_Core* gl)
+bool Shader::linked(QOpenGLFunctions_3_3_Core* gl) const
 {
-    if (compiled)
-        return;
+    GLint success = 0;
+    gl->glGetProgramiv(program.name(), GL_LINK_STATUS, &success);
+    return success != 0;
+}
+
+bool Shader::compile(QOpenGLFunctions_3_3_Core* gl)
+{
+    if (program)
+        return linked(gl);
     std::string vertexSource;
     std::string fragmentSource;
     readSources(vertexPath, fragmentPath, vertexSource, fragmentSource);
 
-    const GLuint vertex = compileStage(gl, GL_VERTEX_SHADER, vertexSource, "VERTEX");
-    const GLuint fragment = compileStage(gl, GL_FRAGMENT_SHADER, fragmentSource, "FRAGMENT");
-    program = gl->glCreateProgram();
-    gl->glAttachShader(program, vertex);
-    gl->glAttachShader(program, fragment);
-    gl->glLinkProgram(program);
-    GLint success = 0;
-    gl->glGetProgramiv(program, GL_LINK_STATUS, &success);
-    if (!success) {
-        char log[kInfoLogLength] = {};
-        gl->glGetProgramInfoLog(program, kInfoLogLength, nullptr, log);
-        std::cout << "ERROR::SHADER::PROGRAM::LINKING_FAILED\n" << log << std::endl;
-    }
-    gl->glDeleteShader(vertex);
-    gl->glDeleteShader(fragment);
-    compiled = true;
+    GLShaderStage vertex;
+    GLShaderStage fragment;
+    compileStage(gl, vertex, GL_VERTEX_SHADER, vertexSource, "VERTEX");
+    compileStage(gl, fragment, GL_FRAGMENT_SHADER, fragmentSource, "FRAGMENT");
+    program.create(gl);
+    gl->glAttachShader(program.name(), vertex.name());
+    gl->glAttachShader(program.name(), fragment.name());
+    gl->glLinkProgram(program.name());
+    const bool success = linked(gl);
+    if (!success)
+        std::cout << "ERROR::SHADER::PROGRAM::LINKING_FAILED\n"
+                  << infoLog(gl, program.name(), &QOpenGLFunctions_3_3_Core::glGetProgramiv,
+                             &QOpenGLFunctions_3_3_Core::glGetProgramInfoLog)
+                  << std::endl;
+    vertex.release(gl);
+    fragment.release(gl);
+    return success;
 }
 
-void Shader::destroy(QOpenGLFunctions_3_3_Core* gl)
+void Shader::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (compiled)
-        gl->glDeleteProgram(program);
-    program = 0;
-    compiled = false;
+    program.release(gl);
 }
 
 GLint Shader::location(QOpenGLFunctions_3_3_Core* gl, const std::string& name) const
 {
-    return gl->glGetUniformLocation(program, name.c_str());
+    return gl->glGetUniformLocation(program.name(), name.c_str());
 }
 
 void Shader::setInt(QOpenGLFunctions_3_3_Core* gl, const std::string& name, int value) const

@@ -2,23 +2,25 @@
 
 #include "math/Mat4.h"
 #include "math/Vec4.h"
+#include "render/GLHandle.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
 #include <string>
 
 // A GLSL program built from a vertex and a fragment file (paths relative to the working
-// directory). Compiled at its first use, once per GL context: destroy() deletes the program and
+// directory). Compiled at its first use, once per GL context: release() deletes the program and
 // lets the next use build it again, in whatever context is then current. Render thread only.
 class Shader {
 public:
     Shader(std::string vertexPath, std::string fragmentPath);
 
     void use(QOpenGLFunctions_3_3_Core* gl);
-    // Reads and builds the program; driver reports go to the console and the (possibly broken)
-    // program is kept, never compiled again until destroy().
-    void compile(QOpenGLFunctions_3_3_Core* gl);
-    void destroy(QOpenGLFunctions_3_3_Core* gl);
+    // Reads and builds the program; true when it linked. Driver reports go to the console with
+    // the whole info log, and a broken program is kept: it is not built again until release(), and
+    // a later call answers whether the kept program linked.
+    bool compile(QOpenGLFunctions_3_3_Core* gl);
+    void release(QOpenGLFunctions_3_3_Core* gl);
 
     // Act on the current program; a name the program does not declare is ignored.
     void setInt(QOpenGLFunctions_3_3_Core* gl, const std::string& name, int value) const;
@@ -27,16 +29,16 @@ public:
     void setVec4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, const Vec4& value) const;
     void setMat4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, const Mat4& value) const;
 
-    GLuint programName() const { return program; }
-    bool isCompiled() const { return compiled; }
+    GLuint programName() const { return program.name(); }
+    bool isCompiled() const { return static_cast<bool>(program); }
     const std::string& vertexFile() const { return vertexPath; }
     const std::string& fragmentFile() const { return fragmentPath; }
 
 private:
     GLint location(QOpenGLFunctions_3_3_Core* gl, const std::string& name) const;
+    bool linked(QOpenGLFunctions_3_3_Core* gl) const;
 
-    GLuint program = 0;
+    GLProgram program;
     std::string vertexPath;
     std::string fragmentPath;
-    bool compiled = false;
 };

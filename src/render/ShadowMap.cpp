@@ -21,11 +21,11 @@ Mat4 ShadowMap::lightSpaceMatrix() const
 
 void ShadowMap::initialize(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (initialized)
+    if (framebuffer)
         return;
-    gl->glGenFramebuffers(1, &framebuffer);
-    gl->glGenTextures(1, &depthTexture);
-    gl->glBindTexture(GL_TEXTURE_2D, depthTexture);
+    framebuffer.create(gl);
+    depthTexture.create(gl);
+    gl->glBindTexture(GL_TEXTURE_2D, depthTexture.name());
     gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, width, height, 0, GL_DEPTH_COMPONENT, GL_FLOAT, nullptr);
     gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -35,28 +35,29 @@ void ShadowMap::initialize(QOpenGLFunctions_3_3_Core* gl)
 
     GLint previousFramebuffer = 0;
     gl->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
-    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.name());
+    gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture.name(), 0);
     gl->glDrawBuffer(GL_NONE);
     gl->glReadBuffer(GL_NONE);
     gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer));
-    initialized = true;
 }
 
 void ShadowMap::bindTexture(QOpenGLFunctions_3_3_Core* gl) const
 {
-    gl->glBindTexture(GL_TEXTURE_2D, initialized ? depthTexture : 0);
+    gl->glBindTexture(GL_TEXTURE_2D, depthTexture.name());
 }
 
 void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root)
 {
+    if (!framebuffer)
+        return;
     GLint savedViewport[4] = {0, 0, 0, 0};
     gl->glGetIntegerv(GL_VIEWPORT, savedViewport);
     GLint previousFramebuffer = 0;
     gl->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
 
     gl->glViewport(0, 0, width, height);
-    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.name());
     gl->glClear(GL_DEPTH_BUFFER_BIT);
 
     Shader& program = shadowMapShader();
@@ -72,11 +73,6 @@ void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root)
 
 void ShadowMap::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (!initialized)
-        return;
-    gl->glDeleteFramebuffers(1, &framebuffer);
-    gl->glDeleteTextures(1, &depthTexture);
-    framebuffer = kNoName;
-    depthTexture = kNoName;
-    initialized = false;
+    framebuffer.release(gl);
+    depthTexture.release(gl);
 }

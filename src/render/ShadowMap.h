@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/GLHandle.h"
 #include "scene/ViewCamera.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -10,12 +11,11 @@ class Component3D;
 
 // One shadow-casting light: a 1024 x 1024 depth texture rendered through its own perspective
 // camera (near 0.02 m, far 50 m, 80 degrees) placed at a room position and looking at a target.
-// GPU objects live in one GL context; release() forgets them so that initialize() makes new ones.
+// GPU objects live in one GL context; release() deletes them so that initialize() makes new ones.
 // Render thread only.
 class ShadowMap {
 public:
     static constexpr std::int32_t kSize = 1024; // texels
-    static constexpr GLuint kNoName = 0xFFFFFFFFu;
 
     ShadowMap(const Vec4& position, const Vec4& target);
 
@@ -25,18 +25,17 @@ public:
     void initialize(QOpenGLFunctions_3_3_Core* gl);
     void bindTexture(QOpenGLFunctions_3_3_Core* gl) const;
     // Depth of every mesh of the tree under root, seen from this light. Restores the viewport and
-    // the framebuffer bound before, and leaves program 0 current.
+    // the framebuffer bound before, and leaves program 0 current. Before initialize() there is no
+    // framebuffer to render into and nothing happens.
     void render(QOpenGLFunctions_3_3_Core* gl, Component3D& root);
     void release(QOpenGLFunctions_3_3_Core* gl);
 
-    const ViewCamera& lightCamera() const { return camera; }
-    bool isInitialized() const { return initialized; }
+    bool isInitialized() const { return static_cast<bool>(framebuffer); }
 
 private:
     std::int32_t width = kSize;
     std::int32_t height = kSize;
-    GLuint depthTexture = kNoName;
-    GLuint framebuffer = kNoName;
-    bool initialized = false;
+    GLTexture depthTexture;
+    GLFramebuffer framebuffer;
     ViewCamera camera;
 };

@@ -29,6 +29,6 @@ void releaseSharedGLObjects(QOpenGLFunctions_3_3_Core* gl)
 {
     for (Shader* program : {&defaultProgram, &wireframeProgram, &pointCloudProgram, &heightMapProgram,
                             &shadowMapProgram, &lineDrawerProgram, &textRendererProgram})
-        program->destroy(gl);
+        program->release(gl);
     font.release(gl);
 }

@@ -1,5 +1,6 @@
 #include "render/TextRenderer.h"
 
+#include "render/GLHandle.h"
 #include "render/RGBTexture.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
@@ -8,7 +9,6 @@
 
 #include <QOpenGLFunctions_3_3_Core>
 
-#include <array>
 #include <vector>
 
 namespace {
@@ -18,9 +18,10 @@ constexpr GLuint kTexCoordLocation = 1;
 constexpr GLint kFloatsPerVertex = 2;
 constexpr GLint kFontUnit = 0;
 
-void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, GLuint buffer, GLuint location, const std::vector<float>& values)
+void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, const GLBuffer& buffer, GLuint location,
+                     const std::vector<float>& values)
 {
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer.name());
     gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(values.size() * sizeof(float)), values.data(),
                      GL_STATIC_DRAW);
     gl->glVertexAttribPointer(location, kFloatsPerVertex, GL_FLOAT, GL_FALSE, 0, nullptr);
@@ -66,13 +67,15 @@ void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const
 {
     const TextLayout layout = layoutText(text);
 
-    GLuint vertexArray = 0;
-    std::array<GLuint, 2> buffers{};
-    gl->glGenVertexArrays(1, &vertexArray);
-    gl->glBindVertexArray(vertexArray);
-    gl->glGenBuffers(2, buffers.data());
-    uploadAttribute(gl, buffers[0], kPositionLocation, layout.positions);
-    uploadAttribute(gl, buffers[1], kTexCoordLocation, layout.texCoords);
+    GLVertexArray vertexArray;
+    GLBuffer positions;
+    GLBuffer texCoords;
+    vertexArray.create(gl);
+    gl->glBindVertexArray(vertexArray.name());
+    positions.create(gl);
+    texCoords.create(gl);
+    uploadAttribute(gl, positions, kPositionLocation, layout.positions);
+    uploadAttribute(gl, texCoords, kTexCoordLocation, layout.texCoords);
 
     gl->glActiveTexture(GL_TEXTURE0 + kFontUnit);
     fontTexture().bind(gl);
@@ -93,6 +96,7 @@ void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const
 
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl->glBindVertexArray(0);
-    gl->glDeleteVertexArrays(1, &vertexArray);
-    gl->glDeleteBuffers(2, buffers.data());
+    vertexArray.release(gl);
+    positions.release(gl);
+    texCoords.release(gl);
 }

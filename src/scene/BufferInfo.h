@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QOpenGLFunctions_3_3_Core>
+#include "render/GLHandle.h"
 
 #include <array>
 #include <cstdint>
@@ -18,8 +18,15 @@ struct BufferInfo {
     std::vector<float> texCoords;
     std::vector<float> tangents;
     std::shared_ptr<Material> material;
-    std::array<GLuint, 4> vertexBuffers{};
-    GLuint vertexArray = 0;
+    std::array<GLBuffer, 4> vertexBuffers; // the unused ones stay empty
+    GLVertexArray vertexArray;
     std::int32_t vertexCount = 0;
-    bool uploaded = false;
+
+    bool isUploaded() const { return static_cast<bool>(vertexArray); }
+    void release(QOpenGLFunctions_3_3_Core* gl)
+    {
+        vertexArray.release(gl);
+        for (GLBuffer& buffer : vertexBuffers)
+            buffer.release(gl);
+    }
 };

@@ -21,7 +21,7 @@ void Component3D::update(const RenderContext&) {}
 
 void Component3D::draw(const RenderContext&, QOpenGLFunctions_3_3_Core*) {}
 
-void Component3D::cleanup(QOpenGLFunctions_3_3_Core*) {}
+void Component3D::release(QOpenGLFunctions_3_3_Core*) {}
 
 void Component3D::accept(Traverser& traverser)
 {

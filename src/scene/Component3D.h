@@ -25,7 +25,9 @@ public:
     virtual void updateTransform(const RenderContext& context, const Mat4& parentWorld);
     virtual void update(const RenderContext& context);
     virtual void draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl);
-    virtual void cleanup(QOpenGLFunctions_3_3_Core* gl);
+    // Deletes the GL objects the node owns, with their context still current, and returns it to
+    // the state in which the next draw builds them again.
+    virtual void release(QOpenGLFunctions_3_3_Core* gl);
     virtual void accept(Traverser& traverser);
     std::string typeName() const;
     // Called by Mesh::draw with its program current, before its arrays are drawn.
@@ -54,7 +56,6 @@ public:
 
 protected:
     void setName(std::string name) { nodeName = std::move(name); }
-    void setWorldMatrix(const Mat4& m) { world = m; }
 
 private:
     Mat4 local;

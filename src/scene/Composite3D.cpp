@@ -30,10 +30,10 @@ void Composite3D::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* 
         child->draw(context, gl);
 }
 
-void Composite3D::cleanup(QOpenGLFunctions_3_3_Core* gl)
+void Composite3D::release(QOpenGLFunctions_3_3_Core* gl)
 {
     for (const auto& child : childNodes)
-        child->cleanup(gl);
+        child->release(gl);
 }
 
 void Composite3D::accept(Traverser& traverser)

@@ -16,7 +16,7 @@ public:
     void updateTransform(const RenderContext& context, const Mat4& parentWorld) override;
     void update(const RenderContext& context) override;
     void draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl) override;
-    void cleanup(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
     void accept(Traverser& traverser) override;
 
     // The same node may be added twice; it is then forwarded to twice.

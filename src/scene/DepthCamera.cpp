@@ -56,10 +56,10 @@ void DepthCamera::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* 
     drawPointCloud(context, gl);
 }
 
-void DepthCamera::cleanup(QOpenGLFunctions_3_3_Core* gl)
+void DepthCamera::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    Composite3D::cleanup(gl);
-    release(gl);
+    Composite3D::release(gl);
+    releaseCloudBuffers(gl);
 }
 
 void DepthCamera::upload(QOpenGLFunctions_3_3_Core* gl)
@@ -68,34 +68,33 @@ void DepthCamera::upload(QOpenGLFunctions_3_3_Core* gl)
         return;
     const GLsizeiptr count = static_cast<GLsizeiptr>(data->width) * data->height;
 
-    gl->glGenVertexArrays(1, &buffers.vertexArray);
-    gl->glBindVertexArray(buffers.vertexArray);
-    gl->glGenBuffers(1, &buffers.pointsBuffer);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.pointsBuffer);
+    buffers.vertexArray.create(gl);
+    gl->glBindVertexArray(buffers.vertexArray.name());
+    buffers.points.create(gl);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.points.name());
     gl->glBufferData(GL_ARRAY_BUFFER, count * kPointBytes, data->points, GL_DYNAMIC_DRAW);
     gl->glVertexAttribPointer(0, 4, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(kPointBytes), nullptr);
     gl->glEnableVertexAttribArray(0);
-    gl->glGenBuffers(1, &buffers.colorsBuffer);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colorsBuffer);
+    buffers.colors.create(gl);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colors.name());
     gl->glBufferData(GL_ARRAY_BUFFER, count * kColorBytes, data->colors, GL_DYNAMIC_DRAW);
     gl->glVertexAttribPointer(1, 4, GL_UNSIGNED_BYTE, GL_FALSE, static_cast<GLsizei>(kColorBytes), nullptr);
     gl->glEnableVertexAttribArray(1);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl->glBindVertexArray(0);
-    buffers.uploaded = true;
     buffers.pointCount = data->width * data->height;
 }
 
-void DepthCamera::release(QOpenGLFunctions_3_3_Core* gl)
+void DepthCamera::releaseCloudBuffers(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (!buffers.uploaded)
+    if (!buffers.uploaded())
         return;
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl->glBindVertexArray(0);
-    gl->glDeleteBuffers(1, &buffers.pointsBuffer);
-    gl->glDeleteBuffers(1, &buffers.colorsBuffer);
-    gl->glDeleteVertexArrays(1, &buffers.vertexArray);
-    buffers = PointCloudBuffers{};
+    buffers.points.release(gl);
+    buffers.colors.release(gl);
+    buffers.vertexArray.release(gl);
+    buffers.pointCount = 0;
 }
 
 void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
@@ -105,18 +104,18 @@ void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_
         return;
     }
     const std::int32_t count = data->width * data->height;
-    if (buffers.uploaded && count != buffers.pointCount)
-        release(gl);
-    if (!buffers.uploaded)
+    if (buffers.uploaded() && count != buffers.pointCount)
+        releaseCloudBuffers(gl);
+    if (!buffers.uploaded())
         upload(gl);
-    if (!buffers.uploaded)
+    if (!buffers.uploaded())
         return;
 
     // Refill the buffers allocated for this resolution; several cameras of one size share them.
-    gl->glBindVertexArray(buffers.vertexArray);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.pointsBuffer);
+    gl->glBindVertexArray(buffers.vertexArray.name());
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.points.name());
     gl->glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count) * kPointBytes, data->points);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colorsBuffer);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffers.colors.name());
     gl->glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count) * kColorBytes, data->colors);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/GLHandle.h"
 #include "scene/Composite3D.h"
 
 #include <cstdint>
@@ -18,23 +19,24 @@ public:
     void updateTransform(const RenderContext& context, const Mat4& parentWorld) override;
     void draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl) override;
     // Releases the body's meshes and the cloud's buffers, so that a new context builds them again.
-    void cleanup(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
 
     void setData(std::shared_ptr<DepthCameraData> record) { data = std::move(record); }
 
     // GPU buffers of the cloud, allocated once per resolution and refilled every draw.
     struct PointCloudBuffers {
-        std::uint32_t pointsBuffer = 0;
-        std::uint32_t colorsBuffer = 0;
-        std::uint32_t vertexArray = 0;
-        std::int32_t pointCount = 0;
-        bool uploaded = false;
+        GLBuffer points;
+        GLBuffer colors;
+        GLVertexArray vertexArray;
+        std::int32_t pointCount = 0; // what the buffers were made for
+
+        bool uploaded() const { return static_cast<bool>(vertexArray); }
     };
     const PointCloudBuffers& pointCloudBuffers() const { return buffers; }
 
 private:
     void upload(QOpenGLFunctions_3_3_Core* gl);
-    void release(QOpenGLFunctions_3_3_Core* gl);
+    void releaseCloudBuffers(QOpenGLFunctions_3_3_Core* gl);
     void drawPointCloud(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl);
 
     std::shared_ptr<DepthCameraData> data;

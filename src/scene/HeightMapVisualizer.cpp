@@ -20,17 +20,16 @@ GLsizeiptr byteCount(std::int64_t samples)
 
 void HeightMapVisualizer::upload(QOpenGLFunctions_3_3_Core* gl, std::int64_t samples)
 {
-    gl->glGenVertexArrays(1, &vertexArray);
-    gl->glBindVertexArray(vertexArray);
-    gl->glGenBuffers(1, &vertexBuffer);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    vertexArray.create(gl);
+    gl->glBindVertexArray(vertexArray.name());
+    vertexBuffer.create(gl);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer.name());
     gl->glBufferData(GL_ARRAY_BUFFER, byteCount(samples), data->heights, GL_DYNAMIC_DRAW);
     gl->glVertexAttribPointer(kHeightLocation, 1, GL_FLOAT, GL_FALSE, 0, nullptr);
     gl->glEnableVertexAttribArray(kHeightLocation);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl->glBindVertexArray(0);
     allocatedSamples = samples;
-    uploaded = true;
 }
 
 void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
@@ -41,13 +40,13 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
         return;
     }
     const std::int64_t samples = static_cast<std::int64_t>(data->width) * data->height;
-    if (uploaded && samples != allocatedSamples)
+    if (vertexArray && samples != allocatedSamples)
         release(gl);
-    if (!uploaded)
+    if (!vertexArray)
         upload(gl, samples);
 
-    gl->glBindVertexArray(vertexArray);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+    gl->glBindVertexArray(vertexArray.name());
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer.name());
     gl->glBufferSubData(GL_ARRAY_BUFFER, 0, byteCount(samples), data->heights);
     gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
 
@@ -61,7 +60,7 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
     program.setFloat(gl, "areaWidth", data->areaWidth);
     program.setFloat(gl, "areaHeight", data->areaHeight);
 
-    gl->glBindVertexArray(vertexArray);
+    gl->glBindVertexArray(vertexArray.name());
     gl->glEnable(GL_PROGRAM_POINT_SIZE);
     gl->glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(samples));
     gl->glBindVertexArray(0);
@@ -69,12 +68,7 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
 
 void HeightMapVisualizer::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    if (!uploaded)
-        return;
-    gl->glDeleteBuffers(1, &vertexBuffer);
-    gl->glDeleteVertexArrays(1, &vertexArray);
-    vertexBuffer = 0;
-    vertexArray = 0;
+    vertexBuffer.release(gl);
+    vertexArray.release(gl);
     allocatedSamples = 0;
-    uploaded = false;
 }

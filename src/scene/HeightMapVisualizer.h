@@ -1,5 +1,7 @@
 #pragma once
 
+#include "render/GLHandle.h"
+
 #include <QOpenGLFunctions_3_3_Core>
 
 #include <cstdint>
@@ -21,14 +23,13 @@ public:
     // Deletes the buffer in the current context; the next draw makes it again.
     void release(QOpenGLFunctions_3_3_Core* gl);
 
-    std::int64_t bufferSamples() const { return uploaded ? allocatedSamples : 0; }
+    std::int64_t bufferSamples() const { return vertexArray ? allocatedSamples : 0; }
 
 private:
     void upload(QOpenGLFunctions_3_3_Core* gl, std::int64_t samples);
 
-    GLuint vertexBuffer = 0;
-    GLuint vertexArray = 0;
-    bool uploaded = false;
+    GLBuffer vertexBuffer;
+    GLVertexArray vertexArray;
     std::shared_ptr<HeightMapRecord> data;
     std::int64_t allocatedSamples = 0; // what the buffer was made for
 };

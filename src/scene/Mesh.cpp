@@ -23,10 +23,11 @@ void appendXYZ(std::vector<float>& out, const Vec4& v)
     out.push_back(v.z);
 }
 
-void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, GLuint buffer, GLuint location, GLint components,
+void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, GLBuffer& buffer, GLuint location, GLint components,
                      const std::vector<float>& values)
 {
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    buffer.create(gl);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer.name());
     gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(values.size() * sizeof(float)), values.data(),
                      GL_STATIC_DRAW);
     gl->glVertexAttribPointer(location, components, GL_FLOAT, GL_FALSE, 0, nullptr);
@@ -131,10 +132,8 @@ void Mesh::buildBuffers()
 void Mesh::uploadBuffer(QOpenGLFunctions_3_3_Core* gl_, BufferInfo& buffer) const
 {
     const bool textured = !texCoordList.empty();
-    const GLsizei bufferCount = textured ? 4 : 2;
-    gl_->glGenVertexArrays(1, &buffer.vertexArray);
-    gl_->glBindVertexArray(buffer.vertexArray);
-    gl_->glGenBuffers(bufferCount, buffer.vertexBuffers.data());
+    buffer.vertexArray.create(gl_);
+    gl_->glBindVertexArray(buffer.vertexArray.name());
     uploadAttribute(gl_, buffer.vertexBuffers[0], kPositionLocation, 3, buffer.positions);
     uploadAttribute(gl_, buffer.vertexBuffers[1], kNormalLocation, 3, buffer.normals);
     if (textured) {
@@ -143,7 +142,6 @@ void Mesh::uploadBuffer(QOpenGLFunctions_3_3_Core* gl_, BufferInfo& buffer) cons
     }
     gl_->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl_->glBindVertexArray(0);
-    buffer.uploaded = true;
 }
 
 void Mesh::initialize(QOpenGLFunctions_3_3_Core* gl_)
@@ -195,9 +193,9 @@ void Mesh::setLightUniforms(QOpenGLFunctions_3_3_Core* gl_, Shader& program) con
 void Mesh::drawArrays(QOpenGLFunctions_3_3_Core* gl_) const
 {
     for (const auto& buffer : bufferList) {
-        if (!buffer->uploaded)
+        if (!buffer->isUploaded())
             continue;
-        gl_->glBindVertexArray(buffer->vertexArray);
+        gl_->glBindVertexArray(buffer->vertexArray.name());
         gl_->glDrawArrays(GL_TRIANGLES, 0, buffer->vertexCount);
     }
 }
@@ -215,7 +213,7 @@ void Mesh::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl_)
         setLightUniforms(gl_, *shader);
     for (const auto& buffer : bufferList) {
         buffer->material->apply(gl_, *shader, context.shadowMaps);
-        gl_->glBindVertexArray(buffer->vertexArray);
+        gl_->glBindVertexArray(buffer->vertexArray.name());
         gl_->glDrawArrays(GL_TRIANGLES, 0, buffer->vertexCount);
     }
     if (wireframe)
@@ -237,17 +235,14 @@ void Mesh::drawWireframe(QOpenGLFunctions_3_3_Core* gl_, const RenderContext& co
     gl_->glCullFace(GL_BACK);
 }
 
-void Mesh::cleanup(QOpenGLFunctions_3_3_Core* gl_)
+void Mesh::release(QOpenGLFunctions_3_3_Core* gl_)
 {
     if (!gl)
         return;
-    for (const auto& buffer : bufferList) {
-        const GLsizei bufferCount = texCoordList.empty() ? 2 : 4;
-        gl_->glDeleteVertexArrays(1, &buffer->vertexArray);
-        gl_->glDeleteBuffers(bufferCount, buffer->vertexBuffers.data());
-    }
+    for (const auto& buffer : bufferList)
+        buffer->release(gl_);
     if (ownShader)
-        ownShader->destroy(gl_);
+        ownShader->release(gl_);
     ownShader.reset();
     shader = nullptr;
     gl = nullptr;

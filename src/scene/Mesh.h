@@ -11,7 +11,7 @@ struct LightModuleRecord;
 struct Material;
 
 // A leaf node that owns polygons and draws them as triangles grouped by material. Polygons are
-// read once, at initialize; edits after that have no visible effect. cleanup() releases the GL
+// read once, at initialize; edits after that have no visible effect. release() deletes the GL
 // objects and returns the mesh to its constructed state, so that the next draw (in a new
 // context) builds everything again. Render thread only.
 class Mesh : public Component3D {
@@ -24,7 +24,7 @@ public:
 
     void initialize(QOpenGLFunctions_3_3_Core* gl) override;
     void draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl) override;
-    void cleanup(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
 
     void setLightUniformsEnabled(bool enabled) { lightUniformsEnabled = enabled; }
     void setAuxFlag(bool flag) { auxFlag = flag; }
@@ -52,7 +52,6 @@ public:
     const std::shared_ptr<Material>& defaultMaterial() const { return ownDefaultMaterial; }
     Shader* currentShader() const { return shader; }
     bool isInitialized() const { return initialized; }
-    bool isVisible() const { return visible; }
 
 protected:
     // A program this mesh creates and owns (ScenePoint, SensorTubus); becomes the shader.
@@ -79,7 +78,7 @@ private:
     bool auxFlag = true; // kept for callers; nothing reads it
     bool visible = true;
     bool wireframe = false;
-    QOpenGLFunctions_3_3_Core* gl = nullptr; // remembered by initialize, forgotten by cleanup
+    QOpenGLFunctions_3_3_Core* gl = nullptr; // remembered by initialize, forgotten by release
     std::shared_ptr<Material> ownDefaultMaterial;
     std::vector<std::shared_ptr<LightModuleRecord>> lightList; // only the sensor tubus fills it
 };

@@ -74,33 +74,3 @@ Mat4 OrbitCamera::projection(int width, int height) const
     std::lock_guard<std::mutex> lock(mutex);
     return camera.projection(width, height);
 }
-
-Mat4 OrbitCamera::pose() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return camera.pose;
-}
-
-Vec4 OrbitCamera::target() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return targetValue;
-}
-
-float OrbitCamera::yaw() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return yawValue;
-}
-
-float OrbitCamera::pitch() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return pitchValue;
-}
-
-float OrbitCamera::distance() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return distanceValue;
-}

@@ -28,14 +28,21 @@ public:
     Mat4 view() const;
     Mat4 projection(int width, int height) const;
 
-    Mat4 pose() const;
-    Vec4 target() const;
-    float yaw() const;
-    float pitch() const;
-    float distance() const;
+    Mat4 pose() const { return locked(camera.pose); }
+    Vec4 target() const { return locked(targetValue); }
+    float yaw() const { return locked(yawValue); }
+    float pitch() const { return locked(pitchValue); }
+    float distance() const { return locked(distanceValue); }
 
 private:
     void recomputePose(); // caller holds mutex
+    // A copy of one field, taken under the lock.
+    template <typename T>
+    T locked(const T& field) const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return field;
+    }
 
     mutable std::mutex mutex;
     ViewCamera camera;

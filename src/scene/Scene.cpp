@@ -104,15 +104,15 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     drawDataVisuals(gl);
 }
 
-void Scene::cleanup(QOpenGLFunctions_3_3_Core* gl)
+void Scene::release(QOpenGLFunctions_3_3_Core* gl)
 {
-    Composite3D::cleanup(gl);
-    lightTargetNode->cleanup(gl);
-    lightModuleNode->cleanup(gl);
-    depthCameraNode->cleanup(gl);
+    Composite3D::release(gl);
+    lightTargetNode->release(gl);
+    lightModuleNode->release(gl);
+    depthCameraNode->release(gl);
     heightMapNode->release(gl);
-    samplePointNode->cleanup(gl);
-    cursorNode->cleanup(gl);
+    samplePointNode->release(gl);
+    cursorNode->release(gl);
     lineDrawer().release(gl);
     for (const auto& shadowLight : shadowLights)
         shadowLight->release(gl);

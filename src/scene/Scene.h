@@ -23,7 +23,7 @@ struct TubeRecord;
 // Root of everything the viewport shows: the axis bars of the room origin in its tree, four
 // shadow lights, the orbiting view camera and one reusable node per kind of data record, drawn
 // once per record each frame. Units are metres, y up.
-// Render thread: initialize, setViewportSize, frame, cleanup. GUI thread: camera() edits and
+// Render thread: initialize, setViewportSize, frame, release. GUI thread: camera() edits and
 // pickPoint. GUI-thread operations that read the camera records or set matrices hold frameLock().
 class Scene : public Composite3D {
 public:
@@ -39,7 +39,7 @@ public:
     void frame(QOpenGLFunctions_3_3_Core* gl);
     // Releases every GL object the scene and the process-wide programs hold in the current
     // context; initialize() in a later context builds them again.
-    void cleanup(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
 
     // GUI thread. Moves the 3D cursor to the camera point nearest to the viewport pixel (px, py),
     // from the top-left corner; nothing within 9999 pixels changes nothing.
@@ -53,9 +53,6 @@ public:
     // Render thread, or under frameLock().
     const RenderContext& renderContext() const { return context; }
     const ShadowMap& shadowLight(int index) const { return *shadowLights[static_cast<std::size_t>(index)]; }
-
-    int viewportWidth() const { return context.width; }
-    int viewportHeight() const { return context.height; }
 
 private:
     void addAxisBars();

@@ -35,10 +35,10 @@ void SensorTubus::initialize(QOpenGLFunctions_3_3_Core* gl)
     Mesh::initialize(gl);
 }
 
-void SensorTubus::cleanup(QOpenGLFunctions_3_3_Core* gl)
+void SensorTubus::release(QOpenGLFunctions_3_3_Core* gl)
 {
     releaseHeightMapTexture(gl);
-    Mesh::cleanup(gl);
+    Mesh::release(gl);
 }
 
 void SensorTubus::releaseHeightMapTexture(QOpenGLFunctions_3_3_Core* gl)

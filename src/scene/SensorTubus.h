@@ -23,7 +23,7 @@ public:
 
     void initialize(QOpenGLFunctions_3_3_Core* gl) override;
     // Also deletes the height map texture of the last draw.
-    void cleanup(QOpenGLFunctions_3_3_Core* gl) override;
+    void release(QOpenGLFunctions_3_3_Core* gl) override;
     void setExtraUniforms(QOpenGLFunctions_3_3_Core* gl, Shader& shader, const RenderContext& context) override;
 
     // Null allowed: then no height map occludes the light.

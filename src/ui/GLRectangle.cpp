@@ -53,7 +53,7 @@ void GLRectangle::cleanup()
     GLRectangleRenderer* current = renderer.exchange(nullptr);
     if (!current)
         return;
-    current->cleanupScene();
+    current->releaseScene();
     delete current;
 }
 

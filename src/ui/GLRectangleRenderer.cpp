@@ -16,10 +16,10 @@ GLRectangleRenderer::GLRectangleRenderer(Scene* scene_) : scene(scene_)
         scene->initialize(this);
 }
 
-void GLRectangleRenderer::cleanupScene()
+void GLRectangleRenderer::releaseScene()
 {
     if (scene)
-        scene->cleanup(this);
+        scene->release(this);
 }
 
 void GLRectangleRenderer::paint()

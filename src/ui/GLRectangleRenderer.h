@@ -19,7 +19,7 @@ public:
 
     QOpenGLFunctions_3_3_Core* functions() { return this; }
     // Releases the scene's GPU resources; called before the renderer is deleted on context loss.
-    void cleanupScene();
+    void releaseScene();
 
     QSize viewportSize{-1, -1}; // logical pixels
     QSize windowSize{-1, -1};   // device pixels

@@ -13,15 +13,14 @@
 
 namespace {
 
-// Compare first: an equal value changes nothing. For floats a NaN never equals the stored value,
-// so writing NaN always counts as a change.
-template <typename T>
-bool storeIfChanged(std::atomic<T>& field, T value)
+// The module records hold no motor angles for the bar to show: reading a module back fills the
+// rotation fields with a stand-in that tells the modules apart, a tenth of a radian per module
+// index (X turned positive, Y negative).
+constexpr float kStandInIndicesPerRadian = 10.0f;
+
+float standInRotation(int moduleIndex)
 {
-    if (value == field.load())
-        return false;
-    field.store(value);
-    return true;
+    return static_cast<float>(moduleIndex) / kStandInIndicesPerRadian;
 }
 
 } // namespace
@@ -30,200 +29,24 @@ RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
 
 RightBarViewModel::~RightBarViewModel() = default;
 
-void RightBarViewModel::setMaxIntensityChangement(float value)
+// The position reaches the module's mount before the change is signalled.
+void RightBarViewModel::setModulePosition(Axis axis, Property<float>& property, float value)
 {
-    if (!storeIfChanged(maxIntensityChangementValue, value))
+    if (!property.storeIfChanged(value))
         return;
-    emit maxIntensityChangementChanged(value);
-}
-
-void RightBarViewModel::setDebug_showRays(bool value)
-{
-    if (!storeIfChanged(debug_showRaysValue, value))
-        return;
-    emit debug_showRaysChanged(value);
-}
-
-void RightBarViewModel::setDebug_showKinectPC(bool value)
-{
-    if (!storeIfChanged(debug_showKinectPCValue, value))
-        return;
-    emit debug_showKinectPCChanged(value);
-}
-
-void RightBarViewModel::setDebug_showHeightMap(bool value)
-{
-    if (!storeIfChanged(debug_showHeightMapValue, value))
-        return;
-    emit debug_showHeightMapChanged(value);
-}
-
-void RightBarViewModel::setDebug_renderModuleBrightnessText(bool value)
-{
-    if (!storeIfChanged(debug_renderModuleBrightnessTextValue, value))
-        return;
-    emit debug_renderModuleBrightnessTextChanged(value);
-}
-
-void RightBarViewModel::setDepthCameraRegistrationEnabled(bool value)
-{
-    if (!storeIfChanged(depthCameraRegistrationEnabledValue, value))
-        return;
-    emit depthCameraRegistrationEnabledChanged(value);
-}
-
-void RightBarViewModel::setCalibCursorMode(bool value)
-{
-    if (!storeIfChanged(calibCursorModeValue, value))
-        return;
-    emit calibCursorModeChanged(value);
-}
-
-void RightBarViewModel::setCalibCursorX(float value)
-{
-    if (!storeIfChanged(calibCursorXValue, value))
-        return;
-    emit calibCursorXChanged(value);
-}
-
-void RightBarViewModel::setCalibCursorY(float value)
-{
-    if (!storeIfChanged(calibCursorYValue, value))
-        return;
-    emit calibCursorYChanged(value);
-}
-
-void RightBarViewModel::setCalibCursorZ(float value)
-{
-    if (!storeIfChanged(calibCursorZValue, value))
-        return;
-    emit calibCursorZChanged(value);
-}
-
-void RightBarViewModel::setTubusPositionX(float value)
-{
-    if (!storeIfChanged(tubusPositionXValue, value))
-        return;
-    emit tubusPositionXChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusPositionY(float value)
-{
-    if (!storeIfChanged(tubusPositionYValue, value))
-        return;
-    emit tubusPositionYChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusPositionZ(float value)
-{
-    if (!storeIfChanged(tubusPositionZValue, value))
-        return;
-    emit tubusPositionZChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusRotationX(float value)
-{
-    if (!storeIfChanged(tubusRotationXValue, value))
-        return;
-    emit tubusRotationXChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusRotationY(float value)
-{
-    if (!storeIfChanged(tubusRotationYValue, value))
-        return;
-    emit tubusRotationYChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusDiameter(float value)
-{
-    if (!storeIfChanged(tubusDiameterValue, value))
-        return;
-    emit tubusDiameterChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setTubusDepth(float value)
-{
-    if (!storeIfChanged(tubusDepthValue, value))
-        return;
-    emit tubusDepthChanged(value);
-    enqueueTubusParameters();
-}
-
-void RightBarViewModel::setCalibModulMotor1(float value)
-{
-    if (!storeIfChanged(calibModulMotor1Value, value))
-        return;
-    emit calibModulMotor1Changed(value);
-}
-
-void RightBarViewModel::setCalibModulMotor2(float value)
-{
-    if (!storeIfChanged(calibModulMotor2Value, value))
-        return;
-    emit calibModulMotor2Changed(value);
-}
-
-void RightBarViewModel::setCalibModulPositionX(float value)
-{
-    if (!storeIfChanged(calibModulPositionXValue, value))
-        return;
-    writeModuleTranslation(0, value);
-    emit calibModulPositionXChanged(value);
-}
-
-void RightBarViewModel::setCalibModulPositionY(float value)
-{
-    if (!storeIfChanged(calibModulPositionYValue, value))
-        return;
-    writeModuleTranslation(1, value);
-    emit calibModulPositionYChanged(value);
-}
-
-void RightBarViewModel::setCalibModulPositionZ(float value)
-{
-    if (!storeIfChanged(calibModulPositionZValue, value))
-        return;
-    writeModuleTranslation(2, value);
-    emit calibModulPositionZChanged(value);
-}
-
-void RightBarViewModel::setCalibModulRotationX(float value)
-{
-    if (!storeIfChanged(calibModulRotationXValue, value))
-        return;
-    emit calibModulRotationXChanged(value);
-}
-
-void RightBarViewModel::setCalibModulRotationY(float value)
-{
-    if (!storeIfChanged(calibModulRotationYValue, value))
-        return;
-    emit calibModulRotationYChanged(value);
-}
-
-void RightBarViewModel::setCalibModulMaxIntensity(float value)
-{
-    if (!storeIfChanged(calibModulMaxIntensityValue, value))
-        return;
-    emit calibModulMaxIntensityChanged(value);
+    writeModuleTranslation(axis, value);
+    property.notify(*this, value);
 }
 
 void RightBarViewModel::setCalibModulID(int value)
 {
-    const int oldId = calibModulIDValue.load();
+    const int oldId = calibModulIDValue.get();
     if (value == oldId)
         return;
     installLightOptimizer(oldId, value);
     calibModulIDValue.store(value);
     readBackModule(value);
-    emit calibModulIDChanged(value);
+    calibModulIDValue.notify(*this, value);
 }
 
 void RightBarViewModel::enqueueTubusParameters()
@@ -266,19 +89,19 @@ void RightBarViewModel::readBackModule(int id)
     }
     if (!module)
         return;
+    const Vec4 position = module->transform.translation();
     readBackGuard = true;
-    setCalibModulPositionX(module->transform.m[12]);
-    setCalibModulPositionY(module->transform.m[13]);
-    setCalibModulPositionZ(module->transform.m[14]);
-    setCalibModulRotationX(static_cast<float>(id) / 10.0f);
-    setCalibModulRotationY(-static_cast<float>(id) / 10.0f);
+    setCalibModulPositionX(position.x);
+    setCalibModulPositionY(position.y);
+    setCalibModulPositionZ(position.z);
+    setCalibModulRotationX(standInRotation(id));
+    setCalibModulRotationY(-standInRotation(id));
     setCalibModulMaxIntensity(module->maxIntensity);
     readBackGuard = false;
 }
 
-void RightBarViewModel::writeModuleTranslation(int component, float value)
+void RightBarViewModel::writeModuleTranslation(Axis axis, float value)
 {
-    constexpr int kTranslationIndex = 12;
     if (readBackGuard || !scene)
         return;
     const int id = calibModulID();
@@ -286,7 +109,7 @@ void RightBarViewModel::writeModuleTranslation(int component, float value)
     const auto& lights = scene->sceneState().lights;
     if (id < 0 || static_cast<std::size_t>(id) >= lights.size() || !lights[static_cast<std::size_t>(id)])
         return;
-    lights[static_cast<std::size_t>(id)]->transform.m[kTranslationIndex + component] = value;
+    lights[static_cast<std::size_t>(id)]->transform.at(Mat4::kTranslationColumn, axis) = value;
 }
 
 void RightBarViewModel::setDepthImageSource(int type, const QString& file1, const QString& file2,

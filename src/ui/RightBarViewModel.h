@@ -1,12 +1,13 @@
 #pragma once
 
+#include "math/Mat4.h"
 #include "math/Vec4.h"
+#include "ui/AtomicProperty.h"
 
 #include <QObject>
 #include <QString>
 
 #include <array>
-#include <atomic>
 #include <memory>
 
 class Scene;
@@ -14,8 +15,9 @@ class SingleLightEnablerOptimizer;
 class LightIntensityOptimizer;
 
 // View model of the settings bar. Properties are written on the GUI thread; the render thread reads
-// the flags and the cursor every frame, so every value sits in an atomic. Setters compare first
-// (a NaN always counts as a change), then store, emit the change signal with the new value, and act.
+// the flags and the cursor every frame, so every value sits in an AtomicProperty. Setters compare
+// first (an equal value does nothing, a NaN always counts as a change), then store, emit the change
+// signal with the new value, and act.
 class RightBarViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(float maxIntensityChangement READ maxIntensityChangement WRITE setMaxIntensityChangement NOTIFY maxIntensityChangementChanged)
@@ -51,59 +53,70 @@ public:
     // Non-owning link to the scene this bar edits; null for instances QML creates itself.
     void attachScene(Scene* scene) { this->scene = scene; }
 
-    float maxIntensityChangement() const { return maxIntensityChangementValue.load(); }
-    bool debug_showRays() const { return debug_showRaysValue.load(); }
-    bool debug_showKinectPC() const { return debug_showKinectPCValue.load(); }
-    bool debug_showHeightMap() const { return debug_showHeightMapValue.load(); }
-    bool debug_renderModuleBrightnessText() const { return debug_renderModuleBrightnessTextValue.load(); }
-    bool depthCameraRegistrationEnabled() const { return depthCameraRegistrationEnabledValue.load(); }
-    bool calibCursorMode() const { return calibCursorModeValue.load(); }
-    float calibCursorX() const { return calibCursorXValue.load(); }
-    float calibCursorY() const { return calibCursorYValue.load(); }
-    float calibCursorZ() const { return calibCursorZValue.load(); }
-    float tubusPositionX() const { return tubusPositionXValue.load(); }
-    float tubusPositionY() const { return tubusPositionYValue.load(); }
-    float tubusPositionZ() const { return tubusPositionZValue.load(); }
-    float tubusRotationX() const { return tubusRotationXValue.load(); }
-    float tubusRotationY() const { return tubusRotationYValue.load(); }
-    float tubusDiameter() const { return tubusDiameterValue.load(); }
-    float tubusDepth() const { return tubusDepthValue.load(); }
-    int calibModulID() const { return calibModulIDValue.load(); }
-    float calibModulMotor1() const { return calibModulMotor1Value.load(); }
-    float calibModulMotor2() const { return calibModulMotor2Value.load(); }
-    float calibModulPositionX() const { return calibModulPositionXValue.load(); }
-    float calibModulPositionY() const { return calibModulPositionYValue.load(); }
-    float calibModulPositionZ() const { return calibModulPositionZValue.load(); }
-    float calibModulRotationX() const { return calibModulRotationXValue.load(); }
-    float calibModulRotationY() const { return calibModulRotationYValue.load(); }
-    float calibModulMaxIntensity() const { return calibModulMaxIntensityValue.load(); }
+    // Brightness change a module may make per second, relative to its full power; nothing reads it.
+    float maxIntensityChangement() const { return maxIntensityChangementValue.get(); }
 
-    void setMaxIntensityChangement(float value);
-    void setDebug_showRays(bool value);
-    void setDebug_showKinectPC(bool value);
-    void setDebug_showHeightMap(bool value);
-    void setDebug_renderModuleBrightnessText(bool value);
-    void setDepthCameraRegistrationEnabled(bool value);
-    void setCalibCursorMode(bool value);
-    void setCalibCursorX(float value);
-    void setCalibCursorY(float value);
-    void setCalibCursorZ(float value);
-    void setTubusPositionX(float value);
-    void setTubusPositionY(float value);
-    void setTubusPositionZ(float value);
-    void setTubusRotationX(float value);
-    void setTubusRotationY(float value);
-    void setTubusDiameter(float value);
-    void setTubusDepth(float value);
+    // Display switches and the registration switch.
+    bool debug_showRays() const { return debug_showRaysValue.get(); }
+    bool debug_showKinectPC() const { return debug_showKinectPCValue.get(); }
+    bool debug_showHeightMap() const { return debug_showHeightMapValue.get(); }
+    bool debug_renderModuleBrightnessText() const { return debug_renderModuleBrightnessTextValue.get(); }
+    bool depthCameraRegistrationEnabled() const { return depthCameraRegistrationEnabledValue.get(); }
+
+    // The 3D cursor, room coordinates (metres).
+    bool calibCursorMode() const { return calibCursorModeValue.get(); }
+    float calibCursorX() const { return calibCursorXValue.get(); }
+    float calibCursorY() const { return calibCursorYValue.get(); }
+    float calibCursorZ() const { return calibCursorZValue.get(); }
+
+    // The tube under the lights (room coordinates, metres and radians).
+    float tubusPositionX() const { return tubusPositionXValue.get(); }
+    float tubusPositionY() const { return tubusPositionYValue.get(); }
+    float tubusPositionZ() const { return tubusPositionZValue.get(); }
+    float tubusRotationX() const { return tubusRotationXValue.get(); }
+    float tubusRotationY() const { return tubusRotationYValue.get(); }
+    float tubusDiameter() const { return tubusDiameterValue.get(); }
+    float tubusDepth() const { return tubusDepthValue.get(); }
+
+    // The light module under calibration (-1: none) and what the bar shows of it.
+    int calibModulID() const { return calibModulIDValue.get(); }
+    float calibModulMotor1() const { return calibModulMotor1Value.get(); }
+    float calibModulMotor2() const { return calibModulMotor2Value.get(); }
+    float calibModulPositionX() const { return calibModulPositionXValue.get(); }
+    float calibModulPositionY() const { return calibModulPositionYValue.get(); }
+    float calibModulPositionZ() const { return calibModulPositionZValue.get(); }
+    float calibModulRotationX() const { return calibModulRotationXValue.get(); }
+    float calibModulRotationY() const { return calibModulRotationYValue.get(); }
+    float calibModulMaxIntensity() const { return calibModulMaxIntensityValue.get(); }
+
+    // Every change of the tube enqueues one action carrying all seven current values; a module
+    // position is written into the selected module's mount before it is signalled.
+    void setMaxIntensityChangement(float value) { maxIntensityChangementValue.set(*this, value); }
+    void setDebug_showRays(bool value) { debug_showRaysValue.set(*this, value); }
+    void setDebug_showKinectPC(bool value) { debug_showKinectPCValue.set(*this, value); }
+    void setDebug_showHeightMap(bool value) { debug_showHeightMapValue.set(*this, value); }
+    void setDebug_renderModuleBrightnessText(bool value) { debug_renderModuleBrightnessTextValue.set(*this, value); }
+    void setDepthCameraRegistrationEnabled(bool value) { depthCameraRegistrationEnabledValue.set(*this, value); }
+    void setCalibCursorMode(bool value) { calibCursorModeValue.set(*this, value); }
+    void setCalibCursorX(float value) { calibCursorXValue.set(*this, value); }
+    void setCalibCursorY(float value) { calibCursorYValue.set(*this, value); }
+    void setCalibCursorZ(float value) { calibCursorZValue.set(*this, value); }
+    void setTubusPositionX(float value) { if (tubusPositionXValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusPositionY(float value) { if (tubusPositionYValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusPositionZ(float value) { if (tubusPositionZValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusRotationX(float value) { if (tubusRotationXValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusRotationY(float value) { if (tubusRotationYValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusDiameter(float value) { if (tubusDiameterValue.set(*this, value)) enqueueTubusParameters(); }
+    void setTubusDepth(float value) { if (tubusDepthValue.set(*this, value)) enqueueTubusParameters(); }
     void setCalibModulID(int value);
-    void setCalibModulMotor1(float value);
-    void setCalibModulMotor2(float value);
-    void setCalibModulPositionX(float value);
-    void setCalibModulPositionY(float value);
-    void setCalibModulPositionZ(float value);
-    void setCalibModulRotationX(float value);
-    void setCalibModulRotationY(float value);
-    void setCalibModulMaxIntensity(float value);
+    void setCalibModulMotor1(float value) { calibModulMotor1Value.set(*this, value); }
+    void setCalibModulMotor2(float value) { calibModulMotor2Value.set(*this, value); }
+    void setCalibModulPositionX(float value) { setModulePosition(AxisX, calibModulPositionXValue, value); }
+    void setCalibModulPositionY(float value) { setModulePosition(AxisY, calibModulPositionYValue, value); }
+    void setCalibModulPositionZ(float value) { setModulePosition(AxisZ, calibModulPositionZValue, value); }
+    void setCalibModulRotationX(float value) { calibModulRotationXValue.set(*this, value); }
+    void setCalibModulRotationY(float value) { calibModulRotationYValue.set(*this, value); }
+    void setCalibModulMaxIntensity(float value) { calibModulMaxIntensityValue.set(*this, value); }
 
     Q_INVOKABLE void setDepthImageSource(int type, const QString& file1 = QString(),
                                          const QString& file2 = QString(), const QString& file3 = QString());
@@ -145,37 +158,41 @@ signals:
     void calibModulMaxIntensityChanged(float value);
 
 private:
+    template <typename T>
+    using Property = AtomicProperty<RightBarViewModel, T>;
+
     void enqueueTubusParameters();
     void installLightOptimizer(int oldId, int newId);
     void readBackModule(int id);
-    void writeModuleTranslation(int component, float value);
+    void setModulePosition(Axis axis, Property<float>& property, float value);
+    void writeModuleTranslation(Axis axis, float value);
 
-    std::atomic<float> maxIntensityChangementValue{1.0f};
-    std::atomic<bool> debug_showRaysValue{true};
-    std::atomic<bool> debug_showKinectPCValue{true};
-    std::atomic<bool> debug_showHeightMapValue{false};
-    std::atomic<bool> debug_renderModuleBrightnessTextValue{false};
-    std::atomic<bool> depthCameraRegistrationEnabledValue{false};
-    std::atomic<bool> calibCursorModeValue{true};
-    std::atomic<float> calibCursorXValue{0.0f};
-    std::atomic<float> calibCursorYValue{0.0f};
-    std::atomic<float> calibCursorZValue{0.0f};
-    std::atomic<float> tubusPositionXValue{0.0f};
-    std::atomic<float> tubusPositionYValue{1.0f};
-    std::atomic<float> tubusPositionZValue{0.0f};
-    std::atomic<float> tubusRotationXValue{0.0f};
-    std::atomic<float> tubusRotationYValue{0.0f};
-    std::atomic<float> tubusDiameterValue{0.05f};
-    std::atomic<float> tubusDepthValue{0.075f};
-    std::atomic<int> calibModulIDValue{-1};
-    std::atomic<float> calibModulMotor1Value{0.0f};
-    std::atomic<float> calibModulMotor2Value{0.0f};
-    std::atomic<float> calibModulPositionXValue{0.0f};
-    std::atomic<float> calibModulPositionYValue{0.0f};
-    std::atomic<float> calibModulPositionZValue{0.0f};
-    std::atomic<float> calibModulRotationXValue{0.0f};
-    std::atomic<float> calibModulRotationYValue{0.0f};
-    std::atomic<float> calibModulMaxIntensityValue{0.0f};
+    Property<float> maxIntensityChangementValue{1.0f, &RightBarViewModel::maxIntensityChangementChanged};
+    Property<bool> debug_showRaysValue{true, &RightBarViewModel::debug_showRaysChanged};
+    Property<bool> debug_showKinectPCValue{true, &RightBarViewModel::debug_showKinectPCChanged};
+    Property<bool> debug_showHeightMapValue{false, &RightBarViewModel::debug_showHeightMapChanged};
+    Property<bool> debug_renderModuleBrightnessTextValue{false, &RightBarViewModel::debug_renderModuleBrightnessTextChanged};
+    Property<bool> depthCameraRegistrationEnabledValue{false, &RightBarViewModel::depthCameraRegistrationEnabledChanged};
+    Property<bool> calibCursorModeValue{true, &RightBarViewModel::calibCursorModeChanged};
+    Property<float> calibCursorXValue{0.0f, &RightBarViewModel::calibCursorXChanged};
+    Property<float> calibCursorYValue{0.0f, &RightBarViewModel::calibCursorYChanged};
+    Property<float> calibCursorZValue{0.0f, &RightBarViewModel::calibCursorZChanged};
+    Property<float> tubusPositionXValue{0.0f, &RightBarViewModel::tubusPositionXChanged};
+    Property<float> tubusPositionYValue{1.0f, &RightBarViewModel::tubusPositionYChanged};
+    Property<float> tubusPositionZValue{0.0f, &RightBarViewModel::tubusPositionZChanged};
+    Property<float> tubusRotationXValue{0.0f, &RightBarViewModel::tubusRotationXChanged};
+    Property<float> tubusRotationYValue{0.0f, &RightBarViewModel::tubusRotationYChanged};
+    Property<float> tubusDiameterValue{0.05f, &RightBarViewModel::tubusDiameterChanged};
+    Property<float> tubusDepthValue{0.075f, &RightBarViewModel::tubusDepthChanged};
+    Property<int> calibModulIDValue{-1, &RightBarViewModel::calibModulIDChanged};
+    Property<float> calibModulMotor1Value{0.0f, &RightBarViewModel::calibModulMotor1Changed};
+    Property<float> calibModulMotor2Value{0.0f, &RightBarViewModel::calibModulMotor2Changed};
+    Property<float> calibModulPositionXValue{0.0f, &RightBarViewModel::calibModulPositionXChanged};
+    Property<float> calibModulPositionYValue{0.0f, &RightBarViewModel::calibModulPositionYChanged};
+    Property<float> calibModulPositionZValue{0.0f, &RightBarViewModel::calibModulPositionZChanged};
+    Property<float> calibModulRotationXValue{0.0f, &RightBarViewModel::calibModulRotationXChanged};
+    Property<float> calibModulRotationYValue{0.0f, &RightBarViewModel::calibModulRotationYChanged};
+    Property<float> calibModulMaxIntensityValue{0.0f, &RightBarViewModel::calibModulMaxIntensityChanged};
 
     std::array<Vec4, 3> roomCalibPoints{Vec4::point(1, 0, 0), Vec4::point(0, 0, 0), Vec4::point(0, 0, 1)};
     bool readBackGuard = false;

@@ -1,4 +1,8 @@
 #include "GLTestContext.h"
+#include "LightPlanningView.h"
+
+#include "render/LineDrawer.h"
+#include "render/SharedGLObjects.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -57,31 +61,37 @@ void GLTestContext::SetUp()
     format.setVersion(kMajorVersion, kMinorVersion);
     format.setProfile(QSurfaceFormat::CoreProfile);
     format.setDepthBufferSize(24);
-    context = std::make_unique<QOpenGLContext>();
-    context->setFormat(format);
+    glContext = std::make_unique<QOpenGLContext>();
+    glContext->setFormat(format);
     surface = std::make_unique<QOffscreenSurface>();
     surface->setFormat(format);
     surface->create();
-    if (!context->create() || !surface->isValid() || !context->makeCurrent(surface.get()))
+    if (!glContext->create() || !surface->isValid() || !glContext->makeCurrent(surface.get()))
         GTEST_SKIP() << "no OpenGL context could be made";
-    const QSurfaceFormat actual = context->format();
+    const QSurfaceFormat actual = glContext->format();
     if (actual.version() < qMakePair(kMajorVersion, kMinorVersion) || actual.profile() != QSurfaceFormat::CoreProfile)
         GTEST_SKIP() << "no OpenGL 3.3 core context";
     functions = std::make_unique<QOpenGLFunctions_3_3_Core>();
     if (!functions->initializeOpenGLFunctions())
         GTEST_SKIP() << "OpenGL 3.3 core functions unavailable";
     gl = functions.get();
+    setUpGL();
 }
 
 void GLTestContext::TearDown()
 {
-    if (context && context->isValid())
-        context->makeCurrent(surface.get());
+    if (glContext && glContext->isValid())
+        glContext->makeCurrent(surface.get());
+    if (gl) {
+        releaseGL();
+        releaseSharedGLObjects(gl);
+        lineDrawer().release(gl);
+    }
     target.reset();
     functions.reset();
-    if (context)
-        context->doneCurrent();
-    context.reset();
+    if (glContext)
+        glContext->doneCurrent();
+    glContext.reset();
     surface.reset();
 }
 
@@ -99,4 +109,10 @@ void GLTestContext::bindTarget(int width, int height)
 QImage GLTestContext::readBack() const
 {
     return target->toImage(true);
+}
+
+void GLTestContext::viewFrom(int width, int height, const Vec4& eye, const Vec4& target)
+{
+    bindTarget(width, height);
+    context = lightPlanningView(width, height, eye, target);
 }

@@ -4,7 +4,6 @@
 #include "LightPlanningView.h"
 
 #include "acquisition/DepthCameraData.h"
-#include "render/SharedGLObjects.h"
 #include "scene/DepthCamera.h"
 
 #include <QColor>
@@ -70,23 +69,9 @@ int pixelsNear(const QImage& image, int r, int g, int b)
 
 class DepthCameraView : public GLTestContext {
 protected:
-    void SetUp() override
-    {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
-        bindTarget(kWidth, kHeight);
-        // Just in front of the camera body, looking along its view axis (+z of the points).
-        context = lightPlanningView(kWidth, kHeight, Vec4::point(0, 0, kEyeZ), Vec4::point(0, 0, 1.0f));
-    }
-    void TearDown() override
-    {
-        if (gl) {
-            node.cleanup(gl);
-            releaseSharedGLObjects(gl);
-        }
-        GLTestContext::TearDown();
-    }
+    // Just in front of the camera body, looking along its view axis (+z of the points).
+    void setUpGL() override { viewFrom(kWidth, kHeight, Vec4::point(0, 0, kEyeZ), Vec4::point(0, 0, 1.0f)); }
+    void releaseGL() override { node.release(gl); }
 
     void draw(const std::shared_ptr<DepthCameraData>& record)
     {
@@ -96,7 +81,6 @@ protected:
         node.draw(context, gl);
     }
 
-    RenderContext context;
     DepthCamera node;
 };
 
@@ -146,13 +130,13 @@ TEST_F(DepthCameraView, BuffersAreMadeOncePerResolutionAndKeptForARecordWithoutC
 {
     CloudRecord large(64, 48, 1.0f, 20, 40, 220);
     draw(large.record);
-    EXPECT_TRUE(node.pointCloudBuffers().uploaded);
+    EXPECT_TRUE(node.pointCloudBuffers().uploaded());
     EXPECT_EQ(node.pointCloudBuffers().pointCount, 64 * 48);
 
     CloudRecord sameSize(64, 48, 1.5f, 20, 40, 220);
-    const GLuint pointsBuffer = node.pointCloudBuffers().pointsBuffer;
+    const GLuint pointsBuffer = node.pointCloudBuffers().points.name();
     draw(sameSize.record);
-    EXPECT_EQ(node.pointCloudBuffers().pointsBuffer, pointsBuffer) << "a camera of equal size reuses them";
+    EXPECT_EQ(node.pointCloudBuffers().points.name(), pointsBuffer) << "a camera of equal size reuses them";
 
     CloudRecord small(32, 24, 1.0f, 20, 40, 220);
     draw(small.record);
@@ -169,8 +153,8 @@ TEST_F(DepthCameraView, BuffersAreMadeOncePerResolutionAndKeptForARecordWithoutC
 
     auto emptyImage = std::make_shared<DepthCameraData>();
     emptyImage->hasPointCloud = true;
-    node.cleanup(gl);
+    node.release(gl);
     draw(emptyImage);
-    EXPECT_FALSE(node.pointCloudBuffers().uploaded) << "a 0 x 0 record uploads nothing";
+    EXPECT_FALSE(node.pointCloudBuffers().uploaded()) << "a 0 x 0 record uploads nothing";
     EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

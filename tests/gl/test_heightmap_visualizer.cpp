@@ -3,7 +3,6 @@
 #include "GLTestContext.h"
 #include "LightPlanningView.h"
 
-#include "render/SharedGLObjects.h"
 #include "scene/HeightMapRecord.h"
 #include "scene/HeightMapVisualizer.h"
 
@@ -19,23 +18,9 @@ constexpr int kHeight = 300;
 
 class HeightMapView : public GLTestContext {
 protected:
-    void SetUp() override
-    {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
-        bindTarget(kWidth, kHeight);
-        // Straight down from 2 m onto the grid at the origin; x to the right, z down the image.
-        context = lightPlanningView(kWidth, kHeight, Vec4::point(0, 2.0f, 0.001f), Vec4::point(0, 0, 0));
-    }
-    void TearDown() override
-    {
-        if (gl) {
-            visualizer.release(gl);
-            releaseSharedGLObjects(gl);
-        }
-        GLTestContext::TearDown();
-    }
+    // Straight down from 2 m onto the grid at the origin; x to the right, z down the image.
+    void setUpGL() override { viewFrom(kWidth, kHeight, Vec4::point(0, 2.0f, 0.001f), Vec4::point(0, 0, 0)); }
+    void releaseGL() override { visualizer.release(gl); }
 
     // Primitives the draw generated, counted by GL.
     GLuint drawCounted(const std::shared_ptr<HeightMapRecord>& record)
@@ -52,7 +37,6 @@ protected:
         return count;
     }
 
-    RenderContext context;
     HeightMapVisualizer visualizer;
 };
 

@@ -5,7 +5,6 @@
 #include "TestShadowLights.h"
 
 #include "render/Material.h"
-#include "render/SharedGLObjects.h"
 #include "scene/Cylinder.h"
 #include "scene/LightModule.h"
 #include "scene/LightModuleRecord.h"
@@ -57,25 +56,17 @@ TEST(LightModuleLed, GlowIsTheRelativeIntensityAndFaultsBlinkRedOnceASecond)
 
 class LightModuleDrawing : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
-        bindTarget(kWidth, kHeight);
         // From below and in front: the LED's lower face at y = 0.99 is the centre of the view.
-        context = lightPlanningView(kWidth, kHeight, Vec4::point(0, 0.75f, 0.12f), Vec4::point(0, 0.99f, 0));
+        viewFrom(kWidth, kHeight, Vec4::point(0, 0.75f, 0.12f), Vec4::point(0, 0.99f, 0));
         Composite3D nothing;
         shadowLights.render(gl, nothing, context);
     }
-    void TearDown() override
+    void releaseGL() override
     {
-        if (gl) {
-            node.cleanup(gl);
-            shadowLights.release(gl);
-            releaseSharedGLObjects(gl);
-        }
-        GLTestContext::TearDown();
+        node.release(gl);
+        shadowLights.release(gl);
     }
 
     QImage drawModule(const std::shared_ptr<LightModuleRecord>& record, float time)
@@ -100,7 +91,6 @@ protected:
         return whitePixels(image, origin.x() - 40, origin.y() - 14, origin.x() + 80, origin.y() + 2, 200);
     }
 
-    RenderContext context;
     TestShadowLights shadowLights;
     LightModule node;
 };

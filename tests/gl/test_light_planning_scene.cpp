@@ -39,11 +39,8 @@ std::shared_ptr<LightModuleRecord> module(const Vec4& position, std::uint16_t st
 
 class LightPlanningScene : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
         rightBar.setCalibCursorMode(false); // the camera follows tube 0
         rightBar.setDebug_showHeightMap(true);
         rightBar.setDebug_showRays(true);
@@ -58,12 +55,7 @@ protected:
             scene.camera().zoom(0.8f);
         supplyRecords();
     }
-    void TearDown() override
-    {
-        if (gl)
-            scene.cleanup(gl);
-        GLTestContext::TearDown();
-    }
+    void releaseGL() override { scene.release(gl); }
 
     void supplyRecords()
     {

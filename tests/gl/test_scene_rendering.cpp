@@ -150,21 +150,13 @@ int lightsReaching(P3 surfacePoint)
 
 class SceneRendering : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
         scene.attachRightBar(&rightBar);
         bindTarget(kWidth, kHeight);
         scene.initialize(gl);
     }
-    void TearDown() override
-    {
-        if (gl)
-            scene.cleanup(gl);
-        GLTestContext::TearDown();
-    }
+    void releaseGL() override { scene.release(gl); }
 
     QImage renderFrame()
     {
@@ -254,7 +246,7 @@ TEST_F(SceneRendering, CleanupAndInitializeAgainDrawTheSameFrame)
 {
     renderFrame(); // moves the target to the cursor
     const QImage before = renderFrame();
-    scene.cleanup(gl);
+    scene.release(gl);
     EXPECT_FALSE(scene.shadowLight(0).isInitialized());
     scene.initialize(gl);
     const QImage after = renderFrame();

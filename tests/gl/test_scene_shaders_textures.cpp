@@ -2,6 +2,7 @@
 // the RGB upload of images with other channel counts, and what a mesh's clean-up leaves behind.
 #include "GLTestContext.h"
 
+#include "render/GLHandle.h"
 #include "render/RGBTexture.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
@@ -12,7 +13,9 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <fstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -41,15 +44,15 @@ TEST_F(ShaderAndTexture, MissingShaderFileIsReportedAndTheProgramIsBuiltOnce)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(broken.programName(), first);
+    EXPECT_FALSE(broken.compile(gl)) << "the kept program still answers that it did not link";
 
     // Drawing a mesh with the broken program goes on without a crash.
     while (gl->glGetError() != GL_NO_ERROR) {
     }
     Cube cube;
     cube.setShader(&broken);
-    RenderContext context;
     cube.draw(context, gl);
-    broken.destroy(gl);
+    broken.release(gl);
 }
 
 TEST_F(ShaderAndTexture, ProgramsCompileOnceAndUnknownUniformsAreIgnored)
@@ -59,6 +62,7 @@ TEST_F(ShaderAndTexture, ProgramsCompileOnceAndUnknownUniformsAreIgnored)
     program.use(gl);
     const GLuint name = program.programName();
     program.use(gl);
+    EXPECT_TRUE(program.compile(gl));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(program.programName(), name);
     EXPECT_TRUE(gl->glIsProgram(name));
@@ -73,12 +77,65 @@ TEST_F(ShaderAndTexture, ProgramsCompileOnceAndUnknownUniformsAreIgnored)
     gl->glGetUniformfv(name, gl->glGetUniformLocation(name, "color"), color);
     EXPECT_FLOAT_EQ(color[1], 0.5f);
 
-    // After destroy the next use builds a new program (a new context would need that).
-    program.destroy(gl);
+    // After release the next use builds a new program (a new context would need that).
+    program.release(gl);
     EXPECT_FALSE(program.isCompiled());
     program.use(gl);
     EXPECT_TRUE(gl->glIsProgram(program.programName()));
-    program.destroy(gl);
+    program.release(gl);
+}
+
+TEST_F(ShaderAndTexture, CompileFailureReportsTheWholeDriverLog)
+{
+    // Far more errors than fit in 512 bytes of log; the last one names the last line.
+    constexpr int kBrokenLines = 60;
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/broken.frag").toStdString();
+    std::ofstream source(path);
+    source << "#version 330 core\nout vec4 colour;\nvoid main() {\n";
+    for (int i = 0; i < kBrokenLines; ++i)
+        source << "    colour = undeclaredValue" << i << ";\n";
+    source << "}\n";
+    source.close();
+
+    Shader broken("shaders/default.vert", path);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(broken.compile(gl));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string report = "ERROR::SHADER::FRAGMENT::COMPILATION_FAILED\n";
+    ASSERT_EQ(out.rfind(report, 0), 0u) << out;
+    const std::string log = out.substr(report.size(), out.find("ERROR::SHADER::PROGRAM") - report.size());
+    EXPECT_GT(log.size(), 512u);
+    EXPECT_NE(log.find("undeclaredValue" + std::to_string(kBrokenLines - 1)), std::string::npos) << log;
+    broken.release(gl);
+}
+
+// One owner per name: moving hands the name over, create() replaces the name it held, release()
+// deletes it once.
+TEST_F(ShaderAndTexture, HandleOwnsExactlyOneName)
+{
+    static_assert(!std::is_copy_constructible<GLTexture>::value && !std::is_copy_assignable<GLTexture>::value);
+    static_assert(std::is_nothrow_move_constructible<GLTexture>::value && !std::is_move_assignable<GLTexture>::value);
+
+    GLTexture first;
+    first.create(gl);
+    gl->glBindTexture(GL_TEXTURE_2D, first.name()); // a generated name becomes a texture when bound
+    const GLuint name = first.name();
+    GLTexture owner(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(owner.name(), name);
+    EXPECT_TRUE(gl->glIsTexture(name));
+
+    owner.create(gl);
+    gl->glBindTexture(GL_TEXTURE_2D, owner.name());
+    EXPECT_FALSE(gl->glIsTexture(name)) << "the name held before is deleted";
+    const GLuint second = owner.name();
+    owner.release(gl);
+    owner.release(gl);
+    first.release(gl);
+    EXPECT_FALSE(owner);
+    EXPECT_FALSE(gl->glIsTexture(second));
+    EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(ShaderAndTexture, GreyImageOfOddWidthIsUploadedAsRGB)
@@ -122,7 +179,6 @@ TEST_F(ShaderAndTexture, MissingImageIsReportedOnce)
 TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
 {
     bindTarget(64, 64);
-    RenderContext context;
     context.width = context.height = 64;
     Cube cube;
     cube.scale(1.0f, 1.0f, 0.1f);
@@ -136,7 +192,7 @@ TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
     EXPECT_GT(drawn.red(), 40);
     EXPECT_LT(drawn.green(), 10);
 
-    cube.cleanup(gl);
+    cube.release(gl);
     EXPECT_TRUE(gl->glIsProgram(defaultProgram));
     EXPECT_FALSE(cube.isInitialized());
 
@@ -149,8 +205,7 @@ TEST_F(ShaderAndTexture, MeshCleanupKeepsTheDefaultProgramAndTheMeshDrawsAgain)
     cube.setWireframe(true);
     cube.draw(context, gl);
     EXPECT_EQ(readBack().pixelColor(32, 32), QColor(128, 128, 128));
-    cube.cleanup(gl);
-    releaseSharedGLObjects(gl);
+    cube.release(gl);
 }
 
 } // namespace

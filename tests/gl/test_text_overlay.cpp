@@ -4,7 +4,6 @@
 #include "LightPlanningView.h"
 
 #include "render/LineDrawer.h"
-#include "render/SharedGLObjects.h"
 #include "render/TextLayout.h"
 #include "render/TextRenderer.h"
 #include "scene/RenderContext.h"
@@ -63,25 +62,13 @@ TEST(TextLayout, PenAnchorLineFeedsAndAtlasCells)
 
 class TextOverlay : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
         atlas = QImage(QStringLiteral("models/textures/font.png"));
         ASSERT_FALSE(atlas.isNull()) << "the build renders models/textures/font.png";
         bindTarget(kWidth, kHeight);
         gl->glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    }
-    // The font texture and the programs are process-wide: each test's context builds its own.
-    void TearDown() override
-    {
-        if (gl) {
-            releaseSharedGLObjects(gl);
-            lineDrawer().release(gl);
-        }
-        GLTestContext::TearDown();
     }
 
     // Sum of |rendered - atlas| over one cell, the glyph drawn 1:1 with its cell's top-left

@@ -6,7 +6,6 @@
 #include "TestShadowLights.h"
 
 #include "render/FloatTexture.h"
-#include "render/SharedGLObjects.h"
 #include "scene/HeightMapRecord.h"
 #include "scene/LightModuleRecord.h"
 #include "scene/LightTargetVisualizer.h"
@@ -39,14 +38,10 @@ std::shared_ptr<LightModuleRecord> moduleAimedAtOrigin(const Vec4& position)
 
 class TubusLighting : public GLTestContext {
 protected:
-    void SetUp() override
+    void setUpGL() override
     {
-        GLTestContext::SetUp();
-        if (IsSkipped())
-            return;
-        bindTarget(kWidth, kHeight);
         // Into the cup from above, a little towards +z.
-        context = lightPlanningView(kWidth, kHeight, Vec4::point(0, 0.25f, 0.08f), Vec4::point(0, -0.03f, 0));
+        viewFrom(kWidth, kHeight, Vec4::point(0, 0.25f, 0.08f), Vec4::point(0, -0.03f, 0));
         Composite3D nothing;
         shadowLights.render(gl, nothing, context);
 
@@ -60,14 +55,10 @@ protected:
         target->areaWidth = 1.0f;
         target->areaHeight = 1.0f;
     }
-    void TearDown() override
+    void releaseGL() override
     {
-        if (gl) {
-            visualizer.cleanup(gl);
-            shadowLights.release(gl);
-            releaseSharedGLObjects(gl);
-        }
-        GLTestContext::TearDown();
+        visualizer.release(gl);
+        shadowLights.release(gl);
     }
 
     // A wall 0.6 m high over x = -0.4 .. -0.2 m, all along z: between B and the tube. The ray from
@@ -110,7 +101,6 @@ protected:
         return sum / 9.0;
     }
 
-    RenderContext context;
     TestShadowLights shadowLights;
     LightTargetVisualizer visualizer;
     std::vector<std::shared_ptr<LightModuleRecord>> lights;
@@ -184,7 +174,7 @@ TEST_F(TubusLighting, CleanupDeletesTheTextureAndTheNextDrawBuildsEverythingAgai
     const QImage before = drawTube(target);
     GLint texture = 0;
     gl->glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    visualizer.cleanup(gl);
+    visualizer.release(gl);
     EXPECT_FALSE(gl->glIsTexture(static_cast<GLuint>(texture)));
     EXPECT_EQ(visualizer.tubus()->currentHeightMapTexture(), nullptr);
     EXPECT_FALSE(visualizer.tubus()->isInitialized());

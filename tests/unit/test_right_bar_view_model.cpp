@@ -149,8 +149,12 @@ TEST_F(RightBarTest, SelectingAModuleReadsItBackAndInstallsTheSingleLightOptimiz
     EXPECT_FLOAT_EQ(bar.calibModulMaxIntensity(), 3.5f);
     EXPECT_FLOAT_EQ(state.lights[3]->transform.m[12], 3.0f);
 
-    // Editing the position writes it into the selected module's mount.
+    // Editing the position writes it into the selected module's mount, before the signal.
+    float mountAtSignal = 0.0f;
+    QObject::connect(&bar, &RightBarViewModel::calibModulPositionYChanged,
+                     [&](float) { mountAtSignal = state.lights[3]->transform.m[13]; });
     bar.setCalibModulPositionY(1.25f);
+    EXPECT_FLOAT_EQ(mountAtSignal, 1.25f);
     EXPECT_FLOAT_EQ(state.lights[3]->transform.m[13], 1.25f);
     EXPECT_FLOAT_EQ(state.lights[2]->transform.m[13], 2.0f);
 }
@@ -173,30 +177,6 @@ TEST_F(RightBarTest, DeselectingPutsBackExactlyTheOptimizerInstalledBefore)
     auto single = std::dynamic_pointer_cast<SingleLightEnablerOptimizer>(state.lightOptimizer);
     ASSERT_TRUE(single);
     EXPECT_EQ(single->selectedIndex, 3);
-}
-
-TEST(SingleLightEnabler, RequestsOnlyTheSelectedModuleAtFullPower)
-{
-    SceneState state;
-    const float maxima[] = {0.5f, 0.8f, 1.0f};
-    for (float maximum : maxima) {
-        auto light = std::make_shared<LightModuleRecord>();
-        light->maxIntensity = maximum;
-        light->intensity = 0.25f;
-        light->targetIntensity = 0.7f;
-        state.lights.push_back(light);
-    }
-    SingleLightEnablerOptimizer optimizer;
-    optimizer.selectedIndex = 2;
-    optimizer.process(state);
-    EXPECT_FLOAT_EQ(state.lights[0]->targetIntensity, 0.0f);
-    EXPECT_FLOAT_EQ(state.lights[1]->targetIntensity, 0.0f);
-    EXPECT_FLOAT_EQ(state.lights[2]->targetIntensity, 1.0f);
-    EXPECT_FLOAT_EQ(state.lights[2]->intensity, 0.25f) << "the current intensity is not touched";
-
-    optimizer.selectedIndex = 7;
-    optimizer.process(state);
-    EXPECT_FLOAT_EQ(state.lights[2]->targetIntensity, 0.0f);
 }
 
 TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)
