@@ -37,11 +37,20 @@ struct Row {
     PointImage image() const { return PointImage{points.data(), pixels(), 1}; }
 };
 
+std::vector<PixelRun> runsOf(const Row& row)
+{
+    std::vector<PixelRun> runs;
+    splitRuns(row.image(), 0, runs);
+    return runs;
+}
+
 std::vector<std::pair<int, int>> gapsOf(const Row& row)
 {
+    std::vector<PixelRun> gaps;
+    findGaps(row.image(), runsOf(row), gaps);
     std::vector<std::pair<int, int>> result;
-    for (const auto& gap : findGaps(row.image(), splitRuns(row.image())))
-        result.emplace_back(gap->start, gap->end);
+    for (const PixelRun& gap : gaps)
+        result.emplace_back(gap.start, gap.end);
     return result;
 }
 
@@ -56,7 +65,7 @@ TEST(LatticeScanlines, AHoleIsNoticedOnlyAfterTwoValidRunsOfItsRow)
     row.hole(7);
     const PixelRun d = row.plate(0.04f);
 
-    const std::vector<PixelRun> runs = splitRuns(row.image());
+    const std::vector<PixelRun> runs = runsOf(row);
     ASSERT_EQ(runs.size(), 7u) << "four plate runs and three runs of empty pixels";
     EXPECT_EQ(runs[0].start, a.start);
     EXPECT_EQ(runs[0].end, a.end);
