@@ -2,6 +2,7 @@
 
 #include "calibration/LatticeHoles.h"
 #include "calibration/LatticeScanlines.h"
+#include "calibration/PixelWindow.h"
 
 #include <pcl/common/centroid.h>
 #include <pcl/point_cloud.h>
@@ -17,6 +18,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <sstream>
 
 namespace {
 
@@ -34,9 +36,16 @@ struct NeighbourPair {
 
 using DirectionGroup = std::vector<NeighbourPair>;
 
+// The midpoints of one gap cluster and the pixels of its gaps' ends.
+struct GapCluster {
+    Cloud::Ptr midpoints;
+    PixelWindow gapPixels;
+};
+
 struct Crop {
     Cloud::Ptr cloud;
-    std::vector<std::int32_t> pixels; // image pixel of every crop point
+    std::vector<std::int32_t> pixels; // image pixel of every crop point, ascending
+    PixelWindow window;               // the pixels the crop examined
 };
 
 struct LatticeAxes {
@@ -54,32 +63,40 @@ Vec4 toVec4(const pcl::PointXYZ& p)
     return Vec4::point(p.x, p.y, p.z);
 }
 
-bool hasNaN(const Vec4& p)
-{
-    return std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z);
-}
-
 float foldedAngleDifference(float a, float b)
 {
     const float difference = std::fabs(a - b);
     return difference > kPi / 2.0f ? kPi - difference : difference;
 }
 
-// Numbers the set roots in gap order and collects each set's midpoints into one cloud.
-std::vector<Cloud::Ptr> clusterClouds(const std::vector<Node>& gaps, const std::vector<Vec4>& midpoints)
+std::vector<Node> gapNodes(const std::vector<PixelRun>& bounds)
 {
-    std::vector<Cloud::Ptr> clouds;
+    std::vector<Node> gaps;
+    gaps.reserve(bounds.size());
+    for (const PixelRun& bound : bounds)
+        gaps.push_back(Scanline3D::create(bound.start, bound.end));
+    return gaps;
+}
+
+// Numbers the set roots in gap order and collects each set's midpoints into one cloud.
+std::vector<GapCluster> clusterClouds(const std::vector<Node>& gaps, const std::vector<Vec4>& midpoints,
+                                      std::int32_t width)
+{
+    std::vector<GapCluster> clusters;
     for (const Node& gap : gaps) {
         if (gap->isRoot()) {
-            gap->clusterId = static_cast<std::int32_t>(clouds.size());
-            clouds.push_back(Cloud::Ptr(new Cloud));
+            gap->clusterId = static_cast<std::int32_t>(clusters.size());
+            clusters.push_back(GapCluster{Cloud::Ptr(new Cloud), PixelWindow{}});
         }
     }
     for (std::size_t i = 0; i < gaps.size(); ++i) {
         const Vec4& m = midpoints[i];
-        clouds[findRoot(gaps[i])->clusterId]->push_back(pcl::PointXYZ(m.x, m.y, m.z));
+        GapCluster& cluster = clusters[static_cast<std::size_t>(findRoot(gaps[i])->clusterId)];
+        cluster.midpoints->push_back(pcl::PointXYZ(m.x, m.y, m.z));
+        cluster.gapPixels.includePixel(gaps[i]->start, width);
+        cluster.gapPixels.includePixel(gaps[i]->end, width);
     }
-    return clouds;
+    return clusters;
 }
 
 // A flat, roughly square cluster of more than 20 midpoints with extent along each of its
@@ -139,9 +156,27 @@ void removeDuplicateMidpoints(Cloud& cluster)
     cluster.height = 1;
 }
 
+// Whether pixel i lies within squared distance `squaredRadius` (at most) of a cluster point. Tries
+// the point that was near last time first: neighbouring pixels are mostly near the same one.
+bool isNearClusterPoint(const PointImage& image, std::int32_t i, const std::vector<Vec4>& clusterPoints,
+                        float squaredRadius, std::size_t& lastNear)
+{
+    if (lastNear < clusterPoints.size() && image.squaredDistance(i, clusterPoints[lastNear]) <= squaredRadius)
+        return true;
+    for (std::size_t k = 0; k < clusterPoints.size(); ++k) {
+        if (image.squaredDistance(i, clusterPoints[k]) <= squaredRadius) {
+            lastNear = k;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Every image point within 0.16 of a cluster point, in pixel order. The box test only skips
-// pixels that are farther than 0.16 from every cluster point along one axis.
-Crop cropAroundCluster(const PointImage& image, const Cloud& cluster)
+// pixels that are farther than 0.16 from every cluster point along one axis; the bounding sphere
+// of the cluster, widened by 0.16, holds every point that can be near it. Only the window of the
+// pixels inside box and sphere is examined, found from the grid and the cluster's gap pixels.
+Crop cropAroundCluster(const PointImage& image, const GapCluster& cluster)
 {
     constexpr float kNeighbourhoodRadius = 0.16f;
     constexpr float kNeighbourhoodSquaredRadius = 0.0256f;
@@ -151,7 +186,8 @@ Crop cropAroundCluster(const PointImage& image, const Cloud& cluster)
     Vec4 boxMax = Vec4::point(std::numeric_limits<float>::lowest(), std::numeric_limits<float>::lowest(),
                               std::numeric_limits<float>::lowest());
     std::vector<Vec4> clusterPoints;
-    for (const pcl::PointXYZ& p : cluster) {
+    clusterPoints.reserve(cluster.midpoints->size());
+    for (const pcl::PointXYZ& p : *cluster.midpoints) {
         clusterPoints.push_back(toVec4(p));
         boxMin = Vec4::point(std::min(boxMin.x, p.x), std::min(boxMin.y, p.y), std::min(boxMin.z, p.z));
         boxMax = Vec4::point(std::max(boxMax.x, p.x), std::max(boxMax.y, p.y), std::max(boxMax.z, p.z));
@@ -162,21 +198,26 @@ Crop cropAroundCluster(const PointImage& image, const Cloud& cluster)
         radius = std::max(radius, distance(p, centre));
     const Vec4 lo = boxMin - Vec4::direction(kBoxMargin, kBoxMargin, kBoxMargin);
     const Vec4 hi = boxMax + Vec4::direction(kBoxMargin, kBoxMargin, kBoxMargin);
+    const float reach = radius + kNeighbourhoodRadius;
+    const auto inReach = [&](std::int32_t i) {
+        const float* p = image.xyz(i);
+        if (!(p[0] >= lo.x && p[0] <= hi.x && p[1] >= lo.y && p[1] <= hi.y && p[2] >= lo.z && p[2] <= hi.z))
+            return false;
+        return !(std::sqrt(image.squaredDistance(i, centre)) > reach);
+    };
 
-    Crop crop{Cloud::Ptr(new Cloud), {}};
-    const std::int32_t count = image.pixelCount();
-    for (std::int32_t i = 0; i < count; ++i) {
-        const Vec4 p = image.at(i);
-        if (!(p.x >= lo.x && p.x <= hi.x && p.y >= lo.y && p.y <= hi.y && p.z >= lo.z && p.z <= hi.z))
-            continue;
-        if (distance(p, centre) > radius + kNeighbourhoodRadius)
-            continue;
-        const bool near = std::any_of(clusterPoints.begin(), clusterPoints.end(), [&](const Vec4& q) {
-            return squaredDistance(p, q) <= kNeighbourhoodSquaredRadius;
-        });
-        if (near) {
-            crop.cloud->push_back(pcl::PointXYZ(p.x, p.y, p.z));
-            crop.pixels.push_back(i);
+    Crop crop{Cloud::Ptr(new Cloud), {}, windowAround(image, cluster.gapPixels, inReach)};
+    std::size_t lastNear = 0;
+    for (std::int32_t row = crop.window.firstRow; row <= crop.window.lastRow; ++row) {
+        for (std::int32_t column = crop.window.firstColumn; column <= crop.window.lastColumn; ++column) {
+            const std::int32_t i = row * image.width + column;
+            if (!inReach(i))
+                continue;
+            if (isNearClusterPoint(image, i, clusterPoints, kNeighbourhoodSquaredRadius, lastNear)) {
+                const float* p = image.xyz(i);
+                crop.cloud->push_back(pcl::PointXYZ(p[0], p[1], p[2]));
+                crop.pixels.push_back(i);
+            }
         }
     }
     return crop;
@@ -187,13 +228,12 @@ struct PlaneFit {
     Eigen::VectorXf coefficients; // a, b, c, d; empty when the fit failed
 };
 
-// RANSAC plane with the library's fixed seeds.
-PlaneFit fitPlane(const Cloud::Ptr& crop, double inlierDistance)
+// RANSAC plane with the library's fixed seeds; the model only reads the crop.
+PlaneFit fitPlane(const Cloud::ConstPtr& crop, double inlierDistance)
 {
     constexpr int kMaxPlaneIterations = 10000;
-    const Cloud::Ptr copy(new Cloud(*crop));
     const pcl::SampleConsensusModelPlane<pcl::PointXYZ>::Ptr model(
-        new pcl::SampleConsensusModelPlane<pcl::PointXYZ>(copy, false)); // seeded sampling
+        new pcl::SampleConsensusModelPlane<pcl::PointXYZ>(crop, false)); // seeded sampling
     pcl::RandomSampleConsensus<pcl::PointXYZ> ransac(model, inlierDistance); // seeded, not random
     ransac.setMaxIterations(kMaxPlaneIterations);
     PlaneFit fit;
@@ -204,14 +244,16 @@ PlaneFit fitPlane(const Cloud::Ptr& crop, double inlierDistance)
     return fit;
 }
 
-// The inliers as ascending image pixels.
+// The inliers as ascending image pixels (the library lists them in cloud order, which is pixel
+// order, so the sort rarely has work).
 std::vector<std::int32_t> inlierPixels(const PlaneFit& fit, const Crop& crop)
 {
     std::vector<std::int32_t> pixels;
     pixels.reserve(fit.inliers.size());
     for (int index : fit.inliers)
         pixels.push_back(crop.pixels[static_cast<std::size_t>(index)]);
-    std::sort(pixels.begin(), pixels.end());
+    if (!std::is_sorted(pixels.begin(), pixels.end()))
+        std::sort(pixels.begin(), pixels.end());
     return pixels;
 }
 
@@ -370,28 +412,36 @@ bool hasLatticeExtent(const std::vector<Vec4>& holes, const CentreHole& centre, 
         && eu < kMaxExtent && ev > kMinExtent && ev < kMaxExtent;
 }
 
-// Centroid of the plate-near points in the square ring around the centre hole.
-Vec4 ringCentroid(const PointImage& image, const Vec4& centreHole, const Vec4& normal, const LatticeAxes& axes)
+// Centroid of the plate-near points in the square ring around the centre hole. Only the window of
+// the pixels inside the ring's outer square is examined, found from the grid and the crop.
+Vec4 ringCentroid(const PointImage& image, const PixelWindow& crop, const Vec4& centreHole, const Vec4& normal,
+                  const LatticeAxes& axes)
 {
     constexpr float kMaxRingPlaneDistance = 0.1f;
     constexpr float kRingInner = 0.25f;
     constexpr float kRingOuter = 0.4f;
+    const auto insideOuter = [&](std::int32_t i) {
+        const float* p = image.xyz(i);
+        if (std::isnan(p[0]) || std::isnan(p[1]) || std::isnan(p[2]))
+            return false;
+        return std::fabs(image.offsetAlong(i, centreHole, normal)) <= kMaxRingPlaneDistance
+            && std::fabs(image.offsetAlong(i, centreHole, axes.u)) <= kRingOuter
+            && std::fabs(image.offsetAlong(i, centreHole, axes.v)) <= kRingOuter;
+    };
+    const PixelWindow window = windowAround(image, crop, insideOuter);
     Vec4 sum = Vec4::point(0.0f, 0.0f, 0.0f);
     int count = 0;
-    const std::int32_t pixels = image.pixelCount();
-    for (std::int32_t i = 0; i < pixels; ++i) {
-        const Vec4 p = image.at(i);
-        if (hasNaN(p))
-            continue;
-        const Vec4 d = p - centreHole;
-        const float du = std::fabs(dot(d, axes.u));
-        const float dv = std::fabs(dot(d, axes.v));
-        const bool inPlane = std::fabs(dot(d, normal)) <= kMaxRingPlaneDistance;
-        const bool insideInner = du < kRingInner && dv < kRingInner;
-        const bool insideOuter = du <= kRingOuter && dv <= kRingOuter;
-        if (inPlane && !insideInner && insideOuter) {
-            sum = sum + p;
-            ++count;
+    for (std::int32_t row = window.firstRow; row <= window.lastRow; ++row) {
+        for (std::int32_t column = window.firstColumn; column <= window.lastColumn; ++column) {
+            const std::int32_t i = row * image.width + column;
+            if (!insideOuter(i))
+                continue;
+            const bool insideInner = std::fabs(image.offsetAlong(i, centreHole, axes.u)) < kRingInner
+                && std::fabs(image.offsetAlong(i, centreHole, axes.v)) < kRingInner;
+            if (!insideInner) {
+                sum = sum + image.at(i);
+                ++count;
+            }
         }
     }
     const Vec4 mean = sum / static_cast<float>(count);
@@ -428,30 +478,28 @@ void orientAxes(LatticeDetectionResult& result, const LatticeAxes& axes)
 struct PlateHoles {
     std::vector<Vec4> centres;
     Plane plane;
+    PixelWindow cropWindow;
 };
 
-std::optional<PlateHoles> findPlateHoles(const PointImage& image, Cloud& cluster)
+std::optional<PlateHoles> findPlateHoles(const PointImage& image, const GapCluster& cluster)
 {
     constexpr std::size_t kMinCropPoints = 100;
     constexpr double kCoarsePlaneDistance = 0.015;
     constexpr double kFinePlaneDistance = 0.005;
 
-    removeDuplicateMidpoints(cluster);
+    removeDuplicateMidpoints(*cluster.midpoints);
     const Crop crop = cropAroundCluster(image, cluster);
     if (crop.cloud->size() < kMinCropPoints)
         return std::nullopt;
 
     const std::vector<std::int32_t> platePixels = inlierPixels(fitPlane(crop.cloud, kCoarsePlaneDistance), crop);
-    std::vector<bool> isInlier(static_cast<std::size_t>(image.pixelCount()), false);
-    for (std::int32_t pixel : platePixels)
-        isInlier[static_cast<std::size_t>(pixel)] = true;
-    const std::vector<Node> runs = holeRuns(rowSpans(platePixels, image.width), isInlier, image.width);
+    const std::vector<Node> runs = holeRuns(rowSpans(platePixels, image.width), platePixels, image.width);
     clusterHoleRuns(runs, image.width);
 
     const std::optional<Plane> plane = planeFromCoefficients(fitPlane(crop.cloud, kFinePlaneDistance).coefficients);
     if (!plane)
         return std::nullopt;
-    return PlateHoles{holeCentres(image, runs, *plane), *plane};
+    return PlateHoles{holeCentres(image, runs, *plane), *plane, crop.window};
 }
 
 // The 5 x 5 lattice among the hole centres: its two directions, its centre hole and its holes.
@@ -481,20 +529,22 @@ std::optional<LatticeFit> fitLattice(const std::vector<Vec4>& centres)
 }
 
 // The plate frame of an accepted lattice, oriented by the plate's mass around the centre hole.
-LatticeDetectionResult orientedResult(const PointImage& image, const LatticeFit& lattice, const Plane& plane)
+LatticeDetectionResult orientedResult(const PointImage& image, const LatticeFit& lattice, const PlateHoles& plate)
 {
+    const Plane& plane = plate.plane;
     LatticeDetectionResult result;
     result.found = true;
     result.holes = lattice.holes;
     result.origin = lattice.centre.hole;
     result.normal = plane.normal;
-    result.ringOffset = ringCentroid(image, lattice.centre.hole, plane.normal, lattice.axes) - lattice.centre.hole;
+    result.ringOffset =
+        ringCentroid(image, plate.cropWindow, lattice.centre.hole, plane.normal, lattice.axes) - lattice.centre.hole;
     orientAxes(result, lattice.axes);
     return result;
 }
 
 // No value when the candidate is rejected.
-std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, Cloud& cluster)
+std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, const GapCluster& cluster)
 {
     const std::optional<PlateHoles> plate = findPlateHoles(image, cluster);
     if (!plate)
@@ -502,25 +552,25 @@ std::optional<LatticeDetectionResult> examineCandidate(const PointImage& image, 
     const std::optional<LatticeFit> lattice = fitLattice(plate->centres);
     if (!lattice)
         return std::nullopt;
-    return orientedResult(image, *lattice, plate->plane);
+    return orientedResult(image, *lattice, *plate);
 }
 
-// Hole gaps in the image's rows, clustered into plate candidates; the first candidate that holds a
-// lattice wins.
+// Hole gaps in the rows that can hold the plate, clustered into plate candidates; the first
+// candidate that holds a lattice wins. Without a gap in the searched rows nothing can.
 LatticeDetectionResult searchLattice(const PointImage& image)
 {
     if (!image.points || image.width <= 0 || image.height <= 0)
         return {};
-    const std::vector<Node> gaps = findGaps(image, splitRuns(image));
+    const std::vector<Node> gaps = gapNodes(gapsNearGaps(image));
     std::vector<Vec4> midpoints;
     midpoints.reserve(gaps.size());
     for (const Node& gap : gaps)
         midpoints.push_back(gapMidpoint(image, *gap));
     clusterGaps(gaps, midpoints);
-    for (const Cloud::Ptr& cluster : clusterClouds(gaps, midpoints)) {
-        if (!isPlateCandidate(*cluster))
+    for (const GapCluster& cluster : clusterClouds(gaps, midpoints, image.width)) {
+        if (!isPlateCandidate(*cluster.midpoints))
             continue;
-        if (std::optional<LatticeDetectionResult> result = examineCandidate(image, *cluster))
+        if (std::optional<LatticeDetectionResult> result = examineCandidate(image, cluster))
             return *result;
     }
     return {};
@@ -534,7 +584,10 @@ void printRuntime(std::chrono::steady_clock::time_point start)
                            std::chrono::steady_clock::now() - start)
                            .count();
     const float milliseconds = static_cast<float>(static_cast<double>(ticks) / kTicksPerSecond * 1000.0);
-    std::cout << "Lattice Detection Runtime: " << milliseconds << std::endl;
+    // One write per line, so that detections on several threads do not interleave their lines.
+    std::ostringstream line;
+    line << "Lattice Detection Runtime: " << milliseconds << '\n';
+    std::cout << line.str() << std::flush;
 }
 
 } // namespace

@@ -14,14 +14,17 @@ std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& platePixels, std
     return spans;
 }
 
-std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& spans, const std::vector<bool>& isPlate,
-                                                  std::int32_t width)
+std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& spans,
+                                                  const std::vector<std::int32_t>& platePixels, std::int32_t width)
 {
     std::vector<std::shared_ptr<Scanline3D>> runs;
     std::shared_ptr<Scanline3D> open;
+    auto nextPlate = platePixels.begin(); // the first plate pixel not behind the walk
     for (const PixelRun& span : spans) {
         for (std::int32_t pixel = span.start; pixel <= span.end; ++pixel) {
-            if (isPlate[static_cast<std::size_t>(pixel)])
+            while (nextPlate != platePixels.end() && *nextPlate < pixel)
+                ++nextPlate;
+            if (nextPlate != platePixels.end() && *nextPlate == pixel)
                 continue;
             if (open && pixel == open->end + 1 && pixel / width == open->end / width) {
                 open->end = pixel;

@@ -21,9 +21,9 @@ struct Plane {
 std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& platePixels, std::int32_t width);
 
 // The pixels off the plate but between plate pixels of one row, as runs in pixel order.
-// isPlate holds one flag per image pixel.
-std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& spans, const std::vector<bool>& isPlate,
-                                                  std::int32_t width);
+// platePixels ascending, as rowSpans takes them.
+std::vector<std::shared_ptr<Scanline3D>> holeRuns(const std::vector<PixelRun>& spans,
+                                                  const std::vector<std::int32_t>& platePixels, std::int32_t width);
 
 // Joins hole runs of neighbouring rows whose column intervals overlap.
 void clusterHoleRuns(const std::vector<std::shared_ptr<Scanline3D>>& runs, std::int32_t width);

@@ -1,95 +1,37 @@
 #include "calibration/PointCloudAligner.h"
 
-// GCC 12 reports a false out-of-bounds SSE load inside Eigen's Umeyama estimate; the location
-// it names is the first inclusion of the SSE header, below.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#include <pcl/correspondence.h>
-#include <pcl/point_cloud.h>
-#include <pcl/point_types.h>
-#include <pcl/registration/correspondence_rejection_sample_consensus.h>
-#include <pcl/registration/transformation_estimation_svd.h>
-#pragma GCC diagnostic pop
+#include "calibration/CorrespondenceConsensus.h"
 
 #include <cmath>
 #include <iostream>
-#include <limits>
 
 namespace {
 
-using Cloud = pcl::PointCloud<pcl::PointXYZ>;
-
 constexpr std::size_t kMinReferencePoints = 4;
 
-bool isObserved(const Vec4& p)
+// T_target_source from the consensus inliers of the pairs where both points were observed; the
+// identity when fewer than four pairs are left at either stage.
+Mat4 rigidTransformOverAll(const std::vector<Vec4>& source, const std::vector<Vec4>& target, float inlierThreshold)
 {
-    return !std::isnan(p.x) && !std::isnan(p.y) && !std::isnan(p.z);
-}
-
-// The correspondences of cloud `source` with the target where both points were observed, as two
-// clouds of equal size.
-struct PairedClouds {
-    Cloud::Ptr source{new Cloud};
-    Cloud::Ptr target{new Cloud};
-};
-
-PairedClouds observedPairs(const std::vector<Vec4>& source, const std::vector<Vec4>& target)
-{
-    PairedClouds pairs;
+    std::vector<Vec4> pairedSource;
+    std::vector<Vec4> pairedTarget;
     for (std::size_t k = 0; k < target.size(); ++k) {
         if (isObserved(source[k]) && isObserved(target[k])) {
-            pairs.source->push_back(pcl::PointXYZ(source[k].x, source[k].y, source[k].z));
-            pairs.target->push_back(pcl::PointXYZ(target[k].x, target[k].y, target[k].z));
+            pairedSource.push_back(source[k]);
+            pairedTarget.push_back(target[k]);
         }
     }
-    return pairs;
-}
-
-pcl::Correspondences consensusInliers(const PairedClouds& pairs, float inlierThreshold)
-{
-    constexpr int kMaxConsensusIterations = 1000;
-    pcl::Correspondences all;
-    all.reserve(pairs.source->size());
-    for (std::size_t m = 0; m < pairs.source->size(); ++m)
-        all.emplace_back(static_cast<int>(m), static_cast<int>(m), std::numeric_limits<float>::max());
-    pcl::registration::CorrespondenceRejectorSampleConsensus<pcl::PointXYZ> rejector;
-    rejector.setInputSource(pairs.source);
-    rejector.setInputTarget(pairs.target);
-    rejector.setInlierThreshold(static_cast<double>(inlierThreshold));
-    rejector.setMaximumIterations(kMaxConsensusIterations);
-    pcl::Correspondences remaining;
-    rejector.getRemainingCorrespondences(all, remaining);
-    return remaining;
-}
-
-Mat4 toMat4(const Eigen::Matrix4f& matrix)
-{
-    Mat4 result;
-    for (int column = 0; column < 4; ++column)
-        for (int row = 0; row < 4; ++row)
-            result.at(column, row) = matrix(row, column);
-    return result;
-}
-
-// T_target_source from the consensus inliers of the observed pairs; the identity when fewer than
-// four pairs are left at either stage.
-Mat4 rigidTransform(const std::vector<Vec4>& source, const std::vector<Vec4>& target, float inlierThreshold)
-{
-    const PairedClouds pairs = observedPairs(source, target);
-    if (pairs.source->size() < kMinReferencePoints)
+    if (pairedSource.size() < kMinReferencePoints)
         return Mat4::identity();
-    Cloud inlierSource;
-    Cloud inlierTarget;
-    for (const pcl::Correspondence& c : consensusInliers(pairs, inlierThreshold)) {
-        inlierSource.push_back((*pairs.source)[static_cast<std::size_t>(c.index_query)]);
-        inlierTarget.push_back((*pairs.target)[static_cast<std::size_t>(c.index_match)]);
+    std::vector<Vec4> inlierSource;
+    std::vector<Vec4> inlierTarget;
+    for (std::size_t m : CorrespondenceConsensus::of(pairedSource, pairedTarget, inlierThreshold).inliers) {
+        inlierSource.push_back(pairedSource[m]);
+        inlierTarget.push_back(pairedTarget[m]);
     }
-    if (inlierSource.size() < kMinReferencePoints || inlierTarget.size() < kMinReferencePoints)
+    if (inlierSource.size() < kMinReferencePoints)
         return Mat4::identity();
-    pcl::registration::TransformationEstimationSVD<pcl::PointXYZ, pcl::PointXYZ, float> estimator;
-    Eigen::Matrix4f T_target_source = Eigen::Matrix4f::Identity();
-    estimator.estimateRigidTransformation(inlierSource, inlierTarget, T_target_source);
-    return toMat4(T_target_source);
+    return svdRigidTransform(inlierSource, inlierTarget);
 }
 
 } // namespace
@@ -117,30 +59,59 @@ void PointCloudAligner::addCorrespondencePoints(std::vector<std::vector<Vec4>> p
         referencePoints[j].insert(referencePoints[j].end(), points[j].begin(), points[j].end());
 }
 
-std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierThreshold) const
+bool PointCloudAligner::canRegistrate(int targetCloudId) const
 {
     if (clouds <= 1) {
         std::cerr << "The number of specified point clouds has to be 2 at minimum! Was " << clouds << std::endl;
-        return {};
+        return false;
     }
     if (targetCloudId < 0 || static_cast<std::size_t>(targetCloudId) >= referencePoints.size()) {
         std::cerr << "The given point cloud id doesn't exists. Given point cloud id: " << targetCloudId
                   << ". Size of point clouds: " << clouds << "." << std::endl;
+        return false;
+    }
+    const std::size_t targetPoints = referencePoints[static_cast<std::size_t>(targetCloudId)].size();
+    if (targetPoints < kMinReferencePoints) {
+        std::cerr << "There have to be at least 4 reference points for the specified point cloud id! There were just "
+                  << targetPoints << std::endl;
+        return false;
+    }
+    return true;
+}
+
+std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierThreshold)
+{
+    if (!canRegistrate(targetCloudId))
         return {};
+    if (targetCloudId != registrationTarget || inlierThreshold != registrationThreshold) {
+        registrations.assign(clouds, IncrementalRegistration{});
+        registrationTarget = targetCloudId;
+        registrationThreshold = inlierThreshold;
     }
     const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
-    if (target.size() < kMinReferencePoints) {
-        std::cerr << "There have to be at least 4 reference points for the specified point cloud id! There were just "
-                  << target.size() << std::endl;
-        return {};
-    }
     std::vector<Mat4> transforms;
     transforms.reserve(clouds);
     for (std::size_t j = 0; j < referencePoints.size(); ++j) {
         if (j == static_cast<std::size_t>(targetCloudId))
             transforms.push_back(Mat4::identity());
         else
-            transforms.push_back(rigidTransform(referencePoints[j], target, inlierThreshold));
+            transforms.push_back(registrations[j].update(referencePoints[j], target, inlierThreshold));
+    }
+    return transforms;
+}
+
+std::vector<Mat4> PointCloudAligner::registrateOverAll(int targetCloudId, float inlierThreshold) const
+{
+    if (!canRegistrate(targetCloudId))
+        return {};
+    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
+    std::vector<Mat4> transforms;
+    transforms.reserve(clouds);
+    for (std::size_t j = 0; j < referencePoints.size(); ++j) {
+        if (j == static_cast<std::size_t>(targetCloudId))
+            transforms.push_back(Mat4::identity());
+        else
+            transforms.push_back(rigidTransformOverAll(referencePoints[j], target, inlierThreshold));
     }
     return transforms;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration/IncrementalRegistration.h"
 #include "math/Mat4.h"
 
 #include <cstddef>
@@ -15,8 +16,8 @@ struct RegistrationResidual {
 
 // Accumulates corresponding reference points of several point clouds (point k of every cloud is
 // one physical point; a NaN coordinate marks a point the cloud's camera did not observe) and
-// computes per cloud the rigid transform into a target cloud's coordinates. Runs on the caller's
-// thread; reports misuse on standard error and never throws.
+// computes per cloud the rigid transform into a target cloud's coordinates. Reports misuse on
+// standard error and never throws. Holds no shared state: usable from any one thread at a time.
 class PointCloudAligner {
 public:
     explicit PointCloudAligner(unsigned cloudCount = 0);
@@ -25,8 +26,15 @@ public:
     void addCorrespondencePoints(std::vector<std::vector<Vec4>> points);
 
     // One transform per cloud (cloud coordinates -> target coordinates), the target's the
-    // identity; an empty list after a report. Uses every point gathered so far.
-    std::vector<Mat4> registrate(int targetCloudId, float inlierThreshold) const;
+    // identity; an empty list after a report. Over every point gathered so far, at a cost per
+    // call that does not grow with their number (IncrementalRegistration): the state it keeps
+    // belongs to one target and threshold, and starts afresh over all points when they change.
+    std::vector<Mat4> registrate(int targetCloudId, float inlierThreshold);
+
+    // The same transforms computed from scratch: sample consensus and SVD fit over every gathered
+    // correspondence, at a cost that grows with them. The reference the bounded registrate() is
+    // measured against.
+    std::vector<Mat4> registrateOverAll(int targetCloudId, float inlierThreshold) const;
 
     // The residuals of `transforms` (one per cloud, as registrate returns them) over all gathered
     // correspondences with the target; empty when the sizes or the target do not fit.
@@ -37,6 +45,13 @@ public:
     std::size_t referencePointCount() const { return referencePoints.empty() ? 0 : referencePoints.front().size(); }
 
 private:
+    // Reports why registration cannot run with this target, if it cannot.
+    bool canRegistrate(int targetCloudId) const;
+
     unsigned clouds;
     std::vector<std::vector<Vec4>> referencePoints;
+    // The bounded registration of every cloud onto registrationTarget at registrationThreshold.
+    std::vector<IncrementalRegistration> registrations;
+    int registrationTarget = -1;
+    float registrationThreshold = 0.0f;
 };

@@ -1,5 +1,20 @@
 #include "calibration/Scanline3D.h"
 
+namespace {
+
+// The walk of findRoot on plain pointers: the shared pointers change only where a link is halved.
+Scanline3D* rootOf(Scanline3D* node)
+{
+    while (node->parent) {
+        if (node->parent->parent)
+            node->parent = node->parent->parent;
+        node = node->parent.get();
+    }
+    return node;
+}
+
+} // namespace
+
 std::shared_ptr<Scanline3D> Scanline3D::create(std::int32_t start, std::int32_t end)
 {
     return std::shared_ptr<Scanline3D>(new Scanline3D(start, end));
@@ -7,26 +22,20 @@ std::shared_ptr<Scanline3D> Scanline3D::create(std::int32_t start, std::int32_t 
 
 std::shared_ptr<Scanline3D> findRoot(const std::shared_ptr<Scanline3D>& node)
 {
-    std::shared_ptr<Scanline3D> current = node;
-    while (current->parent) {
-        if (current->parent->parent)
-            current->parent = current->parent->parent;
-        current = current->parent;
-    }
-    return current;
+    return rootOf(node.get())->shared_from_this();
 }
 
 void unite(const std::shared_ptr<Scanline3D>& a, const std::shared_ptr<Scanline3D>& b)
 {
-    const std::shared_ptr<Scanline3D> rootA = findRoot(a);
-    const std::shared_ptr<Scanline3D> rootB = findRoot(b);
+    Scanline3D* rootA = rootOf(a.get());
+    Scanline3D* rootB = rootOf(b.get());
     if (rootA == rootB)
         return;
     if (rootA->setSize < rootB->setSize) {
-        rootA->parent = rootB;
+        rootA->parent = rootB->shared_from_this();
         rootB->setSize += rootA->setSize;
     } else {
-        rootB->parent = rootA;
+        rootB->parent = rootA->shared_from_this();
         rootA->setSize += rootB->setSize;
     }
 }

@@ -96,19 +96,57 @@ TEST(PointCloudAligner, RecoversAKnownRigidTransformDespiteNoiseAndOutliers)
     EXPECT_EQ(residuals[2].inlierCount, 0u);
 }
 
+// Clouds 1 and 2 are cloud 0 shifted. Registering onto cloud 0 first, then onto cloud 1: the
+// second target starts afresh for every cloud.
 TEST(PointCloudAligner, TheTargetIsAlwaysTheIdentity)
 {
-    PointCloudAligner aligner(2);
-    std::vector<Vec4> a, b;
+    PointCloudAligner aligner(3);
+    std::vector<Vec4> a, b, c;
     for (int k = 0; k < 10; ++k) {
         a.push_back(Vec4::point(0.1f * k, 0.05f * k * k, 1.0f + 0.01f * k));
         b.push_back(a.back() + Vec4::direction(0.5f, 0.0f, 0.0f));
+        c.push_back(b.back() + Vec4::direction(0.0f, 0.2f, 0.0f));
     }
-    aligner.addCorrespondencePoints({a, b});
+    aligner.addCorrespondencePoints({a, b, c});
+    const std::vector<Mat4> toFirst = aligner.registrate(0, 0.04f);
+    ASSERT_EQ(toFirst.size(), 3u);
+    EXPECT_EQ(toFirst[0], Mat4::identity());
+    EXPECT_TRUE(approxEqual(toFirst[2].translation(), Vec4::point(-0.5f, -0.2f, 0.0f)));
     const std::vector<Mat4> toSecond = aligner.registrate(1, 0.04f);
-    ASSERT_EQ(toSecond.size(), 2u);
+    ASSERT_EQ(toSecond.size(), 3u);
     EXPECT_EQ(toSecond[1], Mat4::identity());
     EXPECT_TRUE(approxEqual(toSecond[0].translation(), Vec4::point(0.5f, 0.0f, 0.0f)));
+    EXPECT_TRUE(approxEqual(toSecond[2].translation(), Vec4::point(0.0f, -0.2f, 0.0f)));
+}
+
+// A first frame consistent with a wrong pose is accepted by the first model; once the true pose
+// dominates, those pairs must leave the fit, although each update re-classifies only part of the
+// older pairs: the bounded registration ends where the full computation does.
+TEST(PointCloudAligner, PairsJudgedByAnEarlyModelAreJudgedAgainAsTheTruePoseDominates)
+{
+    constexpr int kFrames = 100;
+    constexpr int kPointsPerFrame = 25;
+    const Mat4 T_target_source = translate(rotate(Mat4::identity(), 20.0f * kDegree, AxisY), 0.4f, 0.0f, -0.2f);
+    const Mat4 wrong = translate(T_target_source, 0.0f, 0.3f, 0.0f);
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> position(-0.3f, 0.3f);
+    std::normal_distribution<float> noise(0.0f, 0.001f);
+    PointCloudAligner aligner(2);
+    for (int frame = 0; frame < kFrames; ++frame) {
+        const Mat4 T_source_target = inverse(frame == 0 ? wrong : T_target_source);
+        std::vector<Vec4> target, source;
+        for (int k = 0; k < kPointsPerFrame; ++k) {
+            target.push_back(Vec4::point(position(random), position(random), 1.6f + position(random)));
+            source.push_back(T_source_target * target.back() + Vec4::direction(noise(random), noise(random), noise(random)));
+        }
+        aligner.addCorrespondencePoints({target, source});
+        aligner.registrate(0, 0.04f);
+    }
+    const Mat4 bounded = aligner.registrate(0, 0.04f)[1];
+    const Mat4 full = aligner.registrateOverAll(0, 0.04f)[1];
+    EXPECT_LT(rotationErrorDegrees(bounded, full), 0.01f);
+    EXPECT_LT(translationError(bounded, full), 0.0001f);
+    EXPECT_LT(translationError(bounded, T_target_source), 0.0005f);
 }
 
 } // namespace

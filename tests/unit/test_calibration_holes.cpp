@@ -59,22 +59,19 @@ TEST(LatticeHoles, RunsBetweenPlatePixelsClusterAcrossNeighbouringRows)
 {
     // Two rows of plate with one hole run each, overlapping in columns, and a third run two rows
     // further down: two clusters.
-    std::vector<bool> isPlate(kWidth * kHeight, false);
     std::vector<std::int32_t> platePixels;
     for (const int row : {2, 3, 5}) {
         for (int column = 10; column < 30; ++column) {
             const bool inHole = column >= 15 + row && column < 20 + row;
-            if (!inHole) {
-                isPlate[static_cast<std::size_t>(row * kWidth + column)] = true;
+            if (!inHole)
                 platePixels.push_back(row * kWidth + column);
-            }
         }
     }
     const std::vector<PixelRun> spans = rowSpans(platePixels, kWidth);
     ASSERT_EQ(spans.size(), 3u);
     EXPECT_EQ(spans[0].start, 2 * kWidth + 10);
     EXPECT_EQ(spans[0].end, 2 * kWidth + 29);
-    const auto runs = holeRuns(spans, isPlate, kWidth);
+    const auto runs = holeRuns(spans, platePixels, kWidth);
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0]->start, 2 * kWidth + 17);
     EXPECT_EQ(runs[0]->end, 2 * kWidth + 21);

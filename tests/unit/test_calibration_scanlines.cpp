@@ -1,6 +1,12 @@
 #include "calibration/LatticeScanlines.h"
 
+#include "calibration/PixelWindow.h"
+
+#include "test_calibration_plate_scene.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <cmath>
 
@@ -37,11 +43,20 @@ struct Row {
     PointImage image() const { return PointImage{points.data(), pixels(), 1}; }
 };
 
+std::vector<PixelRun> runsOf(const Row& row)
+{
+    std::vector<PixelRun> runs;
+    splitRuns(row.image(), 0, runs);
+    return runs;
+}
+
 std::vector<std::pair<int, int>> gapsOf(const Row& row)
 {
+    std::vector<PixelRun> gaps;
+    findGaps(row.image(), runsOf(row), gaps);
     std::vector<std::pair<int, int>> result;
-    for (const auto& gap : findGaps(row.image(), splitRuns(row.image())))
-        result.emplace_back(gap->start, gap->end);
+    for (const PixelRun& gap : gaps)
+        result.emplace_back(gap.start, gap.end);
     return result;
 }
 
@@ -56,7 +71,7 @@ TEST(LatticeScanlines, AHoleIsNoticedOnlyAfterTwoValidRunsOfItsRow)
     row.hole(7);
     const PixelRun d = row.plate(0.04f);
 
-    const std::vector<PixelRun> runs = splitRuns(row.image());
+    const std::vector<PixelRun> runs = runsOf(row);
     ASSERT_EQ(runs.size(), 7u) << "four plate runs and three runs of empty pixels";
     EXPECT_EQ(runs[0].start, a.start);
     EXPECT_EQ(runs[0].end, a.end);
@@ -135,6 +150,72 @@ TEST(Scanline3D, UnionBySizeKeepsTheLargerRootAndTheFirstOnTies)
     for (const auto& node : nodes)
         EXPECT_EQ(findRoot(node), nodes[0]);
     EXPECT_EQ(nodes[2]->shared_from_this(), nodes[2]);
+}
+
+// Searching every fourth row and then the rows around gaps finds every gap of the plate's rows.
+TEST(LatticeScanlines, TheSearchedRowsHoldEveryGapOfThePlate)
+{
+    constexpr float kDegree = 3.14159265358979f / 180.0f;
+    struct Case {
+        float depth, tiltDegrees, turnDegrees;
+    };
+    for (const Case& c : {Case{1.0f, 0.0f, 0.0f}, Case{1.6f, 25.0f, 30.0f}, Case{1.6f, -45.0f, 135.0f},
+                          Case{2.4f, 40.0f, 250.0f}}) {
+        PlateScene scene;
+        PlatePose pose = PlatePose{}.turned(c.turnDegrees * kDegree, AxisZ).turned(c.tiltDegrees * kDegree, AxisY);
+        pose.centre = Vec4::point(0.1f, -0.05f, c.depth);
+        scene.renderPlate(pose);
+        scene.renderWallBehind(c.depth + 0.8f);
+        std::vector<PixelRun> everyRow;
+        for (int row = 0; row < PlateScene::kHeight; ++row) {
+            std::vector<PixelRun> runs;
+            splitRuns(scene.image(), row, runs);
+            findGaps(scene.image(), runs, everyRow);
+        }
+        const std::vector<PixelRun> searched = gapsNearGaps(scene.image());
+        ASSERT_FALSE(everyRow.empty());
+        ASSERT_EQ(searched.size(), everyRow.size()) << "depth " << c.depth << " tilt " << c.tiltDegrees;
+        for (std::size_t g = 0; g < searched.size(); ++g)
+            EXPECT_EQ(searched[g].start, everyRow[g].start);
+    }
+    PlateScene wall;
+    wall.renderWallBehind(3.0f);
+    EXPECT_TRUE(gapsNearGaps(wall.image()).empty());
+}
+
+// The window holds every pixel of a patch that passes, seeded or met by the grid of every fourth
+// pixel, and reaches at most one grid step beyond it.
+TEST(PixelWindow, HoldsEveryPassingPixelJoinedToTheSeedOrTheGrid)
+{
+    constexpr int kWidth = 40;
+    constexpr int kHeight = 30;
+    constexpr int kGridStep = 4;
+    struct Case {
+        const char* name;
+        std::function<bool(int row, int column)> passes;
+        PixelWindow seed;
+        PixelWindow patch; // the bounding box of the passing pixels
+    };
+    const std::vector<Case> cases = {
+        {"block", [](int r, int c) { return r >= 5 && r <= 13 && c >= 6 && c <= 21; }, {}, {5, 13, 6, 21}},
+        {"thin diagonal off the grid, seeded at one end", [](int r, int c) { return c == r + 5 && r >= 1 && r <= 22; },
+         {1, 1, 6, 6}, {1, 22, 6, 27}},
+        {"block at the image's corner", [](int r, int c) { return r >= 17 && c >= 31; }, {}, {17, 29, 31, 39}},
+    };
+    const std::vector<float> points(kWidth * kHeight * 3, 0.0f);
+    const PointImage image{points.data(), kWidth, kHeight};
+    for (const Case& c : cases) {
+        const PixelWindow window =
+            windowAround(image, c.seed, [&](std::int32_t i) { return c.passes(i / kWidth, i % kWidth); });
+        EXPECT_LE(window.firstRow, c.patch.firstRow) << c.name;
+        EXPECT_GE(window.lastRow, c.patch.lastRow) << c.name;
+        EXPECT_LE(window.firstColumn, c.patch.firstColumn) << c.name;
+        EXPECT_GE(window.lastColumn, c.patch.lastColumn) << c.name;
+        EXPECT_GE(window.firstRow, c.patch.firstRow - kGridStep) << c.name;
+        EXPECT_LE(window.lastRow, c.patch.lastRow + kGridStep) << c.name;
+        EXPECT_GE(window.firstColumn, c.patch.firstColumn - kGridStep) << c.name;
+        EXPECT_LE(window.lastColumn, c.patch.lastColumn + kGridStep) << c.name;
+    }
 }
 
 } // namespace
