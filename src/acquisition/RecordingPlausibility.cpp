@@ -15,7 +15,7 @@ std::string timestampFault(const std::vector<double>& seconds)
             return fault.str();
         }
         if (std::abs(t) > kMaxMagnitudeS) {
-            fault << "timestamp " << i << " (" << t << " s) lies beyond " << kMaxMagnitudeS << " s.";
+            fault << "timestamp " << i << " (" << t << " s) lies outside ±" << kMaxMagnitudeS << " s.";
             return fault.str();
         }
         if (i > 0 && t < seconds[i - 1]) {
@@ -44,6 +44,6 @@ std::string intrinsicsFault(const std::string& source, double cx, double cy, dou
     std::ostringstream fault;
     fault << source << " has focal lengths " << fx << " x " << fy << " px and principal point (" << cx << ", " << cy
           << ") px; focal lengths must lie in " << kMinFocalPx << " .. " << kMaxFocalPx
-          << " px and the principal point within " << kMaxPrincipalPointPx << " px.";
+          << " px and the principal point within ±" << kMaxPrincipalPointPx << " px.";
     return fault.str();
 }

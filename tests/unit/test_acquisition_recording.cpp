@@ -718,7 +718,7 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                   "Refusing PATH: 0 camera parameters and no raw calibration");
     pinholeCase("zero focal length", {4, 3, 0, 5},
                 "Refusing PATH: frame 7 has focal lengths 0 x 5 px and principal point (4, 3) px; focal lengths "
-                "must lie in 1 .. 1e+06 px and the principal point within 1e+06 px.");
+                "must lie in 1 .. 1e+06 px and the principal point within ±1e+06 px.");
     pinholeCase("absurd focal length", {4, 3, 5, 1e30f}, "frame 7 has focal lengths 5 x 1e+30 px");
     pinholeCase("no principal point", {nan, 3, 5, 5}, "frame 7 has focal lengths 5 x 5 px and principal point (nan");
     recordingCase("fewtimestamps", [&](Recording& r) { r.timestamps = evenTimestamps(0.0, 4); },
@@ -728,7 +728,7 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
     timestampCase("decreasing timestamps", 5, 0.01,
                   "Refusing PATH: timestamp 5 (0.01 s) is earlier than timestamp 4 (0.133333 s); timestamps must not "
                   "decrease.");
-    timestampCase("absurd timestamp", 9, 1e12, "Refusing PATH: timestamp 9 (1e+12 s) lies beyond 1e+10 s.");
+    timestampCase("absurd timestamp", 9, 1e12, "Refusing PATH: timestamp 9 (1e+12 s) lies outside ±1e+10 s.");
     timestampCase("two days", 9, 2 * 86400.0,
                   "Refusing PATH: the timestamps span 172800 s, more than one day (86400 s).");
     cases.push_back({"rank-2 timestamps", [] {
