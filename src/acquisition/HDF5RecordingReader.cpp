@@ -2,8 +2,10 @@
 
 #include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
+#include "acquisition/ChunkIntegrity.h"
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
+#include "acquisition/HDF5RootHeapCheck.h"
 #include "acquisition/RecordingPlausibility.h"
 
 #include <hdf5.h>
@@ -48,6 +50,7 @@ struct DataSet {
     hid_t space = H5I_INVALID_HID;
     int dims = -1; // -1: not open
     hsize_t extent[kMaxDims] = {};
+    ChunkIntegrity chunks; // attached once the data set is accepted
 
     void close()
     {
@@ -84,11 +87,25 @@ hid_t memorySpace(std::initializer_list<hsize_t> extent)
     return H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
 }
 
-// A selection of one frame in the file space followed by the read; false on any HDF5 failure.
-bool readHyperslab(const DataSet& data, hid_t memSpace, hid_t memType, const hsize_t* start, const hsize_t* count,
+// Empty when the data set may be read: its stored type converts exactly into `memory`, its
+// values lie in the file and its chunks can be checked before each read.
+std::string dataSetFault(DataSet& data, RecordingMemoryType memory)
+{
+    std::string fault = storedTypeFault(data.set, memory);
+    if (fault.empty())
+        fault = storageFault(data.set);
+    if (fault.empty())
+        fault = data.chunks.attach(data.set);
+    return fault;
+}
+
+// A selection of one frame in the file space followed by the read; false on any HDF5 failure or
+// when a chunk of the selection does not decode to its size.
+bool readHyperslab(DataSet& data, hid_t memSpace, hid_t memType, const hsize_t* start, const hsize_t* count,
                    void* buffer)
 {
-    return H5Sselect_hyperslab(data.space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0
+    return data.chunks.intact(start, count)
+        && H5Sselect_hyperslab(data.space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0
         && H5Dread(data.set, memType, memSpace, data.space, H5P_DEFAULT, buffer) >= 0;
 }
 
@@ -177,6 +194,9 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
         return false;
     }
     std::cout << "Open " << path << std::endl;
+    const std::string heapFault = rootHeapFault(path);
+    if (!heapFault.empty())
+        return refuse(heapFault + ".");
     h5->file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     if (h5->file < 0) {
         std::cerr << "Unable to open " << path << "!" << std::endl;
@@ -209,12 +229,9 @@ bool HDF5RecordingReader::refuse(const std::string& reason) const
     return false;
 }
 
-// Checked before anything is read from the data set.
-bool HDF5RecordingReader::readable(std::int64_t set, const char* setName, RecordingMemoryType memory) const
+// Every data set is checked (dataSetFault) before anything is read from it.
+bool HDF5RecordingReader::accepted(const char* setName, const std::string& fault) const
 {
-    std::string fault = storedTypeFault(set, memory);
-    if (fault.empty())
-        fault = storageFault(set);
     return fault.empty() || refuse(std::string(setName) + " " + fault + ".");
 }
 
@@ -231,7 +248,7 @@ bool HDF5RecordingReader::openDepth()
                   << std::endl;
         return false;
     }
-    if (!readable(data.set, kDepthSet, RecordingMemoryType::Float32))
+    if (!accepted(kDepthSet, dataSetFault(data, RecordingMemoryType::Float32)))
         return false;
     if (data.extent[0] == 0 || data.extent[1] == 0 || data.extent[0] > kMaxImageSide
         || data.extent[1] > kMaxImageSide || data.extent[2] == 0 || data.extent[2] > kMaxFrames)
@@ -263,7 +280,7 @@ bool HDF5RecordingReader::openCameraParameters()
         std::cout << "Camera Parameter Count: 0" << std::endl;
         return true;
     }
-    if (!readable(data.set, kParameterSet, RecordingMemoryType::Float32))
+    if (!accepted(kParameterSet, dataSetFault(data, RecordingMemoryType::Float32)))
         return false;
     if (data.extent[0] < frames || data.extent[1] > kMaxParameters)
         return refuse(std::to_string(data.extent[0]) + " camera parameter rows of " + std::to_string(data.extent[1])
@@ -287,7 +304,7 @@ bool HDF5RecordingReader::openRawCalibration()
     }
     const hsize_t size = data.extent[1];
     std::cout << "Azure Kinect Parameter Count: " << size << std::endl;
-    if (!readable(data.set, kRawCalibrationSet, RecordingMemoryType::UInt8))
+    if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
         return false;
     if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes) {
         std::cerr << "Ignoring the raw calibration of " << name << ": " << data.extent[0] << " rows of " << size
@@ -339,7 +356,7 @@ bool HDF5RecordingReader::openTimestamps()
         std::cerr << "Expected 1 dimension in timestamp data space! Got " << data.dims << "." << std::endl;
         return true;
     }
-    if (!readable(data.set, kTimestampSet, RecordingMemoryType::Float64))
+    if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
         return false;
     if (data.extent[0] < frames)
         return refuse(std::to_string(data.extent[0]) + " timestamps for " + std::to_string(frames) + " depth frames.");
@@ -403,7 +420,7 @@ bool HDF5RecordingReader::openColour()
         colorEnabled = false;
         return true;
     }
-    if (!readable(data.set, kColourSet, RecordingMemoryType::UInt8))
+    if (!accepted(kColourSet, dataSetFault(data, RecordingMemoryType::UInt8)))
         return false;
     if (data.extent[2] != kColourChannels || data.extent[3] < frames) {
         std::cerr << "Ignoring the colour of " << name << ": " << data.extent[2] << " channels and " << data.extent[3]

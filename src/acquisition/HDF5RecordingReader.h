@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-enum class RecordingMemoryType;
-
 // Reads one HDF5 recording of a depth camera frame by frame and turns each frame into points.
 // open() runs on the thread that creates the source; loadFrame, seekToTime and timestampAt on
 // the playback thread only. The render thread reads points(), colors(), the sizes, the names and
@@ -70,7 +68,7 @@ private:
     struct Handles;
 
     bool refuse(const std::string& reason) const;
-    bool readable(std::int64_t set, const char* setName, RecordingMemoryType memory) const;
+    bool accepted(const char* setName, const std::string& fault) const;
     bool openDepth();
     bool openCameraParameters();
     bool openRawCalibration();

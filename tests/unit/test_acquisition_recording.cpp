@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -47,6 +48,18 @@ void writeDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t>
         H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
     H5Dclose(set);
     H5Pclose(properties);
+    H5Sclose(space);
+}
+
+void replaceDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims, const void* data,
+                    hid_t properties = H5P_DEFAULT)
+{
+    H5Ldelete(file, name, H5P_DEFAULT);
+    const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
+    const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+    if (data)
+        H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+    H5Dclose(set);
     H5Sclose(space);
 }
 
@@ -268,21 +281,29 @@ TEST(AcquisitionRecording, SixteenBitFramesReadAlikeFromEveryStorage)
     }
 }
 
-// A chunk whose deflate stream is damaged: the frame is refused and playback stops, the other
-// frames before it were read.
-TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
+// Three frames, one deflated chunk each, whose chunk of frame 1 in `set` (frames along dimension
+// `frameDimension`) holds garbage.
+std::string writeDamagedFrameOne(const char* set, int frameDimension, const std::string& name)
 {
     Recording rec;
     rec.frames = 3;
     rec.edit = [&](hid_t file) {
         rewriteFrames(file, rec, FrameStorage::ShuffleDeflatePerFrame);
-        const hid_t set = H5Dopen2(file, "/depth_measure_z_0", H5P_DEFAULT);
-        const hsize_t offset[3] = {0, 0, 1};
+        const hid_t data = H5Dopen2(file, set, H5P_DEFAULT);
+        hsize_t offset[4] = {};
+        offset[frameDimension] = 1;
         const std::vector<std::uint8_t> garbage(40, 0xAB);
-        H5Dwrite_chunk(set, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
-        H5Dclose(set);
+        H5Dwrite_chunk(data, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
+        H5Dclose(data);
     };
-    const std::string path = rec.write("damaged.h5");
+    return rec.write(name);
+}
+
+// A chunk whose deflate stream is damaged: the frame is refused and playback stops, the other
+// frames before it were read.
+TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
+{
+    const std::string path = writeDamagedFrameOne("/depth_measure_z_0", 2, "damaged.h5");
     HDF5RecordingReader reader;
     ASSERT_TRUE(openQuietly(reader, path));
     testing::internal::CaptureStdout();
@@ -300,17 +321,7 @@ TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
 // one message names the colour, and the next frame has its colour again.
 TEST(AcquisitionRecording, DamagedColourChunkKeepsTheDepth)
 {
-    Recording rec;
-    rec.frames = 3;
-    rec.edit = [&](hid_t file) {
-        rewriteFrames(file, rec, FrameStorage::ShuffleDeflatePerFrame);
-        const hid_t set = H5Dopen2(file, "/color_measure_0", H5P_DEFAULT);
-        const hsize_t offset[4] = {0, 0, 0, 1};
-        const std::vector<std::uint8_t> garbage(40, 0xAB);
-        H5Dwrite_chunk(set, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
-        H5Dclose(set);
-    };
-    const std::string path = rec.write("damagedcolour.h5");
+    const std::string path = writeDamagedFrameOne("/color_measure_0", 3, "damagedcolour.h5");
     HDF5RecordingReader reader;
     ASSERT_TRUE(openQuietly(reader, path));
     testing::internal::CaptureStdout();
@@ -334,6 +345,66 @@ TEST(AcquisitionRecording, DamagedColourChunkKeepsTheDepth)
     reader.loadFrame(2);
     EXPECT_EQ(colourByte(0, 0, 0, 2), reader.colors()[0]);
     std::remove(path.c_str());
+}
+
+// The zlib stream of a chunk of 8 zero bytes, as the library writes it.
+std::vector<std::uint8_t> smallDeflatedChunk(hid_t file)
+{
+    const std::vector<std::uint16_t> zeros(4, 0);
+    writeDataSet(file, "/small", H5T_NATIVE_UINT16, {2, 2, 1}, zeros.data(), {2, 2, 1});
+    const hid_t set = H5Dopen2(file, "/small", H5P_DEFAULT);
+    const hsize_t origin[3] = {0, 0, 0};
+    hsize_t bytes = 0;
+    H5Dget_chunk_storage_size(set, origin, &bytes);
+    std::vector<std::uint8_t> chunk(bytes);
+    std::uint32_t filters = 0;
+    H5Dread_chunk(set, H5P_DEFAULT, origin, &filters, chunk.data());
+    H5Dclose(set);
+    H5Ldelete(file, "/small", H5P_DEFAULT);
+    return chunk;
+}
+
+// A stored chunk that decodes to fewer bytes than a chunk holds is never handed to the library's
+// read (which would copy a whole chunk out of it): the frame is unreadable, the others read.
+TEST(AcquisitionRecording, ShortChunksAreNotRead)
+{
+    enum class Filters { Shuffle, Deflate };
+    for (Filters filters : {Filters::Shuffle, Filters::Deflate}) {
+        Recording rec;
+        rec.frames = 3;
+        rec.edit = [&](hid_t file) {
+            const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+            const hsize_t chunk[3] = {rec.height, rec.width, 1};
+            H5Pset_chunk(properties, 3, chunk);
+            if (filters == Filters::Shuffle)
+                H5Pset_shuffle(properties);
+            if (filters == Filters::Deflate)
+                H5Pset_deflate(properties, 1);
+            const std::vector<std::uint16_t> depth(rec.height * rec.width * rec.frames, 1500);
+            replaceDataSet(file, "/depth_measure_z_0", H5T_NATIVE_UINT16, {rec.height, rec.width, rec.frames},
+                           depth.data(), properties);
+            H5Pclose(properties);
+            const std::vector<std::uint8_t> shortChunk =
+                filters == Filters::Deflate ? smallDeflatedChunk(file) : std::vector<std::uint8_t>(40, 0xAB);
+            const hid_t set = H5Dopen2(file, "/depth_measure_z_0", H5P_DEFAULT);
+            const hsize_t frameOne[3] = {0, 0, 1};
+            H5Dwrite_chunk(set, H5P_DEFAULT, 0, frameOne, shortChunk.size(), shortChunk.data());
+            H5Dclose(set);
+        };
+        const std::string path = rec.write("shortchunk.h5");
+        HDF5RecordingReader reader;
+        ASSERT_TRUE(openQuietly(reader, path)) << static_cast<int>(filters);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const bool first = reader.loadFrame(0);
+        const bool second = reader.loadFrame(1);
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(first) << static_cast<int>(filters);
+        EXPECT_FALSE(second) << static_cast<int>(filters);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, errors.find("Unable to read frame 1 of " + path))
+            << static_cast<int>(filters) << errors;
+    }
 }
 
 TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
@@ -528,16 +599,21 @@ std::string withDepthPrecision(const std::string& path, std::uint8_t bits)
     return patched;
 }
 
-void replaceDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims, const void* data,
-                    hid_t properties = H5P_DEFAULT)
+// A copy of the file whose root group's name heap has a free list that returns to its own block
+// (the heap's fields: "HEAP", version, 3 reserved, data size, free list head, data address, with
+// 8-byte lengths and offsets).
+std::string withLoopedRootHeap(const std::string& path)
 {
-    H5Ldelete(file, name, H5P_DEFAULT);
-    const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
-    const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
-    if (data)
-        H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
-    H5Dclose(set);
-    H5Sclose(space);
+    constexpr std::uint64_t kBlock = 16;
+    std::string bytes = readFileText(path);
+    const std::size_t heap = bytes.find("HEAP");
+    std::uint64_t dataAddress = 0;
+    std::memcpy(&dataAddress, &bytes[heap + 24], sizeof dataAddress);
+    std::memcpy(&bytes[heap + 16], &kBlock, sizeof kBlock);
+    std::memcpy(&bytes[dataAddress + kBlock], &kBlock, sizeof kBlock);
+    const std::string patched = path + ".heap";
+    std::ofstream(patched, std::ios::binary) << bytes;
+    return patched;
 }
 
 // A 640 x 576 recording of one frame with the test device's blob, edited by `change`.
@@ -628,6 +704,9 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                          return path;
                      },
                      "Unable to open PATH: Too many levels of symbolic links"});
+    // The library would follow this list for ever, allocating as it goes.
+    cases.push_back({"looped root heap", [] { return withLoopedRootHeap(Recording().write("heap.h5")); },
+                     "Refusing PATH: the free list of its root group's name heap loops or leaves the heap."});
     recordingCase("nodepth", [&](Recording& r) { r.edit = without("/depth_measure_z_0"); },
                   "Depth-DataSet not available!");
     recordingCase("depth2d", [&](Recording& r) {
