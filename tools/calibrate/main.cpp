@@ -4,6 +4,7 @@
 // --truth, its errors against the ground truth.
 
 #include "GroundTruth.h"
+#include "StepWatchdog.h"
 #include "SteppedRecordingSource.h"
 
 #include "acquisition/CameraConfigFiles.h"
@@ -32,6 +33,9 @@ constexpr int kExitStoreFailed = 4;
 constexpr double kStepSeconds = 1.0 / 30.0;
 constexpr std::size_t kMinRecordings = 2;
 constexpr std::size_t kMaxRecordings = 3;
+constexpr unsigned kStepLimitSeconds = 30; // opening the recordings, then each step
+constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the recordings took more than 30 s at once; "
+                                   "one of them is damaged. Nothing calibrated.\n";
 
 constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
                                "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
@@ -288,6 +292,7 @@ int main(int argc, char** argv)
             return kExitUnreadable;
     }
     auto source = std::make_shared<SteppedRecordingSource>();
+    StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
     if (!source->open(options->recordings)) {
         std::cerr << "tavorin-calibrate: a recording cannot be read; nothing calibrated." << std::endl;
         return kExitUnreadable;
@@ -301,6 +306,7 @@ int main(int argc, char** argv)
     DepthCameraCalibrator calibrator;
     std::vector<DetectionCounts> counts(options->recordings.size());
     for (long step = 0; step < *steps; ++step) {
+        StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
         source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
         if (anyPlaybackStopped(*source)) {
             std::cerr << "tavorin-calibrate: a recording stopped playing at step " << step << "; nothing calibrated."
@@ -311,6 +317,7 @@ int main(int argc, char** argv)
         calibrator.calibrateDepthCameras(state);
         countDetections(calibrator, *source, truth, options->recordings, counts);
     }
+    StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
         std::cerr << "tavorin-calibrate: the lattice was not found in any of " << *steps << " steps; nothing calibrated."

@@ -1,5 +1,7 @@
 // tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
 // placed in the room by its configuration-file matrix (x, y, z float metres; red, green, blue).
+#include "StepWatchdog.h"
+
 #include "acquisition/HDF5RecordingReader.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
@@ -22,6 +24,9 @@ constexpr std::size_t kMaxRecordings = 3;
 constexpr int kExitUnreadable = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoPoints = 3;
+constexpr unsigned kReadLimitSeconds = 30;
+constexpr const char* kReadStuck =
+    "tavorin-export: reading the recordings took more than 30 s; one of them is damaged.\n";
 
 constexpr const char* kUsage = "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 [REC3.h5]]";
 constexpr const char* kHelp =
@@ -143,6 +148,7 @@ int main(int argc, char** argv)
         return 0;
     }
     std::vector<PlyVertex> vertices;
+    StepWatchdog::arm(kReadLimitSeconds, kReadStuck, kExitUnreadable);
     for (const std::string& path : options.recordings) {
         HDF5RecordingReader reader;
         if (!reader.open(path, true)) {
@@ -156,6 +162,7 @@ int main(int argc, char** argv)
         }
         appendRoomPoints(reader, vertices);
     }
+    StepWatchdog::disarm();
     if (vertices.empty()) {
         std::cerr << "Cannot export frame " << options.frame << ": it holds no usable point; nothing written."
                   << std::endl;
