@@ -583,37 +583,43 @@ TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)
     EXPECT_EQ(path, state.cameras[0]->sourceName);
 }
 
-// A copy of the file with the precision byte of its one unsigned 16-bit type (the depth) set to
-// `bits`: the datatype message is class 0 version 1, little-endian unsigned, 2 bytes, offset 0,
-// precision 16. Empty when the file holds no such type.
-std::string withDepthPrecision(const std::string& path, std::uint8_t bits)
+// A copy of the file with `edit` applied to its bytes.
+std::string patchedCopy(const std::string& path, const std::function<void(std::string&)>& edit)
 {
-    const std::string u16le("\x10\0\0\0\x02\0\0\0\0\0\x10\0", 12);
     std::string bytes = readFileText(path);
-    const std::size_t at = bytes.find(u16le);
-    if (at == std::string::npos || bytes.find(u16le, at + 1) != std::string::npos)
-        return {};
-    bytes[at + 10] = static_cast<char>(bits);
+    edit(bytes);
     const std::string patched = path + ".patched";
     std::ofstream(patched, std::ios::binary) << bytes;
     return patched;
 }
 
-// A copy of the file whose root group's name heap has a free list that returns to its own block
-// (the heap's fields: "HEAP", version, 3 reserved, data size, free list head, data address, with
-// 8-byte lengths and offsets).
-std::string withLoopedRootHeap(const std::string& path)
+// The precision byte of the file's one unsigned 16-bit type (the depth) set to `bits`: the
+// datatype message is class 0 version 1, little-endian unsigned, 2 bytes, offset 0, precision 16.
+std::function<void(std::string&)> depthPrecision(std::uint8_t bits)
+{
+    return [bits](std::string& bytes) {
+        const std::string u16le("\x10\0\0\0\x02\0\0\0\0\0\x10\0", 12);
+        const std::size_t at = bytes.find(u16le);
+        if (at != std::string::npos && bytes.find(u16le, at + 1) == std::string::npos)
+            bytes[at + 10] = static_cast<char>(bits);
+    };
+}
+
+// Fields of the root group's name heap, the file's first "HEAP": data size at 8, free list head
+// at 16, data address at 24 (8-byte lengths and offsets).
+void setHeapField(std::string& bytes, std::size_t field, std::uint64_t value)
+{
+    std::memcpy(&bytes[bytes.find("HEAP") + field], &value, sizeof value);
+}
+
+// The free list's head names a block whose successor is itself.
+void loopRootHeap(std::string& bytes)
 {
     constexpr std::uint64_t kBlock = 16;
-    std::string bytes = readFileText(path);
-    const std::size_t heap = bytes.find("HEAP");
     std::uint64_t dataAddress = 0;
-    std::memcpy(&dataAddress, &bytes[heap + 24], sizeof dataAddress);
-    std::memcpy(&bytes[heap + 16], &kBlock, sizeof kBlock);
+    std::memcpy(&dataAddress, &bytes[bytes.find("HEAP") + 24], sizeof dataAddress);
+    setHeapField(bytes, 16, kBlock);
     std::memcpy(&bytes[dataAddress + kBlock], &kBlock, sizeof kBlock);
-    const std::string patched = path + ".heap";
-    std::ofstream(patched, std::ios::binary) << bytes;
-    return patched;
 }
 
 // A 640 x 576 recording of one frame with the test device's blob, edited by `change`.
@@ -705,8 +711,14 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                      },
                      "Unable to open PATH: Too many levels of symbolic links"});
     // The library would follow this list for ever, allocating as it goes.
-    cases.push_back({"looped root heap", [] { return withLoopedRootHeap(Recording().write("heap.h5")); },
+    cases.push_back({"looped root heap", [] { return patchedCopy(Recording().write("heap.h5"), loopRootHeap); },
                      "Refusing PATH: the free list of its root group's name heap loops or leaves the heap."});
+    // The library would allocate the claimed size before reading it.
+    cases.push_back({"oversized root heap", [] {
+                         return patchedCopy(Recording().write("bigheap.h5"),
+                                            [](std::string& bytes) { setHeapField(bytes, 8, std::uint64_t(1) << 40); });
+                     },
+                     "Refusing PATH: its root group's name heap of 1099511627776 bytes does not fit in the file."});
     recordingCase("nodepth", [&](Recording& r) { r.edit = without("/depth_measure_z_0"); },
                   "Depth-DataSet not available!");
     recordingCase("depth2d", [&](Recording& r) {
@@ -727,16 +739,10 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
     cases.push_back({"depth precision 142", [] {
                          Recording rec;
                          rec.edit = [&rec](hid_t file) { rewriteFrames(file, rec, FrameStorage::Contiguous); };
-                         return withDepthPrecision(rec.write("precision.h5"), 142);
+                         return patchedCopy(rec.write("precision.h5"), depthPrecision(142));
                      },
                      "Refusing PATH: /depth_measure_z_0 stores 142-bit unsigned integers (2 bytes, little-endian, "
                      "bit offset 0); it must hold integers of up to 16 bits or 32-bit IEEE floats."});
-    recordingCase("double parameters", [&](Recording& r) {
-        r.edit = [&r](hid_t file) {
-            const std::vector<double> rows(r.frames * 4, 5.0);
-            replaceDataSet(file, "/camera_parameters_0", H5T_IEEE_F64LE, {r.frames, 4}, rows.data());
-        };
-    }, "/camera_parameters_0 stores 64-bit floats (8 bytes, little-endian, bit offset 0, sign bit 63");
     recordingCase("int64 timestamps", [&](Recording& r) {
         r.edit = [&r](hid_t file) {
             const std::vector<std::int64_t> t(r.frames, 1);
