@@ -43,9 +43,9 @@ constexpr const char* kHelp =
     "Runs the calibration cycle over the recordings, stepped by 1/30 s from the first recording's first\n"
     "frame to the last frame of the longest one (or N steps), and prints every camera's matrix.\n"
     "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
-    "truth cannot be read, a recording stopped playing, or its timeline needs more than 4 steps per\n"
-    "frame; 3 no usable registration (the lattice was never found, or a camera has no registration\n"
-    "inliers; nothing is stored); 4 a configuration file was not written.";
+    "truth cannot be read, a recording stopped playing, opening or one step took more than 30 s, or the\n"
+    "timeline needs more than 4 steps per frame; 3 no usable registration (the lattice was never found,\n"
+    "or a camera has no registration inliers; nothing is stored); 4 a configuration file was not written.";
 
 struct Options {
     bool help = false;

@@ -32,8 +32,9 @@ constexpr const char* kUsage = "Usage: tavorin-export [--frame N] [--out FILE] R
 constexpr const char* kHelp =
     "Writes frame N (default 0) of up to three recordings as one binary PLY (default export.ply), each\n"
     "camera's points placed in the room by its configuration file.\n"
-    "Exit codes: 0 the PLY was written; 1 a recording or its frame cannot be read, or the PLY cannot\n"
-    "be written; 2 wrong arguments; 3 the frame holds no usable point (nothing is written).";
+    "Exit codes: 0 the PLY was written; 1 a recording or its frame cannot be read (or reading takes\n"
+    "more than 30 s), or the PLY cannot be written; 2 wrong arguments; 3 the frame holds no usable\n"
+    "point (nothing is written).";
 
 struct Options {
     bool help = false;
