@@ -34,8 +34,8 @@ SEEDS = {
 FORMATS = {("UIN", 8): "B", ("UIN", 16): "H", ("FP", 32): "f", ("FP", 64): "d"}
 
 
-def write_input(folder, key, spec):
-    path, cls, bits, dims, chunk, values = spec
+def write_input(folder, key, entry):
+    path, cls, bits, dims, chunk, values = entry
     raw = os.path.join(folder, key + ".bin")
     with open(raw, "wb") as f:
         f.write(struct.pack("<%d%s" % (len(values), FORMATS[(cls, bits)]), *values))
