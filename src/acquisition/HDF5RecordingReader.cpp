@@ -2,14 +2,24 @@
 
 #include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
+#include "acquisition/ChunkIntegrity.h"
 #include "acquisition/FrameChunkReader.h"
+#include "acquisition/HDF5DataSetChecks.h"
+#include "acquisition/HDF5RootHeapCheck.h"
+#include "acquisition/RecordingPlausibility.h"
 
 #include <hdf5.h>
 #include <k4a/k4a.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -26,6 +36,7 @@ constexpr std::uint8_t kFillColour[kColourChannels] = {255, 255, 0, 255};
 
 // Bounds on what a recording may ask us to allocate.
 constexpr hsize_t kMaxImageSide = 4096;
+constexpr hsize_t kMinImageSide = 4; // below this a frame holds nothing to calibrate or export
 constexpr hsize_t kMaxFrames = hsize_t(1) << 22;
 constexpr hsize_t kMaxParameters = 4096;
 constexpr hsize_t kMaxRawCalibrationBytes = 1 << 20;
@@ -39,6 +50,7 @@ struct DataSet {
     hid_t space = H5I_INVALID_HID;
     int dims = -1; // -1: not open
     hsize_t extent[kMaxDims] = {};
+    ChunkIntegrity chunks; // attached once the data set is accepted
 
     void close()
     {
@@ -69,28 +81,67 @@ bool openDataSet(hid_t file, const char* name, DataSet& out)
     return true;
 }
 
-bool storesNumbers(const DataSet& data)
-{
-    const hid_t type = H5Dget_type(data.set);
-    if (type < 0)
-        return false;
-    const H5T_class_t typeClass = H5Tget_class(type);
-    H5Tclose(type);
-    return typeClass == H5T_INTEGER || typeClass == H5T_FLOAT;
-}
-
 hid_t memorySpace(std::initializer_list<hsize_t> extent)
 {
     const std::vector<hsize_t> dims(extent);
     return H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
 }
 
-// A selection of one frame in the file space followed by the read; false on any HDF5 failure.
-bool readHyperslab(const DataSet& data, hid_t memSpace, hid_t memType, const hsize_t* start, const hsize_t* count,
+// Empty when the data set may be read: its stored type converts exactly into `memory`, its
+// values lie in the file and its chunks can be checked before each read.
+std::string dataSetFault(DataSet& data, RecordingMemoryType memory)
+{
+    std::string fault = storedTypeFault(data.set, memory);
+    if (fault.empty())
+        fault = storageFault(data.set);
+    if (fault.empty())
+        fault = data.chunks.attach(data.set);
+    return fault;
+}
+
+// A selection of one frame in the file space followed by the read; false on any HDF5 failure or
+// when a chunk of the selection does not decode to its size.
+bool readHyperslab(DataSet& data, hid_t memSpace, hid_t memType, const hsize_t* start, const hsize_t* count,
                    void* buffer)
 {
-    return H5Sselect_hyperslab(data.space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0
+    return data.chunks.intact(start, count)
+        && H5Sselect_hyperslab(data.space, H5S_SELECT_SET, start, nullptr, count, nullptr) >= 0
         && H5Dread(data.set, memType, memSpace, data.space, H5P_DEFAULT, buffer) >= 0;
+}
+
+// True when the path names a regular file that this process may read; else prints why not.
+bool pathOpens(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    std::string reason;
+    if (error) {
+        reason = error.message();
+    } else if (std::filesystem::is_directory(status)) {
+        reason = "it is a directory";
+    } else if (!std::filesystem::is_regular_file(status)) {
+        reason = "it is not a regular file";
+    } else if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        reason = std::strerror(errno);
+    }
+    if (reason.empty())
+        return true;
+    std::cerr << "Unable to open " << path << ": " << reason << std::endl;
+    return false;
+}
+
+// Empty when the depth camera's model holds only finite numbers and plausible intrinsics.
+std::string calibrationFault(const k4a_calibration_camera_t& camera)
+{
+    const auto& p = camera.intrinsics.parameters;
+    const std::size_t count = std::min<std::size_t>(camera.intrinsics.parameter_count, std::size(p.v));
+    const bool finite = std::all_of(p.v, p.v + count, [](float v) { return std::isfinite(v); })
+        && std::isfinite(camera.metric_radius);
+    if (!finite)
+        return "the raw calibration's depth camera model holds numbers that are not finite.";
+    return intrinsicsFault("the raw calibration's depth camera", p.param.cx, p.param.cy, p.param.fx, p.param.fy);
 }
 
 } // namespace
@@ -136,32 +187,52 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
     colorEnabled = colour;
     silenceLibraryErrors();
 
+    if (!pathOpens(path))
+        return false;
     if (H5Fis_hdf5(path.c_str()) == 0) {
         std::cerr << "Unable to open " << path << "!" << std::endl;
         return false;
     }
     std::cout << "Open " << path << std::endl;
+    const std::string heapFault = rootHeapFault(path);
+    if (!heapFault.empty())
+        return refuse(heapFault + ".");
     h5->file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    if (h5->file < 0 && H5Fis_hdf5(path.c_str()) > 0) {
+    if (h5->file < 0) {
         std::cerr << "Unable to open " << path << "!" << std::endl;
         return false;
     }
-    if (!openDepth() || !openCameraParameters())
+    if (!openDepth() || !openCameraParameters() || !openRawCalibration() || !openTimestamps())
         return false;
-    openRawCalibration();
-    if (!openTimestamps())
-        return false;
-    if (parameterCount < kPinholeParameters && rawCalibrationSize == 0) {
-        std::cerr << "Refusing " << path << ": " << parameterCount
-                  << " camera parameters and no raw calibration; the pinhole model needs 4." << std::endl;
-        return false;
+    if (rawCalibrationSize == 0) {
+        if (parameterCount < kPinholeParameters)
+            return refuse(std::to_string(parameterCount)
+                          + " camera parameters and no raw calibration; the pinhole model needs 4.");
+        if (!checkPinholeParameters())
+            return false;
     }
     if (colorEnabled && !openColour())
-        colorEnabled = false;
-    if (colour)
+        return false;
+    if (colour) {
+        std::cout << "Initializing Color Values..." << std::endl;
+        colorBuffer.resize(std::size_t(imageWidth) * imageHeight * kColourChannels);
         fillColour();
+        std::cout << "Initialized!!" << std::endl;
+    }
     loadConfig();
     return true;
+}
+
+bool HDF5RecordingReader::refuse(const std::string& reason) const
+{
+    std::cerr << "Refusing " << name << ": " << reason << std::endl;
+    return false;
+}
+
+// Every data set is checked (dataSetFault) before anything is read from it.
+bool HDF5RecordingReader::accepted(const char* setName, const std::string& fault) const
+{
+    return fault.empty() || refuse(std::string(setName) + " " + fault + ".");
 }
 
 bool HDF5RecordingReader::openDepth()
@@ -177,13 +248,16 @@ bool HDF5RecordingReader::openDepth()
                   << std::endl;
         return false;
     }
-    if (data.extent[0] == 0 || data.extent[1] == 0 || data.extent[0] > kMaxImageSide
-        || data.extent[1] > kMaxImageSide || data.extent[2] == 0 || data.extent[2] > kMaxFrames
-        || !storesNumbers(data)) {
-        std::cerr << "Refusing " << name << ": depth data set of " << data.extent[0] << " x " << data.extent[1]
-                  << " x " << data.extent[2] << " is empty, too large or not numeric." << std::endl;
+    if (!accepted(kDepthSet, dataSetFault(data, RecordingMemoryType::Float32)))
         return false;
-    }
+    if (data.extent[0] == 0 || data.extent[1] == 0 || data.extent[0] > kMaxImageSide
+        || data.extent[1] > kMaxImageSide || data.extent[2] == 0 || data.extent[2] > kMaxFrames)
+        return refuse("depth data set of " + std::to_string(data.extent[0]) + " x " + std::to_string(data.extent[1])
+                      + " x " + std::to_string(data.extent[2]) + " is empty or too large.");
+    if (data.extent[0] < kMinImageSide || data.extent[1] < kMinImageSide)
+        return refuse("depth images of " + std::to_string(data.extent[1]) + " x " + std::to_string(data.extent[0])
+                      + " pixels are too small; each side needs at least " + std::to_string(kMinImageSide)
+                      + " pixels.");
     imageHeight = static_cast<std::uint32_t>(data.extent[0]);
     imageWidth = static_cast<std::uint32_t>(data.extent[1]);
     frames = static_cast<std::uint32_t>(data.extent[2]);
@@ -206,11 +280,11 @@ bool HDF5RecordingReader::openCameraParameters()
         std::cout << "Camera Parameter Count: 0" << std::endl;
         return true;
     }
-    if (data.extent[0] < frames || data.extent[1] > kMaxParameters || !storesNumbers(data)) {
-        std::cerr << "Refusing " << name << ": " << data.extent[0] << " camera parameter rows of " << data.extent[1]
-                  << " for " << frames << " depth frames." << std::endl;
+    if (!accepted(kParameterSet, dataSetFault(data, RecordingMemoryType::Float32)))
         return false;
-    }
+    if (data.extent[0] < frames || data.extent[1] > kMaxParameters)
+        return refuse(std::to_string(data.extent[0]) + " camera parameter rows of " + std::to_string(data.extent[1])
+                      + " for " + std::to_string(frames) + " depth frames.");
     parameterCount = static_cast<std::uint32_t>(data.extent[1]);
     std::cout << "Camera Parameter Count: " << parameterCount << std::endl;
     cameraParameters.assign(parameterCount, 0.0f);
@@ -219,21 +293,23 @@ bool HDF5RecordingReader::openCameraParameters()
     return true;
 }
 
-void HDF5RecordingReader::openRawCalibration()
+bool HDF5RecordingReader::openRawCalibration()
 {
     DataSet& data = h5->rawCalibration;
     openDataSet(h5->file, kRawCalibrationSet, data);
     if (data.dims != 2) {
         std::cerr << "Expected 2 dimensions in azure camera parameter data space! Got " << data.dims
                   << ". Not loaded." << std::endl;
-        return;
+        return true;
     }
     const hsize_t size = data.extent[1];
     std::cout << "Azure Kinect Parameter Count: " << size << std::endl;
-    if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes || !storesNumbers(data)) {
+    if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
+        return false;
+    if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes) {
         std::cerr << "Ignoring the raw calibration of " << name << ": " << data.extent[0] << " rows of " << size
                   << " bytes." << std::endl;
-        return;
+        return true;
     }
     rawCalibration.assign(size, 0);
     const hsize_t start[2] = {0, 0};
@@ -244,9 +320,32 @@ void HDF5RecordingReader::openRawCalibration()
     if (!read) {
         std::cerr << "Unable to read the raw calibration of " << name << "." << std::endl;
         rawCalibration.clear();
-        return;
+        return true;
     }
     rawCalibrationSize = static_cast<std::uint32_t>(size);
+    return loadCalibration();
+}
+
+// The SDK wants the blob's terminating NUL inside the given size, and not every recorder stores
+// it: the blob is parsed from a copy with a NUL appended.
+bool HDF5RecordingReader::loadCalibration()
+{
+    std::vector<char> blob(rawCalibration.begin(), rawCalibration.end());
+    blob.push_back('\0');
+    if (k4a_calibration_get_from_raw(blob.data(), blob.size(), K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
+                                     &h5->calibration)
+        != K4A_RESULT_SUCCEEDED) {
+        std::cerr << "Failed to load calibration from raw calibration blob!" << std::endl;
+        return false;
+    }
+    const k4a_calibration_camera_t& camera = h5->calibration.depth_camera_calibration;
+    if (camera.resolution_width != static_cast<int>(imageWidth)
+        || camera.resolution_height != static_cast<int>(imageHeight))
+        return refuse("its raw calibration describes a depth camera of " + std::to_string(camera.resolution_width)
+                      + " x " + std::to_string(camera.resolution_height) + " pixels, its depth images have "
+                      + std::to_string(imageWidth) + " x " + std::to_string(imageHeight) + ".");
+    const std::string fault = calibrationFault(camera);
+    return fault.empty() || refuse(fault);
 }
 
 bool HDF5RecordingReader::openTimestamps()
@@ -254,49 +353,80 @@ bool HDF5RecordingReader::openTimestamps()
     DataSet& data = h5->timestamps;
     openDataSet(h5->file, kTimestampSet, data);
     if (data.dims != 1) {
-        std::cerr << "Expected 2 dimensions in timestamp data space! Got " << data.dims << "." << std::endl;
+        std::cerr << "Expected 1 dimension in timestamp data space! Got " << data.dims << "." << std::endl;
         return true;
     }
-    if (data.extent[0] < frames || !storesNumbers(data)) {
-        std::cerr << "Refusing " << name << ": " << data.extent[0] << " timestamps for " << frames << " depth frames."
-                  << std::endl;
+    if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
         return false;
-    }
+    if (data.extent[0] < frames)
+        return refuse(std::to_string(data.extent[0]) + " timestamps for " + std::to_string(frames) + " depth frames.");
     timestamps.assign(frames, 0.0);
     const hsize_t start[1] = {0};
     const hsize_t count[1] = {frames};
     const hid_t memory = memorySpace({frames});
     const bool read = readHyperslab(data, memory, H5T_NATIVE_DOUBLE, start, count, timestamps.data());
     H5Sclose(memory);
-    if (!read) {
-        std::cerr << "Refusing " << name << ": the timestamps cannot be read." << std::endl;
-        return false;
-    }
+    if (!read)
+        return refuse("the timestamps cannot be read.");
+    const std::string fault = timestampFault(timestamps);
+    if (!fault.empty())
+        return refuse(fault);
     hasTimestamps = true;
     return true;
 }
 
+// Every frame's pinhole intrinsics, read in blocks of rows (columns 0 to 3 only).
+bool HDF5RecordingReader::checkPinholeParameters()
+{
+    constexpr hsize_t kRowsPerRead = 4096;
+    std::vector<float> block(kRowsPerRead * kPinholeParameters);
+    for (hsize_t first = 0; first < frames; first += kRowsPerRead) {
+        const hsize_t rows = std::min<hsize_t>(kRowsPerRead, frames - first);
+        const hsize_t start[2] = {first, 0};
+        const hsize_t count[2] = {rows, kPinholeParameters};
+        const hid_t memory = memorySpace({rows, kPinholeParameters});
+        const bool read = readHyperslab(h5->parameters, memory, H5T_NATIVE_FLOAT, start, count, block.data());
+        H5Sclose(memory);
+        if (!read)
+            return refuse("the camera parameters cannot be read.");
+        for (hsize_t row = 0; row < rows; ++row) {
+            const float* p = &block[row * kPinholeParameters];
+            const std::string fault = intrinsicsFault("frame " + std::to_string(first + row), p[0], p[1], p[2], p[3]);
+            if (!fault.empty())
+                return refuse(fault);
+        }
+    }
+    return true;
+}
+
+// False refuses the recording; colour problems that the fill colour covers clear colour enabled.
 bool HDF5RecordingReader::openColour()
 {
     DataSet& data = h5->colour;
     if (!openDataSet(h5->file, kColourSet, data)) {
         std::cerr << "Color image not available. Ignore it." << std::endl;
-        return false;
+        colorEnabled = false;
+        return true;
     }
     if (data.dims != 4) {
         std::cerr << "Expected 4 dimensions for color image data set (Height x Width x Frame)! Got " << data.dims
                   << "." << std::endl;
-        return false;
+        colorEnabled = false;
+        return true;
     }
     if (data.extent[0] != imageHeight || data.extent[1] != imageWidth) {
         std::cerr << "Expected the color image resolution has an identical resolution like the depth image! "
                   << std::endl;
-        return false;
+        colorEnabled = false;
+        return true;
     }
-    if (data.extent[2] != kColourChannels || data.extent[3] < frames || !storesNumbers(data)) {
+    if (!accepted(kColourSet, dataSetFault(data, RecordingMemoryType::UInt8)))
+        return false;
+    if (data.extent[2] != kColourChannels || data.extent[3] < frames) {
         std::cerr << "Ignoring the colour of " << name << ": " << data.extent[2] << " channels and " << data.extent[3]
                   << " frames for " << frames << " depth frames." << std::endl;
-        return false;
+        colorEnabled = false;
+        return true;
     }
     h5->colourMemory = memorySpace({imageHeight, imageWidth, kColourChannels, 1});
     h5->colourChunks.attach(data.set, 1, std::size_t(imageWidth) * imageHeight * kColourChannels);
@@ -305,12 +435,9 @@ bool HDF5RecordingReader::openColour()
 
 void HDF5RecordingReader::fillColour()
 {
-    std::cout << "Initializing Color Values..." << std::endl;
-    colorBuffer.resize(std::size_t(imageWidth) * imageHeight * kColourChannels);
     for (std::size_t i = 0; i < colorBuffer.size(); i += kColourChannels)
         for (int c = 0; c < kColourChannels; ++c)
             colorBuffer[i + c] = kFillColour[c];
-    std::cout << "Initialized!!" << std::endl;
 }
 
 void HDF5RecordingReader::loadConfig()
@@ -396,14 +523,25 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
                            cameraParameters.data()))
             return false;
     }
-    if (colorEnabled) {
-        const hsize_t start[4] = {0, 0, 0, frame};
-        const hsize_t count[4] = {imageHeight, imageWidth, kColourChannels, 1};
-        if (!h5->colourChunks.readBytes(frame, colorBuffer.data())
-            && !readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
-            return false;
-    }
+    if (colorEnabled && !readColour(frame))
+        fillColour();
     return true;
+}
+
+// A frame whose colour cannot be read keeps its depth and shows the fill colour; the first such
+// frame is reported.
+bool HDF5RecordingReader::readColour(std::uint32_t frame)
+{
+    const hsize_t start[4] = {0, 0, 0, frame};
+    const hsize_t count[4] = {imageHeight, imageWidth, kColourChannels, 1};
+    if (h5->colourChunks.readBytes(frame, colorBuffer.data())
+        || readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
+        return true;
+    if (!colourFailureReported)
+        std::cerr << "Unable to read the colour of frame " << frame << " of " << name
+                  << "; frames whose colour cannot be read show the fill colour." << std::endl;
+    colourFailureReported = true;
+    return false;
 }
 
 float* HDF5RecordingReader::pointBuffer()
@@ -420,14 +558,9 @@ void HDF5RecordingReader::publishPoints()
         publishedPoints.store(pointStorage.get(), std::memory_order_release);
 }
 
+// From the calibration parsed at opening.
 bool HDF5RecordingReader::buildXyTable()
 {
-    if (k4a_calibration_get_from_raw(reinterpret_cast<char*>(rawCalibration.data()), rawCalibrationSize,
-                                     K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P, &h5->calibration)
-        != K4A_RESULT_SUCCEEDED) {
-        stop("Failed to load calibration from raw calibration blob!");
-        return false;
-    }
     xyTable.resize(std::size_t(imageWidth) * imageHeight * 2);
     constexpr float kUnitDepthMm = 1.0f;
     for (std::uint32_t r = 0; r < imageHeight; ++r)

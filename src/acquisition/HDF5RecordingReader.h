@@ -21,7 +21,9 @@ public:
     HDF5RecordingReader& operator=(const HDF5RecordingReader&) = delete;
 
     // Opens the recording and reads its configuration file. False (with a message on standard
-    // error) when the file cannot be played.
+    // error) when the file cannot be played: it cannot be opened, a data set has the wrong shape
+    // or a stored type that does not convert exactly, the timestamps or the intrinsics (raw
+    // calibration, or every frame's pinhole parameters) are implausible.
     bool open(const std::string& path, bool colour);
     // Switches off the HDF5 library's error printing for the calling thread (the library keeps
     // one error stack per thread); every thread that reads recordings calls it once.
@@ -56,6 +58,8 @@ public:
     // Frames read from the file so far (a frame already held is not read again).
     std::uint64_t frameReads() const { return framesRead.load(std::memory_order_relaxed); }
     bool hasRawCalibration() const { return rawCalibrationSize > 0; }
+    // True once a frame or the calibration failed: nothing is loaded any more. Playback thread.
+    bool playbackStopped() const { return stopped; }
 
     Mat4 modelMatrix() const;
     void setModelMatrix(const Mat4& matrix);
@@ -63,13 +67,18 @@ public:
 private:
     struct Handles;
 
+    bool refuse(const std::string& reason) const;
+    bool accepted(const char* setName, const std::string& fault) const;
     bool openDepth();
     bool openCameraParameters();
-    void openRawCalibration();
+    bool openRawCalibration();
+    bool loadCalibration();
     bool openTimestamps();
+    bool checkPinholeParameters();
     bool openColour();
     void fillColour();
     bool readFrameData(std::uint32_t frame);
+    bool readColour(std::uint32_t frame);
     bool computeCalibratedPoints();
     bool buildXyTable();
     void computePinholePoints();
@@ -94,6 +103,7 @@ private:
     bool frameLoaded = false;
     std::atomic<std::uint64_t> framesRead{0};
     bool stopped = false;
+    bool colourFailureReported = false;
     std::vector<float> depth;            // width * height, millimetres
     std::vector<float> cameraParameters; // parameterCount floats of the current frame
     std::atomic<double> timestamp{0.0};

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -47,6 +48,18 @@ void writeDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t>
         H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
     H5Dclose(set);
     H5Pclose(properties);
+    H5Sclose(space);
+}
+
+void replaceDataSet(hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims, const void* data,
+                    hid_t properties = H5P_DEFAULT)
+{
+    H5Ldelete(file, name, H5P_DEFAULT);
+    const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
+    const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
+    if (data)
+        H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+    H5Dclose(set);
     H5Sclose(space);
 }
 
@@ -268,21 +281,29 @@ TEST(AcquisitionRecording, SixteenBitFramesReadAlikeFromEveryStorage)
     }
 }
 
-// A chunk whose deflate stream is damaged: the frame is refused and playback stops, the other
-// frames before it were read.
-TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
+// Three frames, one deflated chunk each, whose chunk of frame 1 in `set` (frames along dimension
+// `frameDimension`) holds garbage.
+std::string writeDamagedFrameOne(const char* set, int frameDimension, const std::string& name)
 {
     Recording rec;
     rec.frames = 3;
     rec.edit = [&](hid_t file) {
         rewriteFrames(file, rec, FrameStorage::ShuffleDeflatePerFrame);
-        const hid_t set = H5Dopen2(file, "/depth_measure_z_0", H5P_DEFAULT);
-        const hsize_t offset[3] = {0, 0, 1};
+        const hid_t data = H5Dopen2(file, set, H5P_DEFAULT);
+        hsize_t offset[4] = {};
+        offset[frameDimension] = 1;
         const std::vector<std::uint8_t> garbage(40, 0xAB);
-        H5Dwrite_chunk(set, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
-        H5Dclose(set);
+        H5Dwrite_chunk(data, H5P_DEFAULT, 0, offset, garbage.size(), garbage.data());
+        H5Dclose(data);
     };
-    const std::string path = rec.write("damaged.h5");
+    return rec.write(name);
+}
+
+// A chunk whose deflate stream is damaged: the frame is refused and playback stops, the other
+// frames before it were read.
+TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
+{
+    const std::string path = writeDamagedFrameOne("/depth_measure_z_0", 2, "damaged.h5");
     HDF5RecordingReader reader;
     ASSERT_TRUE(openQuietly(reader, path));
     testing::internal::CaptureStdout();
@@ -294,6 +315,96 @@ TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
     const std::string expected = "Unable to read frame 1 of " + path + "; its playback stops.";
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(expected));
     std::remove(path.c_str());
+}
+
+// A damaged colour chunk costs only that frame's colour: its points come, the fill colour shows,
+// one message names the colour, and the next frame has its colour again.
+TEST(AcquisitionRecording, DamagedColourChunkKeepsTheDepth)
+{
+    const std::string path = writeDamagedFrameOne("/color_measure_0", 3, "damagedcolour.h5");
+    HDF5RecordingReader reader;
+    ASSERT_TRUE(openQuietly(reader, path));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(reader.loadFrame(0));
+    EXPECT_TRUE(reader.loadFrame(1));
+    const std::uint8_t filled[4] = {reader.colors()[0], reader.colors()[1], reader.colors()[2], reader.colors()[3]};
+    const float z = pointAt(reader, 3, 2)[2];
+    EXPECT_TRUE(reader.loadFrame(2));
+    EXPECT_TRUE(reader.loadFrame(1));
+    testing::internal::GetCapturedStdout();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(sixteenBitDepth(2, 3, 1) / 1000.0f, z);
+    EXPECT_EQ(255, filled[0]);
+    EXPECT_EQ(255, filled[1]);
+    EXPECT_EQ(0, filled[2]);
+    EXPECT_EQ(255, filled[3]);
+    EXPECT_EQ("Unable to read the colour of frame 1 of " + path
+                  + "; frames whose colour cannot be read show the fill colour.\n",
+              errors);
+    reader.loadFrame(2);
+    EXPECT_EQ(colourByte(0, 0, 0, 2), reader.colors()[0]);
+    std::remove(path.c_str());
+}
+
+// The zlib stream of a chunk of 8 zero bytes, as the library writes it.
+std::vector<std::uint8_t> smallDeflatedChunk(hid_t file)
+{
+    const std::vector<std::uint16_t> zeros(4, 0);
+    writeDataSet(file, "/small", H5T_NATIVE_UINT16, {2, 2, 1}, zeros.data(), {2, 2, 1});
+    const hid_t set = H5Dopen2(file, "/small", H5P_DEFAULT);
+    const hsize_t origin[3] = {0, 0, 0};
+    hsize_t bytes = 0;
+    H5Dget_chunk_storage_size(set, origin, &bytes);
+    std::vector<std::uint8_t> chunk(bytes);
+    std::uint32_t filters = 0;
+    H5Dread_chunk(set, H5P_DEFAULT, origin, &filters, chunk.data());
+    H5Dclose(set);
+    H5Ldelete(file, "/small", H5P_DEFAULT);
+    return chunk;
+}
+
+// A stored chunk that decodes to fewer bytes than a chunk holds is never handed to the library's
+// read (which would copy a whole chunk out of it): the frame is unreadable, the others read.
+TEST(AcquisitionRecording, ShortChunksAreNotRead)
+{
+    enum class Filters { Shuffle, Deflate };
+    for (Filters filters : {Filters::Shuffle, Filters::Deflate}) {
+        Recording rec;
+        rec.frames = 3;
+        rec.edit = [&](hid_t file) {
+            const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+            const hsize_t chunk[3] = {rec.height, rec.width, 1};
+            H5Pset_chunk(properties, 3, chunk);
+            if (filters == Filters::Shuffle)
+                H5Pset_shuffle(properties);
+            if (filters == Filters::Deflate)
+                H5Pset_deflate(properties, 1);
+            const std::vector<std::uint16_t> depth(rec.height * rec.width * rec.frames, 1500);
+            replaceDataSet(file, "/depth_measure_z_0", H5T_NATIVE_UINT16, {rec.height, rec.width, rec.frames},
+                           depth.data(), properties);
+            H5Pclose(properties);
+            const std::vector<std::uint8_t> shortChunk =
+                filters == Filters::Deflate ? smallDeflatedChunk(file) : std::vector<std::uint8_t>(40, 0xAB);
+            const hid_t set = H5Dopen2(file, "/depth_measure_z_0", H5P_DEFAULT);
+            const hsize_t frameOne[3] = {0, 0, 1};
+            H5Dwrite_chunk(set, H5P_DEFAULT, 0, frameOne, shortChunk.size(), shortChunk.data());
+            H5Dclose(set);
+        };
+        const std::string path = rec.write("shortchunk.h5");
+        HDF5RecordingReader reader;
+        ASSERT_TRUE(openQuietly(reader, path)) << static_cast<int>(filters);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const bool first = reader.loadFrame(0);
+        const bool second = reader.loadFrame(1);
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(first) << static_cast<int>(filters);
+        EXPECT_FALSE(second) << static_cast<int>(filters);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, errors.find("Unable to read frame 1 of " + path))
+            << static_cast<int>(filters) << errors;
+    }
 }
 
 TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
@@ -472,95 +583,279 @@ TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)
     EXPECT_EQ(path, state.cameras[0]->sourceName);
 }
 
+// A copy of the file with `edit` applied to its bytes.
+std::string patchedCopy(const std::string& path, const std::function<void(std::string&)>& edit)
+{
+    std::string bytes = readFileText(path);
+    edit(bytes);
+    const std::string patched = path + ".patched";
+    std::ofstream(patched, std::ios::binary) << bytes;
+    return patched;
+}
+
+// The precision byte of the file's one unsigned 16-bit type (the depth) set to `bits`: the
+// datatype message is class 0 version 1, little-endian unsigned, 2 bytes, offset 0, precision 16.
+std::function<void(std::string&)> depthPrecision(std::uint8_t bits)
+{
+    return [bits](std::string& bytes) {
+        const std::string u16le("\x10\0\0\0\x02\0\0\0\0\0\x10\0", 12);
+        const std::size_t at = bytes.find(u16le);
+        if (at != std::string::npos && bytes.find(u16le, at + 1) == std::string::npos)
+            bytes[at + 10] = static_cast<char>(bits);
+    };
+}
+
+// Fields of the root group's name heap, the file's first "HEAP": data size at 8, free list head
+// at 16, data address at 24 (8-byte lengths and offsets).
+void setHeapField(std::string& bytes, std::size_t field, std::uint64_t value)
+{
+    std::memcpy(&bytes[bytes.find("HEAP") + field], &value, sizeof value);
+}
+
+// The free list's head names a block whose successor is itself.
+void loopRootHeap(std::string& bytes)
+{
+    constexpr std::uint64_t kBlock = 16;
+    std::uint64_t dataAddress = 0;
+    std::memcpy(&dataAddress, &bytes[bytes.find("HEAP") + 24], sizeof dataAddress);
+    setHeapField(bytes, 16, kBlock);
+    std::memcpy(&bytes[dataAddress + kBlock], &kBlock, sizeof kBlock);
+}
+
+// A 640 x 576 recording of one frame with the test device's blob, edited by `change`.
+Recording calibratedRecording(const std::function<void(std::string&)>& change = {})
+{
+    Recording rec;
+    rec.width = 640;
+    rec.height = 576;
+    rec.frames = 1;
+    rec.colour = false;
+    rec.rawCalibration = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
+    if (change)
+        change(rec.rawCalibration);
+    return rec;
+}
+
+// Every kind of unusable recording is refused at opening, with its own message ("PATH" stands
+// for the file's path); rank-2 timestamps alone still play, at 30 frames per second.
 TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
 {
-    const auto replace = [](const char* name) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const auto without = [](const char* name) {
         return [name](hid_t file) { H5Ldelete(file, name, H5P_DEFAULT); };
     };
     struct Case {
         std::string name;
         std::function<std::string()> make;
+        std::string message;
+        bool opens = false;
     };
     std::vector<Case> cases;
-    const auto recordingCase = [&](const std::string& name, std::function<void(Recording&)> change) {
+    const auto recordingCase = [&](const std::string& name, std::function<void(Recording&)> change,
+                                   const std::string& message) {
         cases.push_back({name, [name, change] {
                              Recording rec;
                              change(rec);
                              return rec.write(name + ".h5");
-                         }});
+                         },
+                         message});
     };
-    const auto fileCase = [&](const std::string& name, std::string content) {
+    const auto fileCase = [&](const std::string& name, std::string content, const std::string& message) {
         cases.push_back({name, [name, content] {
                              const std::string path = tempPath(name);
                              std::ofstream(path, std::ios::binary) << content;
                              return path;
-                         }});
+                         },
+                         message});
     };
-    fileCase("text", "this is not a recording\n");
-    fileCase("empty", "");
+    const auto pinholeCase = [&](const std::string& name, std::vector<float> row, const std::string& message) {
+        recordingCase(name, [row](Recording& r) {
+            r.edit = [row, &r](hid_t file) {
+                std::vector<float> rows;
+                for (hsize_t f = 0; f < r.frames; ++f) {
+                    const std::vector<float>& values = f == 7 ? row : r.pinhole;
+                    rows.insert(rows.end(), values.begin(), values.end());
+                }
+                replaceDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {r.frames, 4}, rows.data());
+            };
+        }, message);
+    };
+    const auto timestampCase = [&](const std::string& name, std::size_t at, double t, const std::string& message) {
+        recordingCase(name, [at, t](Recording& r) {
+            r.timestamps = evenTimestamps(0.0, r.frames);
+            r.timestamps[at] = t;
+        }, message);
+    };
+    const auto blobCase = [&](const std::string& name, std::function<void(std::string&)> change,
+                              const std::string& message) {
+        cases.push_back({name, [name, change] { return calibratedRecording(change).write(name + ".h5"); }, message});
+    };
+
+    fileCase("text", "this is not a recording\n", "Unable to open PATH!");
+    fileCase("empty", "", "Unable to open PATH!");
     cases.push_back({"truncated", [] {
                          const std::string whole = readFileText(Recording().write("whole.h5"));
                          const std::string path = tempPath("truncated.h5");
                          std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() / 2);
                          return path;
-                     }});
-    cases.push_back({"missing", [] { return tempPath("no_such_file.h5"); }});
-    recordingCase("nodepth", [&](Recording& r) { r.edit = replace("/depth_measure_z_0"); });
+                     },
+                     "Unable to open PATH!"});
+    cases.push_back({"missing", [] { return tempPath("no_such_file.h5"); },
+                     "Unable to open PATH: No such file or directory"});
+    cases.push_back({"directory", [] { return testing::TempDir(); }, "Unable to open PATH: it is a directory"});
+    cases.push_back({"symlink loop", [] {
+                         const std::string path = tempPath("loop.h5");
+                         std::remove(path.c_str());
+                         EXPECT_EQ(0, ::symlink(path.c_str(), path.c_str()));
+                         return path;
+                     },
+                     "Unable to open PATH: Too many levels of symbolic links"});
+    // The library would follow this list for ever, allocating as it goes.
+    cases.push_back({"looped root heap", [] { return patchedCopy(Recording().write("heap.h5"), loopRootHeap); },
+                     "Refusing PATH: the free list of its root group's name heap loops or leaves the heap."});
+    // The library would allocate the claimed size before reading it.
+    cases.push_back({"oversized root heap", [] {
+                         return patchedCopy(Recording().write("bigheap.h5"),
+                                            [](std::string& bytes) { setHeapField(bytes, 8, std::uint64_t(1) << 40); });
+                     },
+                     "Refusing PATH: its root group's name heap of 1099511627776 bytes does not fit in the file."});
+    recordingCase("nodepth", [&](Recording& r) { r.edit = without("/depth_measure_z_0"); },
+                  "Depth-DataSet not available!");
     recordingCase("depth2d", [&](Recording& r) {
         r.edit = [](hid_t file) {
-            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
             const float z[6] = {1, 2, 3, 4, 5, 6};
-            writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {2, 3}, z);
+            replaceDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {2, 3}, z);
         };
-    });
+    }, "Expected 3 dimensions for depth data set (Height x Width x Frame)! Got 2.");
     recordingCase("depthstrings", [&](Recording& r) {
         r.edit = [](hid_t file) {
-            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
             const hid_t type = H5Tcopy(H5T_C_S1);
             H5Tset_size(type, 4);
-            writeDataSet(file, "/depth_measure_z_0", type, {2, 2, 1}, "abcdefghijklmnop");
+            replaceDataSet(file, "/depth_measure_z_0", type, {2, 2, 1}, "abcdefghijklmnop");
             H5Tclose(type);
         };
-    });
+    }, "Refusing PATH: /depth_measure_z_0 stores strings; it must hold integers of up to 16 bits or 32-bit IEEE");
+    // The library's own conversion of this type overruns its stack buffer.
+    cases.push_back({"depth precision 142", [] {
+                         Recording rec;
+                         rec.edit = [&rec](hid_t file) { rewriteFrames(file, rec, FrameStorage::Contiguous); };
+                         return patchedCopy(rec.write("precision.h5"), depthPrecision(142));
+                     },
+                     "Refusing PATH: /depth_measure_z_0 stores 142-bit unsigned integers (2 bytes, little-endian, "
+                     "bit offset 0); it must hold integers of up to 16 bits or 32-bit IEEE floats."});
+    recordingCase("int64 timestamps", [&](Recording& r) {
+        r.edit = [&r](hid_t file) {
+            const std::vector<std::int64_t> t(r.frames, 1);
+            replaceDataSet(file, "/timestampsBK_0", H5T_STD_I64LE, {r.frames}, t.data());
+        };
+    }, "/timestampsBK_0 stores 64-bit signed integers (8 bytes, little-endian, bit offset 0); it must hold "
+       "integers of up to 32 bits or 32- or 64-bit IEEE floats.");
+    recordingCase("signed colour", [&](Recording& r) {
+        r.edit = [&r](hid_t file) {
+            const std::vector<std::int8_t> bgra(r.height * r.width * 4 * r.frames, 1);
+            replaceDataSet(file, "/color_measure_0", H5T_STD_I8LE, {r.height, r.width, 4, r.frames}, bgra.data());
+        };
+    }, "/color_measure_0 stores 8-bit signed integers (1 bytes, little-endian, bit offset 0); it must hold "
+       "unsigned 8-bit integers.");
+    recordingCase("external depth", [&](Recording& r) {
+        r.edit = [&r](hid_t file) {
+            const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+            H5Pset_external(properties, "/etc/hostname", 0, H5F_UNLIMITED);
+            replaceDataSet(file, "/depth_measure_z_0", H5T_NATIVE_UINT8, {r.height, r.width, r.frames}, nullptr,
+                           properties);
+            H5Pclose(properties);
+        };
+    }, "/depth_measure_z_0 keeps its values in external files; only values inside the recording are read.");
+    recordingCase("nbit depth", [&](Recording& r) {
+        r.edit = [&r](hid_t file) {
+            const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
+            const hsize_t chunk[3] = {r.height, r.width, 1};
+            H5Pset_chunk(properties, 3, chunk);
+            H5Pset_nbit(properties);
+            replaceDataSet(file, "/depth_measure_z_0", H5T_NATIVE_UINT16, {r.height, r.width, r.frames}, nullptr,
+                           properties);
+            H5Pclose(properties);
+        };
+    }, "/depth_measure_z_0 is filtered with HDF5 filter 5; only deflate, shuffle and fletcher32 are read.");
     recordingCase("absurdsize", [&](Recording& r) {
         r.edit = [](hid_t file) {
             H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
             writeDataSet(file, "/depth_measure_z_0", H5T_NATIVE_FLOAT, {100000, 100000, 3}, nullptr, {16, 16, 1});
         };
-    });
+    }, "Refusing PATH: depth data set of 100000 x 100000 x 3 is empty or too large.");
+    recordingCase("one pixel", [&](Recording& r) { r.width = r.height = 1; },
+                  "Refusing PATH: depth images of 1 x 1 pixels are too small; each side needs at least 4 pixels.");
     recordingCase("fewparamrows", [&](Recording& r) {
         r.edit = [](hid_t file) {
-            H5Ldelete(file, "/camera_parameters_0", H5P_DEFAULT);
             const float p[8] = {4, 3, 5, 5, 4, 3, 5, 5};
-            writeDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {2, 4}, p);
+            replaceDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {2, 4}, p);
         };
-    });
+    }, "Refusing PATH: 2 camera parameter rows of 4 for 10 depth frames.");
     recordingCase("params1d", [&](Recording& r) {
         r.edit = [](hid_t file) {
-            H5Ldelete(file, "/camera_parameters_0", H5P_DEFAULT);
             const float p[4] = {4, 3, 5, 5};
-            writeDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {4}, p);
+            replaceDataSet(file, "/camera_parameters_0", H5T_NATIVE_FLOAT, {4}, p);
         };
-    });
-    recordingCase("threeparams", [&](Recording& r) { r.pinhole = {4, 3, 5}; });
-    recordingCase("noparams", [&](Recording& r) { r.edit = replace("/camera_parameters_0"); });
-    recordingCase("fewtimestamps", [&](Recording& r) { r.timestamps = evenTimestamps(0.0, 4); });
+    }, "Expected 2 dimensions in camera parameter data space! Got 1.");
+    recordingCase("threeparams", [&](Recording& r) { r.pinhole = {4, 3, 5}; },
+                  "Refusing PATH: 3 camera parameters and no raw calibration; the pinhole model needs 4.");
+    recordingCase("noparams", [&](Recording& r) { r.edit = without("/camera_parameters_0"); },
+                  "Refusing PATH: 0 camera parameters and no raw calibration");
+    pinholeCase("zero focal length", {4, 3, 0, 5},
+                "Refusing PATH: frame 7 has focal lengths 0 x 5 px and principal point (4, 3) px; focal lengths "
+                "must lie in 1 .. 1e+06 px and the principal point within ±1e+06 px.");
+    pinholeCase("absurd focal length", {4, 3, 5, 1e30f}, "frame 7 has focal lengths 5 x 1e+30 px");
+    pinholeCase("no principal point", {nan, 3, 5, 5}, "frame 7 has focal lengths 5 x 5 px and principal point (nan");
+    recordingCase("fewtimestamps", [&](Recording& r) { r.timestamps = evenTimestamps(0.0, 4); },
+                  "Refusing PATH: 4 timestamps for 10 depth frames.");
+    timestampCase("nan timestamp", 3, std::numeric_limits<double>::quiet_NaN(),
+                  "Refusing PATH: timestamp 3 is nan, not a finite number of seconds.");
+    timestampCase("decreasing timestamps", 5, 0.01,
+                  "Refusing PATH: timestamp 5 (0.01 s) is earlier than timestamp 4 (0.133333 s); timestamps must not "
+                  "decrease.");
+    timestampCase("absurd timestamp", 9, 1e12, "Refusing PATH: timestamp 9 (1e+12 s) lies outside ±1e+10 s.");
+    timestampCase("two days", 9, 2 * 86400.0,
+                  "Refusing PATH: the timestamps span 172800 s, more than one day (86400 s).");
+    cases.push_back({"rank-2 timestamps", [] {
+                         Recording rec;
+                         rec.edit = [](hid_t file) {
+                             const double t[20] = {};
+                             writeDataSet(file, "/timestampsBK_0", H5T_NATIVE_DOUBLE, {10, 2}, t);
+                         };
+                         return rec.write("timestamps2d.h5");
+                     },
+                     "Expected 1 dimension in timestamp data space! Got 2.", true});
+    blobCase("blob not calibration", [](std::string& blob) { blob = "{\"CalibrationInformation\": 42}"; },
+             "Failed to load calibration from raw calibration blob!");
+    blobCase("blob focal length zero", [](std::string& blob) { blob.replace(blob.find("0.49281969666481018"), 19, "0"); },
+             "Refusing PATH: the raw calibration's depth camera has focal lengths 0 x 504.757 px");
+    cases.push_back({"blob of another resolution", [] {
+                         Recording rec = calibratedRecording();
+                         rec.width = 64;
+                         rec.height = 48;
+                         return rec.write("blobsize.h5");
+                     },
+                     "Refusing PATH: its raw calibration describes a depth camera of 640 x 576 pixels, its depth "
+                     "images have 64 x 48."});
 
     for (const Case& c : cases) {
         const std::string path = c.make();
         HDF5RecordingReader reader;
         std::string errors;
-        EXPECT_FALSE(openQuietly(reader, path, &errors)) << c.name;
-        EXPECT_FALSE(errors.empty()) << c.name << " is refused without a message";
+        EXPECT_EQ(c.opens, openQuietly(reader, path, &errors)) << c.name;
+        std::string message = c.message;
+        const std::size_t at = message.find("PATH");
+        if (at != std::string::npos)
+            message.replace(at, 4, path);
+        EXPECT_NE(std::string::npos, errors.find(message)) << c.name << ": " << errors;
+        if (c.opens) {
+            EXPECT_DOUBLE_EQ(static_cast<double>(3.0f * (1.0f / 30.0f)), reader.timestampAt(3)) << c.name;
+        }
     }
 }
 
 TEST(AcquisitionRecording, FailuresDuringPlaybackStopOnlyThatReader)
 {
-    Recording broken;
-    broken.rawCalibration = "{\"CalibrationInformation\": 42}";
-    const std::string badCalibration = broken.write("badcalibration.h5");
-
     // Overwrite the middle of the compressed frames: the file opens, its frames cannot be read.
     Recording big;
     big.width = 64;
@@ -577,17 +872,9 @@ TEST(AcquisitionRecording, FailuresDuringPlaybackStopOnlyThatReader)
     good.timestamps = evenTimestamps(0.0, good.frames);
     const std::string fine = good.write("fine.h5");
 
-    HDF5RecordingReader calibrationReader;
-    ASSERT_TRUE(openQuietly(calibrationReader, badCalibration));
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(calibrationReader.loadFrame(0));
-    EXPECT_NE(std::string::npos,
-              testing::internal::GetCapturedStderr().find("Failed to load calibration from raw calibration blob!"));
-    EXPECT_FALSE(calibrationReader.seekToTime(0.5));
-
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    HDF5CameraProcessor source({badCalibration, corrupt, fine});
+    HDF5CameraProcessor source({corrupt, fine});
     SceneState state;
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

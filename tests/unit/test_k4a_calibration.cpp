@@ -12,12 +12,13 @@
 namespace {
 
 
-k4a_calibration_t calibrationFrom(std::string blob, bool withNul = true)
+// The blob with its terminating NUL inside the size, as the SDK requires.
+k4a_calibration_t calibrationFrom(std::string blob)
 {
     k4a_calibration_t calibration{};
-    EXPECT_EQ(K4A_RESULT_SUCCEEDED,
-              k4a_calibration_get_from_raw(&blob[0], blob.size() + (withNul ? 1 : 0), K4A_DEPTH_MODE_NFOV_UNBINNED,
-                                           K4A_COLOR_RESOLUTION_720P, &calibration));
+    EXPECT_EQ(K4A_RESULT_SUCCEEDED, k4a_calibration_get_from_raw(&blob[0], blob.size() + 1,
+                                                                 K4A_DEPTH_MODE_NFOV_UNBINNED,
+                                                                 K4A_COLOR_RESOLUTION_720P, &calibration));
     return calibration;
 }
 
@@ -41,7 +42,8 @@ bool project(const k4a_calibration_t& calibration, float x, float y, float z, k4
     return valid == 1;
 }
 
-// Depth camera of the SDK's own unit-test device, in the raw blob format.
+// Depth camera of the SDK's own unit-test device, in the raw blob format, completed with the
+// colour camera and inertial sensors of a real device's blob.
 const std::string kTestDeviceBlob = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/k4a_test_device_calibration.json");
 
 } // namespace
@@ -59,7 +61,8 @@ TEST(K4aCalibration, TestDeviceIntrinsicsForNfovUnbinned)
     EXPECT_NEAR(504.757385, camera.intrinsics.parameters.param.fy, 1e-4);
     EXPECT_FLOAT_EQ(-2.0833556845900603e-5f, camera.intrinsics.parameters.param.p2);
     EXPECT_FLOAT_EQ(-1.2877916742581874e-4f, camera.intrinsics.parameters.param.p1);
-    EXPECT_FLOAT_EQ(1.737323045730591f, camera.intrinsics.parameters.param.metric_radius);
+    EXPECT_FLOAT_EQ(1.737323045730591f, camera.metric_radius);
+    EXPECT_EQ(0.0f, camera.intrinsics.parameters.param.metric_radius) << "the SDK leaves this one unset";
 }
 
 TEST(K4aCalibration, UnprojectionMatchesTestDeviceRays)
@@ -130,7 +133,7 @@ TEST(K4aCalibration, RoundTripThroughRealDeviceBlob)
 {
     const std::string blob = readFileText(TAVORIN_SOURCE_DIR "/tests/fixtures/azure_kinect_raw_calibration_001514394512.json");
     ASSERT_FALSE(blob.empty());
-    const k4a_calibration_t c = calibrationFrom(blob, false);
+    const k4a_calibration_t c = calibrationFrom(blob);
     const auto& p = c.depth_camera_calibration.intrinsics.parameters.param;
     EXPECT_NEAR(332.781067, p.cx, 1e-4);
     EXPECT_NEAR(348.829712, p.cy, 1e-4);
@@ -160,9 +163,10 @@ TEST(K4aCalibration, ParsingIgnoresTheNumericLocale)
 
 TEST(K4aCalibration, RefusesUnusableBlobs)
 {
-    const auto refused = [](std::string blob, k4a_depth_mode_t mode = K4A_DEPTH_MODE_NFOV_UNBINNED) {
+    const auto refused = [](std::string blob, k4a_depth_mode_t mode = K4A_DEPTH_MODE_NFOV_UNBINNED,
+                            std::size_t nulBytes = 1) {
         k4a_calibration_t c{};
-        return k4a_calibration_get_from_raw(&blob[0], blob.size(), mode, K4A_COLOR_RESOLUTION_720P, &c)
+        return k4a_calibration_get_from_raw(&blob[0], blob.size() + nulBytes, mode, K4A_COLOR_RESOLUTION_720P, &c)
             == K4A_RESULT_FAILED;
     };
     const std::string good = kTestDeviceBlob;
@@ -181,5 +185,10 @@ TEST(K4aCalibration, RefusesUnusableBlobs)
     EXPECT_TRUE(refused(replaced("0.50218582153320313,", "")));
     EXPECT_TRUE(refused(replaced("0.50218582153320313", "\"x\"")));
     EXPECT_TRUE(refused(good, K4A_DEPTH_MODE_OFF));
+    EXPECT_TRUE(refused(good, K4A_DEPTH_MODE_NFOV_UNBINNED, 0)) << "no NUL inside the size";
+    EXPECT_TRUE(refused(replaced("LocationPV0", "LocationPV1"))) << "no colour camera";
+    EXPECT_TRUE(refused(replaced("InertialSensorType_Gyro", "InertialSensorType_None"))) << "no gyro";
+    EXPECT_TRUE(refused(replaced("InertialSensorType_Accelerometer", "InertialSensorType_None")))
+        << "no accelerometer";
     EXPECT_FALSE(refused(replaced("ModelBrownConrady", "ModelRational6KT")));
 }

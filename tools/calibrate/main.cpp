@@ -4,6 +4,7 @@
 // --truth, its errors against the ground truth.
 
 #include "GroundTruth.h"
+#include "StepWatchdog.h"
 #include "SteppedRecordingSource.h"
 
 #include "acquisition/CameraConfigFiles.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -26,26 +28,33 @@ namespace {
 
 constexpr int kExitUsage = 1;
 constexpr int kExitUnreadable = 2;
-constexpr int kExitNoLattice = 3;
+constexpr int kExitNoRegistration = 3;
 constexpr int kExitStoreFailed = 4;
 constexpr double kStepSeconds = 1.0 / 30.0;
 constexpr std::size_t kMinRecordings = 2;
 constexpr std::size_t kMaxRecordings = 3;
+constexpr unsigned kStepLimitSeconds = 30; // opening the recordings, then each step
+constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the recordings took more than 30 s at once; "
+                                   "one of them is damaged. Nothing calibrated.\n";
+
+constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
+                               "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
+constexpr const char* kHelp =
+    "Runs the calibration cycle over the recordings, stepped by 1/30 s from the first recording's first\n"
+    "frame to the last frame of the longest one (or N steps), and prints every camera's matrix.\n"
+    "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
+    "truth cannot be read, a recording stopped playing, opening or one step took more than 30 s, or the\n"
+    "timeline needs more than 4 steps per frame; 3 no usable registration (the lattice was never found,\n"
+    "or a camera has no registration inliers; nothing is stored); 4 a configuration file was not written.";
 
 struct Options {
+    bool help = false;
     std::optional<long> frames;
     bool store = false;
     std::optional<std::array<Vec4, 3>> room; // A, O, B
     std::optional<std::string> truthPath;
     std::vector<std::string> recordings;
 };
-
-void printUsage()
-{
-    std::cerr << "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
-                 "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]"
-              << std::endl;
-}
 
 std::optional<float> number(const char* text)
 {
@@ -56,17 +65,30 @@ std::optional<float> number(const char* text)
     return value;
 }
 
+std::optional<long> positiveCount(const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < 1)
+        return std::nullopt;
+    return value;
+}
+
 std::optional<Options> parseOptions(int argc, char** argv)
 {
     constexpr int kRoomNumbers = 9;
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
         if (arg == "--frames" && i + 1 < argc) {
-            const std::optional<float> n = number(argv[++i]);
-            if (!n || *n < 1.0f || *n != std::floor(*n))
+            options.frames = positiveCount(argv[++i]);
+            if (!options.frames)
                 return std::nullopt;
-            options.frames = static_cast<long>(*n);
         } else if (arg == "--store") {
             options.store = true;
         } else if (arg == "--room" && i + kRoomNumbers < argc) {
@@ -174,18 +196,43 @@ void countDetections(const DepthCameraCalibrator& calibrator, const SteppedRecor
     }
 }
 
-long stepCount(const Options& options, const SteppedRecordingSource& source)
+// Steps of 1/30 s from the first recording's first frame to the last frame of the longest one,
+// or --frames. A plan of more than a few steps per frame of the longest recording (timestamps
+// far apart, recordings on unrelated clocks) is refused with a message: it would run for hours
+// over a handful of frames.
+std::optional<long> stepPlan(const Options& options, const SteppedRecordingSource& source)
 {
-    if (options.frames)
-        return *options.frames;
-    return static_cast<long>(std::floor((source.endTime() - source.startTime()) / kStepSeconds + 1e-6)) + 1;
+    constexpr double kMaxStepsPerFrame = 4.0;
+    std::uint32_t frames = 0;
+    for (const std::shared_ptr<HDF5RecordingReader>& reader : source.recordingReaders())
+        frames = std::max(frames, reader->frameCount());
+    const double limit = kMaxStepsPerFrame * static_cast<double>(frames);
+    const double span = source.endTime() - source.startTime();
+    const double steps =
+        options.frames ? static_cast<double>(*options.frames) : std::floor(span / kStepSeconds + 1e-6) + 1.0;
+    if (std::isfinite(steps) && steps >= 1.0 && steps <= limit)
+        return static_cast<long>(steps);
+    std::cerr << "tavorin-calibrate: " << steps << " steps of 1/30 s (" << span << " s of timestamps) for "
+              << frames << " frames; at most " << limit << " are stepped. Nothing calibrated." << std::endl;
+    return std::nullopt;
 }
 
-void reportCameras(const SceneState& state, const DepthCameraCalibrator& calibrator,
+bool anyPlaybackStopped(const SteppedRecordingSource& source)
+{
+    const auto& readers = source.recordingReaders();
+    return std::any_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->playbackStopped(); });
+}
+
+// Every camera needs inliers of the fine registration for its matrix to mean anything.
+bool registrationUsable(const std::vector<RegistrationResidual>& residuals, std::size_t cameras)
+{
+    return residuals.size() == cameras
+        && std::all_of(residuals.begin(), residuals.end(), [](const RegistrationResidual& r) { return r.inlierCount > 0; });
+}
+
+void reportCameras(const SceneState& state, const std::vector<RegistrationResidual>& residuals,
                    const std::vector<DetectionCounts>& counts, long steps)
 {
-    const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
-        calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
     for (std::size_t i = 0; i < state.cameras.size(); ++i) {
         print("Camera " + std::to_string(i) + " " + state.cameras[i]->sourceName, state.cameras[i]->modelMatrix);
         std::cout << "Camera " << i << ": lattice found in " << counts[i].found << " of " << steps << " steps";
@@ -231,8 +278,12 @@ int main(int argc, char** argv)
 {
     const std::optional<Options> options = parseOptions(argc, argv);
     if (!options) {
-        printUsage();
+        std::cerr << kUsage << std::endl;
         return kExitUsage;
+    }
+    if (options->help) {
+        std::cout << kUsage << "\n" << kHelp << std::endl;
+        return 0;
     }
     std::optional<GroundTruth> truth;
     if (options->truthPath) {
@@ -241,27 +292,37 @@ int main(int argc, char** argv)
             return kExitUnreadable;
     }
     auto source = std::make_shared<SteppedRecordingSource>();
+    StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
     if (!source->open(options->recordings)) {
         std::cerr << "tavorin-calibrate: a recording cannot be read; nothing calibrated." << std::endl;
         return kExitUnreadable;
     }
+    const std::optional<long> steps = stepPlan(*options, *source);
+    if (!steps)
+        return kExitUnreadable;
 
     SceneState state;
     state.depthSource = source;
     DepthCameraCalibrator calibrator;
     std::vector<DetectionCounts> counts(options->recordings.size());
-    const long steps = stepCount(*options, *source);
-    for (long step = 0; step < steps; ++step) {
+    for (long step = 0; step < *steps; ++step) {
+        StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
         source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
+        if (anyPlaybackStopped(*source)) {
+            std::cerr << "tavorin-calibrate: a recording stopped playing at step " << step << "; nothing calibrated."
+                      << std::endl;
+            return kExitUnreadable;
+        }
         source->process(state);
         calibrator.calibrateDepthCameras(state);
         countDetections(calibrator, *source, truth, options->recordings, counts);
     }
+    StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
-        std::cerr << "tavorin-calibrate: the lattice was not found in any of " << steps << " steps; nothing calibrated."
+        std::cerr << "tavorin-calibrate: the lattice was not found in any of " << *steps << " steps; nothing calibrated."
                   << std::endl;
-        return kExitNoLattice;
+        return kExitNoRegistration;
     }
 
     source->process(state);
@@ -269,7 +330,14 @@ int main(int argc, char** argv)
         registrateRoom(state.cameras, source.get(), *options->room);
         source->process(state);
     }
-    reportCameras(state, calibrator, counts, steps);
+    const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
+        calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
+    reportCameras(state, residuals, counts, *steps);
+    if (!registrationUsable(residuals, state.cameras.size())) {
+        std::cerr << "tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated."
+                  << std::endl;
+        return kExitNoRegistration;
+    }
     if (options->store && !storeCalibrations(state)) {
         std::cerr << "tavorin-calibrate: not every configuration file was written." << std::endl;
         return kExitStoreFailed;

@@ -1,24 +1,43 @@
 // tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
 // placed in the room by its configuration-file matrix (x, y, z float metres; red, green, blue).
+#include "StepWatchdog.h"
+
 #include "acquisition/HDF5RecordingReader.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kMaxRecordings = 3;
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoPoints = 3;
+constexpr unsigned kReadLimitSeconds = 30;
+constexpr const char* kReadStuck =
+    "tavorin-export: reading the recordings took more than 30 s; one of them is damaged.\n";
+
+constexpr const char* kUsage = "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 [REC3.h5]]";
+constexpr const char* kHelp =
+    "Writes frame N (default 0) of up to three recordings as one binary PLY (default export.ply), each\n"
+    "camera's points placed in the room by its configuration file.\n"
+    "Exit codes: 0 the PLY was written; 1 a recording or its frame cannot be read (or reading takes\n"
+    "more than 30 s), or the PLY cannot be written; 2 wrong arguments; 3 the frame holds no usable\n"
+    "point (nothing is written).";
 
 struct Options {
+    bool help = false;
     std::uint32_t frame = 0;
     std::string out = "export.ply";
     std::vector<std::string> recordings;
@@ -38,6 +57,10 @@ bool parseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        }
         if (arg == "--frame" && i + 1 < argc) {
             if (!parseFrame(argv[++i], options.frame))
                 return false;
@@ -81,7 +104,7 @@ void appendRoomPoints(HDF5RecordingReader& reader, std::vector<PlyVertex>& verti
     }
 }
 
-bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
+bool writePlyStream(const std::string& path, const std::vector<PlyVertex>& vertices)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "ply\nformat binary_little_endian 1.0\ncomment tavorin-export, room coordinates in metres\n"
@@ -98,8 +121,18 @@ bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
         record[14] = static_cast<char>(v.blue);
         out.write(record, sizeof record);
     }
-    out.flush();
+    out.close();
     return static_cast<bool>(out);
+}
+
+// Through a temporary file beside the target, renamed over it once complete: no half-written PLY.
+bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
+{
+    const std::string partial = path + ".tmp-" + std::to_string(::getpid());
+    if (writePlyStream(partial, vertices) && std::rename(partial.c_str(), path.c_str()) == 0)
+        return true;
+    std::remove(partial.c_str());
+    return false;
 }
 
 } // namespace
@@ -108,26 +141,37 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::cerr << "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 [REC3.h5]]" << std::endl;
-        return 2;
+        std::cerr << kUsage << std::endl;
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::cout << kUsage << "\n" << kHelp << std::endl;
+        return 0;
     }
     std::vector<PlyVertex> vertices;
+    StepWatchdog::arm(kReadLimitSeconds, kReadStuck, kExitUnreadable);
     for (const std::string& path : options.recordings) {
         HDF5RecordingReader reader;
         if (!reader.open(path, true)) {
             std::cerr << "Cannot export " << path << ": not a readable recording." << std::endl;
-            return 1;
+            return kExitUnreadable;
         }
         if (!reader.loadFrame(options.frame)) {
             std::cerr << "Cannot export frame " << options.frame << " of " << path << " (" << reader.frameCount()
                       << " frames)." << std::endl;
-            return 1;
+            return kExitUnreadable;
         }
         appendRoomPoints(reader, vertices);
     }
+    StepWatchdog::disarm();
+    if (vertices.empty()) {
+        std::cerr << "Cannot export frame " << options.frame << ": it holds no usable point; nothing written."
+                  << std::endl;
+        return kExitNoPoints;
+    }
     if (!writePly(options.out, vertices)) {
         std::cerr << "Unable to write " << options.out << std::endl;
-        return 1;
+        return kExitUnreadable;
     }
     std::cout << "Wrote " << vertices.size() << " points to " << options.out << std::endl;
     return 0;

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr const char* kDepthLocation = "CALIBRATION_CameraLocationD0";
+constexpr const char* kColorLocation = "CALIBRATION_CameraLocationPV0";
+constexpr const char* kGyroType = "CALIBRATION_InertialSensorType_Gyro";
+constexpr const char* kAccelerometerType = "CALIBRATION_InertialSensorType_Accelerometer";
 constexpr const char* kBrownConrady = "CALIBRATION_LensDistortionModelBrownConrady";
 constexpr const char* kRational6KT = "CALIBRATION_LensDistortionModelRational6KT";
 constexpr int kRawDepthSensorSize = 1024; // the raw depth intrinsics are normalised by this size
@@ -41,11 +44,15 @@ bool depthModeCrop(k4a_depth_mode_t mode, DepthModeCrop& crop)
     }
 }
 
-// The blob's text: the given size may count a terminating NUL or not.
-std::string blobText(const char* raw, size_t size)
+// The blob's text up to its terminating NUL, which must lie inside the given size, as the SDK
+// requires; false without one.
+bool blobText(const char* raw, size_t size, std::string& text)
 {
     const void* nul = std::memchr(raw, '\0', size);
-    return std::string(raw, nul ? static_cast<const char*>(nul) - raw : size);
+    if (!nul)
+        return false;
+    text.assign(raw, static_cast<const char*>(nul) - raw);
+    return true;
 }
 
 bool parseModelType(const std::string& name, k4a_calibration_model_type_t& type)
@@ -59,18 +66,28 @@ bool parseModelType(const std::string& name, k4a_calibration_model_type_t& type)
     return true;
 }
 
-const nlohmann::json* findDepthCamera(const nlohmann::json& root)
+const nlohmann::json* findEntry(const nlohmann::json& root, const char* list, const char* key, const char* value)
 {
     const auto info = root.find("CalibrationInformation");
     if (info == root.end() || !info->is_object())
         return nullptr;
-    const auto cameras = info->find("Cameras");
-    if (cameras == info->end() || !cameras->is_array())
+    const auto entries = info->find(list);
+    if (entries == info->end() || !entries->is_array())
         return nullptr;
-    for (const nlohmann::json& camera : *cameras)
-        if (camera.is_object() && camera.value("Location", std::string()) == kDepthLocation)
-            return &camera;
+    for (const nlohmann::json& entry : *entries)
+        if (entry.is_object() && entry.value(key, std::string()) == value)
+            return &entry;
     return nullptr;
+}
+
+const nlohmann::json* findCamera(const nlohmann::json& root, const char* location)
+{
+    return findEntry(root, "Cameras", "Location", location);
+}
+
+const nlohmann::json* findInertialSensor(const nlohmann::json& root, const char* type)
+{
+    return findEntry(root, "InertialSensors", "SensorType", type);
 }
 
 // Raw extrinsics: rotation row-major, translation in metres; the SDK's are in millimetres.
@@ -97,29 +114,51 @@ void toModePixels(k4a_calibration_intrinsic_parameters_t& p, const DepthModeCrop
     p.param.fy = p.param.fy * size;
 }
 
-bool readDepthCamera(const nlohmann::json& camera, const DepthModeCrop& crop, k4a_calibration_camera_t& out)
+// A camera entry's model, metric radius and extrinsics, in the raw (normalised) units. The
+// metric radius goes only to the camera's own field: the SDK leaves the one among the model
+// parameters unset.
+bool readCamera(const nlohmann::json& camera, k4a_calibration_camera_t& out)
 {
     const auto& intrinsics = camera.at("Intrinsics");
     if (!parseModelType(intrinsics.at("ModelType").get<std::string>(), out.intrinsics.type))
-        return false;
-    if (camera.at("SensorWidth").get<int>() != kRawDepthSensorSize
-        || camera.at("SensorHeight").get<int>() != kRawDepthSensorSize)
         return false;
     const auto& parameters = intrinsics.at("ModelParameters");
     if (!parameters.is_array() || parameters.size() < kModelParameterCount)
         return false;
     for (unsigned i = 0; i < kModelParameterCount; ++i)
         out.intrinsics.parameters.v[i] = static_cast<float>(parameters.at(i).get<double>());
-    float radius = static_cast<float>(camera.at("MetricRadius").get<double>());
-    if (radius <= kUnsetMetricRadius)
-        radius = kDefaultMetricRadius;
-    out.intrinsics.parameters.param.metric_radius = radius;
     out.intrinsics.parameter_count = kModelParameterCount;
-    out.metric_radius = radius;
-    toModePixels(out.intrinsics.parameters, crop);
+    const float radius = static_cast<float>(camera.at("MetricRadius").get<double>());
+    out.metric_radius = radius <= kUnsetMetricRadius ? kDefaultMetricRadius : radius;
     readExtrinsics(camera.at("Rt"), out.extrinsics);
+    return camera.at("SensorWidth").get<int>() > 0 && camera.at("SensorHeight").get<int>() > 0;
+}
+
+bool readDepthCamera(const nlohmann::json& camera, const DepthModeCrop& crop, k4a_calibration_camera_t& out)
+{
+    if (!readCamera(camera, out) || camera.at("SensorWidth").get<int>() != kRawDepthSensorSize
+        || camera.at("SensorHeight").get<int>() != kRawDepthSensorSize)
+        return false;
+    toModePixels(out.intrinsics.parameters, crop);
     out.resolution_width = crop.width;
     out.resolution_height = crop.height;
+    return true;
+}
+
+// The SDK refuses a blob without the colour camera and both inertial sensors, each complete.
+bool hasColorCameraAndImu(const nlohmann::json& root)
+{
+    const nlohmann::json* color = findCamera(root, kColorLocation);
+    k4a_calibration_camera_t colorCamera{};
+    if (!color || !readCamera(*color, colorCamera))
+        return false;
+    for (const char* type : {kGyroType, kAccelerometerType}) {
+        const nlohmann::json* sensor = findInertialSensor(root, type);
+        if (!sensor)
+            return false;
+        k4a_calibration_extrinsics_t extrinsics{};
+        readExtrinsics(sensor->at("Rt"), extrinsics);
+    }
     return true;
 }
 
@@ -150,10 +189,14 @@ k4a_result_t k4a_calibration_get_from_raw(char* raw_calibration, size_t raw_cali
     if (!raw_calibration || !calibration || !depthModeCrop(depth_mode, crop))
         return K4A_RESULT_FAILED;
     k4a_calibration_t result{};
+    std::string text;
+    if (!blobText(raw_calibration, raw_calibration_size, text))
+        return K4A_RESULT_FAILED;
     try {
-        const nlohmann::json root = nlohmann::json::parse(blobText(raw_calibration, raw_calibration_size));
-        const nlohmann::json* depthCamera = findDepthCamera(root);
-        if (!depthCamera || !readDepthCamera(*depthCamera, crop, result.depth_camera_calibration))
+        const nlohmann::json root = nlohmann::json::parse(text);
+        const nlohmann::json* depthCamera = findCamera(root, kDepthLocation);
+        if (!depthCamera || !readDepthCamera(*depthCamera, crop, result.depth_camera_calibration)
+            || !hasColorCameraAndImu(root))
             return K4A_RESULT_FAILED;
     } catch (const nlohmann::json::exception&) {
         return K4A_RESULT_FAILED;

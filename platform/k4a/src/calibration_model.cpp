@@ -19,7 +19,7 @@ float crossFactor(const k4a_calibration_intrinsics_t& intrinsics)
 
 bool withinMetricRadius(const k4a_calibration_camera_t& camera, float r2)
 {
-    const float radius = camera.intrinsics.parameters.param.metric_radius;
+    const float radius = camera.metric_radius;
     return r2 <= radius * radius;
 }
 
