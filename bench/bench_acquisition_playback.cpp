@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+using tavorin::calibratedPoints, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader;
+
 namespace {
 
 constexpr hsize_t kWidth = 640;

@@ -19,6 +19,10 @@
 #include <random>
 #include <sstream>
 
+using tavorin::AxisY, tavorin::AxisZ, tavorin::detectLattice, tavorin::HDF5RecordingReader, tavorin::inverse,
+    tavorin::LatticeDetectionResult, tavorin::lengthSquared, tavorin::Mat4, tavorin::missingPoint,
+    tavorin::PointCloudAligner, tavorin::PointImage, tavorin::rotate, tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 constexpr float kDegree = 3.14159265358979f / 180.0f;

@@ -23,6 +23,9 @@
 #include <thread>
 #include <vector>
 
+using tavorin::AzureKinectCameraProcessor, tavorin::AzureKinectReadingThread, tavorin::DepthCameraData,
+    tavorin::monotonicNs, tavorin::runTimed, tavorin::SceneState;
+
 namespace {
 
 constexpr int kWidth = 640;

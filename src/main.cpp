@@ -19,7 +19,7 @@ namespace {
 // The global state exists before main, so that everything it builds (the scene and the live depth
 // source with its device count) runs before the application object.
 const bool globalStateCreated = [] {
-    globalStateHandler.store(new GlobalStateHandler());
+    tavorin::globalStateHandler.store(new tavorin::GlobalStateHandler());
     return true;
 }();
 
@@ -72,10 +72,10 @@ int main(int argc, char* argv[])
         quitOnTerminationSignals(app);
 
         auto engine = std::make_unique<QQmlApplicationEngine>();
-        qmlRegisterType<RightBarViewModel>("QMLTavorin", 1, 0, "RightBarViewModel");
-        qmlRegisterType<GLRectangleViewModel>("QMLTavorin", 1, 0, "GLRectangleViewModel");
-        qmlRegisterType<GLRectangle>("QMLTavorin", 1, 0, "GLRectangle");
-        engine->rootContext()->setContextProperty("globalState", globalStateHandler.load());
+        qmlRegisterType<tavorin::RightBarViewModel>("QMLTavorin", 1, 0, "RightBarViewModel");
+        qmlRegisterType<tavorin::GLRectangleViewModel>("QMLTavorin", 1, 0, "GLRectangleViewModel");
+        qmlRegisterType<tavorin::GLRectangle>("QMLTavorin", 1, 0, "GLRectangle");
+        engine->rootContext()->setContextProperty("globalState", tavorin::globalStateHandler.load());
 
         const QUrl url(QStringLiteral("qrc:/main.qml"));
         QObject::connect(
@@ -93,6 +93,6 @@ int main(int argc, char* argv[])
         engine.reset();
     }
     // The clean-up job never ran (no window was ever shown, or the scene graph went first).
-    destroyGlobalState();
+    tavorin::destroyGlobalState();
     return exitCode;
 }

@@ -4,23 +4,25 @@
 #include "acquisition/CameraConfigFiles.h"
 #include "acquisition/DepthCameraData.h"
 #include "app/SceneState.h"
+#include "base/Console.h"
 
 #include <k4a/k4a.h>
 
 #include <algorithm>
-#include <iostream>
+
+namespace tavorin {
 
 AzureKinectCameraProcessor::AzureKinectCameraProcessor()
 {
     const std::uint32_t count = k4a_device_get_installed_count();
     openAll();
-    std::cout << "Found " << count << " Azure Kinects" << std::endl;
+    console::out("Found ", count, " Azure Kinects");
 }
 
 AzureKinectCameraProcessor::~AzureKinectCameraProcessor()
 {
     stopAll();
-    std::cout << "Destructed Kinect Camera Processor." << std::endl;
+    console::out("Destructed Kinect Camera Processor.");
 }
 
 void AzureKinectCameraProcessor::openAll()
@@ -150,3 +152,5 @@ void AzureKinectCameraProcessor::setModelMatrix(std::string name, const Mat4& ma
             return;
         }
 }
+
+} // namespace tavorin

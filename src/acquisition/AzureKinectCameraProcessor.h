@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 class AzureKinectReadingThread;
 
 // The live depth source: one capture thread per attached Azure Kinect device. Constructed during
@@ -52,3 +54,5 @@ private:
     std::uint32_t scannedCount = 0;
     bool indicesMayHaveMoved = false;
 };
+
+} // namespace tavorin

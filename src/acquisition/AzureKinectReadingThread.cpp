@@ -1,10 +1,10 @@
 #include "acquisition/AzureKinectReadingThread.h"
 
 #include "acquisition/CameraConfigFiles.h"
+#include "base/Console.h"
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
@@ -13,6 +13,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+namespace tavorin {
 
 namespace {
 
@@ -144,7 +146,7 @@ std::size_t convertFourPixelsAtATime(const std::uint16_t* depthMm, const float* 
 
 AzureKinectReadingThread::AzureKinectReadingThread(std::uint32_t deviceIndex_) : deviceIndex(deviceIndex_)
 {
-    std::cout << "Created Thread for Kinect " << deviceIndex << std::endl;
+    console::out("Created Thread for Kinect ", deviceIndex);
 }
 
 AzureKinectReadingThread::~AzureKinectReadingThread()
@@ -179,14 +181,14 @@ bool AzureKinectReadingThread::open()
     // Read once the device streams, so that a device retried while it fails to start does not
     // print a complaint about its file every time.
     loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
-    std::cout << "Started Azure Kinect Reading thread" << std::endl;
+    console::out("Started Azure Kinect Reading thread");
     captureThread = std::thread(&AzureKinectReadingThread::captureLoop, this);
     return true;
 }
 
 void AzureKinectReadingThread::announceAttempt() const
 {
-    std::cout << "Try to open kinect " << deviceIndex << std::endl;
+    console::out("Try to open kinect ", deviceIndex);
 }
 
 // Opens the device, reads its serial number, starts its cameras and reads its calibration. The
@@ -216,7 +218,7 @@ void AzureKinectReadingThread::reportFailure(const std::string& failure, bool fi
         return;
     if (!firstAttempt)
         announceAttempt();
-    std::cerr << failure << std::endl;
+    console::err(failure);
     reportedFailure = failure;
 }
 
@@ -261,7 +263,7 @@ void AzureKinectReadingThread::stop()
     requestStop();
     if (captureThread.joinable()) {
         captureThread.join();
-        std::cout << "Stopped Azure Kinect Reading thread" << std::endl;
+        console::out("Stopped Azure Kinect Reading thread");
     }
     stopped = true;
 }
@@ -278,9 +280,9 @@ void AzureKinectReadingThread::captureLoop()
         }
     } catch (const CaptureWaitFailed&) {
         if (!stopRequested.load())
-            std::cerr << "Error while reading the capture (try-catch)." << std::endl;
+            console::err("Error while reading the capture (try-catch).");
     } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
+        console::err(error.what());
     }
     stopRequested.store(true);
     closeDevice();
@@ -337,7 +339,7 @@ bool AzureKinectReadingThread::captureFrame()
     case K4A_WAIT_RESULT_SUCCEEDED:
         break;
     case K4A_WAIT_RESULT_TIMEOUT:
-        std::cerr << "Error while reading the capture (returned false)." << std::endl;
+        console::err("Error while reading the capture (returned false).");
         return false;
     default:
         throw CaptureWaitFailed();
@@ -346,11 +348,11 @@ bool AzureKinectReadingThread::captureFrame()
     const ImageHandle depth(k4a_capture_get_depth_image(capture.get()), &k4a_image_release);
     const ImageHandle color(k4a_capture_get_color_image(capture.get()), &k4a_image_release);
     if (!depth) {
-        std::cerr << "Depth image is null!" << std::endl;
+        console::err("Depth image is null!");
         return false;
     }
     if (!color) {
-        std::cerr << "Color image is null!" << std::endl;
+        console::err("Color image is null!");
         return false;
     }
     if (K4A_FAILED(k4a_transformation_color_image_to_depth_camera(transformation, depth.get(), color.get(),
@@ -381,3 +383,5 @@ void AzureKinectReadingThread::closeDevice()
         k4a_device_close(device);
     device = nullptr;
 }
+
+} // namespace tavorin

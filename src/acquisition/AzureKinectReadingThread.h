@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+namespace tavorin {
+
 // One opened Azure Kinect device and its capture thread, which turns every capture into a point
 // cloud in metres (x to the image's left, y up, z along the view) with one B, G, R, A colour per
 // point. The object is created, opened, stopped and destroyed on the render thread (or during
@@ -92,3 +94,5 @@ private:
     bool attempted = false;      // open() has been called
     std::string reportedFailure; // the failure open() printed last; empty after an opening
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 #include <emmintrin.h>
 #endif
 
+namespace tavorin {
+
 namespace {
 
 constexpr float kMetresPerMm = 0.001f;
@@ -78,3 +80,5 @@ void calibratedPoints(const float* depthMm, const float* xyTable, std::size_t pi
 #endif
     convertEachPixel(depthMm + done, xyTable + 2 * done, pixels - done, points + 4 * done);
 }
+
+} // namespace tavorin

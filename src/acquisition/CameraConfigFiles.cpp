@@ -2,6 +2,7 @@
 
 #include "acquisition/DepthCameraData.h"
 #include "app/SceneState.h"
+#include "base/Console.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,12 +13,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <stdexcept>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+namespace tavorin {
 
 namespace {
 
@@ -202,7 +204,7 @@ std::string recordingConfigPath(const std::string& recordingPath)
     const std::string serial = clampedSubstring(recordingPath, slash + kSerialOffset, kSerialLength);
     const std::size_t tagStart = slash >= kFolderTagLength ? slash - kFolderTagLength : 0;
     const std::string folderTag = recordingPath.substr(tagStart, slash - tagStart);
-    std::cout << "Filename Serial: " << serial << " | FilenameOP: " << folderTag << std::endl;
+    console::out("Filename Serial: ", serial, " | FilenameOP: ", folderTag);
     return "config/cameras/hdf5/" + recordingSet(folderTag) + "/kinect_" + serial + ".json";
 }
 
@@ -211,13 +213,13 @@ bool loadModelMatrix(const std::string& path, Mat4& matrix)
     try {
         std::string text;
         if (!readConfigText(path, text)) {
-            std::cout << "No camera configuration at " << path << " yet" << std::endl;
+            console::out("No camera configuration at ", path, " yet");
             return false;
         }
         matrix = parseModelMatrix(text);
         return true;
     } catch (const std::exception& error) {
-        std::cerr << "Ignoring camera configuration " << path << ": " << error.what() << std::endl;
+        console::err("Ignoring camera configuration ", path, ": ", error.what());
         return false;
     }
 }
@@ -226,7 +228,7 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
 {
     const std::string defect = matrixDefect(matrix);
     if (!defect.empty()) {
-        std::cerr << "Unable to write camera configuration " << path << ": " << defect << std::endl;
+        console::err("Unable to write camera configuration ", path, ": ", defect);
         return false;
     }
     nlohmann::json values = nlohmann::json::array();
@@ -237,16 +239,16 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
 
     const std::string temporary = path + ".tmp";
     if (!writeTemporary(temporary, text)) {
-        std::cerr << "Unable to write camera configuration " << path << ": " << std::strerror(errno) << std::endl;
+        console::err("Unable to write camera configuration ", path, ": ", std::strerror(errno));
         return false;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        std::cerr << "Unable to replace camera configuration " << path << ": " << std::strerror(error) << std::endl;
+        console::err("Unable to replace camera configuration ", path, ": ", std::strerror(error));
         return false;
     }
-    std::cout << "Stored Depth Camera Configuration to " << path << std::endl;
+    console::out("Stored Depth Camera Configuration to ", path);
     return true;
 }
 
@@ -260,3 +262,5 @@ bool storeCalibrations(const SceneState& state)
     }
     return allWritten;
 }
+
+} // namespace tavorin

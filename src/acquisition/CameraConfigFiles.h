@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tavorin {
+
 struct SceneState;
 
 // The per-camera configuration files: one JSON object whose "modelMatrix" holds the camera's 16
@@ -33,3 +35,5 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix);
 // Writes the file of every camera record that has a configuration path, in list order. Returns
 // false when any file failed. GUI thread, with the scene's frame lock held.
 bool storeCalibrations(const SceneState& state);
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+namespace tavorin {
+
 static_assert(std::is_same<hsize_t, ChunkIntegrity::Index>::value && std::is_same<hid_t, std::int64_t>::value,
               "the header names the library's size and identifier types");
 
@@ -173,3 +175,5 @@ std::size_t ChunkIntegrity::decodedSize(std::uint32_t skippedFilters)
     }
     return bytes;
 }
+
+} // namespace tavorin

@@ -7,6 +7,8 @@
 
 struct libdeflate_decompressor;
 
+namespace tavorin {
+
 // Guards the HDF5 library's own reads of a chunked data set. The library of Debian 12 (1.10.8)
 // copies a whole chunk's worth of bytes out of a stored chunk that decodes to fewer bytes, past
 // the end of its buffer. Before such a read, every stored chunk that the selection touches is
@@ -47,3 +49,5 @@ private:
     std::vector<std::uint8_t> inflated;
     std::vector<std::uint8_t> spare; // a second inflate of the same chunk
 };
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tavorin {
+
 // One camera's frame as the rest of the system sees it. A record borrows its buffers: they belong
 // to the capture thread or recording reader that fills them, keep their address for that
 // object's life and are overwritten in place with every new frame. Copies borrow the same buffers.
@@ -22,3 +24,5 @@ struct DepthCameraData {
     std::int32_t width = 0;
     std::int32_t height = 0;
 };
+
+} // namespace tavorin

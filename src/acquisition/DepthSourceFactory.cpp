@@ -4,6 +4,8 @@
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/HDF5CameraProcessor.h"
 
+namespace tavorin {
+
 std::shared_ptr<DepthCameraProcessor> createLiveSource()
 {
     return std::make_shared<AzureKinectCameraProcessor>();
@@ -13,3 +15,5 @@ std::shared_ptr<DepthCameraProcessor> createRecordingSource(const std::vector<st
 {
     return std::make_shared<HDF5CameraProcessor>(files);
 }
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+namespace tavorin {
+
 static_assert(std::is_same<hid_t, std::int64_t>::value && sizeof(hsize_t) == sizeof(std::uint64_t),
               "the header names the library's identifier and size types by their widths");
 
@@ -148,3 +150,5 @@ bool FrameChunkReader::readAsFloats(std::uint64_t frame, float* out)
     }
     return true;
 }
+
+} // namespace tavorin

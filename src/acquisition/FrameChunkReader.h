@@ -6,6 +6,8 @@
 
 struct libdeflate_decompressor;
 
+namespace tavorin {
+
 // Reads one frame of a data set whose frames lie along its last dimension, stored one frame per
 // chunk with deflate (optionally after the byte shuffle): the raw chunk is read and inflated
 // straight into the caller's buffer, without the library's filter pipeline, chunk cache and
@@ -39,3 +41,5 @@ private:
     std::vector<std::uint8_t> compressed;
     std::vector<std::uint8_t> inflatedValues; // 16-bit frames: the chunk before widening
 };
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+namespace tavorin {
+
 HDF5CameraProcessor::HDF5CameraProcessor(const std::vector<std::string>& paths)
 {
     for (const std::string& path : paths) {
@@ -73,3 +75,5 @@ void HDF5CameraProcessor::setModelMatrix(std::string name, const Mat4& matrix)
             return;
         }
 }
+
+} // namespace tavorin

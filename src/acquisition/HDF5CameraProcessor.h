@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace tavorin {
+
 class HDF5RecordingReader;
 
 // Plays up to three recordings in step: one playback thread moves every reader along one time
@@ -36,3 +38,5 @@ private:
     double startTimestamp = 0.0;  // seconds: frame 0 of the first reader
     std::int64_t startClock = 0; // monotonic nanoseconds when playback began
 };
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+namespace tavorin {
+
 namespace {
 
 // The stored types each memory type accepts: the standard types, in either byte order, whose
@@ -162,3 +164,5 @@ std::string storageFault(std::int64_t set)
     H5Pclose(properties);
     return fault;
 }
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tavorin {
+
 // Checks of a recording's data set before anything is read from it. Each answers an empty string
 // when the data set may be read, else the reason, worded to follow the data set's name ("stores
 // 142-bit unsigned integers (...); ..."). `set` is an open HDF5 data set identifier (hid_t).
@@ -15,3 +17,5 @@ std::string storedTypeFault(std::int64_t set, RecordingMemoryType memory);
 
 // Whether the values lie in this file, uncompressed or compressed by a filter the reader allows.
 std::string storageFault(std::int64_t set);
+
+} // namespace tavorin

@@ -7,6 +7,7 @@
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
 #include "acquisition/RecordingPlausibility.h"
+#include "base/Console.h"
 
 #include <hdf5.h>
 #include <k4a/k4a.h>
@@ -18,9 +19,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <iterator>
 #include <limits>
+
+namespace tavorin {
 
 namespace {
 
@@ -128,7 +130,7 @@ bool pathOpens(const std::string& path)
     }
     if (reason.empty())
         return true;
-    std::cerr << "Unable to open " << path << ": " << reason << std::endl;
+    console::err("Unable to open ", path, ": ", reason);
     return false;
 }
 
@@ -190,16 +192,16 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
     if (!pathOpens(path))
         return false;
     if (H5Fis_hdf5(path.c_str()) == 0) {
-        std::cerr << "Unable to open " << path << "!" << std::endl;
+        console::err("Unable to open ", path, "!");
         return false;
     }
-    std::cout << "Open " << path << std::endl;
+    console::out("Open ", path);
     const std::string heapFault = rootHeapFault(path);
     if (!heapFault.empty())
         return refuse(heapFault + ".");
     h5->file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
     if (h5->file < 0) {
-        std::cerr << "Unable to open " << path << "!" << std::endl;
+        console::err("Unable to open ", path, "!");
         return false;
     }
     if (!openDepth() || !openCameraParameters() || !openRawCalibration() || !openTimestamps())
@@ -214,10 +216,10 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
     if (colorEnabled && !openColour())
         return false;
     if (colour) {
-        std::cout << "Initializing Color Values..." << std::endl;
+        console::out("Initializing Color Values...");
         colorBuffer.resize(std::size_t(imageWidth) * imageHeight * kColourChannels);
         fillColour();
-        std::cout << "Initialized!!" << std::endl;
+        console::out("Initialized!!");
     }
     loadConfig();
     return true;
@@ -225,7 +227,7 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
 
 bool HDF5RecordingReader::refuse(const std::string& reason) const
 {
-    std::cerr << "Refusing " << name << ": " << reason << std::endl;
+    console::err("Refusing ", name, ": ", reason);
     return false;
 }
 
@@ -239,13 +241,12 @@ bool HDF5RecordingReader::openDepth()
 {
     DataSet& data = h5->depth;
     if (!openDataSet(h5->file, kDepthSet, data)) {
-        std::cerr << "Depth-DataSet not available!" << std::endl;
+        console::err("Depth-DataSet not available!");
         return false;
     }
-    std::cout << "DepthDataSpace: " << data.space << std::endl;
+    console::out("DepthDataSpace: ", data.space);
     if (data.dims != 3) {
-        std::cerr << "Expected 3 dimensions for depth data set (Height x Width x Frame)! Got " << data.dims << "."
-                  << std::endl;
+        console::err("Expected 3 dimensions for depth data set (Height x Width x Frame)! Got ", data.dims, ".");
         return false;
     }
     if (!accepted(kDepthSet, dataSetFault(data, RecordingMemoryType::Float32)))
@@ -272,12 +273,12 @@ bool HDF5RecordingReader::openCameraParameters()
     DataSet& data = h5->parameters;
     openDataSet(h5->file, kParameterSet, data);
     if (data.dims != 2) {
-        std::cerr << "Expected 2 dimensions in camera parameter data space! Got " << data.dims << "." << std::endl;
+        console::err("Expected 2 dimensions in camera parameter data space! Got ", data.dims, ".");
         if (data.dims >= 0) {
-            std::cerr << "Refusing " << name << ": the camera parameters need one row per frame." << std::endl;
+            console::err("Refusing ", name, ": the camera parameters need one row per frame.");
             return false;
         }
-        std::cout << "Camera Parameter Count: 0" << std::endl;
+        console::out("Camera Parameter Count: 0");
         return true;
     }
     if (!accepted(kParameterSet, dataSetFault(data, RecordingMemoryType::Float32)))
@@ -286,7 +287,7 @@ bool HDF5RecordingReader::openCameraParameters()
         return refuse(std::to_string(data.extent[0]) + " camera parameter rows of " + std::to_string(data.extent[1])
                       + " for " + std::to_string(frames) + " depth frames.");
     parameterCount = static_cast<std::uint32_t>(data.extent[1]);
-    std::cout << "Camera Parameter Count: " << parameterCount << std::endl;
+    console::out("Camera Parameter Count: ", parameterCount);
     cameraParameters.assign(parameterCount, 0.0f);
     if (parameterCount > 0)
         h5->parameterMemory = memorySpace({1, parameterCount});
@@ -298,17 +299,15 @@ bool HDF5RecordingReader::openRawCalibration()
     DataSet& data = h5->rawCalibration;
     openDataSet(h5->file, kRawCalibrationSet, data);
     if (data.dims != 2) {
-        std::cerr << "Expected 2 dimensions in azure camera parameter data space! Got " << data.dims
-                  << ". Not loaded." << std::endl;
+        console::err("Expected 2 dimensions in azure camera parameter data space! Got ", data.dims, ". Not loaded.");
         return true;
     }
     const hsize_t size = data.extent[1];
-    std::cout << "Azure Kinect Parameter Count: " << size << std::endl;
+    console::out("Azure Kinect Parameter Count: ", size);
     if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
         return false;
     if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes) {
-        std::cerr << "Ignoring the raw calibration of " << name << ": " << data.extent[0] << " rows of " << size
-                  << " bytes." << std::endl;
+        console::err("Ignoring the raw calibration of ", name, ": ", data.extent[0], " rows of ", size, " bytes.");
         return true;
     }
     rawCalibration.assign(size, 0);
@@ -318,7 +317,7 @@ bool HDF5RecordingReader::openRawCalibration()
     const bool read = readHyperslab(data, rowSpace, H5T_NATIVE_UINT8, start, count, rawCalibration.data());
     H5Sclose(rowSpace);
     if (!read) {
-        std::cerr << "Unable to read the raw calibration of " << name << "." << std::endl;
+        console::err("Unable to read the raw calibration of ", name, ".");
         rawCalibration.clear();
         return true;
     }
@@ -335,7 +334,7 @@ bool HDF5RecordingReader::loadCalibration()
     if (k4a_calibration_get_from_raw(blob.data(), blob.size(), K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
                                      &h5->calibration)
         != K4A_RESULT_SUCCEEDED) {
-        std::cerr << "Failed to load calibration from raw calibration blob!" << std::endl;
+        console::err("Failed to load calibration from raw calibration blob!");
         return false;
     }
     const k4a_calibration_camera_t& camera = h5->calibration.depth_camera_calibration;
@@ -353,7 +352,7 @@ bool HDF5RecordingReader::openTimestamps()
     DataSet& data = h5->timestamps;
     openDataSet(h5->file, kTimestampSet, data);
     if (data.dims != 1) {
-        std::cerr << "Expected 1 dimension in timestamp data space! Got " << data.dims << "." << std::endl;
+        console::err("Expected 1 dimension in timestamp data space! Got ", data.dims, ".");
         return true;
     }
     if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
@@ -404,27 +403,25 @@ bool HDF5RecordingReader::openColour()
 {
     DataSet& data = h5->colour;
     if (!openDataSet(h5->file, kColourSet, data)) {
-        std::cerr << "Color image not available. Ignore it." << std::endl;
+        console::err("Color image not available. Ignore it.");
         colorEnabled = false;
         return true;
     }
     if (data.dims != 4) {
-        std::cerr << "Expected 4 dimensions for color image data set (Height x Width x Frame)! Got " << data.dims
-                  << "." << std::endl;
+        console::err("Expected 4 dimensions for color image data set (Height x Width x Frame)! Got ", data.dims, ".");
         colorEnabled = false;
         return true;
     }
     if (data.extent[0] != imageHeight || data.extent[1] != imageWidth) {
-        std::cerr << "Expected the color image resolution has an identical resolution like the depth image! "
-                  << std::endl;
+        console::err("Expected the color image resolution has an identical resolution like the depth image! ");
         colorEnabled = false;
         return true;
     }
     if (!accepted(kColourSet, dataSetFault(data, RecordingMemoryType::UInt8)))
         return false;
     if (data.extent[2] != kColourChannels || data.extent[3] < frames) {
-        std::cerr << "Ignoring the colour of " << name << ": " << data.extent[2] << " channels and " << data.extent[3]
-                  << " frames for " << frames << " depth frames." << std::endl;
+        console::err("Ignoring the colour of ", name, ": ", data.extent[2], " channels and ", data.extent[3],
+                     " frames for ", frames, " depth frames.");
         colorEnabled = false;
         return true;
     }
@@ -445,7 +442,7 @@ void HDF5RecordingReader::loadConfig()
     configFile = recordingConfigPath(name);
     if (configFile.empty())
         return;
-    std::cout << "Try to load config: " << configFile << std::endl;
+    console::out("Try to load config: ", configFile);
     Mat4 loaded;
     if (!loadModelMatrix(configFile, loaded))
         return;
@@ -479,7 +476,7 @@ void HDF5RecordingReader::setModelMatrix(const Mat4& m)
 
 void HDF5RecordingReader::stop(const std::string& message)
 {
-    std::cerr << message << std::endl;
+    console::err(message);
     stopped = true;
 }
 
@@ -538,8 +535,8 @@ bool HDF5RecordingReader::readColour(std::uint32_t frame)
         || readHyperslab(h5->colour, h5->colourMemory, H5T_NATIVE_UINT8, start, count, colorBuffer.data()))
         return true;
     if (!colourFailureReported)
-        std::cerr << "Unable to read the colour of frame " << frame << " of " << name
-                  << "; frames whose colour cannot be read show the fill colour." << std::endl;
+        console::err("Unable to read the colour of frame ", frame, " of ", name,
+                     "; frames whose colour cannot be read show the fill colour.");
     colourFailureReported = true;
     return false;
 }
@@ -657,3 +654,5 @@ bool HDF5RecordingReader::seekToTime(double t)
     loadFrame(static_cast<std::uint32_t>(b));
     return true;
 }
+
+} // namespace tavorin

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace tavorin {
+
 // Reads one HDF5 recording of a depth camera frame by frame and turns each frame into points.
 // open() runs on the thread that creates the source; loadFrame, seekToTime and timestampAt on
 // the playback thread only. The render thread reads points(), colors(), the sizes, the names and
@@ -114,3 +116,5 @@ private:
     mutable std::mutex matrixMutex;
     Mat4 matrix; // guarded by matrixMutex
 };
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+namespace tavorin {
+
 namespace {
 
 constexpr char kSignature[] = "\x89HDF\r\n\x1a\n";
@@ -162,3 +164,5 @@ std::string rootHeapFault(const std::string& path)
         return {};
     return localHeapFault(file, layout, heap);
 }
+
+} // namespace tavorin

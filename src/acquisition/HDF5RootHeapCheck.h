@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tavorin {
+
 // Reads the name heap of the root group straight from the file, before the HDF5 library opens
 // it. The library of Debian 12 (1.10.8) follows the heap's free list without end when a free
 // block names itself or an earlier one, allocates the heap's claimed size before reading it, and
@@ -11,3 +13,5 @@
 // version 2 or later, object header version 2, a root group without a symbol table), which the
 // library then reads on its own; else the reason.
 std::string rootHeapFault(const std::string& path);
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <sstream>
 
+namespace tavorin {
+
 std::string timestampFault(const std::vector<double>& seconds)
 {
     constexpr double kMaxMagnitudeS = 1e10;
@@ -47,3 +49,5 @@ std::string intrinsicsFault(const std::string& source, double cx, double cy, dou
           << " px and the principal point within ±" << kMaxPrincipalPointPx << " px.";
     return fault.str();
 }
+
+} // namespace tavorin

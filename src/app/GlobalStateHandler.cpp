@@ -1,5 +1,7 @@
 #include "app/GlobalStateHandler.h"
 
+namespace tavorin {
+
 std::atomic<GlobalStateHandler*> globalStateHandler{nullptr};
 
 GlobalStateHandler::GlobalStateHandler() : QObject(nullptr)
@@ -13,3 +15,5 @@ void destroyGlobalState()
 {
     delete globalStateHandler.exchange(nullptr);
 }
+
+} // namespace tavorin

@@ -8,13 +8,15 @@
 
 #include <atomic>
 
+namespace tavorin {
+
 // The one object the window works on: both view models and the scene, by value, constructed in
 // that order. Created during static initialisation; deleted once, by the viewport's clean-up job on
 // the render thread, or by main() when that job never ran.
 class GlobalStateHandler : public QObject {
     Q_OBJECT
-    Q_PROPERTY(RightBarViewModel* rightBarViewModel READ rightBarViewModelPtr CONSTANT)
-    Q_PROPERTY(GLRectangleViewModel* glRectangleViewModel READ glRectangleViewModelPtr CONSTANT)
+    Q_PROPERTY(tavorin::RightBarViewModel* rightBarViewModel READ rightBarViewModelPtr CONSTANT)
+    Q_PROPERTY(tavorin::GLRectangleViewModel* glRectangleViewModel READ glRectangleViewModelPtr CONSTANT)
 public:
     GlobalStateHandler();
 
@@ -32,3 +34,5 @@ extern std::atomic<GlobalStateHandler*> globalStateHandler;
 // Deletes the process-wide instance if it still exists; safe to call from several places, only
 // the first call deletes.
 void destroyGlobalState();
+
+} // namespace tavorin

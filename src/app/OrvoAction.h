@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace tavorin {
+
 struct SceneState;
 class DepthCameraProcessor;
 
@@ -14,3 +16,5 @@ public:
 protected:
     ~OrvoAction() = default;
 };
+
+} // namespace tavorin

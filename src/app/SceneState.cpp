@@ -3,6 +3,8 @@
 #include "acquisition/DepthCameraProcessor.h"
 #include "app/OrvoAction.h"
 
+namespace tavorin {
+
 void SceneState::enqueue(std::shared_ptr<OrvoAction> action)
 {
     std::lock_guard<std::mutex> lock(queueMutex);
@@ -36,3 +38,5 @@ void SceneState::step()
     if (depthSource)
         runTimed(*depthSource, *this);
 }
+
+} // namespace tavorin

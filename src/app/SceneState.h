@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+namespace tavorin {
+
 struct DepthCameraData;
 struct LightModuleRecord;
 struct TubeRecord;
@@ -42,3 +44,5 @@ private:
     mutable std::mutex queueMutex;
     std::deque<std::shared_ptr<OrvoAction>> actionQueue; // guarded by queueMutex
 };
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
 
+namespace tavorin {
+
 SetDepthImageSourceAction::SetDepthImageSourceAction(std::int32_t type_, std::vector<std::string> files_)
     : type(type_), files(std::move(files_))
 {
@@ -19,3 +21,5 @@ void SetDepthImageSourceAction::execute(SceneState&, std::shared_ptr<DepthCamera
     else if (type == kRecordings)
         depthSource = createRecordingSource(files);
 }
+
+} // namespace tavorin

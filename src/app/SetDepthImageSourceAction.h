@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tavorin {
+
 // Replaces the scene's depth source: type 0 opens the live cameras, type 1 the recordings in
 // `files`; any other type is dropped.
 class SetDepthImageSourceAction : public OrvoAction {
@@ -19,3 +21,5 @@ public:
     std::int32_t type;
     std::vector<std::string> files;
 };
+
+} // namespace tavorin

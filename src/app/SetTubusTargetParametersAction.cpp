@@ -3,6 +3,8 @@
 #include "app/SceneState.h"
 #include "scene/TubeRecord.h"
 
+namespace tavorin {
+
 SetTubusTargetParametersAction::SetTubusTargetParametersAction(float positionX_, float positionY_,
                                                                float positionZ_, float rotationX_,
                                                                float rotationY_, float diameter_,
@@ -57,3 +59,5 @@ void SetTubusTargetParametersAction::execute(SceneState& state, std::shared_ptr<
     print("TubusMatrix", transform);
     tube.transform = transform;
 }
+
+} // namespace tavorin

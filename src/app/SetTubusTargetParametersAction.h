@@ -2,6 +2,8 @@
 
 #include "app/OrvoAction.h"
 
+namespace tavorin {
+
 struct TubeRecord;
 
 // Edits tube 0 of the scene state: size, sample points and pose. Positions in metres (room),
@@ -24,3 +26,5 @@ public:
 // Lays the tube's sample points on a square grid of spacing 0.49 D / n clipped to the open disc of
 // radius D / 2, all at the tube's depth; points beyond the disc's count stay as they are.
 void recomputeTubeSamplePoints(TubeRecord& tube);
+
+} // namespace tavorin

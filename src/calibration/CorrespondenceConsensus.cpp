@@ -13,6 +13,8 @@
 
 #include <limits>
 
+namespace tavorin {
+
 namespace {
 
 using Cloud = pcl::PointCloud<pcl::PointXYZ>;
@@ -73,3 +75,5 @@ Mat4 svdRigidTransform(const std::vector<Vec4>& source, const std::vector<Vec4>&
     estimator.estimateRigidTransformation(*cloudOf(source), *cloudOf(target), T_target_source);
     return toMat4(T_target_source);
 }
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace tavorin {
+
 // The library's sample-consensus rejection over paired points: source[m] corresponds to
 // target[m], every point observed (metres).
 struct CorrespondenceConsensus {
@@ -20,3 +22,5 @@ struct CorrespondenceConsensus {
 
 // T_target_source by the library's SVD estimate (Umeyama, in float) over paired points.
 Mat4 svdRigidTransform(const std::vector<Vec4>& source, const std::vector<Vec4>& target);
+
+} // namespace tavorin

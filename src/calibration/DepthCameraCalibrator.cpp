@@ -3,12 +3,14 @@
 #include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "app/SceneState.h"
+#include "base/Console.h"
 #include "calibration/GridHoleMatching.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
 
-#include <iostream>
 #include <memory>
+
+namespace tavorin {
 
 namespace {
 
@@ -50,8 +52,7 @@ void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
     detections.clear();
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         detections.push_back(detectLattice(imageOf(pointArrays[i], *cameras[i])));
-        std::cout << "Kinect " << i << ": " << (detections.back().found ? "LATTICE FOUND!" : " Lattice not found.")
-                  << std::endl;
+        console::out("Kinect ", i, ": ", (detections.back().found ? "LATTICE FOUND!" : " Lattice not found."));
     }
     std::vector<std::vector<Vec4>> axisPoints = latticeAxisPoints(detections);
 
@@ -71,3 +72,5 @@ void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
     for (std::size_t i = 0; i < cameraTransforms.size() && i < cameras.size(); ++i)
         state.depthSource->setModelMatrix(cameras[i]->sourceName, cameraTransforms[i]);
 }
+
+} // namespace tavorin

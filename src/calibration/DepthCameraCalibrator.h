@@ -6,6 +6,8 @@
 
 #include <vector>
 
+namespace tavorin {
+
 struct SceneState;
 
 // The calibration cycle: while registration is on, every frame searches each camera's points for
@@ -31,3 +33,5 @@ private:
     float inlierThreshold = 0.04f; // metres, for both registrations
     std::vector<LatticeDetectionResult> detections;
 };
+
+} // namespace tavorin

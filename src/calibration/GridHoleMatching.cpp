@@ -1,7 +1,10 @@
 #include "calibration/GridHoleMatching.h"
 
-#include <iostream>
+#include "base/Console.h"
+
 #include <limits>
+
+namespace tavorin {
 
 namespace {
 
@@ -72,17 +75,17 @@ std::vector<std::vector<Vec4>> matchAllGridHoles_ByRoughRegistration(std::vector
                                                                      int referenceIndex)
 {
     if (roughTransforms.size() != results.size()) {
-        std::cerr << "matchAllGridHoles_ByRoughRegistration: Both input arrays must have the same size!" << std::endl;
+        console::err("matchAllGridHoles_ByRoughRegistration: Both input arrays must have the same size!");
         return {};
     }
     if (roughTransforms.size() < 2) {
-        std::cerr << "matchAllGridHoles_ByRoughRegistration: There must be at least 2 array elements for registration!"
-                  << std::endl;
+        console::err(
+            "matchAllGridHoles_ByRoughRegistration: There must be at least 2 array elements for registration!");
         return {};
     }
     if (referenceIndex < 0 || static_cast<std::size_t>(referenceIndex) >= results.size()) {
-        std::cerr << "matchAllGridHoles_ByRoughRegistration: The reference index " << referenceIndex
-                  << " names no camera!" << std::endl;
+        console::err("matchAllGridHoles_ByRoughRegistration: The reference index ", referenceIndex,
+                     " names no camera!");
         return {};
     }
     const Vec4 referenceNormal = results[static_cast<std::size_t>(referenceIndex)].normal;
@@ -96,3 +99,5 @@ std::vector<std::vector<Vec4>> matchAllGridHoles_ByRoughRegistration(std::vector
     }
     return grid;
 }
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace tavorin {
+
 // The quiet-NaN point (w = 1) that stands for an observation a camera did not make; the aligners
 // skip every correspondence that involves one.
 Vec4 missingPoint();
@@ -21,3 +23,5 @@ std::vector<std::vector<Vec4>> latticeAxisPoints(const std::vector<LatticeDetect
 std::vector<std::vector<Vec4>> matchAllGridHoles_ByRoughRegistration(std::vector<Mat4> roughTransforms,
                                                                      std::vector<LatticeDetectionResult> results,
                                                                      int referenceIndex);
+
+} // namespace tavorin

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+namespace tavorin {
+
 namespace {
 
 constexpr std::size_t kReservoirSize = 512;
@@ -131,3 +133,5 @@ Mat4 IncrementalRegistration::fit() const
         T_target_source.at(Mat4::kTranslationColumn, row) = static_cast<float>(translation(row));
     return T_target_source;
 }
+
+} // namespace tavorin

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+namespace tavorin {
+
 // Whether a reference point was observed: a NaN x, y or z marks one its camera did not see.
 inline bool isObserved(const Vec4& p)
 {
@@ -65,3 +67,5 @@ private:
     std::mt19937 random{1u};
     InlierSums sums;
 };
+
+} // namespace tavorin

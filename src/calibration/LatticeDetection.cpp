@@ -1,5 +1,6 @@
 #include "calibration/LatticeDetection.h"
 
+#include "base/Console.h"
 #include "calibration/LatticeHoles.h"
 #include "calibration/LatticeScanlines.h"
 #include "calibration/PixelWindow.h"
@@ -15,10 +16,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <optional>
-#include <sstream>
+
+namespace tavorin {
 
 namespace {
 
@@ -584,10 +585,7 @@ void printRuntime(std::chrono::steady_clock::time_point start)
                            std::chrono::steady_clock::now() - start)
                            .count();
     const float milliseconds = static_cast<float>(static_cast<double>(ticks) / kTicksPerSecond * 1000.0);
-    // One write per line, so that detections on several threads do not interleave their lines.
-    std::ostringstream line;
-    line << "Lattice Detection Runtime: " << milliseconds << '\n';
-    std::cout << line.str() << std::flush;
+    console::out("Lattice Detection Runtime: ", milliseconds);
 }
 
 } // namespace
@@ -599,3 +597,5 @@ LatticeDetectionResult detectLattice(const PointImage& image)
     printRuntime(start);
     return result;
 }
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include "calibration/LatticeDetectionResult.h"
 #include "calibration/PointImage.h"
 
+namespace tavorin {
+
 // Searches one camera's point image for the calibration plate (5 x 5 holes at a pitch of 0.08 m)
 // and returns the first lattice found, or found = false. Always prints one line
 // "Lattice Detection Runtime: <ms>" on standard output, in one write. Reads only the image and
@@ -15,3 +17,5 @@
 // pixels their bounding tests pass (windowAround). An image without a gap in every fourth row
 // costs a quarter of a pass over its pixels.
 LatticeDetectionResult detectLattice(const PointImage& image);
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace tavorin {
+
 // One camera's lattice search, in that camera's coordinates (metres). When found is false,
 // holes is empty and the vectors keep their defaults.
 struct LatticeDetectionResult {
@@ -15,3 +17,5 @@ struct LatticeDetectionResult {
     Vec4 normal;             // unit plate normal, z <= 0 (toward the camera)
     Vec4 ringOffset;         // from origin to the centroid of the ring points, not normalised
 };
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tavorin {
+
 std::vector<PixelRun> rowSpans(const std::vector<std::int32_t>& platePixels, std::int32_t width)
 {
     std::vector<PixelRun> spans;
@@ -113,3 +115,5 @@ std::vector<Vec4> holeCentres(const PointImage& image, const std::vector<std::sh
     }
     return centres;
 }
+
+} // namespace tavorin

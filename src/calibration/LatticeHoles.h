@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 // The steps of the lattice search that find the holes of a plate candidate once the plate's
 // pixels are known.
 
@@ -36,3 +38,5 @@ Vec4 projectOntoPlane(const Vec4& p, const Plane& plane);
 // clusterId. Every run must be bounded by pixels of its own row on both sides.
 std::vector<Vec4> holeCentres(const PointImage& image, const std::vector<std::shared_ptr<Scanline3D>>& runs,
                               const Plane& plane);
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace tavorin {
+
 void splitRuns(const PointImage& image, std::int32_t row, std::vector<PixelRun>& runs)
 {
     constexpr float kRunSplitSquaredDistance = 0.0025f;
@@ -118,3 +120,5 @@ void clusterGaps(const std::vector<std::shared_ptr<Scanline3D>>& gaps, const std
             if (lengthSquared(midpoints[i] - midpoints[k]) < kGapClusterSquaredDistance)
                 unite(gaps[i], gaps[k]);
 }
+
+} // namespace tavorin

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 // The first steps of the lattice search, which find where holes break the rows of a point image.
 // Each row is examined on its own, so that the search can spend its work on the rows that can
 // hold the plate.
@@ -38,3 +40,5 @@ Vec4 gapMidpoint(const PointImage& image, const Scanline3D& gap);
 
 // Joins every pair of gaps whose midpoints lie closer than 0.12 m, in pair order.
 void clusterGaps(const std::vector<std::shared_ptr<Scanline3D>>& gaps, const std::vector<Vec4>& midpoints);
+
+} // namespace tavorin

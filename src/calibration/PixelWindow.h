@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 
+namespace tavorin {
+
 // A rectangle of an image's pixels: rows firstRow..lastRow and columns firstColumn..lastColumn,
 // both inclusive. Empty until something is included.
 struct PixelWindow {
@@ -78,3 +80,5 @@ PixelWindow windowAround(const PointImage& image, PixelWindow seed, const PixelT
     }
     return window;
 }
+
+} // namespace tavorin

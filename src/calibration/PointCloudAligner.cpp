@@ -1,9 +1,11 @@
 #include "calibration/PointCloudAligner.h"
 
+#include "base/Console.h"
 #include "calibration/CorrespondenceConsensus.h"
 
 #include <cmath>
-#include <iostream>
+
+namespace tavorin {
 
 namespace {
 
@@ -41,17 +43,16 @@ PointCloudAligner::PointCloudAligner(unsigned cloudCount) : clouds(cloudCount), 
 void PointCloudAligner::addCorrespondencePoints(std::vector<std::vector<Vec4>> points)
 {
     if (points.empty()) {
-        std::cerr << "No points given (addCorrespondencePoints)!" << std::endl;
+        console::err("No points given (addCorrespondencePoints)!");
         return;
     }
     if (points.size() != clouds) {
-        std::cerr << "The outer array must match the size of the specified point clouds (addCorrespondencePoints)!"
-                  << std::endl;
+        console::err("The outer array must match the size of the specified point clouds (addCorrespondencePoints)!");
         return;
     }
     for (const std::vector<Vec4>& cloud : points) {
         if (cloud.size() != points.front().size()) {
-            std::cerr << "Arrays of different size are given (addCorrespondencePoints)!" << std::endl;
+            console::err("Arrays of different size are given (addCorrespondencePoints)!");
             return;
         }
     }
@@ -62,18 +63,18 @@ void PointCloudAligner::addCorrespondencePoints(std::vector<std::vector<Vec4>> p
 bool PointCloudAligner::canRegistrate(int targetCloudId) const
 {
     if (clouds <= 1) {
-        std::cerr << "The number of specified point clouds has to be 2 at minimum! Was " << clouds << std::endl;
+        console::err("The number of specified point clouds has to be 2 at minimum! Was ", clouds);
         return false;
     }
     if (targetCloudId < 0 || static_cast<std::size_t>(targetCloudId) >= referencePoints.size()) {
-        std::cerr << "The given point cloud id doesn't exists. Given point cloud id: " << targetCloudId
-                  << ". Size of point clouds: " << clouds << "." << std::endl;
+        console::err("The given point cloud id doesn't exists. Given point cloud id: ", targetCloudId,
+                     ". Size of point clouds: ", clouds, ".");
         return false;
     }
     const std::size_t targetPoints = referencePoints[static_cast<std::size_t>(targetCloudId)].size();
     if (targetPoints < kMinReferencePoints) {
-        std::cerr << "There have to be at least 4 reference points for the specified point cloud id! There were just "
-                  << targetPoints << std::endl;
+        console::err("There have to be at least 4 reference points for the specified point cloud id! There were just ",
+                     targetPoints);
         return false;
     }
     return true;
@@ -141,3 +142,5 @@ std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector
     }
     return result;
 }
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace tavorin {
+
 // How well one cloud's transform carries its reference points onto the target's: the
 // correspondences (both points observed) whose residual is below the inlier threshold, and the
 // root mean square of those residuals, in metres.
@@ -55,3 +57,5 @@ private:
     int registrationTarget = -1;
     float registrationThreshold = 0.0f;
 };
+
+} // namespace tavorin

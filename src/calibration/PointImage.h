@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 // One camera's organised point image as the lattice detector reads it: width * height points,
 // row by row (index = row * width + column), three floats x, y, z per point in metres in the
 // camera's frame. The array is borrowed and only read; it must outlive every use of the image.
@@ -39,3 +41,5 @@ struct PointImage {
         return (p[0] - origin.x) * axis.x + (p[1] - origin.y) * axis.y + (p[2] - origin.z) * axis.z;
     }
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 #include "acquisition/DepthCameraProcessor.h"
 #include "math/Mat4.h"
 
+namespace tavorin {
+
 void registrateRoom(const std::vector<std::shared_ptr<DepthCameraData>>& cameras, DepthCameraProcessor* depthSource,
                     const std::array<Vec4, 3>& roomCalibPoints)
 {
@@ -27,3 +29,5 @@ void registrateRoom(const std::vector<std::shared_ptr<DepthCameraData>>& cameras
         depthSource->setModelMatrix(camera->sourceName, moved);
     }
 }
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 struct DepthCameraData;
 class DepthCameraProcessor;
 
@@ -16,3 +18,5 @@ class DepthCameraProcessor;
 // be null: then only the print). GUI thread, under the scene's frame lock.
 void registrateRoom(const std::vector<std::shared_ptr<DepthCameraData>>& cameras, DepthCameraProcessor* depthSource,
                     const std::array<Vec4, 3>& roomCalibPoints);
+
+} // namespace tavorin

@@ -1,5 +1,7 @@
 #include "calibration/Scanline3D.h"
 
+namespace tavorin {
+
 namespace {
 
 // The walk of findRoot on plain pointers: the shared pointers change only where a link is halved.
@@ -39,3 +41,5 @@ void unite(const std::shared_ptr<Scanline3D>& a, const std::shared_ptr<Scanline3
         rootA->setSize += rootB->setSize;
     }
 }
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace tavorin {
+
 // A horizontal run of pixels [start, end] (pixel indices of one image row) and a node of the
 // disjoint sets that group runs into clusters. Always owned through a shared pointer, created with
 // Scanline3D::create; shared_from_this on a node without owners throws std::bad_weak_ptr.
@@ -26,3 +28,5 @@ private:
 std::shared_ptr<Scanline3D> findRoot(const std::shared_ptr<Scanline3D>& node);
 // Union by size; on equal sizes the root of b goes under the root of a.
 void unite(const std::shared_ptr<Scanline3D>& a, const std::shared_ptr<Scanline3D>& b);
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace tavorin {
+
 std::int64_t monotonicNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -15,3 +17,5 @@ void runTimed(Processor& processor, SceneState& state)
     processor.process(state);
     processor.endStampNs = monotonicNs();
 }
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 struct SceneState;
 
 // One per-frame processing step. The two stamps are written by runTimed and read by nobody.
@@ -21,3 +23,5 @@ std::int64_t monotonicNs();
 
 // Stamps the monotonic clock (nanoseconds) around one process() call.
 void runTimed(Processor& processor, SceneState& state);
+
+} // namespace tavorin

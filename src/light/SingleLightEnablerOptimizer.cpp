@@ -3,6 +3,8 @@
 #include "app/SceneState.h"
 #include "scene/LightModuleRecord.h"
 
+namespace tavorin {
+
 void SingleLightEnablerOptimizer::process(SceneState& state)
 {
     for (std::size_t i = 0; i < state.lights.size(); ++i) {
@@ -11,3 +13,5 @@ void SingleLightEnablerOptimizer::process(SceneState& state)
         light.targetIntensity = selected ? light.maxIntensity : 0.0f;
     }
 }
+
+} // namespace tavorin

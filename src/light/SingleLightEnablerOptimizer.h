@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 // Requests the selected module at its maximum intensity and every other module off.
 class SingleLightEnablerOptimizer : public LightIntensityOptimizer {
 public:
@@ -11,3 +13,5 @@ public:
 
     std::int32_t selectedIndex = -1; // index into state.lights; -1: none
 };
+
+} // namespace tavorin

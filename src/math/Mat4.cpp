@@ -1,8 +1,11 @@
 #include "math/Mat4.h"
 
+#include "base/Console.h"
+
 #include <cmath>
-#include <iostream>
 #include <sstream>
+
+namespace tavorin {
 
 Mat4::Mat4() : m{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1} {}
 
@@ -206,5 +209,7 @@ std::string formatMatrix(const std::string& label, const Mat4& a)
 
 void print(const std::string& label, const Mat4& a)
 {
-    std::cout << formatMatrix(label, a) << std::flush;
+    console::writeLines(console::Stream::Out, formatMatrix(label, a));
 }
+
+} // namespace tavorin

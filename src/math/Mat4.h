@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tavorin {
+
 // 4 x 4 float matrix, column-major: element (column c, row r) is m[c * 4 + r]; the translation of
 // an affine transform sits in m[12], m[13], m[14]. Uploaded to GL as stored.
 // translate, rotate and scale multiply on the left: the new transform applies after M.
@@ -58,3 +60,5 @@ Mat4 lookAtModel(const Vec4& position, const Vec4& target, const Vec4& up);
 // all on standard output.
 void print(const std::string& label, const Mat4& a);
 std::string formatMatrix(const std::string& label, const Mat4& a);
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace tavorin {
+
 Vec4 Vec4::operator-(const Vec4& b) const
 {
     return Vec4(x - b.x, y - b.y, z - b.z, std::max(0.0f, w - b.w));
@@ -56,3 +58,5 @@ bool approxEqual(const Vec4& a, const Vec4& b)
     return std::fabs(a.x - b.x) < kApproxEqualTolerance && std::fabs(a.y - b.y) < kApproxEqualTolerance
         && std::fabs(a.z - b.z) < kApproxEqualTolerance;
 }
+
+} // namespace tavorin

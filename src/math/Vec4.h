@@ -1,5 +1,7 @@
 #pragma once
 
+namespace tavorin {
+
 // Four floats; w = 1 marks a point, w = 0 a direction. Arithmetic keeps w within 0..1 so that
 // point - point is a direction and point + direction a point.
 struct Vec4 {
@@ -38,3 +40,5 @@ Vec4 normalize(const Vec4& a);
 // Component-wise tolerance of approxEqual (xyz only).
 constexpr float kApproxEqualTolerance = 0.001f;
 bool approxEqual(const Vec4& a, const Vec4& b);
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 // A single-channel 32-bit float grid (row by row). Does not copy: the data must stay valid until
 // upload() has run. New data means a new FloatTexture.
 class FloatTexture : public Texture {
@@ -20,3 +22,5 @@ private:
     std::int32_t width;
     std::int32_t height;
 };
+
+} // namespace tavorin

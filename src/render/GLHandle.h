@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace tavorin {
+
 // The GL calls that make and delete one kind of GL object.
 namespace gl_object {
 
@@ -86,3 +88,5 @@ using GLVertexArray = GLHandle<gl_object::VertexArray>;
 using GLFramebuffer = GLHandle<gl_object::Framebuffer>;
 using GLProgram = GLHandle<gl_object::Program>;
 using GLShaderStage = GLHandle<gl_object::ShaderStage>;
+
+} // namespace tavorin

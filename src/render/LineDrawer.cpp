@@ -3,6 +3,8 @@
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 
+namespace tavorin {
+
 namespace {
 
 constexpr GLuint kPositionLocation = 0;
@@ -54,3 +56,5 @@ LineDrawer& lineDrawer()
     static LineDrawer drawer;
     return drawer;
 }
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 
 #include <QOpenGLFunctions_3_3_Core>
 
+namespace tavorin {
+
 // Draws single 3D line segments with the process-wide line program. Keeps one two-vertex array,
 // made at the first draw in a context and kept until release(). Render thread only.
 class LineDrawer {
@@ -24,3 +26,5 @@ private:
 
 // The one line drawer of the process.
 LineDrawer& lineDrawer();
+
+} // namespace tavorin

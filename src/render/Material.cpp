@@ -4,6 +4,8 @@
 #include "render/ShadowMap.h"
 #include "render/Texture.h"
 
+namespace tavorin {
+
 namespace {
 
 void applyTexture(QOpenGLFunctions_3_3_Core* gl, const Shader& shader, const std::shared_ptr<Texture>& texture,
@@ -48,3 +50,5 @@ void Material::apply(QOpenGLFunctions_3_3_Core* gl, const Shader& shader,
     }
     gl->glActiveTexture(GL_TEXTURE0);
 }
+
+} // namespace tavorin

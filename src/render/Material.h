@@ -7,6 +7,9 @@
 #include <string>
 
 class QOpenGLFunctions_3_3_Core;
+
+namespace tavorin {
+
 class Shader;
 class ShadowMap;
 class Texture;
@@ -36,3 +39,5 @@ struct Material {
     void apply(QOpenGLFunctions_3_3_Core* gl, const Shader& shader,
                const std::array<const ShadowMap*, 4>& shadowMaps) const;
 };
+
+} // namespace tavorin

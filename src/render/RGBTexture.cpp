@@ -1,9 +1,11 @@
 #include "render/RGBTexture.h"
 
+#include "base/Console.h"
+
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
-#include <iostream>
+namespace tavorin {
 
 namespace {
 // Every image goes up as 8-bit RGB, whatever it holds in the file: stb converts grey, grey+alpha
@@ -29,11 +31,12 @@ void RGBTexture::upload(QOpenGLFunctions_3_3_Core* gl)
         gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels);
         gl->glPixelStorei(GL_UNPACK_ALIGNMENT, previousAlignment);
         gl->glGenerateMipmap(GL_TEXTURE_2D);
-        std::cout << "Texture " << path << " loaded. " << width << " x " << height << " ( " << channels
-                  << " Channels)." << std::endl;
+        console::out("Texture ", path, " loaded. ", width, " x ", height, " ( ", channels, " Channels).");
     } else {
         width = height = channels = 0;
-        std::cout << "Failed to load texture" << std::endl;
+        console::out("Failed to load texture");
     }
     stbi_image_free(pixels);
 }
+
+} // namespace tavorin

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tavorin {
+
 // An 8-bit colour image file uploaded as RGB; the file's top row is uploaded first.
 class RGBTexture : public Texture {
 public:
@@ -26,3 +28,5 @@ private:
     std::int32_t height = 0;
     std::int32_t channels = 0; // as stored in the file
 };
+
+} // namespace tavorin

@@ -1,8 +1,11 @@
 #include "render/Shader.h"
 
+#include "base/Console.h"
+
 #include <fstream>
-#include <iostream>
 #include <sstream>
+
+namespace tavorin {
 
 namespace {
 
@@ -29,7 +32,7 @@ void readSources(const std::string& vertexPath, const std::string& fragmentPath,
         vertex = vertexText;
         fragment = fragmentText;
     } catch (const std::ios_base::failure&) {
-        std::cerr << "ERROR::SHADER::FILE_NOT_SUCCESFULLY_READ" << std::endl;
+        console::err("ERROR::SHADER::FILE_NOT_SUCCESFULLY_READ");
         vertex.clear();
         fragment.clear();
     }
@@ -62,10 +65,9 @@ void compileStage(QOpenGLFunctions_3_3_Core* gl, GLShaderStage& shader, GLenum s
     GLint success = 0;
     gl->glGetShaderiv(shader.name(), GL_COMPILE_STATUS, &success);
     if (!success)
-        std::cout << "ERROR::SHADER::" << stageName << "::COMPILATION_FAILED\n"
-                  << infoLog(gl, shader.name(), &QOpenGLFunctions_3_3_Core::glGetShaderiv,
-                             &QOpenGLFunctions_3_3_Core::glGetShaderInfoLog)
-                  << std::endl;
+        console::out("ERROR::SHADER::", stageName, "::COMPILATION_FAILED\n",
+                     infoLog(gl, shader.name(), &QOpenGLFunctions_3_3_Core::glGetShaderiv,
+                             &QOpenGLFunctions_3_3_Core::glGetShaderInfoLog));
 }
 
 } // namespace
@@ -107,10 +109,9 @@ bool Shader::compile(QOpenGLFunctions_3_3_Core* gl)
     gl->glLinkProgram(program.name());
     const bool success = linked(gl);
     if (!success)
-        std::cout << "ERROR::SHADER::PROGRAM::LINKING_FAILED\n"
-                  << infoLog(gl, program.name(), &QOpenGLFunctions_3_3_Core::glGetProgramiv,
-                             &QOpenGLFunctions_3_3_Core::glGetProgramInfoLog)
-                  << std::endl;
+        console::out("ERROR::SHADER::PROGRAM::LINKING_FAILED\n",
+                     infoLog(gl, program.name(), &QOpenGLFunctions_3_3_Core::glGetProgramiv,
+                             &QOpenGLFunctions_3_3_Core::glGetProgramInfoLog));
     vertex.release(gl);
     fragment.release(gl);
     return success;
@@ -158,3 +159,5 @@ void Shader::setMat4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, con
     if (where != -1)
         gl->glUniformMatrix4fv(where, 1, GL_FALSE, value.data());
 }
+
+} // namespace tavorin

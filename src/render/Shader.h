@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace tavorin {
+
 // A GLSL program built from a vertex and a fragment file (paths relative to the working
 // directory). Compiled at its first use, once per GL context: release() deletes the program and
 // lets the next use build it again, in whatever context is then current. Render thread only.
@@ -42,3 +44,5 @@ private:
     std::string vertexPath;
     std::string fragmentPath;
 };
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include "render/SharedGLObjects.h"
 #include "scene/Component3D.h"
 
+namespace tavorin {
+
 namespace {
 constexpr Vec4 kWorldUp = Vec4::direction(0.0f, 1.0f, 0.0f);
 } // namespace
@@ -76,3 +78,5 @@ void ShadowMap::release(QOpenGLFunctions_3_3_Core* gl)
     framebuffer.release(gl);
     depthTexture.release(gl);
 }
+
+} // namespace tavorin

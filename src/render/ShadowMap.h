@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 class Component3D;
 
 // One shadow-casting light: a 1024 x 1024 depth texture rendered through its own perspective
@@ -39,3 +41,5 @@ private:
     GLFramebuffer framebuffer;
     ViewCamera camera;
 };
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include "render/Shader.h"
 #include "scene/Mesh.h"
 
+namespace tavorin {
+
 ShadowRenderTraverser::ShadowRenderTraverser(ShadowMap& shadowMap_, QOpenGLFunctions_3_3_Core* gl_, Shader& program_)
     : shadowMap(&shadowMap_), gl(gl_), program(&program_)
 {
@@ -16,3 +18,5 @@ void ShadowRenderTraverser::visit(Component3D& node)
     program->setMat4(gl, "model", mesh->worldMatrix());
     mesh->drawArrays(gl);
 }
+
+} // namespace tavorin

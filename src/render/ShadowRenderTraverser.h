@@ -3,6 +3,9 @@
 #include "scene/Traverser.h"
 
 class QOpenGLFunctions_3_3_Core;
+
+namespace tavorin {
+
 class Shader;
 class ShadowMap;
 
@@ -19,3 +22,5 @@ private:
     QOpenGLFunctions_3_3_Core* gl;
     Shader* program; // non-owning; the process-wide shadow program
 };
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include "render/RGBTexture.h"
 #include "render/Shader.h"
 
+namespace tavorin {
+
 namespace {
 
 Shader defaultProgram("shaders/default.vert", "shaders/default.frag");
@@ -32,3 +34,5 @@ void releaseSharedGLObjects(QOpenGLFunctions_3_3_Core* gl)
         program->release(gl);
     font.release(gl);
 }
+
+} // namespace tavorin

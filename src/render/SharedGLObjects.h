@@ -1,6 +1,9 @@
 #pragma once
 
 class QOpenGLFunctions_3_3_Core;
+
+namespace tavorin {
+
 class RGBTexture;
 class Shader;
 
@@ -18,3 +21,5 @@ RGBTexture& fontTexture();
 // Deletes their GL objects in the current context, so that a later context builds them again.
 // Render thread, with the old context still current.
 void releaseSharedGLObjects(QOpenGLFunctions_3_3_Core* gl);
+
+} // namespace tavorin

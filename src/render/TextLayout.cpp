@@ -1,5 +1,7 @@
 #include "render/TextLayout.h"
 
+namespace tavorin {
+
 namespace {
 
 void emitVertex(TextLayout& layout, float x, float y, float u, float v)
@@ -49,3 +51,5 @@ TextLayout layoutText(const std::string& text)
     }
     return layout;
 }
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tavorin {
+
 // The glyph quads of one text in glyph space: a cell of 32 x 51 units per character, the pen
 // starting at (0, 0) with y up; a line feed moves the pen down one line and back to x = 0.
 // Texture coordinates address the font atlas with v = 0 at the image's top row.
@@ -27,3 +29,5 @@ struct TextLayout {
 };
 
 TextLayout layoutText(const std::string& text);
+
+} // namespace tavorin

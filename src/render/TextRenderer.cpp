@@ -11,6 +11,8 @@
 
 #include <vector>
 
+namespace tavorin {
+
 namespace {
 
 constexpr GLuint kPositionLocation = 0;
@@ -100,3 +102,5 @@ void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const
     positions.release(gl);
     texCoords.release(gl);
 }
+
+} // namespace tavorin

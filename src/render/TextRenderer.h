@@ -3,6 +3,9 @@
 #include <string>
 
 class QOpenGLFunctions_3_3_Core;
+
+namespace tavorin {
+
 struct RenderContext;
 
 // Writes a text at pixel (x, y) of the viewport (y up, as projectToScreen gives it) with the font
@@ -11,3 +14,5 @@ struct RenderContext;
 // process-wide ones. Render thread, during a frame.
 void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const std::string& text, int x, int y,
               float fontSize);
+
+} // namespace tavorin

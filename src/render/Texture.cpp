@@ -1,5 +1,7 @@
 #include "render/Texture.h"
 
+namespace tavorin {
+
 void Texture::bind(QOpenGLFunctions_3_3_Core* gl)
 {
     if (!texture)
@@ -22,3 +24,5 @@ void Texture::release(QOpenGLFunctions_3_3_Core* gl)
     gl->glBindTexture(GL_TEXTURE_2D, 0);
     texture.release(gl);
 }
+
+} // namespace tavorin

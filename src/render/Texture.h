@@ -2,6 +2,8 @@
 
 #include "render/GLHandle.h"
 
+namespace tavorin {
+
 // A 2D texture that creates its GL object at first bind. release() deletes it and lets the next
 // bind upload again, in whatever context is then current. Render thread only.
 class Texture {
@@ -23,3 +25,5 @@ protected:
 
     GLTexture texture;
 };
+
+} // namespace tavorin

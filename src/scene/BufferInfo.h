@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 struct Material;
 
 // The triangle vertices of one material of a mesh and their GL arrays (one buffer per attribute:
@@ -30,3 +32,5 @@ struct BufferInfo {
             buffer.release(gl);
     }
 };
+
+} // namespace tavorin

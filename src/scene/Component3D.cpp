@@ -10,6 +10,8 @@
 #include <memory>
 #include <typeinfo>
 
+namespace tavorin {
+
 void Component3D::initialize(QOpenGLFunctions_3_3_Core*) {}
 
 void Component3D::updateTransform(const RenderContext&, const Mat4& parentWorld)
@@ -65,20 +67,22 @@ Vec4 Component3D::projectToScreen(const RenderContext& context) const
 
 void Component3D::translate(float x, float y, float z)
 {
-    local = ::translate(local, x, y, z);
+    local = tavorin::translate(local, x, y, z);
 }
 
 void Component3D::rotate(float angle, int axis)
 {
-    local = ::rotate(local, angle, axis);
+    local = tavorin::rotate(local, angle, axis);
 }
 
 void Component3D::scale(float x, float y, float z)
 {
-    local = ::scale(local, x, y, z);
+    local = tavorin::scale(local, x, y, z);
 }
 
 void Component3D::applyTransform(const Mat4& m)
 {
     local = m * local;
 }
+
+} // namespace tavorin

@@ -5,8 +5,11 @@
 
 #include <string>
 
-class Composite3D;
 class QOpenGLFunctions_3_3_Core;
+
+namespace tavorin {
+
+class Composite3D;
 class Shader;
 class Traverser;
 struct RenderContext;
@@ -63,3 +66,5 @@ private:
     Composite3D* parent = nullptr; // non-owning
     std::string nodeName = "Component3D";
 };
+
+} // namespace tavorin

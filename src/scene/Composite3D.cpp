@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace tavorin {
+
 void Composite3D::initialize(QOpenGLFunctions_3_3_Core* gl)
 {
     for (const auto& child : childNodes)
@@ -66,3 +68,5 @@ void Composite3D::removeAllChildren()
         child->setParent(nullptr);
     childNodes.clear();
 }
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 // A node that shares ownership of an ordered list of children and forwards every per-frame
 // operation to them in insertion order. A child's parent link never owns. Render thread only.
 class Composite3D : public Component3D {
@@ -29,3 +31,5 @@ public:
 private:
     std::vector<std::shared_ptr<Component3D>> childNodes;
 };
+
+} // namespace tavorin

@@ -1,5 +1,7 @@
 #include "scene/Cube.h"
 
+namespace tavorin {
+
 Cube::Cube()
 {
     setName("Cube");
@@ -16,3 +18,5 @@ Cube::Cube()
         faces().push_back(face);
     }
 }
+
+} // namespace tavorin

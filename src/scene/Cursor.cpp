@@ -2,6 +2,8 @@
 
 #include "scene/Cube.h"
 
+namespace tavorin {
+
 Cursor::Cursor(bool offsetAxes, float length, float thickness)
 {
     auto x = std::make_shared<Cube>();
@@ -22,3 +24,5 @@ Cursor::Cursor(bool offsetAxes, float length, float thickness)
     addChild(y);
     addChild(z);
 }
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tavorin {
+
 namespace {
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kRadius = 0.5f;
@@ -43,3 +45,5 @@ Cylinder::Cylinder(int segments, bool topCap, bool bottomCap, bool inverted)
         faces().push_back(top);
     }
 }
+
+} // namespace tavorin

@@ -1,6 +1,7 @@
 #include "scene/DepthCamera.h"
 
 #include "acquisition/DepthCameraData.h"
+#include "base/Console.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
@@ -9,7 +10,7 @@
 
 #include <QOpenGLFunctions_3_3_Core>
 
-#include <iostream>
+namespace tavorin {
 
 namespace {
 
@@ -100,7 +101,7 @@ void DepthCamera::releaseCloudBuffers(QOpenGLFunctions_3_3_Core* gl)
 void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
 {
     if (!data || !data->hasPointCloud) {
-        std::cout << "No point cloud available." << std::endl;
+        console::out("No point cloud available.");
         return;
     }
     const std::int32_t count = data->width * data->height;
@@ -130,3 +131,5 @@ void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_
     gl->glDrawArrays(GL_POINTS, 0, count);
     gl->glBindVertexArray(0);
 }
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace tavorin {
+
 struct DepthCameraData;
 
 // One depth camera in the room: a small dark body with two lenses looking along -Z, and the
@@ -42,3 +44,5 @@ private:
     std::shared_ptr<DepthCameraData> data;
     PointCloudBuffers buffers;
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 // A grid of heights over the captured area above the operating field. The grid frame has its
 // origin at the centre of the area, x along a row, z across the rows and y up; a sample's value is
 // its y in that frame, metres. Sample (column c, row r) sits at
@@ -22,3 +24,5 @@ struct HeightMapRecord {
     // True when the record describes at least one sample that can be read.
     bool hasSamples() const { return heights && width > 0 && height > 0; }
 };
+
+} // namespace tavorin

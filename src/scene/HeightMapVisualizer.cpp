@@ -1,11 +1,12 @@
 #include "scene/HeightMapVisualizer.h"
 
+#include "base/Console.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/HeightMapRecord.h"
 #include "scene/RenderContext.h"
 
-#include <iostream>
+namespace tavorin {
 
 namespace {
 
@@ -36,7 +37,7 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
 {
     // A record without readable samples is as good as none: nothing to draw, nothing to read.
     if (!data || !data->hasSamples()) {
-        std::cout << "No height map available." << std::endl;
+        console::out("No height map available.");
         return;
     }
     const std::int64_t samples = static_cast<std::int64_t>(data->width) * data->height;
@@ -72,3 +73,5 @@ void HeightMapVisualizer::release(QOpenGLFunctions_3_3_Core* gl)
     vertexArray.release(gl);
     allocatedSamples = 0;
 }
+
+} // namespace tavorin

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace tavorin {
+
 struct HeightMapRecord;
 struct RenderContext;
 
@@ -33,3 +35,5 @@ private:
     std::shared_ptr<HeightMapRecord> data;
     std::int64_t allocatedSamples = 0; // what the buffer was made for
 };
+
+} // namespace tavorin

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace tavorin {
+
 namespace {
 
 constexpr int kModuleSegments = 64;
@@ -97,3 +99,5 @@ void LightModule::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* 
         return;
     drawText(gl, context, text, static_cast<int>(p.x), static_cast<int>(p.y), kLabelFontSize);
 }
+
+} // namespace tavorin

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace tavorin {
+
 class Cylinder;
 struct LightModuleRecord;
 
@@ -42,3 +44,5 @@ private:
     std::shared_ptr<LightModuleRecord> module;
     bool brightnessText = false;
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace tavorin {
+
 // One light module of the light planner (lamp with two motor axes and an LED), held by shared
 // pointer in SceneState::lights. Render thread only; nothing in the program creates these yet.
 struct LightModuleRecord {
@@ -25,3 +27,5 @@ struct LightModuleRecord {
     float maxIntensity = 0.0f;    // intensity at full power
     std::uint16_t status = kStatusOk;
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 #include "scene/LightModuleRecord.h"
 #include "scene/SensorTubus.h"
 
+namespace tavorin {
+
 LightTargetVisualizer::LightTargetVisualizer() : tube(std::make_shared<SensorTubus>())
 {
     // Until the first tube record sizes it: 0.05 m across, 0.075 m deep.
@@ -29,3 +31,5 @@ void LightTargetVisualizer::setLights(const std::vector<std::shared_ptr<LightMod
         if (light)
             list.push_back(light);
 }
+
+} // namespace tavorin

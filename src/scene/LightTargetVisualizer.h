@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 class SensorTubus;
 struct HeightMapRecord;
 struct LightModuleRecord;
@@ -26,3 +28,5 @@ public:
 private:
     std::shared_ptr<SensorTubus> tube;
 };
+
+} // namespace tavorin

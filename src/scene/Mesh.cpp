@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+namespace tavorin {
+
 namespace {
 
 constexpr GLuint kPositionLocation = 0;
@@ -250,3 +252,5 @@ void Mesh::release(QOpenGLFunctions_3_3_Core* gl_)
     bufferList.clear();
     initialized = false;
 }
+
+} // namespace tavorin

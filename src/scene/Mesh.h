@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 struct LightModuleRecord;
 struct Material;
 
@@ -82,3 +84,5 @@ private:
     std::shared_ptr<Material> ownDefaultMaterial;
     std::vector<std::shared_ptr<LightModuleRecord>> lightList; // only the sensor tubus fills it
 };
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace tavorin {
+
 namespace {
 constexpr Vec4 kCameraZ = Vec4::direction(0.0f, 0.0f, 1.0f);
 constexpr Vec4 kWorldUp = Vec4::direction(0.0f, 1.0f, 0.0f);
@@ -74,3 +76,5 @@ Mat4 OrbitCamera::projection(int width, int height) const
     std::lock_guard<std::mutex> lock(mutex);
     return camera.projection(width, height);
 }
+
+} // namespace tavorin

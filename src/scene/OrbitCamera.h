@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+namespace tavorin {
+
 // The view camera of the viewport, orbiting a target point. Pointer input writes it on the GUI
 // thread while the render thread reads view() and sets the target every frame: every operation
 // takes the camera's own small lock, so a reader always sees one consistent pose.
@@ -54,3 +56,5 @@ private:
     Vec4 targetValue = kInitialTarget;
     float distanceValue = kInitialDistance;
 };
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+namespace tavorin {
+
 class ShadowMap;
 
 // What every node sees of the current frame. Owned by the scene; render thread only.
@@ -18,3 +20,5 @@ struct RenderContext {
     // skipped (a context without a scene, as in tests of single nodes). Non-owning.
     std::array<const ShadowMap*, 4> shadowMaps{};
 };
+
+} // namespace tavorin

@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace tavorin {
+
 namespace {
 
 constexpr float kCursorLength = 0.05f;     // metres
@@ -187,7 +189,7 @@ void Scene::drawLightModules(QOpenGLFunctions_3_3_Core* gl)
 void Scene::drawCursor(QOpenGLFunctions_3_3_Core* gl)
 {
     const Vec4 p = cursorPoint();
-    cursorNode->setLocalMatrix(::translate(Mat4(), p.x, p.y, p.z));
+    cursorNode->setLocalMatrix(tavorin::translate(Mat4(), p.x, p.y, p.z));
     cursorNode->updateTransform(context, Mat4());
     cursorNode->draw(context, gl);
 }
@@ -216,8 +218,8 @@ void Scene::drawLightTarget(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* g
 void Scene::drawSamplePoints(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl)
 {
     for (const auto& sample : tube.samplePoints) {
-        const Mat4 matrix = tube.transform * sample->transform *
-                            ::scale(Mat4(), kSamplePointSize, kSamplePointSize, kSamplePointSize);
+        const Mat4 matrix = tube.transform * sample->transform
+            * tavorin::scale(Mat4(), kSamplePointSize, kSamplePointSize, kSamplePointSize);
         samplePointNode->setPointColor(1.0f, 0.0f, 0.0f);
         samplePointNode->setLocalMatrix(matrix);
         samplePointNode->updateTransform(context, Mat4());
@@ -277,3 +279,5 @@ void Scene::pickPoint(int px, int py)
         rightBar->setCalibCursorZ(picked->z);
     }
 }
+
+} // namespace tavorin

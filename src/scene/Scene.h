@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+namespace tavorin {
+
 class Cursor;
 class DepthCamera;
 class HeightMapVisualizer;
@@ -83,3 +85,5 @@ private:
     RightBarViewModel* rightBar = nullptr; // non-owning; owned by the global state
     std::mutex frameMutex;
 };
+
+} // namespace tavorin

@@ -3,6 +3,8 @@
 #include "render/Shader.h"
 #include "scene/RenderContext.h"
 
+namespace tavorin {
+
 ScenePoint::ScenePoint()
 {
     setName("ScenePoint");
@@ -35,3 +37,5 @@ void ScenePoint::draw(const RenderContext& context, QOpenGLFunctions_3_3_Core* g
     drawArrays(gl);
     gl->glBindVertexArray(0);
 }
+
+} // namespace tavorin

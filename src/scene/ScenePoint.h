@@ -2,6 +2,8 @@
 
 #include "scene/Cube.h"
 
+namespace tavorin {
+
 // A small cube drawn in one flat colour with a program of its own ("shaders/color.*"); no
 // material, shadow or light uniforms.
 class ScenePoint : public Cube {
@@ -18,3 +20,5 @@ private:
     float green = 0.0f;
     float blue = 0.0f;
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 #include "render/Shader.h"
 #include "scene/HeightMapRecord.h"
 
+namespace tavorin {
+
 namespace {
 
 // Constants of the light evaluation; their meaning is written down in shaders/sensorSurface.frag.
@@ -89,3 +91,5 @@ void SensorTubus::setExtraUniforms(QOpenGLFunctions_3_3_Core* gl, Shader& shader
     shader.setMat4(gl, "normalMatrix", transpose(inverse(worldMatrix())));
     bindHeightMap(gl, shader);
 }
+
+} // namespace tavorin

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+namespace tavorin {
+
 class FloatTexture;
 struct HeightMapRecord;
 
@@ -41,3 +43,5 @@ private:
     std::shared_ptr<HeightMapRecord> lightTarget;
     Vec4 sensorPoint = Vec4::point(0.0f, 0.0f, 0.0f);
 };
+
+} // namespace tavorin

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace tavorin {
+
 class Component3D;
 class Composite3D;
 
@@ -12,3 +14,5 @@ public:
     virtual void visit(Component3D&) {}
     virtual void leave(Composite3D&) {}
 };
+
+} // namespace tavorin

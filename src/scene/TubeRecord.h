@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+namespace tavorin {
+
 // A point on a sensor tube, relative to the tube's transform.
 struct TubeSamplePoint {
     std::int32_t id = 0;
@@ -28,3 +30,5 @@ struct TubeRecord {
     std::int32_t gridHalfSize = 0;
     std::shared_ptr<TubeDisplay> display; // may be null
 };
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace tavorin {
+
 namespace {
 constexpr float kDegreesToRadians = 0.017453292f;
 constexpr float kMinNear = 0.0001f;       // metres
@@ -33,3 +35,5 @@ Mat4 ViewCamera::view() const
 {
     return inverse(pose);
 }
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include "math/Mat4.h"
 
+namespace tavorin {
+
 // A perspective camera placed by its pose (camera -> room). Looks along its own -Z axis.
 class ViewCamera {
 public:
@@ -22,3 +24,5 @@ public:
     float farPlane;
     float fov; // vertical, radians
 };
+
+} // namespace tavorin

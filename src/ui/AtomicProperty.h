@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace tavorin {
+
 // The stored value of one notifying property of Owner, with the change signal it emits. Written
 // on the GUI thread, read from any thread (the render thread reads the right bar's flags and
 // cursor every frame), hence atomic.
@@ -41,3 +43,5 @@ private:
     std::atomic<T> value;
     Signal changedSignal;
 };
+
+} // namespace tavorin

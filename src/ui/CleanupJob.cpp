@@ -3,8 +3,12 @@
 #include "app/GlobalStateHandler.h"
 #include "ui/GLRectangleRenderer.h"
 
+namespace tavorin {
+
 void CleanupJob::run()
 {
     destroyGlobalState();
     delete renderer;
 }
+
+} // namespace tavorin

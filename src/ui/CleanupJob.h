@@ -2,6 +2,8 @@
 
 #include <QRunnable>
 
+namespace tavorin {
+
 class GLRectangleRenderer;
 
 // Scheduled by GLRectangle::releaseResources(); runs once on the render thread, deletes the
@@ -14,3 +16,5 @@ public:
 private:
     GLRectangleRenderer* renderer;
 };
+
+} // namespace tavorin

@@ -1,5 +1,7 @@
 #include "ui/GLErrorText.h"
 
+namespace tavorin {
+
 namespace {
 
 const char* glErrorLabel(unsigned int errorCode)
@@ -22,3 +24,5 @@ std::string glErrorLine(unsigned int errorCode)
 {
     return glErrorLabel(errorCode) + std::to_string(errorCode);
 }
+
+} // namespace tavorin

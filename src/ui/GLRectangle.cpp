@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+namespace tavorin {
+
 GLRectangle::GLRectangle()
 {
     connect(this, &QQuickItem::windowChanged, this, &GLRectangle::handleWindowChanged);
@@ -62,3 +64,5 @@ void GLRectangle::releaseResources()
     window()->scheduleRenderJob(new CleanupJob(renderer.exchange(nullptr)),
                                 QQuickWindow::BeforeSynchronizingStage);
 }
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace tavorin {
+
 class GLRectangleRenderer;
 
 // The QML item that puts the 3D scene into the window. Lives on the GUI thread and owns no GL
@@ -38,3 +40,5 @@ private:
     // thread; whichever takes it out deletes it.
     std::atomic<GLRectangleRenderer*> renderer{nullptr};
 };
+
+} // namespace tavorin

@@ -1,11 +1,12 @@
 #include "ui/GLRectangleRenderer.h"
 
+#include "base/Console.h"
 #include "scene/Scene.h"
 #include "ui/GLErrorText.h"
 
 #include <QQuickWindow>
 
-#include <iostream>
+namespace tavorin {
 
 GLRectangleRenderer::GLRectangleRenderer(Scene* scene_) : scene(scene_)
 {
@@ -47,10 +48,12 @@ void GLRectangleRenderer::paint()
     // One error per frame: the first one still queued.
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
-        std::cout << glErrorLine(error) << std::endl;
+        console::out(glErrorLine(error));
 
     const QSize currentWindow = window ? (QSizeF(window->size()) * ratio).toSize() : windowSize;
     glViewport(viewportPosition.x(), currentWindow.height() - viewportPosition.y() - windowSize.height(),
                windowSize.width(), windowSize.height());
     glBindVertexArray(static_cast<GLuint>(boundVertexArray));
 }
+
+} // namespace tavorin

@@ -6,6 +6,9 @@
 #include <QSize>
 
 class QQuickWindow;
+
+namespace tavorin {
+
 class Scene;
 
 // Draws the scene into the window's framebuffer before Qt Quick records its own render pass.
@@ -32,3 +35,5 @@ public slots:
 private:
     Scene* scene; // non-owning; owned by the global state
 };
+
+} // namespace tavorin

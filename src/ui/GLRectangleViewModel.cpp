@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace tavorin {
+
 namespace {
 constexpr float kZoomIn = 0.8f;  // wheel turned away from the user
 constexpr float kZoomOut = 1.2f; // any other wheel delta
@@ -40,3 +42,5 @@ void GLRectangleViewModel::onWheel(double delta)
     if (scene)
         scene->camera().zoom(delta > 0.0 ? kZoomIn : kZoomOut);
 }
+
+} // namespace tavorin

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+namespace tavorin {
+
 class Scene;
 
 // Pointer input of the 3D viewport (GUI thread). Coordinates are pixels from the viewport's
@@ -23,3 +25,5 @@ private:
     int pressY = -1;
     Scene* scene = nullptr; // non-owning
 };
+
+} // namespace tavorin

@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+namespace tavorin {
+
 namespace {
 
 std::string recordingPath(const QString& file)
@@ -29,3 +31,5 @@ std::vector<std::string> recordingFiles(int type, const QStringList& files)
     }
     return paths;
 }
+
+} // namespace tavorin

@@ -11,6 +11,8 @@
 
 #include <mutex>
 
+namespace tavorin {
+
 namespace {
 
 // The module records hold no motor angles for the bar to show: reading a module back fills the
@@ -154,7 +156,7 @@ bool RightBarViewModel::storeCalibrations()
     if (!scene)
         return false;
     std::lock_guard<std::mutex> lock(scene->frameLock());
-    return ::storeCalibrations(scene->sceneState());
+    return tavorin::storeCalibrations(scene->sceneState());
 }
 
 void RightBarViewModel::registrateRoom()
@@ -163,5 +165,7 @@ void RightBarViewModel::registrateRoom()
         return;
     std::lock_guard<std::mutex> lock(scene->frameLock());
     SceneState& state = scene->sceneState();
-    ::registrateRoom(state.cameras, state.depthSource.get(), roomCalibPoints);
+    tavorin::registrateRoom(state.cameras, state.depthSource.get(), roomCalibPoints);
 }
+
+} // namespace tavorin

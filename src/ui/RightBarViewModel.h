@@ -10,6 +10,8 @@
 #include <array>
 #include <memory>
 
+namespace tavorin {
+
 class Scene;
 class SingleLightEnablerOptimizer;
 class LightIntensityOptimizer;
@@ -200,3 +202,5 @@ private:
     std::shared_ptr<LightIntensityOptimizer> savedOptimizer;
     Scene* scene = nullptr; // non-owning
 };
+
+} // namespace tavorin

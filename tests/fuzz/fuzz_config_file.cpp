@@ -7,6 +7,8 @@
 #include <string>
 #include <unistd.h>
 
+using tavorin::loadModelMatrix, tavorin::Mat4;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const std::string path = "fuzz_input_" + std::to_string(::getpid()) + ".json"; // working directory

@@ -8,6 +8,8 @@
 #include <string>
 #include <unistd.h>
 
+using tavorin::HDF5RecordingReader;
+
 namespace {
 
 // In the working directory: a path without "/" has no configuration file.

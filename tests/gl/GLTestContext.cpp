@@ -13,6 +13,8 @@
 
 #include <cstdlib>
 
+using tavorin::lineDrawer, tavorin::releaseSharedGLObjects, tavorin::Vec4;
+
 namespace {
 
 constexpr int kMajorVersion = 3;

@@ -39,10 +39,10 @@ protected:
     QImage readBack() const;
     // bindTarget(width, height), and a context for drawing single nodes seen from eye toward
     // target: a default perspective camera (80 degrees, 0.02 .. 50 m) with y up.
-    void viewFrom(int width, int height, const Vec4& eye, const Vec4& target);
+    void viewFrom(int width, int height, const tavorin::Vec4& eye, const tavorin::Vec4& target);
 
     QOpenGLFunctions_3_3_Core* gl = nullptr;
-    RenderContext context; // set by viewFrom
+    tavorin::RenderContext context; // set by viewFrom
 
 private:
     std::unique_ptr<QOffscreenSurface> surface;

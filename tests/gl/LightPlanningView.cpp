@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+using tavorin::lookAtModel, tavorin::RenderContext, tavorin::Vec4, tavorin::ViewCamera;
+
 RenderContext lightPlanningView(int width, int height, const Vec4& eye, const Vec4& target)
 {
     ViewCamera camera;

@@ -3,6 +3,8 @@
 #include "scene/Component3D.h"
 #include "scene/RenderContext.h"
 
+using tavorin::Component3D, tavorin::RenderContext, tavorin::ShadowMap, tavorin::Vec4;
+
 TestShadowLights::TestShadowLights()
 {
     const Vec4 positions[4] = {Vec4::point(2.0f, 1.8f, 2.0f), Vec4::point(2.0f, 1.8f, -2.0f),

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+using tavorin::DepthCamera, tavorin::DepthCameraData, tavorin::Mat4, tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 1200;

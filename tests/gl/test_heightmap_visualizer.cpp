@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+using tavorin::HeightMapRecord, tavorin::HeightMapVisualizer, tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 400;

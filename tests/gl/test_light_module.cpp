@@ -13,6 +13,9 @@
 
 #include <memory>
 
+using tavorin::Composite3D, tavorin::LightModule, tavorin::LightModuleRecord, tavorin::Mat4, tavorin::translate,
+    tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 320;

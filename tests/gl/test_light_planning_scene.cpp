@@ -17,6 +17,10 @@
 #include <memory>
 #include <vector>
 
+using tavorin::alignDirection, tavorin::DebugLine, tavorin::HeightMapRecord, tavorin::LightModuleRecord, tavorin::Mat4,
+    tavorin::normalize, tavorin::RenderContext, tavorin::RightBarViewModel, tavorin::Scene, tavorin::SceneState,
+    tavorin::translate, tavorin::TubeRecord, tavorin::TubeSamplePoint, tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 800;

@@ -14,6 +14,9 @@
 #include <cmath>
 #include <string>
 
+using tavorin::DebugLine, tavorin::Mat4, tavorin::RightBarViewModel, tavorin::Scene, tavorin::translate,
+    tavorin::TubeRecord, tavorin::TubeSamplePoint, tavorin::Vec4;
+
 namespace {
 
 // Odd sizes put the view axis on a pixel centre: from the start position the bars are about half a

@@ -18,6 +18,9 @@
 #include <type_traits>
 #include <vector>
 
+using tavorin::Cube, tavorin::defaultShader, tavorin::GLTexture, tavorin::Mat4, tavorin::RGBTexture, tavorin::Shader,
+    tavorin::Vec4;
+
 namespace {
 
 using ShaderAndTexture = GLTestContext;

@@ -14,6 +14,9 @@
 #include <cmath>
 #include <cstdlib>
 
+using tavorin::drawText, tavorin::layoutText, tavorin::lineDrawer, tavorin::Mat4, tavorin::RenderContext,
+    tavorin::TextLayout, tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 400;

@@ -16,6 +16,10 @@
 #include <memory>
 #include <vector>
 
+using tavorin::alignDirection, tavorin::approxEqual, tavorin::Composite3D, tavorin::FloatTexture,
+    tavorin::HeightMapRecord, tavorin::LightModuleRecord, tavorin::LightTargetVisualizer, tavorin::Mat4,
+    tavorin::normalize, tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 320;

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+using tavorin::DepthCameraProcessor, tavorin::OrvoAction, tavorin::SceneState;
+
 namespace {
 
 class PayloadAction : public OrvoAction {

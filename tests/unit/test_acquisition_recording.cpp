@@ -23,6 +23,9 @@
 #include <thread>
 #include <unistd.h>
 
+using tavorin::calibratedPoints, tavorin::DepthCameraData, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader,
+    tavorin::Mat4, tavorin::runTimed, tavorin::SceneState, tavorin::SetDepthImageSourceAction, tavorin::translate;
+
 namespace {
 
 std::string tempPath(const std::string& name)

@@ -14,6 +14,11 @@
 #include <thread>
 #include <vector>
 
+using tavorin::DepthCameraProcessor, tavorin::formatMatrix, tavorin::Mat4, tavorin::OrvoAction,
+    tavorin::recomputeTubeSamplePoints, tavorin::SceneState, tavorin::SetDepthImageSourceAction,
+    tavorin::SetTubusTargetParametersAction, tavorin::translate, tavorin::TubeDisplay, tavorin::TubeRecord,
+    tavorin::TubeSamplePoint, tavorin::Vec4;
+
 namespace {
 
 // A depth source that only counts its process() calls and its own destruction.

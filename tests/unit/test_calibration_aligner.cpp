@@ -10,6 +10,10 @@
 #include <random>
 #include <string>
 
+using tavorin::approxEqual, tavorin::AxisX, tavorin::AxisY, tavorin::distance, tavorin::inverse, tavorin::Mat4,
+    tavorin::missingPoint, tavorin::PointCloudAligner, tavorin::RegistrationResidual, tavorin::rotate,
+    tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 constexpr float kDegree = 3.14159265358979f / 180.0f;

@@ -10,6 +10,10 @@
 
 #include <sstream>
 
+using tavorin::AxisX, tavorin::AxisY, tavorin::AxisZ, tavorin::DepthCameraCalibrator, tavorin::distance,
+    tavorin::inverse, tavorin::LatticeDetectionResult, tavorin::Mat4, tavorin::rotate, tavorin::SceneState,
+    tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 constexpr float kDegree = 3.14159265358979f / 180.0f;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+using tavorin::approxEqual, tavorin::clusterHoleRuns, tavorin::findRoot, tavorin::holeCentres, tavorin::holeRuns,
+    tavorin::PixelRun, tavorin::Plane, tavorin::PointImage, tavorin::rowSpans, tavorin::Scanline3D, tavorin::unite,
+    tavorin::Vec4;
+
 namespace {
 
 constexpr int kWidth = 100;

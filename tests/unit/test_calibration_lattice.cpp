@@ -7,6 +7,10 @@
 #include <limits>
 #include <string>
 
+using tavorin::AxisY, tavorin::AxisZ, tavorin::cross, tavorin::detectLattice, tavorin::distance, tavorin::dot,
+    tavorin::LatticeDetectionResult, tavorin::length, tavorin::lengthSquared, tavorin::normalize, tavorin::PointImage,
+    tavorin::Vec4;
+
 namespace {
 
 constexpr float kDegree = 3.14159265358979f / 180.0f;

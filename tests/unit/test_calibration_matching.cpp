@@ -5,6 +5,11 @@
 #include <cmath>
 #include <string>
 
+using tavorin::approxEqual, tavorin::AxisX, tavorin::AxisY, tavorin::cross, tavorin::distance, tavorin::inverse,
+    tavorin::latticeAxisPoints, tavorin::LatticeDetectionResult, tavorin::Mat4,
+    tavorin::matchAllGridHoles_ByRoughRegistration, tavorin::normalize, tavorin::rotate, tavorin::translate,
+    tavorin::Vec4;
+
 namespace {
 
 bool isMissing(const Vec4& p)

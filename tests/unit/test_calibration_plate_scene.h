@@ -14,15 +14,15 @@
 // camera frame is the system's (x to the image's left, y up, z along the view); pixels whose ray
 // misses the plate stay (0, 0, 0), as an out-of-range measurement does.
 struct PlatePose {
-    Vec4 centre = Vec4::point(0.0f, 0.0f, 1.5f);
-    Vec4 a = Vec4::direction(1.0f, 0.0f, 0.0f); // toward the handle
-    Vec4 b = Vec4::direction(0.0f, 1.0f, 0.0f);
+    tavorin::Vec4 centre = tavorin::Vec4::point(0.0f, 0.0f, 1.5f);
+    tavorin::Vec4 a = tavorin::Vec4::direction(1.0f, 0.0f, 0.0f); // toward the handle
+    tavorin::Vec4 b = tavorin::Vec4::direction(0.0f, 1.0f, 0.0f);
 
-    Vec4 normal() const { return normalize(cross(a, b)); }
+    tavorin::Vec4 normal() const { return tavorin::normalize(tavorin::cross(a, b)); }
     // Turned by `angle` radians about the camera axis `axis` (0 x, 1 y, 2 z).
     PlatePose turned(float angle, int axis) const
     {
-        const Mat4 r = rotate(Mat4::identity(), angle, axis);
+        const tavorin::Mat4 r = tavorin::rotate(tavorin::Mat4::identity(), angle, axis);
         return PlatePose{centre, r * a, r * b};
     }
 };
@@ -44,7 +44,7 @@ struct PlateScene {
     int holesAlongB = 5;
     bool withHandle = true;
 
-    PointImage image() const { return PointImage{points.data(), kWidth, kHeight}; }
+    tavorin::PointImage image() const { return tavorin::PointImage{points.data(), kWidth, kHeight}; }
 
     bool onPlate(float a, float b) const
     {
@@ -64,10 +64,10 @@ struct PlateScene {
     }
 
     // Ray of pixel (column, row) at unit depth.
-    static Vec4 ray(int column, int row)
+    static tavorin::Vec4 ray(int column, int row)
     {
-        return Vec4::direction(-(static_cast<float>(column) - kCx) / kFocal, -(static_cast<float>(row) - kCy) / kFocal,
-                               1.0f);
+        return tavorin::Vec4::direction(-(static_cast<float>(column) - kCx) / kFocal,
+                                        -(static_cast<float>(row) - kCy) / kFocal, 1.0f);
     }
 
     // Renders the plate with depth noise (metres, along the ray) from a fixed seed. A noise-free
@@ -76,17 +76,17 @@ struct PlateScene {
     {
         std::mt19937 random(seed);
         std::normal_distribution<float> noise(0.0f, sigma > 0.0f ? sigma : 1.0f);
-        const Vec4 n = pose.normal();
+        const tavorin::Vec4 n = pose.normal();
         for (int row = 0; row < kHeight; ++row) {
             for (int column = 0; column < kWidth; ++column) {
-                const Vec4 d = ray(column, row);
-                const float denominator = dot(d, n);
+                const tavorin::Vec4 d = ray(column, row);
+                const float denominator = tavorin::dot(d, n);
                 if (std::fabs(denominator) < 1e-6f)
                     continue;
-                const float t = dot(pose.centre - Vec4::point(0, 0, 0), n) / denominator;
-                const Vec4 p = d * t;
-                const Vec4 offset = Vec4::point(p.x, p.y, p.z) - pose.centre;
-                if (t <= 0.0f || !onPlate(dot(offset, pose.a), dot(offset, pose.b)))
+                const float t = tavorin::dot(pose.centre - tavorin::Vec4::point(0, 0, 0), n) / denominator;
+                const tavorin::Vec4 p = d * t;
+                const tavorin::Vec4 offset = tavorin::Vec4::point(p.x, p.y, p.z) - pose.centre;
+                if (t <= 0.0f || !onPlate(tavorin::dot(offset, pose.a), tavorin::dot(offset, pose.b)))
                     continue;
                 const float depth = t + (sigma > 0.0f ? noise(random) : 0.0f);
                 set(row * kWidth + column, d * depth);
@@ -103,7 +103,7 @@ struct PlateScene {
                     set(row * kWidth + column, ray(column, row) * depth);
     }
 
-    void set(int pixel, const Vec4& p)
+    void set(int pixel, const tavorin::Vec4& p)
     {
         points[static_cast<std::size_t>(pixel) * 3 + 0] = p.x;
         points[static_cast<std::size_t>(pixel) * 3 + 1] = p.y;
@@ -111,7 +111,7 @@ struct PlateScene {
     }
 
     // The true centre of grid hole (row i along a, column k along b), i, k in 0..4.
-    static Vec4 holeCentre(const PlatePose& pose, int i, int k)
+    static tavorin::Vec4 holeCentre(const PlatePose& pose, int i, int k)
     {
         return pose.centre + pose.a * (static_cast<float>(i - 2) * kPitch) + pose.b * (static_cast<float>(k - 2) * kPitch);
     }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+using tavorin::approxEqual, tavorin::AxisX, tavorin::AxisY, tavorin::DepthCameraData, tavorin::DepthCameraProcessor,
+    tavorin::formatMatrix, tavorin::Mat4, tavorin::registrateRoom, tavorin::rotate, tavorin::translate, tavorin::Vec4;
+
 namespace {
 
 std::string stdoutOfRoomRegistration(const std::vector<std::shared_ptr<DepthCameraData>>& cameras,

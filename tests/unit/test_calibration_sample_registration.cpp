@@ -14,6 +14,9 @@
 #include <filesystem>
 #include <unistd.h>
 
+using tavorin::DepthCameraCalibrator, tavorin::distance, tavorin::HDF5RecordingReader, tavorin::Mat4,
+    tavorin::SceneState;
+
 namespace {
 
 // Two seconds give every camera pair about 1500 hole correspondences: more than the consensus

@@ -10,6 +10,10 @@
 
 #include <cmath>
 
+using tavorin::AxisY, tavorin::AxisZ, tavorin::clusterGaps, tavorin::findGaps, tavorin::findRoot,
+    tavorin::gapsNearGaps, tavorin::PixelRun, tavorin::PixelWindow, tavorin::PointImage, tavorin::Scanline3D,
+    tavorin::splitRuns, tavorin::unite, tavorin::Vec4, tavorin::windowAround;
+
 namespace {
 
 constexpr float kPixelPitch = 0.005f; // metres between neighbouring plate pixels

@@ -6,9 +6,9 @@
 
 // Angle (degrees) of the rotation that carries a's rotation onto b's; atan2 keeps small angles
 // exact where acos of the trace loses them to rounding.
-inline float rotationErrorDegrees(const Mat4& a, const Mat4& b)
+inline float rotationErrorDegrees(const tavorin::Mat4& a, const tavorin::Mat4& b)
 {
-    const Mat4 d = transpose(a) * b;
+    const tavorin::Mat4 d = tavorin::transpose(a) * b;
     const float trace = d.at(0, 0) + d.at(1, 1) + d.at(2, 2);
     const float sx = d.at(1, 2) - d.at(2, 1);
     const float sy = d.at(2, 0) - d.at(0, 2);

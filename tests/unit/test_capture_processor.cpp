@@ -20,6 +20,10 @@
 #include <limits>
 #include <unistd.h>
 
+using tavorin::AzureKinectCameraProcessor, tavorin::AzureKinectReadingThread, tavorin::DepthCameraData, tavorin::Mat4,
+    tavorin::monotonicNs, tavorin::runTimed, tavorin::SceneState, tavorin::SetDepthImageSourceAction,
+    tavorin::translate;
+
 using namespace capture_test;
 
 namespace {

@@ -12,6 +12,8 @@
 #include <array>
 #include <cmath>
 
+using tavorin::AzureKinectReadingThread;
+
 using namespace capture_test;
 
 namespace {

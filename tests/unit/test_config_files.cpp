@@ -19,6 +19,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using tavorin::DepthCameraData, tavorin::liveCameraConfigPath, tavorin::loadModelMatrix, tavorin::Mat4,
+    tavorin::recordingConfigPath, tavorin::scale, tavorin::SceneState, tavorin::storeCalibrations, tavorin::translate,
+    tavorin::writeModelMatrix;
+
 namespace {
 
 std::string tempPath(const std::string& name)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using tavorin::glErrorLine;
+
 TEST(GLErrorLine, EveryKnownCodeHasItsLabelAndOthersAreUnknown)
 {
     EXPECT_EQ(glErrorLine(1280), "GL INVALID_ENUM: 1280");

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+using tavorin::LightModuleRecord, tavorin::runTimed, tavorin::SceneState, tavorin::SingleLightEnablerOptimizer;
+
 namespace {
 
 std::shared_ptr<LightModuleRecord> module(float intensity, float maxIntensity)

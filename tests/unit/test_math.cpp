@@ -6,6 +6,11 @@
 #include <sstream>
 #include <vector>
 
+using tavorin::alignDirection, tavorin::approxEqual, tavorin::AxisX, tavorin::AxisY, tavorin::AxisZ, tavorin::cross,
+    tavorin::determinant, tavorin::distance, tavorin::dot, tavorin::formatMatrix, tavorin::inverse,
+    tavorin::lookAtModel, tavorin::Mat4, tavorin::normalize, tavorin::rotate, tavorin::scale, tavorin::translate,
+    tavorin::transpose, tavorin::Vec4;
+
 namespace {
 
 constexpr float kPi = 3.14159265358979f;

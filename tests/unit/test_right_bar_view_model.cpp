@@ -14,6 +14,10 @@
 #include <memory>
 #include <vector>
 
+using tavorin::DepthCameraData, tavorin::GlobalStateHandler, tavorin::LightIntensityOptimizer,
+    tavorin::LightModuleRecord, tavorin::Mat4, tavorin::recordingFiles, tavorin::RightBarViewModel, tavorin::SceneState,
+    tavorin::SingleLightEnablerOptimizer, tavorin::translate, tavorin::TubeRecord;
+
 namespace {
 
 // Records every action the view model enqueues by running the queue with a stand-in source type.

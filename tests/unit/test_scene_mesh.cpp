@@ -10,6 +10,9 @@
 #include <cmath>
 #include <vector>
 
+using tavorin::BufferInfo, tavorin::Cube, tavorin::Cursor, tavorin::Cylinder, tavorin::dot, tavorin::Face,
+    tavorin::length, tavorin::Mat4, tavorin::Material, tavorin::Mesh, tavorin::RenderContext, tavorin::Vec4;
+
 namespace {
 
 Vec4 vertex(const std::vector<float>& xyz, std::size_t i)

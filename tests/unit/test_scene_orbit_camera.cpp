@@ -8,6 +8,8 @@
 #include <cmath>
 #include <thread>
 
+using tavorin::Mat4, tavorin::OrbitCamera, tavorin::Vec4;
+
 namespace {
 
 Vec4 eyeOf(const OrbitCamera& camera)

@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+using tavorin::DepthCameraData, tavorin::GLRectangleViewModel, tavorin::Mat4, tavorin::RightBarViewModel,
+    tavorin::Scene, tavorin::translate;
+
 namespace {
 
 constexpr int kWidth = 800;

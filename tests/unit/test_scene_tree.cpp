@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+using tavorin::AxisY, tavorin::AxisZ, tavorin::Component3D, tavorin::Composite3D, tavorin::Mat4,
+    tavorin::RenderContext, tavorin::translate, tavorin::Traverser, tavorin::Vec4, tavorin::ViewCamera;
+
 namespace {
 
 constexpr float kPi = 3.14159265358979f;

@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+using tavorin::GLRectangle;
+
 namespace {
 
 // Items need a GUI application; the offscreen platform is enough for everything without GL.

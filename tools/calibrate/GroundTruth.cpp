@@ -1,10 +1,14 @@
 #include "GroundTruth.h"
 
+#include "base/Console.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <fstream>
-#include <iostream>
+
+using tavorin::Mat4, tavorin::Vec4;
+namespace console = tavorin::console;
 
 namespace {
 
@@ -63,7 +67,7 @@ std::optional<GroundTruth> loadGroundTruth(const std::string& path)
 {
     std::ifstream file(path);
     if (!file) {
-        std::cerr << "Cannot read ground truth " << path << std::endl;
+        console::err("Cannot read ground truth ", path);
         return std::nullopt;
     }
     try {
@@ -92,7 +96,7 @@ std::optional<GroundTruth> loadGroundTruth(const std::string& path)
         }
         return truth;
     } catch (const std::exception& e) {
-        std::cerr << "Ground truth " << path << " is unusable: " << e.what() << std::endl;
+        console::err("Ground truth ", path, " is unusable: ", e.what());
         return std::nullopt;
     }
 }

@@ -12,15 +12,15 @@ struct GroundTruth {
     struct Camera {
         std::string file;   // recording path as written by the generator
         std::string serial;
-        std::optional<Mat4> T_room_camera;
-        std::optional<Mat4> T_camera0_camera;
+        std::optional<tavorin::Mat4> T_room_camera;
+        std::optional<tavorin::Mat4> T_camera0_camera;
     };
     struct PlateFrame {
         double timestamp = 0.0; // seconds on the recordings' clock
-        Vec4 centre;
-        Vec4 u; // in-plane axes, unit
-        Vec4 v;
-        Vec4 normal;
+        tavorin::Vec4 centre;
+        tavorin::Vec4 u; // in-plane axes, unit
+        tavorin::Vec4 v;
+        tavorin::Vec4 normal;
     };
 
     std::vector<Camera> cameras;

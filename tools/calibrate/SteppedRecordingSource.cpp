@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState;
+
 bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
 {
     HDF5RecordingReader::silenceLibraryErrors();

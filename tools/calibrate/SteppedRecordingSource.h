@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+namespace tavorin {
 class HDF5RecordingReader;
+}
 
 // A recording source without a playback thread: the caller moves all readers along their common
 // time axis with step(), as fast as the machine allows. Single-threaded.
-class SteppedRecordingSource : public DepthCameraProcessor {
+class SteppedRecordingSource : public tavorin::DepthCameraProcessor {
 public:
     // Opens every path; false (the reader has reported why) when one cannot be read.
     bool open(const std::vector<std::string>& paths);
@@ -21,11 +23,11 @@ public:
     // Every reader seeks toward time t (seconds on the recordings' clock) by the playback rule.
     void step(double t);
 
-    void process(SceneState& state) override;
-    void setModelMatrix(std::string name, const Mat4& matrix) override;
+    void process(tavorin::SceneState& state) override;
+    void setModelMatrix(std::string name, const tavorin::Mat4& matrix) override;
 
-    const std::vector<std::shared_ptr<HDF5RecordingReader>>& recordingReaders() const { return readers; }
+    const std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>>& recordingReaders() const { return readers; }
 
 private:
-    std::vector<std::shared_ptr<HDF5RecordingReader>> readers;
+    std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>> readers;
 };

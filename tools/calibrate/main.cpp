@@ -11,6 +11,7 @@
 #include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
 #include "app/SceneState.h"
+#include "base/Console.h"
 #include "calibration/DepthCameraCalibrator.h"
 #include "calibration/RoomRegistration.h"
 
@@ -19,10 +20,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
+
+using tavorin::DepthCameraCalibrator, tavorin::distance, tavorin::dot, tavorin::HDF5RecordingReader, tavorin::inverse,
+    tavorin::LatticeDetectionResult, tavorin::length, tavorin::Mat4, tavorin::normalize, tavorin::print,
+    tavorin::registrateRoom, tavorin::RegistrationResidual, tavorin::SceneState, tavorin::storeCalibrations,
+    tavorin::transpose, tavorin::Vec4;
+namespace console = tavorin::console;
 
 namespace {
 
@@ -212,8 +219,8 @@ std::optional<long> stepPlan(const Options& options, const SteppedRecordingSourc
         options.frames ? static_cast<double>(*options.frames) : std::floor(span / kStepSeconds + 1e-6) + 1.0;
     if (std::isfinite(steps) && steps >= 1.0 && steps <= limit)
         return static_cast<long>(steps);
-    std::cerr << "tavorin-calibrate: " << steps << " steps of 1/30 s (" << span << " s of timestamps) for "
-              << frames << " frames; at most " << limit << " are stepped. Nothing calibrated." << std::endl;
+    console::err("tavorin-calibrate: ", steps, " steps of 1/30 s (", span, " s of timestamps) for ", frames,
+                 " frames; at most ", limit, " are stepped. Nothing calibrated.");
     return std::nullopt;
 }
 
@@ -235,15 +242,16 @@ void reportCameras(const SceneState& state, const std::vector<RegistrationResidu
 {
     for (std::size_t i = 0; i < state.cameras.size(); ++i) {
         print("Camera " + std::to_string(i) + " " + state.cameras[i]->sourceName, state.cameras[i]->modelMatrix);
-        std::cout << "Camera " << i << ": lattice found in " << counts[i].found << " of " << steps << " steps";
+        std::ostringstream line;
+        line << "Camera " << i << ": lattice found in " << counts[i].found << " of " << steps << " steps";
         if (counts[i].eligible > 0)
-            std::cout << ", in " << counts[i].foundWhenEligible << " of " << counts[i].eligible << " ("
-                      << 100.0 * static_cast<double>(counts[i].foundWhenEligible) / static_cast<double>(counts[i].eligible)
-                      << " %) steps with the whole plate facing it";
-        std::cout << std::endl;
+            line << ", in " << counts[i].foundWhenEligible << " of " << counts[i].eligible << " ("
+                 << 100.0 * static_cast<double>(counts[i].foundWhenEligible) / static_cast<double>(counts[i].eligible)
+                 << " %) steps with the whole plate facing it";
+        console::out(line.str());
         if (i < residuals.size())
-            std::cout << "Camera " << i << ": fine registration inliers " << residuals[i].inlierCount << ", RMS "
-                      << residuals[i].inlierRms * 1000.0 << " mm" << std::endl;
+            console::out("Camera ", i, ": fine registration inliers ", residuals[i].inlierCount, ", RMS ",
+                         residuals[i].inlierRms * 1000.0, " mm");
     }
 }
 
@@ -257,19 +265,17 @@ void reportErrors(const DepthCameraCalibrator& calibrator, const GroundTruth& tr
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::optional<Mat4> expected = expectedRelativeMatrix(truth, paths, i);
         if (!expected || i >= transforms.size()) {
-            std::cout << "Camera " << i << ": no ground truth or no registration to compare" << std::endl;
+            console::out("Camera ", i, ": no ground truth or no registration to compare");
             maxRotation = maxTranslation = INFINITY;
             continue;
         }
         const double rotation = rotationErrorDegrees(transforms[i], *expected);
         const double translation = 1000.0 * distance(transforms[i].translation(), expected->translation());
-        std::cout << "Camera " << i << ": rotation error " << rotation << " deg, translation error " << translation
-                  << " mm" << std::endl;
+        console::out("Camera ", i, ": rotation error ", rotation, " deg, translation error ", translation, " mm");
         maxRotation = std::max(maxRotation, rotation);
         maxTranslation = std::max(maxTranslation, translation);
     }
-    std::cout << "max rotation error " << maxRotation << " deg, max translation error " << maxTranslation << " mm"
-              << std::endl;
+    console::out("max rotation error ", maxRotation, " deg, max translation error ", maxTranslation, " mm");
 }
 
 } // namespace
@@ -278,11 +284,11 @@ int main(int argc, char** argv)
 {
     const std::optional<Options> options = parseOptions(argc, argv);
     if (!options) {
-        std::cerr << kUsage << std::endl;
+        console::err(kUsage);
         return kExitUsage;
     }
     if (options->help) {
-        std::cout << kUsage << "\n" << kHelp << std::endl;
+        console::out(kUsage, "\n", kHelp);
         return 0;
     }
     std::optional<GroundTruth> truth;
@@ -294,7 +300,7 @@ int main(int argc, char** argv)
     auto source = std::make_shared<SteppedRecordingSource>();
     StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
     if (!source->open(options->recordings)) {
-        std::cerr << "tavorin-calibrate: a recording cannot be read; nothing calibrated." << std::endl;
+        console::err("tavorin-calibrate: a recording cannot be read; nothing calibrated.");
         return kExitUnreadable;
     }
     const std::optional<long> steps = stepPlan(*options, *source);
@@ -309,8 +315,7 @@ int main(int argc, char** argv)
         StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
         source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
         if (anyPlaybackStopped(*source)) {
-            std::cerr << "tavorin-calibrate: a recording stopped playing at step " << step << "; nothing calibrated."
-                      << std::endl;
+            console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
             return kExitUnreadable;
         }
         source->process(state);
@@ -320,8 +325,7 @@ int main(int argc, char** argv)
     StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
-        std::cerr << "tavorin-calibrate: the lattice was not found in any of " << *steps << " steps; nothing calibrated."
-                  << std::endl;
+        console::err("tavorin-calibrate: the lattice was not found in any of ", *steps, " steps; nothing calibrated.");
         return kExitNoRegistration;
     }
 
@@ -334,12 +338,11 @@ int main(int argc, char** argv)
         calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
     reportCameras(state, residuals, counts, *steps);
     if (!registrationUsable(residuals, state.cameras.size())) {
-        std::cerr << "tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated."
-                  << std::endl;
+        console::err("tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated.");
         return kExitNoRegistration;
     }
     if (options->store && !storeCalibrations(state)) {
-        std::cerr << "tavorin-calibrate: not every configuration file was written." << std::endl;
+        console::err("tavorin-calibrate: not every configuration file was written.");
         return kExitStoreFailed;
     }
     if (truth)

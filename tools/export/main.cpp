@@ -3,6 +3,7 @@
 #include "StepWatchdog.h"
 
 #include "acquisition/HDF5RecordingReader.h"
+#include "base/Console.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 
@@ -12,11 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+using tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::Vec4;
+namespace console = tavorin::console;
 
 namespace {
 
@@ -141,11 +144,11 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::cerr << kUsage << std::endl;
+        console::err(kUsage);
         return kExitUsage;
     }
     if (options.help) {
-        std::cout << kUsage << "\n" << kHelp << std::endl;
+        console::out(kUsage, "\n", kHelp);
         return 0;
     }
     std::vector<PlyVertex> vertices;
@@ -153,26 +156,24 @@ int main(int argc, char** argv)
     for (const std::string& path : options.recordings) {
         HDF5RecordingReader reader;
         if (!reader.open(path, true)) {
-            std::cerr << "Cannot export " << path << ": not a readable recording." << std::endl;
+            console::err("Cannot export ", path, ": not a readable recording.");
             return kExitUnreadable;
         }
         if (!reader.loadFrame(options.frame)) {
-            std::cerr << "Cannot export frame " << options.frame << " of " << path << " (" << reader.frameCount()
-                      << " frames)." << std::endl;
+            console::err("Cannot export frame ", options.frame, " of ", path, " (", reader.frameCount(), " frames).");
             return kExitUnreadable;
         }
         appendRoomPoints(reader, vertices);
     }
     StepWatchdog::disarm();
     if (vertices.empty()) {
-        std::cerr << "Cannot export frame " << options.frame << ": it holds no usable point; nothing written."
-                  << std::endl;
+        console::err("Cannot export frame ", options.frame, ": it holds no usable point; nothing written.");
         return kExitNoPoints;
     }
     if (!writePly(options.out, vertices)) {
-        std::cerr << "Unable to write " << options.out << std::endl;
+        console::err("Unable to write ", options.out);
         return kExitUnreadable;
     }
-    std::cout << "Wrote " << vertices.size() << " points to " << options.out << std::endl;
+    console::out("Wrote ", vertices.size(), " points to ", options.out);
     return 0;
 }

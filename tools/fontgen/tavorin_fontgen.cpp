@@ -8,10 +8,13 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include "base/Console.h"
+
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <vector>
+
+namespace console = tavorin::console;
 
 namespace {
 
@@ -75,17 +78,17 @@ void renderGlyph(const stbtt_fontinfo& font, float scale, int baseline, int code
 int main(int argc, char** argv)
 {
     if (argc != 3) {
-        std::cerr << "Usage: tavorin-fontgen FONT.ttf OUTPUT.png" << std::endl;
+        console::err("Usage: tavorin-fontgen FONT.ttf OUTPUT.png");
         return 2;
     }
     std::vector<unsigned char> fontBytes;
     if (!readFile(argv[1], fontBytes)) {
-        std::cerr << "Cannot read font file " << argv[1] << std::endl;
+        console::err("Cannot read font file ", argv[1]);
         return 1;
     }
     stbtt_fontinfo font;
     if (!stbtt_InitFont(&font, fontBytes.data(), stbtt_GetFontOffsetForIndex(fontBytes.data(), 0))) {
-        std::cerr << "Not a TrueType font: " << argv[1] << std::endl;
+        console::err("Not a TrueType font: ", argv[1]);
         return 1;
     }
 
@@ -100,7 +103,7 @@ int main(int argc, char** argv)
         renderGlyph(font, scale, baseline, code, image);
 
     if (!stbi_write_png(argv[2], kImageSize, kImageSize, kChannels, image.data(), kImageSize * kChannels)) {
-        std::cerr << "Cannot write " << argv[2] << std::endl;
+        console::err("Cannot write ", argv[2]);
         return 1;
     }
     return 0;

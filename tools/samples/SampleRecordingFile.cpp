@@ -1,8 +1,10 @@
 #include "SampleRecordingFile.h"
 
+#include "base/Console.h"
+
 #include <hdf5.h>
 
-#include <iostream>
+namespace console = tavorin::console;
 
 namespace {
 
@@ -49,7 +51,7 @@ SampleRecordingFile::SampleRecordingFile(const std::string& path, int width_, in
 {
     file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file < 0) {
-        std::cerr << "Unable to create " << path << std::endl;
+        console::err("Unable to create ", path);
         return;
     }
     const hsize_t h = static_cast<hsize_t>(height);

@@ -4,6 +4,8 @@
 #include "SampleRecordingFile.h"
 #include "SampleRoom.h"
 
+#include "base/Console.h"
+
 #include <k4a/k4a.h>
 
 #include <Eigen/Geometry>
@@ -13,10 +15,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <random>
 #include <thread>
+
+namespace console = tavorin::console;
 
 namespace {
 
@@ -126,7 +129,7 @@ SampleCamera makeCamera(int index)
                                       kWorkCentre.z() + mount.distance * std::cos(a));
     camera.R_room_sdk = lookAt(camera.position, kAimPoint);
     if (!calibrate(camera))
-        std::cerr << "The sample calibration of " << camera.serial << " does not parse." << std::endl;
+        console::err("The sample calibration of ", camera.serial, " does not parse.");
     buildRays(camera);
     renderBackground(camera);
     return camera;
@@ -335,14 +338,14 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::cerr << "Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)]" << std::endl;
+        console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
     std::error_code error;
     std::filesystem::create_directories(options.folder, error);
     if (error) {
-        std::cerr << "Unable to create " << options.folder << ": " << error.message() << std::endl;
+        console::err("Unable to create ", options.folder, ": ", error.message());
         return 1;
     }
     const int frames = static_cast<int>(std::lround(options.seconds * kFps));
@@ -360,7 +363,6 @@ int main(int argc, char** argv)
     const std::string truthPath = options.folder + "/ground_truth.json";
     std::ofstream(truthPath) << groundTruth(cameras, options.folder, frames, options.seconds).dump(2) << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Wrote " << cameras.size() << " recordings of " << frames << " frames and " << truthPath << " in "
-              << elapsed << " s" << std::endl;
+    console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;
 }
