@@ -8,6 +8,7 @@
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace tavorin {
@@ -39,7 +40,32 @@ PointImage imageOf(const std::vector<float>& points, const DepthCameraData& came
     return PointImage{points.data(), camera.width, camera.height};
 }
 
+bool allTimed(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
+{
+    return std::all_of(cameras.begin(), cameras.end(), [](const auto& camera) { return camera->timestamp.has_value(); });
+}
+
 } // namespace
+
+std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::frameSets(const SceneState& state)
+{
+    if (state.cameras.empty() || !allTimed(state.cameras))
+        return {detections};
+    if (observationTimeline.cameraCount() != state.cameras.size())
+        observationTimeline = ObservationTimeline(state.cameras.size(), kReferenceCamera);
+    std::vector<double> timestamps;
+    timestamps.reserve(state.cameras.size());
+    for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
+        timestamps.push_back(*camera->timestamp);
+    return observationTimeline.add(timestamps, detections);
+}
+
+void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set)
+{
+    roughAligner.addCorrespondencePoints(latticeAxisPoints(set));
+    std::vector<Mat4> rough = roughAligner.registrate(kReferenceCamera, inlierThreshold);
+    fineAligner.addCorrespondencePoints(matchAllGridHoles_ByRoughRegistration(std::move(rough), set, kReferenceCamera));
+}
 
 void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
 {
@@ -54,16 +80,12 @@ void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
         detections.push_back(detectLattice(imageOf(pointArrays[i], *cameras[i])));
         console::out("Kinect ", i, ": ", (detections.back().found ? "LATTICE FOUND!" : " Lattice not found."));
     }
-    std::vector<std::vector<Vec4>> axisPoints = latticeAxisPoints(detections);
-
     if (fineAligner.cloudCount() != cameras.size()) {
         roughAligner = PointCloudAligner(static_cast<unsigned>(cameras.size()));
         fineAligner = PointCloudAligner(static_cast<unsigned>(cameras.size()));
     }
-    roughAligner.addCorrespondencePoints(std::move(axisPoints));
-    std::vector<Mat4> rough = roughAligner.registrate(kReferenceCamera, inlierThreshold);
-    fineAligner.addCorrespondencePoints(
-        matchAllGridHoles_ByRoughRegistration(std::move(rough), detections, kReferenceCamera));
+    for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
+        addFrameSet(set);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
     pointArrays.clear();
 

@@ -4,8 +4,6 @@
 #include "acquisition/HDF5RecordingReader.h"
 #include "app/SceneState.h"
 
-#include <algorithm>
-
 using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState;
 
 bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
@@ -18,19 +16,6 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
         readers.push_back(reader);
     }
     return true;
-}
-
-double SteppedRecordingSource::startTime() const
-{
-    return readers.empty() ? 0.0 : readers.front()->timestampAt(0);
-}
-
-double SteppedRecordingSource::endTime() const
-{
-    double end = startTime();
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-        end = std::max(end, reader->timestampAt(reader->frameCount() - 1));
-    return end;
 }
 
 void SteppedRecordingSource::step(double t)
@@ -51,6 +36,7 @@ void SteppedRecordingSource::process(SceneState& state)
         record->hasPointCloud = true;
         record->width = static_cast<std::int32_t>(reader->width());
         record->height = static_cast<std::int32_t>(reader->height());
+        record->timestamp = reader->currentTimestamp();
         state.cameras.push_back(record);
     }
 }
