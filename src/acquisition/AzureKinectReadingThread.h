@@ -52,12 +52,6 @@ public:
     // Render thread.
     Mat4 modelMatrix;
 
-    // One frame's points: for every pixel k with depth d (mm) and unit-depth ray (x, y) =
-    // xyTable[2k], [2k + 1], the point (d x / -1000, d y / -1000, d / 1000) in metres, or x, y,
-    // z = 0 without depth or ray; the fourth float is 0.
-    static void convertToPoints(const std::uint16_t* depthMm, const float* xyTable, std::size_t pixelCount,
-                                float* points);
-
 private:
     void announceAttempt() const;
     std::string startDevice();

@@ -1,11 +1,12 @@
 #include "acquisition/HDF5RecordingReader.h"
 
-#include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
 #include "acquisition/ChunkIntegrity.h"
+#include "acquisition/DepthToPoints.h"
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
+#include "acquisition/RayTable.h"
 #include "acquisition/RecordingPlausibility.h"
 #include "base/Console.h"
 
@@ -559,23 +560,10 @@ void HDF5RecordingReader::publishPoints()
 bool HDF5RecordingReader::buildXyTable()
 {
     xyTable.resize(std::size_t(imageWidth) * imageHeight * 2);
-    constexpr float kUnitDepthMm = 1.0f;
-    for (std::uint32_t r = 0; r < imageHeight; ++r)
-        for (std::uint32_t c = 0; c < imageWidth; ++c) {
-            k4a_float2_t pixel;
-            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-            k4a_float3_t ray;
-            int valid = 0;
-            if (k4a_calibration_2d_to_3d(&h5->calibration, &pixel, kUnitDepthMm, K4A_CALIBRATION_TYPE_DEPTH,
-                                         K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid)
-                != K4A_RESULT_SUCCEEDED) {
-                stop("Calibration contained invalid transformation parameters!");
-                return false;
-            }
-            float* entry = &xyTable[(std::size_t(r) * imageWidth + c) * 2];
-            entry[0] = valid ? ray.xyz.x : std::numeric_limits<float>::quiet_NaN();
-            entry[1] = valid ? -ray.xyz.y : std::numeric_limits<float>::quiet_NaN();
-        }
+    if (!fillRayTable(h5->calibration, kRecordingPoints.tableY, xyTable.data())) {
+        stop("Calibration contained invalid transformation parameters!");
+        return false;
+    }
     xyTableReady = true;
     return true;
 }
@@ -584,7 +572,7 @@ bool HDF5RecordingReader::computeCalibratedPoints()
 {
     if (!xyTableReady && !buildXyTable())
         return false;
-    calibratedPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer());
+    depthToPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer(), kRecordingPoints);
     return true;
 }
 
