@@ -3,10 +3,10 @@
 // the room beside building the same three records by hand.
 #include "acquisition/AzureKinectCameraProcessor.h"
 #include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthToPoints.h"
 #include "acquisition/RayTable.h"
-#include "app/SceneState.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <k4a/k4a.h>
 #include <k4a_virtual/RoomScene.h>

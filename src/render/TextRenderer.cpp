@@ -2,10 +2,10 @@
 
 #include "render/GLHandle.h"
 #include "render/RGBTexture.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "render/TextLayout.h"
-#include "scene/RenderContext.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 

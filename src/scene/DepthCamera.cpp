@@ -1,12 +1,12 @@
 #include "scene/DepthCamera.h"
 
-#include "acquisition/DepthCameraData.h"
 #include "base/Console.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cylinder.h"
-#include "scene/RenderContext.h"
+#include "scene/DepthCameraData.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 

@@ -1,10 +1,10 @@
 #include "scene/HeightMapVisualizer.h"
 
 #include "base/Console.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/HeightMapRecord.h"
-#include "scene/RenderContext.h"
 
 namespace tavorin {
 

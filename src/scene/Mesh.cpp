@@ -1,10 +1,10 @@
 #include "scene/Mesh.h"
 
 #include "render/Material.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/RenderContext.h"
 
 #include <map>
 #include <string>

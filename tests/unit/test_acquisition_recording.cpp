@@ -2,9 +2,9 @@
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
 #include "app/SetDepthImageSourceAction.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <hdf5.h>
 

@@ -6,11 +6,11 @@
 
 #include "acquisition/AzureKinectCameraProcessor.h"
 #include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthToPoints.h"
 #include "acquisition/RayTable.h"
-#include "app/SceneState.h"
 #include "app/SetDepthImageSourceAction.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <k4a/k4a.h>
 

@@ -8,12 +8,12 @@
 #include "SteppedRecordingSource.h"
 
 #include "acquisition/CameraConfigFiles.h"
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
 #include "calibration/DepthCameraCalibrator.h"
 #include "calibration/RoomRegistration.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <algorithm>
 #include <array>
