@@ -25,7 +25,18 @@ struct CaptureWaitFailed : std::runtime_error {
     CaptureWaitFailed() : std::runtime_error("Failed to get capture from device!") {}
 };
 
-k4a_device_configuration_t captureConfiguration()
+// Raises `failure` when the SDK cannot create the image.
+ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel, const char* failure)
+{
+    k4a_image_t image = nullptr;
+    if (K4A_FAILED(k4a_image_create(format, width, height, width * bytesPerPixel, &image)))
+        throw std::runtime_error(failure);
+    return ImageHandle(image, &k4a_image_release);
+}
+
+} // namespace
+
+k4a_device_configuration_t AzureKinectReadingThread::captureConfiguration()
 {
     k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
     config.color_format = K4A_IMAGE_FORMAT_COLOR_BGRA32;
@@ -39,17 +50,6 @@ k4a_device_configuration_t captureConfiguration()
     config.disable_streaming_indicator = false;
     return config;
 }
-
-// Raises `failure` when the SDK cannot create the image.
-ImageHandle createImage(k4a_image_format_t format, int width, int height, int bytesPerPixel, const char* failure)
-{
-    k4a_image_t image = nullptr;
-    if (K4A_FAILED(k4a_image_create(format, width, height, width * bytesPerPixel, &image)))
-        throw std::runtime_error(failure);
-    return ImageHandle(image, &k4a_image_release);
-}
-
-} // namespace
 
 AzureKinectReadingThread::AzureKinectReadingThread(std::uint32_t deviceIndex_) : deviceIndex(deviceIndex_)
 {

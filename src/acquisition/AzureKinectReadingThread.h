@@ -48,6 +48,10 @@ public:
     const std::string& serialNumber() const { return serial; }
     std::uint32_t index() const { return deviceIndex; }
 
+    // What every device is started with: BGRA colour at 720p, unbinned narrow-field depth, 30 fps,
+    // synchronised captures only, standalone.
+    static k4a_device_configuration_t captureConfiguration();
+
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
     Mat4 modelMatrix;
