@@ -27,11 +27,11 @@ namespace tavorin {
 
 namespace {
 
-constexpr const char* kDepthSet = "/depth_measure_z_0";
-constexpr const char* kParameterSet = "/camera_parameters_0";
-constexpr const char* kRawCalibrationSet = "/raw_azure_calibration_0";
-constexpr const char* kTimestampSet = "/timestampsBK_0";
-constexpr const char* kColourSet = "/color_measure_0";
+constexpr char kDepthSet[] = "/depth_measure_z_0";
+constexpr char kParameterSet[] = "/camera_parameters_0";
+constexpr char kRawCalibrationSet[] = "/raw_azure_calibration_0";
+constexpr char kTimestampSet[] = "/timestampsBK_0";
+constexpr char kColourSet[] = "/color_measure_0";
 
 constexpr float kFramePeriod = 1.0f / 30.0f; // seconds, frames without timestamps
 constexpr int kColourChannels = 4;
@@ -82,6 +82,19 @@ bool openDataSet(hid_t file, const char* name, DataSet& out)
     out.dims = dims;
     H5Sget_simple_extent_dims(out.space, out.extent, nullptr);
     return true;
+}
+
+// Opens `name` as openDataSet does; false, after the line "Expected <dims> dimension(s) in <what>
+// data space! Got <n>.<rest>", when the set does not have `dims` dimensions (-1 when it is missing
+// or unreadable).
+bool openWithDimensions(hid_t file, const char* name, DataSet& out, int dims, const char* what, const char* rest)
+{
+    openDataSet(file, name, out);
+    if (out.dims == dims)
+        return true;
+    const char* dimensions = dims == 1 ? " dimension in " : " dimensions in ";
+    console::err("Expected ", dims, dimensions, what, " data space! Got ", out.dims, ".", rest);
+    return false;
 }
 
 hid_t memorySpace(std::initializer_list<hsize_t> extent)
@@ -272,9 +285,7 @@ bool HDF5RecordingReader::openDepth()
 bool HDF5RecordingReader::openCameraParameters()
 {
     DataSet& data = h5->parameters;
-    openDataSet(h5->file, kParameterSet, data);
-    if (data.dims != 2) {
-        console::err("Expected 2 dimensions in camera parameter data space! Got ", data.dims, ".");
+    if (!openWithDimensions(h5->file, kParameterSet, data, 2, "camera parameter", "")) {
         if (data.dims >= 0) {
             console::err("Refusing ", name, ": the camera parameters need one row per frame.");
             return false;
@@ -298,11 +309,8 @@ bool HDF5RecordingReader::openCameraParameters()
 bool HDF5RecordingReader::openRawCalibration()
 {
     DataSet& data = h5->rawCalibration;
-    openDataSet(h5->file, kRawCalibrationSet, data);
-    if (data.dims != 2) {
-        console::err("Expected 2 dimensions in azure camera parameter data space! Got ", data.dims, ". Not loaded.");
+    if (!openWithDimensions(h5->file, kRawCalibrationSet, data, 2, "azure camera parameter", " Not loaded."))
         return true;
-    }
     const hsize_t size = data.extent[1];
     console::out("Azure Kinect Parameter Count: ", size);
     if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
@@ -351,11 +359,8 @@ bool HDF5RecordingReader::loadCalibration()
 bool HDF5RecordingReader::openTimestamps()
 {
     DataSet& data = h5->timestamps;
-    openDataSet(h5->file, kTimestampSet, data);
-    if (data.dims != 1) {
-        console::err("Expected 1 dimension in timestamp data space! Got ", data.dims, ".");
+    if (!openWithDimensions(h5->file, kTimestampSet, data, 1, "timestamp", ""))
         return true;
-    }
     if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
         return false;
     if (data.extent[0] < frames)

@@ -16,8 +16,8 @@ namespace tavorin {
 
 namespace {
 
-constexpr GLuint kPositionLocation = 0;
-constexpr GLuint kTexCoordLocation = 1;
+// The attribute locations of the text program.
+enum AttributeLocation : GLuint { kPositionLocation, kTexCoordLocation };
 constexpr GLint kFloatsPerVertex = 2;
 constexpr GLint kFontUnit = 0;
 
