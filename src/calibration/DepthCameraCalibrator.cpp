@@ -1,12 +1,12 @@
 #include "calibration/DepthCameraCalibrator.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
 #include "calibration/GridHoleMatching.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
+#include "scene/SceneState.h"
 
 #include <memory>
 

@@ -80,6 +80,17 @@ bool PointCloudAligner::canRegistrate(int targetCloudId) const
     return true;
 }
 
+template <typename Align>
+std::vector<Mat4> PointCloudAligner::transformsOnto(int targetCloudId, Align align) const
+{
+    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
+    std::vector<Mat4> transforms;
+    transforms.reserve(clouds);
+    for (std::size_t j = 0; j < referencePoints.size(); ++j)
+        transforms.push_back(j == static_cast<std::size_t>(targetCloudId) ? Mat4::identity() : align(j, target));
+    return transforms;
+}
+
 std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierThreshold)
 {
     if (!canRegistrate(targetCloudId))
@@ -89,32 +100,18 @@ std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierT
         registrationTarget = targetCloudId;
         registrationThreshold = inlierThreshold;
     }
-    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
-    std::vector<Mat4> transforms;
-    transforms.reserve(clouds);
-    for (std::size_t j = 0; j < referencePoints.size(); ++j) {
-        if (j == static_cast<std::size_t>(targetCloudId))
-            transforms.push_back(Mat4::identity());
-        else
-            transforms.push_back(registrations[j].update(referencePoints[j], target, inlierThreshold));
-    }
-    return transforms;
+    return transformsOnto(targetCloudId, [&](std::size_t j, const std::vector<Vec4>& target) {
+        return registrations[j].update(referencePoints[j], target, inlierThreshold);
+    });
 }
 
 std::vector<Mat4> PointCloudAligner::registrateOverAll(int targetCloudId, float inlierThreshold) const
 {
     if (!canRegistrate(targetCloudId))
         return {};
-    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
-    std::vector<Mat4> transforms;
-    transforms.reserve(clouds);
-    for (std::size_t j = 0; j < referencePoints.size(); ++j) {
-        if (j == static_cast<std::size_t>(targetCloudId))
-            transforms.push_back(Mat4::identity());
-        else
-            transforms.push_back(rigidTransformOverAll(referencePoints[j], target, inlierThreshold));
-    }
-    return transforms;
+    return transformsOnto(targetCloudId, [&](std::size_t j, const std::vector<Vec4>& target) {
+        return rigidTransformOverAll(referencePoints[j], target, inlierThreshold);
+    });
 }
 
 std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector<Mat4>& transforms,

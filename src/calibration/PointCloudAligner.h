@@ -49,6 +49,10 @@ public:
 private:
     // Reports why registration cannot run with this target, if it cannot.
     bool canRegistrate(int targetCloudId) const;
+    // One transform per cloud onto the target cloud: the identity for the target itself, align(j,
+    // target points) for every other cloud j.
+    template <typename Align>
+    std::vector<Mat4> transformsOnto(int targetCloudId, Align align) const;
 
     unsigned clouds;
     std::vector<std::vector<Vec4>> referencePoints;

@@ -1,12 +1,12 @@
 #include "ui/RightBarViewModel.h"
 
 #include "acquisition/CameraConfigFiles.h"
+#include "app/Scene.h"
 #include "app/SetDepthImageSourceAction.h"
-#include "calibration/RoomRegistration.h"
 #include "app/SetTubusTargetParametersAction.h"
+#include "calibration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/Scene.h"
 #include "ui/RecordingFiles.h"
 
 #include <mutex>

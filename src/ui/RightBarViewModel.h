@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SceneSettings.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 #include "ui/AtomicProperty.h"
@@ -20,7 +21,7 @@ class LightIntensityOptimizer;
 // the flags and the cursor every frame, so every value sits in an AtomicProperty. Setters compare
 // first (an equal value does nothing, a NaN always counts as a change), then store, emit the change
 // signal with the new value, and act.
-class RightBarViewModel : public QObject {
+class RightBarViewModel : public QObject, public SceneSettings {
     Q_OBJECT
     Q_PROPERTY(float maxIntensityChangement READ maxIntensityChangement WRITE setMaxIntensityChangement NOTIFY maxIntensityChangementChanged)
     Q_PROPERTY(bool debug_showRays READ debug_showRays WRITE setDebug_showRays NOTIFY debug_showRaysChanged)
@@ -59,17 +60,17 @@ public:
     float maxIntensityChangement() const { return maxIntensityChangementValue.get(); }
 
     // Display switches and the registration switch.
-    bool debug_showRays() const { return debug_showRaysValue.get(); }
-    bool debug_showKinectPC() const { return debug_showKinectPCValue.get(); }
-    bool debug_showHeightMap() const { return debug_showHeightMapValue.get(); }
-    bool debug_renderModuleBrightnessText() const { return debug_renderModuleBrightnessTextValue.get(); }
-    bool depthCameraRegistrationEnabled() const { return depthCameraRegistrationEnabledValue.get(); }
+    bool debug_showRays() const override { return debug_showRaysValue.get(); }
+    bool debug_showKinectPC() const override { return debug_showKinectPCValue.get(); }
+    bool debug_showHeightMap() const override { return debug_showHeightMapValue.get(); }
+    bool debug_renderModuleBrightnessText() const override { return debug_renderModuleBrightnessTextValue.get(); }
+    bool depthCameraRegistrationEnabled() const override { return depthCameraRegistrationEnabledValue.get(); }
 
     // The 3D cursor, room coordinates (metres).
-    bool calibCursorMode() const { return calibCursorModeValue.get(); }
-    float calibCursorX() const { return calibCursorXValue.get(); }
-    float calibCursorY() const { return calibCursorYValue.get(); }
-    float calibCursorZ() const { return calibCursorZValue.get(); }
+    bool calibCursorMode() const override { return calibCursorModeValue.get(); }
+    float calibCursorX() const override { return calibCursorXValue.get(); }
+    float calibCursorY() const override { return calibCursorYValue.get(); }
+    float calibCursorZ() const override { return calibCursorZValue.get(); }
 
     // The tube under the lights (room coordinates, metres and radians).
     float tubusPositionX() const { return tubusPositionXValue.get(); }
@@ -100,9 +101,9 @@ public:
     void setDebug_renderModuleBrightnessText(bool value) { debug_renderModuleBrightnessTextValue.set(*this, value); }
     void setDepthCameraRegistrationEnabled(bool value) { depthCameraRegistrationEnabledValue.set(*this, value); }
     void setCalibCursorMode(bool value) { calibCursorModeValue.set(*this, value); }
-    void setCalibCursorX(float value) { calibCursorXValue.set(*this, value); }
-    void setCalibCursorY(float value) { calibCursorYValue.set(*this, value); }
-    void setCalibCursorZ(float value) { calibCursorZValue.set(*this, value); }
+    void setCalibCursorX(float value) override { calibCursorXValue.set(*this, value); }
+    void setCalibCursorY(float value) override { calibCursorYValue.set(*this, value); }
+    void setCalibCursorZ(float value) override { calibCursorZValue.set(*this, value); }
     void setTubusPositionX(float value) { if (tubusPositionXValue.set(*this, value)) enqueueTubusParameters(); }
     void setTubusPositionY(float value) { if (tubusPositionYValue.set(*this, value)) enqueueTubusParameters(); }
     void setTubusPositionZ(float value) { if (tubusPositionZValue.set(*this, value)) enqueueTubusParameters(); }

@@ -103,11 +103,11 @@ VIEWPORT_WIDTH = 1280 - 320
 
 
 def working_directory(repo):
-    """A fresh working directory for the program: the repository's shaders and textures, empty
-    configuration folders, so that a test never touches the user's calibration files."""
+    """A fresh working directory for the program: the repository's shaders and empty configuration
+    folders, so that a test never touches the user's calibration files. The program finds the font
+    atlas beside itself in the build folder."""
     folder = tempfile.mkdtemp(prefix="tavorin-e2e-")
-    for name in ("shaders", "models"):
-        os.symlink(os.path.join(repo, name), os.path.join(folder, name))
+    os.symlink(os.path.join(repo, "shaders"), os.path.join(folder, "shaders"))
     for sub in ("azure", "hdf5/a", "hdf5/b", "hdf5/c", "hdf5/velto", "hdf5/default"):
         os.makedirs(os.path.join(folder, "config", "cameras", sub))
     return folder

@@ -1,10 +1,10 @@
-#include "acquisition/CalibratedPoints.h"
+#include "acquisition/DepthToPoints.h"
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
 #include "app/SetDepthImageSourceAction.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <hdf5.h>
 
@@ -23,8 +23,9 @@
 #include <thread>
 #include <unistd.h>
 
-using tavorin::calibratedPoints, tavorin::DepthCameraData, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader,
-    tavorin::Mat4, tavorin::runTimed, tavorin::SceneState, tavorin::SetDepthImageSourceAction, tavorin::translate;
+using tavorin::DepthCameraData, tavorin::depthToPoints, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader,
+    tavorin::kRecordingPoints, tavorin::Mat4, tavorin::runTimed, tavorin::SceneState, tavorin::SetDepthImageSourceAction,
+    tavorin::translate;
 
 namespace {
 
@@ -193,7 +194,7 @@ TEST(AcquisitionRecording, CalibratedConversionKeepsTheFourthFloatOfInvalidPixel
                                       0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
     float points[4 * kPixels];
     std::fill(points, points + 4 * kPixels, 7.0f);
-    calibratedPoints(depthMm, table, kPixels, points);
+    depthToPoints(depthMm, table, kPixels, points, kRecordingPoints);
     const bool valid[kPixels] = {true, false, false, true, false, true, false};
     for (int k = 0; k < kPixels; ++k) {
         const float* p = points + 4 * k;

@@ -1,6 +1,6 @@
 #include "calibration/DepthCameraCalibrator.h"
 
-#include "app/SceneState.h"
+#include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_plate_scene.h"
 

@@ -4,7 +4,7 @@
 #include "calibration/DepthCameraCalibrator.h"
 
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
+#include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_transform_error.h"
 

@@ -1,8 +1,8 @@
 #include "SteppedRecordingSource.h"
 
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <algorithm>
 

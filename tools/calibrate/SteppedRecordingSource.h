@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/DepthCameraProcessor.h"
+#include "scene/DepthCameraProcessor.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "light/Processor.h"
+#include "base/Processor.h"
 #include "math/Mat4.h"
 
 #include <string>

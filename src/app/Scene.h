@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/SceneState.h"
 #include "calibration/DepthCameraCalibrator.h"
+#include "render/RenderContext.h"
 #include "scene/Composite3D.h"
 #include "scene/OrbitCamera.h"
-#include "scene/RenderContext.h"
+#include "scene/SceneState.h"
 
 #include <array>
 #include <memory>
@@ -17,7 +17,7 @@ class DepthCamera;
 class HeightMapVisualizer;
 class LightModule;
 class LightTargetVisualizer;
-class RightBarViewModel;
+class SceneSettings;
 class ScenePoint;
 class ShadowMap;
 struct TubeRecord;
@@ -34,7 +34,7 @@ public:
     Scene();
     ~Scene() override;
 
-    void attachRightBar(RightBarViewModel* rightBar) { this->rightBar = rightBar; }
+    void attachRightBar(SceneSettings* rightBar) { this->rightBar = rightBar; }
 
     void initialize(QOpenGLFunctions_3_3_Core* gl) override;
     void setViewportSize(int width, int height);
@@ -82,7 +82,7 @@ private:
     std::shared_ptr<Cursor> cursorNode;
     OrbitCamera orbitCamera;
     RenderContext context;
-    RightBarViewModel* rightBar = nullptr; // non-owning; owned by the global state
+    SceneSettings* rightBar = nullptr; // non-owning: the right bar, owned by the global state
     std::mutex frameMutex;
 };
 

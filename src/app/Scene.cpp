@@ -1,22 +1,23 @@
-#include "scene/Scene.h"
+#include "app/Scene.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "app/SceneSettings.h"
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
 #include "scene/DepthCamera.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
 #include "scene/HeightMapVisualizer.h"
 #include "scene/LightModule.h"
 #include "scene/LightModuleRecord.h"
 #include "scene/LightTargetVisualizer.h"
 #include "scene/ScenePoint.h"
 #include "scene/SensorTubus.h"
+#include "scene/ShadowRenderTraverser.h"
 #include "scene/TubeRecord.h"
-#include "ui/RightBarViewModel.h"
 
 #include <cmath>
 #include <cstdint>
@@ -100,7 +101,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     updateTransform(context, Mat4());
     update(context);
     for (const auto& shadowLight : shadowLights)
-        shadowLight->render(gl, *this);
+        renderShadows(gl, *shadowLight, *this);
     draw(context, gl);
     state.step();
     drawDataVisuals(gl);
