@@ -82,6 +82,16 @@ ScrollView {
             checked: viewModel.depthCameraRegistrationEnabled
             onToggled: viewModel.depthCameraRegistrationEnabled = checked
         }
+        Repeater {
+            model: viewModel.registrationProgress
+            Text {
+                width: parent.width
+                wrapMode: Text.WordWrap
+                font.pixelSize: 11
+                color: "white"
+                text: modelData
+            }
+        }
         Text { text: " " }
         Separator {}
 

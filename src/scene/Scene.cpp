@@ -3,6 +3,7 @@
 #include "acquisition/DepthCameraData.h"
 #include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "calibration/RegistrationProgress.h"
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
@@ -18,6 +19,7 @@
 #include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -93,8 +95,11 @@ void Scene::setViewportSize(int width, int height)
 void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    if (rightBar && rightBar->depthCameraRegistrationEnabled())
+    const bool registering = rightBar && rightBar->depthCameraRegistrationEnabled();
+    if (registering)
         runCalibrationCycle();
+    else if (state.depthSource)
+        state.depthSource->resumeClock();
     context.view = orbitCamera.view();
     context.time += kFrameSeconds;
     updateTransform(context, Mat4());
@@ -103,6 +108,8 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
         shadowLight->render(gl, *this);
     draw(context, gl);
     state.step();
+    if (registering && state.depthSource)
+        state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
 }
 
@@ -121,10 +128,35 @@ void Scene::release(QOpenGLFunctions_3_3_Core* gl)
     releaseSharedGLObjects(gl);
 }
 
-// Registers the cameras on the calibration plate with the records of the previous frame.
+// Registers the cameras on the calibration plate: live cameras on the records of the previous
+// frame; recordings frame after frame in order, at least one and then more while this frame has
+// spent less than kSteppingBudget on them, so that registration takes every recorded frame at
+// its own speed and the view shows the last frame it took.
 void Scene::runCalibrationCycle()
 {
-    calibrator.calibrateDepthCameras(state);
+    constexpr auto kSteppingBudget = std::chrono::milliseconds(25);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const CalibrationFrame frame =
+            state.depthSource ? state.depthSource->nextCalibrationFrame() : CalibrationFrame::Newest;
+        if (frame == CalibrationFrame::None)
+            break;
+        if (frame == CalibrationFrame::Next)
+            state.depthSource->process(state);
+        calibrator.calibrateDepthCameras(state);
+        if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= kSteppingBudget)
+            break;
+    }
+    publishProgress();
+}
+
+void Scene::publishProgress()
+{
+    QStringList lines;
+    const std::vector<RegistrationProgress> progress = calibrator.progress();
+    for (std::size_t i = 0; i < progress.size(); ++i)
+        lines.push_back(QString::fromStdString(progressLine(i, progress[i])));
+    rightBar->setRegistrationProgress(lines);
 }
 
 Vec4 Scene::cursorPoint() const

@@ -59,6 +59,8 @@ public:
 private:
     void addAxisBars();
     void runCalibrationCycle();
+    // Render thread: the calibrator's progress lines into the settings bar.
+    void publishProgress();
     void drawDataVisuals(QOpenGLFunctions_3_3_Core* gl);
     void followTarget();
     void drawPointClouds(QOpenGLFunctions_3_3_Core* gl);
