@@ -3,10 +3,14 @@
 #include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
 #include "app/SceneState.h"
+#include "calibration/WorkerPool.h"
 
 #include <algorithm>
 
-using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState;
+using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState, tavorin::WorkerPool;
+
+SteppedRecordingSource::SteppedRecordingSource() = default;
+SteppedRecordingSource::~SteppedRecordingSource() = default;
 
 bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
 {
@@ -17,6 +21,7 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
             return false;
         readers.push_back(reader);
     }
+    loaders = std::make_unique<WorkerPool>(readers.size());
     return true;
 }
 
@@ -33,10 +38,14 @@ double SteppedRecordingSource::endTime() const
     return end;
 }
 
+// Each reader on a worker thread of its own for this step; the library keeps its error stack per
+// thread, so each job silences it first.
 void SteppedRecordingSource::step(double t)
 {
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-        reader->seekToTime(t);
+    loaders->run(readers.size(), [&](std::size_t i) {
+        HDF5RecordingReader::silenceLibraryErrors();
+        readers[i]->seekToTime(t);
+    });
 }
 
 void SteppedRecordingSource::process(SceneState& state)
