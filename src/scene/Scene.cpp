@@ -19,6 +19,7 @@
 #include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -100,6 +101,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
         runCalibrationCycle();
     else if (state.depthSource)
         state.depthSource->resumeClock();
+    const auto workStart = std::chrono::steady_clock::now();
     context.view = orbitCamera.view();
     context.time += kFrameSeconds;
     updateTransform(context, Mat4());
@@ -111,6 +113,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     if (registering && state.depthSource)
         state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
+    frameWork = std::chrono::steady_clock::now() - workStart;
 }
 
 void Scene::release(QOpenGLFunctions_3_3_Core* gl)
@@ -130,11 +133,13 @@ void Scene::release(QOpenGLFunctions_3_3_Core* gl)
 
 // Registers the cameras on the calibration plate: live cameras on the records of the previous
 // frame; recordings frame after frame in order, at least one and then more while this frame has
-// spent less than kSteppingBudget on them, so that registration takes every recorded frame at
-// its own speed and the view shows the last frame it took.
+// spent less on them than the rest of the last frame step took (at least 25 ms), so that
+// registration takes every recorded frame at its own speed, with half the render thread's time
+// or more, and the view shows the last frame it took.
 void Scene::runCalibrationCycle()
 {
-    constexpr auto kSteppingBudget = std::chrono::milliseconds(25);
+    constexpr auto kMinSteppingBudget = std::chrono::milliseconds(25);
+    const auto budget = std::max<std::chrono::steady_clock::duration>(kMinSteppingBudget, frameWork);
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         const CalibrationFrame frame =
@@ -144,7 +149,7 @@ void Scene::runCalibrationCycle()
         if (frame == CalibrationFrame::Next)
             state.depthSource->process(state);
         calibrator.calibrateDepthCameras(state);
-        if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= kSteppingBudget)
+        if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= budget)
             break;
     }
     publishProgress();

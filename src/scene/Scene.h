@@ -7,6 +7,7 @@
 #include "scene/RenderContext.h"
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -86,6 +87,8 @@ private:
     RenderContext context;
     RightBarViewModel* rightBar = nullptr; // non-owning; owned by the global state
     std::mutex frameMutex;
+    // Render thread: how long the last frame step took besides calibration.
+    std::chrono::steady_clock::duration frameWork{};
 };
 
 } // namespace tavorin
