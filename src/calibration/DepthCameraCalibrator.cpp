@@ -57,10 +57,16 @@ void DepthCameraCalibrator::countFrames()
 
 void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
 {
-    const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
-    detectAll(cameras);
+    detectAll(state.cameras);
     for (std::size_t i = 0; i < detections.size(); ++i)
         console::out("Kinect ", i, ": ", (detections[i].found ? "LATTICE FOUND!" : " Lattice not found."));
+    registerDetections(std::move(detections), state);
+}
+
+void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state)
+{
+    detections = std::move(frameDetections);
+    const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
     std::vector<std::vector<Vec4>> axisPoints = latticeAxisPoints(detections);
 
     if (fineAligner.cloudCount() != cameras.size())

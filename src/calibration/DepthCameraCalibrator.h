@@ -31,6 +31,9 @@ public:
     // the model matrices through state.depthSource, which the next frame's records carry. The
     // records' point buffers must not change until it returns.
     void calibrateDepthCameras(SceneState& state);
+    // The cycle after the searches: accumulates one frame's detections (one per camera record of
+    // the state, in order) and registers. calibrateDepthCameras runs it on its own searches.
+    void registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state);
 
     // Results of the last run, one per camera in the cameras' order.
     const std::vector<Mat4>& transforms() const { return cameraTransforms; }

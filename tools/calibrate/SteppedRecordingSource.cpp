@@ -12,17 +12,24 @@ using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tav
 SteppedRecordingSource::SteppedRecordingSource() = default;
 SteppedRecordingSource::~SteppedRecordingSource() = default;
 
+// Opens the recordings one after another (their messages in order), then loads every first frame
+// at once: the first load also builds the reader's pixel ray table.
 bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
 {
     HDF5RecordingReader::silenceLibraryErrors();
     for (const std::string& path : paths) {
         auto reader = std::make_shared<HDF5RecordingReader>();
-        if (!reader->open(path, false) || reader->frameCount() == 0 || !reader->loadFrame(0))
+        if (!reader->open(path, false) || reader->frameCount() == 0)
             return false;
         readers.push_back(reader);
     }
     loaders = std::make_unique<WorkerPool>(readers.size());
-    return true;
+    std::vector<char> loaded(readers.size(), 0);
+    loaders->run(readers.size(), [&](std::size_t i) {
+        HDF5RecordingReader::silenceLibraryErrors();
+        loaded[i] = readers[i]->loadFrame(0) ? 1 : 0;
+    });
+    return std::all_of(loaded.begin(), loaded.end(), [](char ok) { return ok != 0; });
 }
 
 double SteppedRecordingSource::startTime() const
