@@ -56,9 +56,26 @@ void HDF5CameraProcessor::seekAll(double t)
         reader->seekToTime(t);
 }
 
+// One seek moves a reader only a few frames (and from nowhere before its first frame): a held
+// step seeks until the reader stays, so that every reader holds the frame for t, or its first.
+void HDF5CameraProcessor::settleAll(double t)
+{
+    constexpr int kMaxSeeks = 64;
+    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
+        for (int seek = 0; seek < kMaxSeeks; ++seek) {
+            const std::uint32_t before = reader->currentFrame();
+            const bool hadFrame = reader->points() != nullptr;
+            if (!reader->seekToTime(t) || (hadFrame && reader->currentFrame() == before))
+                break;
+        }
+        if (!reader->points())
+            reader->loadFrame(0);
+    }
+}
+
 // Playback thread. On the clock it sleeps briefly between passes (well below one frame period of
 // 33 ms) so that a recording source does not keep a core busy; held, it sleeps until a step is
-// asked for. A held step gives every reader a frame, the first one if it had none yet.
+// asked for.
 void HDF5CameraProcessor::playback()
 {
     constexpr auto kPassPause = std::chrono::microseconds(500);
@@ -80,10 +97,7 @@ void HDF5CameraProcessor::playback()
         const std::uint64_t step = stepsAsked;
         const double t = stepTime;
         lock.unlock();
-        seekAll(t);
-        for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-            if (!reader->points())
-                reader->loadFrame(0);
+        settleAll(t);
         lock.lock();
         stepsLoaded = step;
         paceChanged.notify_all();

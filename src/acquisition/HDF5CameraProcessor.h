@@ -42,6 +42,7 @@ private:
     // held with no step asked for.
     bool clockedPass(std::unique_lock<std::mutex>& lock);
     void seekAll(double t);
+    void settleAll(double t);
     double clockTime() const;
     // Render thread: asks the playback thread for the readers at `t` and waits until they hold it.
     void moveTo(double t);
