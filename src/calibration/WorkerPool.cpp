@@ -1,11 +1,14 @@
 #include "calibration/WorkerPool.h"
 
+#include <algorithm>
+
 namespace tavorin {
 
 WorkerPool::WorkerPool(std::size_t threadCount)
 {
-    threads.reserve(threadCount);
-    for (std::size_t i = 0; i < threadCount; ++i)
+    const std::size_t count = std::max<std::size_t>(threadCount, 1);
+    threads.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
         threads.emplace_back(&WorkerPool::work, this);
 }
 

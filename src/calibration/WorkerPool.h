@@ -13,8 +13,8 @@ namespace tavorin {
 
 // A fixed set of threads that run one batch of jobs at a time. run(count, job) hands job(0) ..
 // job(count - 1) to the workers and returns once every one has finished; the calling thread
-// only waits. One caller at a time (the owner's thread); the threads are joined by the
-// destructor.
+// only waits. One caller at a time (the owner's thread); the threads (at least one) are joined
+// by the destructor.
 class WorkerPool {
 public:
     explicit WorkerPool(std::size_t threadCount);
