@@ -11,10 +11,10 @@ std::string progressLine(std::size_t index, const RegistrationProgress& progress
     if (progress.framesFound == 0)
         std::snprintf(line, sizeof line, "Camera %zu: plate not seen yet (%zu frames)", index, progress.framesExamined);
     else if (progress.reference)
-        std::snprintf(line, sizeof line, "Camera %zu: found in %zu of %zu frames (reference)", index,
+        std::snprintf(line, sizeof line, "Camera %zu: found %zu of %zu frames (reference)", index,
                       progress.framesFound, progress.framesExamined);
     else
-        std::snprintf(line, sizeof line, "Camera %zu: found in %zu of %zu frames, RMS %.2f mm, %zu correspondences",
+        std::snprintf(line, sizeof line, "Camera %zu: found %zu of %zu frames, RMS %.2f mm, %zu correspondences",
                       index, progress.framesFound, progress.framesExamined, progress.rmsMm, progress.correspondences);
     return line;
 }

@@ -16,7 +16,7 @@ struct RegistrationProgress {
     std::size_t correspondences = 0;
 };
 
-// The settings bar's line for camera `index`, for example "Camera 1: found in 87 of 120 frames,
+// The settings bar's line for camera `index`, for example "Camera 1: found 87 of 120 frames,
 // RMS 1.84 mm, 2175 correspondences", or "Camera 2: plate not seen yet (12 frames)".
 std::string progressLine(std::size_t index, const RegistrationProgress& progress);
 

@@ -95,7 +95,7 @@ ScrollView {
                     height: 14
                     font.pixelSize: 10
                     fontSizeMode: Text.HorizontalFit
-                    minimumPixelSize: 8
+                    minimumPixelSize: 7
                     color: "white"
                     text: modelData
                 }

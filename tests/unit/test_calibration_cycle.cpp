@@ -118,8 +118,8 @@ TEST(DepthCameraCalibrator, ProgressLinesTellFramesResidualAndCorrespondencesOrT
         const char* line;
     };
     const Case cases[] = {
-        {0, {120, 120, true, 0.0, 0}, "Camera 0: found in 120 of 120 frames (reference)"},
-        {1, {87, 120, false, 1.8449, 2175}, "Camera 1: found in 87 of 120 frames, RMS 1.84 mm, 2175 correspondences"},
+        {0, {120, 120, true, 0.0, 0}, "Camera 0: found 120 of 120 frames (reference)"},
+        {1, {87, 120, false, 1.8449, 2175}, "Camera 1: found 87 of 120 frames, RMS 1.84 mm, 2175 correspondences"},
         {2, {0, 12, false, 0.0, 0}, "Camera 2: plate not seen yet (12 frames)"},
         {0, {0, 3, true, 0.0, 0}, "Camera 0: plate not seen yet (3 frames)"},
     };
