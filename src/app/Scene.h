@@ -7,6 +7,7 @@
 #include "scene/SceneState.h"
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -59,6 +60,8 @@ public:
 private:
     void addAxisBars();
     void runCalibrationCycle();
+    // Render thread: the calibrator's progress lines into the settings bar.
+    void publishProgress();
     void drawDataVisuals(QOpenGLFunctions_3_3_Core* gl);
     void followTarget();
     void drawPointClouds(QOpenGLFunctions_3_3_Core* gl);
@@ -84,6 +87,8 @@ private:
     RenderContext context;
     SceneSettings* rightBar = nullptr; // non-owning: the right bar, owned by the global state
     std::mutex frameMutex;
+    // Render thread: how long the last frame step took besides calibration.
+    std::chrono::steady_clock::duration frameWork{};
 };
 
 } // namespace tavorin

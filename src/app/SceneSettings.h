@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace tavorin {
 
 // What the scene reads from the settings bar every frame, and the cursor it sets when a point is
@@ -20,6 +23,8 @@ public:
     virtual void setCalibCursorX(float value) = 0;
     virtual void setCalibCursorY(float value) = 0;
     virtual void setCalibCursorZ(float value) = 0;
+    // The registration's progress, one line per camera; from the render thread.
+    virtual void setRegistrationProgress(const std::vector<std::string>& lines) = 0;
 
 protected:
     ~SceneSettings() = default; // not owned through this interface

@@ -128,6 +128,7 @@ std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector
             const Vec4& source = referencePoints[j][k];
             if (!isObserved(source) || !isObserved(target[k]))
                 continue;
+            ++result[j].correspondenceCount;
             const double residual = distance(transforms[j] * Vec4::point(source.x, source.y, source.z), target[k]);
             if (residual < static_cast<double>(inlierThreshold)) {
                 squaredSum += residual * residual;
@@ -136,6 +137,19 @@ std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector
         }
         if (result[j].inlierCount > 0)
             result[j].inlierRms = std::sqrt(squaredSum / static_cast<double>(result[j].inlierCount));
+    }
+    return result;
+}
+
+std::vector<RegistrationResidual> PointCloudAligner::currentResiduals() const
+{
+    std::vector<RegistrationResidual> result(clouds);
+    for (std::size_t j = 0; j < registrations.size() && j < result.size(); ++j) {
+        if (static_cast<int>(j) == registrationTarget)
+            continue;
+        result[j].inlierCount = registrations[j].inlierCount();
+        result[j].inlierRms = registrations[j].inlierRms();
+        result[j].correspondenceCount = registrations[j].correspondenceCount();
     }
     return result;
 }

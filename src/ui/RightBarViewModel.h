@@ -7,9 +7,13 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace tavorin {
 
@@ -48,6 +52,7 @@ class RightBarViewModel : public QObject, public SceneSettings {
     Q_PROPERTY(float calibModulPositionZ READ calibModulPositionZ WRITE setCalibModulPositionZ NOTIFY calibModulPositionZChanged)
     Q_PROPERTY(float calibModulRotationX READ calibModulRotationX WRITE setCalibModulRotationX NOTIFY calibModulRotationXChanged)
     Q_PROPERTY(float calibModulRotationY READ calibModulRotationY WRITE setCalibModulRotationY NOTIFY calibModulRotationYChanged)
+    Q_PROPERTY(QStringList registrationProgress READ registrationProgress NOTIFY registrationProgressChanged)
     Q_PROPERTY(float calibModulMaxIntensity READ calibModulMaxIntensity WRITE setCalibModulMaxIntensity NOTIFY calibModulMaxIntensityChanged)
 public:
     explicit RightBarViewModel(QObject* parent = nullptr);
@@ -121,6 +126,12 @@ public:
     void setCalibModulRotationY(float value) { calibModulRotationYValue.set(*this, value); }
     void setCalibModulMaxIntensity(float value) { calibModulMaxIntensityValue.set(*this, value); }
 
+    // One line per camera of how far registration has come, shown below "Activate Registration"
+    // while it runs and after it. Set from any thread (the render thread, after each cycle); the
+    // change is signalled on the GUI thread.
+    QStringList registrationProgress() const;
+    void setRegistrationProgress(const std::vector<std::string>& lines) override;
+
     Q_INVOKABLE void setDepthImageSource(int type, const QString& file1 = QString(),
                                          const QString& file2 = QString(), const QString& file3 = QString());
     Q_INVOKABLE int getNumbersOfLights();
@@ -159,6 +170,7 @@ signals:
     void calibModulRotationXChanged(float value);
     void calibModulRotationYChanged(float value);
     void calibModulMaxIntensityChanged(float value);
+    void registrationProgressChanged();
 
 private:
     template <typename T>
@@ -202,6 +214,8 @@ private:
     std::shared_ptr<SingleLightEnablerOptimizer> ownOptimizer;
     std::shared_ptr<LightIntensityOptimizer> savedOptimizer;
     Scene* scene = nullptr; // non-owning
+    mutable std::mutex progressMutex;
+    QStringList progressLines; // guarded by progressMutex
 };
 
 } // namespace tavorin
