@@ -1,6 +1,6 @@
 // Recording playback: frame loads from chunked and contiguous files, the calibrated point
 // conversion against a memcpy of its output, and three sample recordings played in step.
-#include "acquisition/CalibratedPoints.h"
+#include "acquisition/DepthToPoints.h"
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
@@ -20,7 +20,8 @@
 #include <thread>
 #include <vector>
 
-using tavorin::calibratedPoints, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader;
+using tavorin::depthToPoints, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader,
+    tavorin::kRecordingPoints;
 
 namespace {
 
@@ -148,7 +149,7 @@ void BM_CalibratedPointConversion(benchmark::State& state)
 {
     ConversionInput in;
     for (auto _ : state) {
-        calibratedPoints(in.depth.data(), in.table.data(), kPixels, in.points.data());
+        depthToPoints(in.depth.data(), in.table.data(), kPixels, in.points.data(), kRecordingPoints);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kPixels * 16);

@@ -1,12 +1,17 @@
 // Lattice detection on one frame with and without the plate, each reported as a ratio to one pass
 // over the frame's pixels timed in the same iterations; the two registrations per frame after 10 s,
 // 60 s and 5 minutes of observations of three cameras, each reported as a ratio to the figure after
-// 10 s timed in the same iterations, beside the full computation over every observation.
+// 10 s timed in the same iterations, beside the full computation over every observation; and the
+// whole calibration cycle of the three sample recordings after 10 s, 60 s and 5 minutes, again
+// beside its 10 s figure from the same iterations.
 
 #include "acquisition/HDF5RecordingReader.h"
+#include "calibration/DepthCameraCalibrator.h"
 #include "calibration/GridHoleMatching.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointCloudAligner.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include "../tests/unit/test_calibration_plate_scene.h"
 
@@ -19,9 +24,9 @@
 #include <random>
 #include <sstream>
 
-using tavorin::AxisY, tavorin::AxisZ, tavorin::detectLattice, tavorin::HDF5RecordingReader, tavorin::inverse,
+using tavorin::AxisY, tavorin::AxisZ, tavorin::DepthCameraCalibrator, tavorin::DepthCameraData, tavorin::detectLattice, tavorin::HDF5RecordingReader, tavorin::inverse,
     tavorin::LatticeDetectionResult, tavorin::lengthSquared, tavorin::Mat4, tavorin::missingPoint,
-    tavorin::PointCloudAligner, tavorin::PointImage, tavorin::rotate, tavorin::translate, tavorin::Vec4;
+    tavorin::PointCloudAligner, tavorin::PointImage, tavorin::rotate, tavorin::SceneState, tavorin::translate, tavorin::Vec4;
 
 namespace {
 
@@ -125,18 +130,25 @@ void BM_DetectLattice_WithoutPlate(benchmark::State& state)
     runDetection(state, scene.image(), 0);
 }
 
-// Frame `frame` of the first sample recording as x, y, z per pixel; empty when there is none.
-std::vector<float> sampleFrame(std::uint32_t frame, PointImage& image)
+// The sample recordings, in name order; empty when they have not been made.
+std::vector<std::string> sampleFiles()
 {
     constexpr const char* kSampleFolder = "samples/OP1";
-    std::vector<float> points;
-    if (!std::filesystem::is_directory(kSampleFolder))
-        return points;
     std::vector<std::string> files;
+    if (!std::filesystem::is_directory(kSampleFolder))
+        return files;
     for (const auto& entry : std::filesystem::directory_iterator(kSampleFolder))
         if (entry.path().extension() == ".h5")
             files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Frame `frame` of the first sample recording as x, y, z per pixel; empty when there is none.
+std::vector<float> sampleFrame(std::uint32_t frame, PointImage& image)
+{
+    std::vector<float> points;
+    const std::vector<std::string> files = sampleFiles();
     HDF5RecordingReader reader;
     if (files.empty() || !reader.open(files.front(), false) || !reader.loadFrame(frame) || !reader.points())
         return points;
@@ -279,6 +291,103 @@ void BM_FineRegistrationOverAll(benchmark::State& state)
     runRegistration(state, kFinePointsPerFrame, overAll);
 }
 
+// The three sample recordings with every frame's detections, searched once: a calibrator takes
+// seconds of frames through registerDetections at the cost of the registration alone, and then
+// times whole cycles, searches included, on frames loaded into the readers.
+class SampleCycle {
+public:
+    bool open()
+    {
+        const SilencedStdout silenced;
+        for (const std::string& file : sampleFiles()) {
+            auto reader = std::make_shared<HDF5RecordingReader>();
+            if (!reader->open(file, false) || reader->frameCount() == 0 || !reader->loadFrame(0))
+                return false;
+            readers.push_back(reader);
+        }
+        if (readers.size() != kCameras)
+            return false;
+        for (std::uint32_t frame = 0; frame < readers.front()->frameCount(); ++frame) {
+            load(frame);
+            std::vector<LatticeDetectionResult> detections;
+            for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
+                detections.push_back(detectLattice(
+                    PointImage{camera->points, camera->width, camera->height, kFloatsPerRecordPoint}));
+            framesDetections.push_back(std::move(detections));
+        }
+        return true;
+    }
+
+    // A calibrator that has registered `seconds` of frames, the recordings played over and over.
+    void accumulate(DepthCameraCalibrator& calibrator, double seconds)
+    {
+        const std::size_t frames = static_cast<std::size_t>(seconds * kFramesPerSecond);
+        for (std::size_t frame = 0; frame < frames; ++frame)
+            calibrator.registerDetections(framesDetections[frame % framesDetections.size()], state);
+    }
+
+    // The next frame of the recordings into the state's records (outside any timing).
+    void loadNext() { load(static_cast<std::uint32_t>(next++ % framesDetections.size())); }
+
+    SceneState state;
+
+private:
+    static constexpr std::int32_t kFloatsPerRecordPoint = 4;
+
+    void load(std::uint32_t frame)
+    {
+        state.cameras.clear();
+        for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
+            reader->loadFrame(frame);
+            auto record = std::make_shared<DepthCameraData>();
+            record->sourceName = reader->fileName();
+            record->points = reader->points();
+            record->width = static_cast<std::int32_t>(reader->width());
+            record->height = static_cast<std::int32_t>(reader->height());
+            state.cameras.push_back(record);
+        }
+    }
+
+    std::vector<std::shared_ptr<HDF5RecordingReader>> readers;
+    std::vector<std::vector<LatticeDetectionResult>> framesDetections;
+    std::size_t next = 0;
+};
+
+// The whole cycle of three cameras (searches on the calibrator's workers, both registrations) per
+// frame after state.range(0) seconds, and after 10 s in the same iterations: cycle_ms, ms_10s and
+// x_10s are the figures of one run.
+void BM_CalibrationCycle(benchmark::State& state)
+{
+    constexpr double kBaselineSeconds = 10.0;
+    SampleCycle samples;
+    if (!samples.open()) {
+        state.SkipWithError("no three sample recordings under samples/OP1");
+        return;
+    }
+    DepthCameraCalibrator calibrator;
+    DepthCameraCalibrator baseline;
+    samples.accumulate(calibrator, static_cast<double>(state.range(0)));
+    samples.accumulate(baseline, kBaselineSeconds);
+    const SilencedStdout silenced;
+    std::vector<double> measured, reference;
+    for (auto _ : state) {
+        state.PauseTiming();
+        samples.loadNext();
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        calibrator.calibrateDepthCameras(samples.state);
+        measured.push_back(millisecondsSince(start));
+        state.PauseTiming();
+        start = std::chrono::steady_clock::now();
+        baseline.calibrateDepthCameras(samples.state);
+        reference.push_back(millisecondsSince(start));
+        state.ResumeTiming();
+    }
+    state.counters["cycle_ms"] = median(measured);
+    state.counters["ms_10s"] = median(reference);
+    state.counters["x_10s"] = median(measured) / median(reference);
+}
+
 } // namespace
 
 BENCHMARK(BM_PixelPass)->Unit(benchmark::kMillisecond);
@@ -292,4 +401,7 @@ BENCHMARK(BM_RoughRegistration)->Arg(10)->Arg(60)->Arg(300)->Iterations(kRegistr
 BENCHMARK(BM_RoughRegistrationOverAll)->Arg(10)->Arg(60)->Arg(300)->Iterations(kRegistrationFrames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FineRegistration)->Arg(10)->Arg(60)->Arg(300)->Iterations(kRegistrationFrames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FineRegistrationOverAll)->Arg(10)->Arg(60)->Arg(300)->Iterations(kRegistrationFrames)->Unit(benchmark::kMillisecond);
+// One pass over the 120 frames of the samples' motion, each timed at both lengths.
+constexpr int kCycleFrames = 120;
+BENCHMARK(BM_CalibrationCycle)->Arg(10)->Arg(60)->Arg(300)->Iterations(kCycleFrames)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

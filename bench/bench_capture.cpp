@@ -3,8 +3,10 @@
 // the room beside building the same three records by hand.
 #include "acquisition/AzureKinectCameraProcessor.h"
 #include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
+#include "acquisition/DepthToPoints.h"
+#include "acquisition/RayTable.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <k4a/k4a.h>
 #include <k4a_virtual/RoomScene.h>
@@ -18,13 +20,13 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <limits>
 #include <map>
 #include <thread>
 #include <vector>
 
-using tavorin::AzureKinectCameraProcessor, tavorin::AzureKinectReadingThread, tavorin::DepthCameraData,
-    tavorin::monotonicNs, tavorin::runTimed, tavorin::SceneState;
+using tavorin::AzureKinectCameraProcessor, tavorin::DepthCameraData, tavorin::depthToPoints, tavorin::fillRayTable,
+    tavorin::kLiveCameraPoints, tavorin::monotonicNs, tavorin::runTimed,
+    tavorin::SceneState;
 
 namespace {
 
@@ -59,22 +61,12 @@ const ConversionInput& conversionInput()
 {
     static const ConversionInput input = [] {
         ConversionInput in;
-        const k4a_calibration_t calibration = realCalibration();
         in.xyTable.resize(kPixels * 2);
+        if (!fillRayTable(realCalibration(), kLiveCameraPoints.tableY, in.xyTable.data()))
+            std::cerr << "cannot convert the calibration fixture's pixels" << std::endl;
         in.depthMm.resize(kPixels);
-        for (int r = 0; r < kHeight; ++r)
-            for (int c = 0; c < kWidth; ++c) {
-                const std::size_t k = static_cast<std::size_t>(r) * kWidth + c;
-                k4a_float2_t pixel;
-                pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-                k4a_float3_t ray;
-                int valid = 0;
-                k4a_calibration_2d_to_3d(&calibration, &pixel, 1.0f, K4A_CALIBRATION_TYPE_DEPTH,
-                                         K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid);
-                in.xyTable[2 * k] = valid ? ray.xyz.x : std::numeric_limits<float>::quiet_NaN();
-                in.xyTable[2 * k + 1] = valid ? ray.xyz.y : std::numeric_limits<float>::quiet_NaN();
-                in.depthMm[k] = (k * 2654435761u) % 20 == 0 ? 0 : static_cast<std::uint16_t>(500 + (k * 7) % 3000);
-            }
+        for (std::size_t k = 0; k < kPixels; ++k)
+            in.depthMm[k] = (k * 2654435761u) % 20 == 0 ? 0 : static_cast<std::uint16_t>(500 + (k * 7) % 3000);
         return in;
     }();
     return input;
@@ -85,7 +77,7 @@ void BM_PointConversion(benchmark::State& state)
     const ConversionInput& in = conversionInput();
     std::vector<float> points(kPixels * 4);
     for (auto _ : state) {
-        AzureKinectReadingThread::convertToPoints(in.depthMm.data(), in.xyTable.data(), kPixels, points.data());
+        depthToPoints(in.depthMm.data(), in.xyTable.data(), kPixels, points.data(), kLiveCameraPoints);
         benchmark::DoNotOptimize(points.data());
         benchmark::ClobberMemory();
     }

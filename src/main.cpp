@@ -1,4 +1,4 @@
-#include "app/GlobalStateHandler.h"
+#include "ui/GlobalStateHandler.h"
 #include "ui/GLRectangle.h"
 #include "ui/GLRectangleViewModel.h"
 #include "ui/RightBarViewModel.h"

@@ -2,9 +2,9 @@
 
 #include "acquisition/AzureKinectReadingThread.h"
 #include "acquisition/CameraConfigFiles.h"
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <k4a/k4a.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/SyncChain.h"
+#include "scene/DepthCameraProcessor.h"
 
 #include <cstdint>
 #include <memory>

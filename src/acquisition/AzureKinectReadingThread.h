@@ -60,15 +60,13 @@ public:
     const std::string& serialNumber() const { return serial; }
     std::uint32_t index() const { return deviceIndex; }
 
+    // What every device is started with: BGRA colour at 720p, unbinned narrow-field depth, 30 fps,
+    // synchronised captures only, standalone.
+    static k4a_device_configuration_t captureConfiguration(const SyncAssignment& sync = {});
+
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
     Mat4 modelMatrix;
-
-    // One frame's points: for every pixel k with depth d (mm) and unit-depth ray (x, y) =
-    // xyTable[2k], [2k + 1], the point (d x / -1000, d y / -1000, d / 1000) in metres, or x, y,
-    // z = 0 without depth or ray; the fourth float is 0.
-    static void convertToPoints(const std::uint16_t* depthMm, const float* xyTable, std::size_t pixelCount,
-                                float* points);
 
 private:
     void announceAttempt() const;

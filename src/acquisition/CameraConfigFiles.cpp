@@ -1,8 +1,8 @@
 #include "acquisition/CameraConfigFiles.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <nlohmann/json.hpp>
 

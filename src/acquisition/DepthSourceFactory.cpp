@@ -1,8 +1,8 @@
 #include "acquisition/DepthSourceFactory.h"
 
 #include "acquisition/AzureKinectCameraProcessor.h"
-#include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/HDF5CameraProcessor.h"
+#include "scene/DepthCameraProcessor.h"
 
 namespace tavorin {
 

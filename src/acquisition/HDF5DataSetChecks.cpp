@@ -2,7 +2,9 @@
 
 #include <hdf5.h>
 
+#include <cstddef>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace tavorin {
@@ -49,46 +51,32 @@ const char* acceptedText(RecordingMemoryType memory)
     return "";
 }
 
-const char* byteOrderText(H5T_order_t order)
+// The text of `key` in a table of (key, text) pairs, `otherwise` for a key it lacks.
+template <typename Key, std::size_t N>
+const char* textOf(const std::pair<Key, const char*> (&table)[N], Key key, const char* otherwise)
 {
-    switch (order) {
-    case H5T_ORDER_LE:
-        return "little-endian";
-    case H5T_ORDER_BE:
-        return "big-endian";
-    case H5T_ORDER_VAX:
-        return "VAX order";
-    case H5T_ORDER_MIXED:
-        return "mixed order";
-    default:
-        return "no byte order";
-    }
+    for (const auto& [entry, text] : table)
+        if (entry == key)
+            return text;
+    return otherwise;
 }
 
+const char* byteOrderText(H5T_order_t order)
+{
+    static constexpr std::pair<H5T_order_t, const char*> kTexts[] = {
+        {H5T_ORDER_LE, "little-endian"}, {H5T_ORDER_BE, "big-endian"}, {H5T_ORDER_VAX, "VAX order"},
+        {H5T_ORDER_MIXED, "mixed order"}};
+    return textOf(kTexts, order, "no byte order");
+}
+
+// The classes other than integers and floats, whose layout the messages do not describe.
 const char* classText(H5T_class_t typeClass)
 {
-    switch (typeClass) {
-    case H5T_TIME:
-        return "time values";
-    case H5T_STRING:
-        return "strings";
-    case H5T_BITFIELD:
-        return "bit fields";
-    case H5T_OPAQUE:
-        return "opaque values";
-    case H5T_COMPOUND:
-        return "compound values";
-    case H5T_REFERENCE:
-        return "references";
-    case H5T_ENUM:
-        return "enumerations";
-    case H5T_VLEN:
-        return "variable-length values";
-    case H5T_ARRAY:
-        return "arrays";
-    default:
-        return "values of an unknown class";
-    }
+    static constexpr std::pair<H5T_class_t, const char*> kTexts[] = {
+        {H5T_TIME, "time values"},       {H5T_STRING, "strings"},         {H5T_BITFIELD, "bit fields"},
+        {H5T_OPAQUE, "opaque values"},   {H5T_COMPOUND, "compound values"}, {H5T_REFERENCE, "references"},
+        {H5T_ENUM, "enumerations"},      {H5T_VLEN, "variable-length values"}, {H5T_ARRAY, "arrays"}};
+    return textOf(kTexts, typeClass, "values of an unknown class");
 }
 
 // "142-bit unsigned integers (2 bytes, little-endian, bit offset 0)"; floats add their fields.

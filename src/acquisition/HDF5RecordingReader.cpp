@@ -1,11 +1,12 @@
 #include "acquisition/HDF5RecordingReader.h"
 
-#include "acquisition/CalibratedPoints.h"
 #include "acquisition/CameraConfigFiles.h"
 #include "acquisition/ChunkIntegrity.h"
+#include "acquisition/DepthToPoints.h"
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
+#include "acquisition/RayTable.h"
 #include "acquisition/RecordingPlausibility.h"
 #include "base/Console.h"
 
@@ -26,11 +27,11 @@ namespace tavorin {
 
 namespace {
 
-constexpr const char* kDepthSet = "/depth_measure_z_0";
-constexpr const char* kParameterSet = "/camera_parameters_0";
-constexpr const char* kRawCalibrationSet = "/raw_azure_calibration_0";
-constexpr const char* kTimestampSet = "/timestampsBK_0";
-constexpr const char* kColourSet = "/color_measure_0";
+constexpr char kDepthSet[] = "/depth_measure_z_0";
+constexpr char kParameterSet[] = "/camera_parameters_0";
+constexpr char kRawCalibrationSet[] = "/raw_azure_calibration_0";
+constexpr char kTimestampSet[] = "/timestampsBK_0";
+constexpr char kColourSet[] = "/color_measure_0";
 
 constexpr float kFramePeriod = 1.0f / 30.0f; // seconds, frames without timestamps
 constexpr int kColourChannels = 4;
@@ -81,6 +82,19 @@ bool openDataSet(hid_t file, const char* name, DataSet& out)
     out.dims = dims;
     H5Sget_simple_extent_dims(out.space, out.extent, nullptr);
     return true;
+}
+
+// Opens `name` as openDataSet does; false, after the line "Expected <dims> dimension(s) in <what>
+// data space! Got <n>.<rest>", when the set does not have `dims` dimensions (-1 when it is missing
+// or unreadable).
+bool openWithDimensions(hid_t file, const char* name, DataSet& out, int dims, const char* what, const char* rest)
+{
+    openDataSet(file, name, out);
+    if (out.dims == dims)
+        return true;
+    const char* dimensions = dims == 1 ? " dimension in " : " dimensions in ";
+    console::err("Expected ", dims, dimensions, what, " data space! Got ", out.dims, ".", rest);
+    return false;
 }
 
 hid_t memorySpace(std::initializer_list<hsize_t> extent)
@@ -271,9 +285,7 @@ bool HDF5RecordingReader::openDepth()
 bool HDF5RecordingReader::openCameraParameters()
 {
     DataSet& data = h5->parameters;
-    openDataSet(h5->file, kParameterSet, data);
-    if (data.dims != 2) {
-        console::err("Expected 2 dimensions in camera parameter data space! Got ", data.dims, ".");
+    if (!openWithDimensions(h5->file, kParameterSet, data, 2, "camera parameter", "")) {
         if (data.dims >= 0) {
             console::err("Refusing ", name, ": the camera parameters need one row per frame.");
             return false;
@@ -297,11 +309,8 @@ bool HDF5RecordingReader::openCameraParameters()
 bool HDF5RecordingReader::openRawCalibration()
 {
     DataSet& data = h5->rawCalibration;
-    openDataSet(h5->file, kRawCalibrationSet, data);
-    if (data.dims != 2) {
-        console::err("Expected 2 dimensions in azure camera parameter data space! Got ", data.dims, ". Not loaded.");
+    if (!openWithDimensions(h5->file, kRawCalibrationSet, data, 2, "azure camera parameter", " Not loaded."))
         return true;
-    }
     const hsize_t size = data.extent[1];
     console::out("Azure Kinect Parameter Count: ", size);
     if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
@@ -350,11 +359,8 @@ bool HDF5RecordingReader::loadCalibration()
 bool HDF5RecordingReader::openTimestamps()
 {
     DataSet& data = h5->timestamps;
-    openDataSet(h5->file, kTimestampSet, data);
-    if (data.dims != 1) {
-        console::err("Expected 1 dimension in timestamp data space! Got ", data.dims, ".");
+    if (!openWithDimensions(h5->file, kTimestampSet, data, 1, "timestamp", ""))
         return true;
-    }
     if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
         return false;
     if (data.extent[0] < frames)
@@ -559,23 +565,10 @@ void HDF5RecordingReader::publishPoints()
 bool HDF5RecordingReader::buildXyTable()
 {
     xyTable.resize(std::size_t(imageWidth) * imageHeight * 2);
-    constexpr float kUnitDepthMm = 1.0f;
-    for (std::uint32_t r = 0; r < imageHeight; ++r)
-        for (std::uint32_t c = 0; c < imageWidth; ++c) {
-            k4a_float2_t pixel;
-            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-            k4a_float3_t ray;
-            int valid = 0;
-            if (k4a_calibration_2d_to_3d(&h5->calibration, &pixel, kUnitDepthMm, K4A_CALIBRATION_TYPE_DEPTH,
-                                         K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid)
-                != K4A_RESULT_SUCCEEDED) {
-                stop("Calibration contained invalid transformation parameters!");
-                return false;
-            }
-            float* entry = &xyTable[(std::size_t(r) * imageWidth + c) * 2];
-            entry[0] = valid ? ray.xyz.x : std::numeric_limits<float>::quiet_NaN();
-            entry[1] = valid ? -ray.xyz.y : std::numeric_limits<float>::quiet_NaN();
-        }
+    if (!fillRayTable(h5->calibration, kRecordingPoints.tableY, xyTable.data())) {
+        stop("Calibration contained invalid transformation parameters!");
+        return false;
+    }
     xyTableReady = true;
     return true;
 }
@@ -584,7 +577,7 @@ bool HDF5RecordingReader::computeCalibratedPoints()
 {
     if (!xyTableReady && !buildXyTable())
         return false;
-    calibratedPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer());
+    depthToPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer(), kRecordingPoints);
     return true;
 }
 

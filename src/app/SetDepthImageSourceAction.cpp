@@ -1,7 +1,7 @@
 #include "app/SetDepthImageSourceAction.h"
 
-#include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "scene/DepthCameraProcessor.h"
 
 namespace tavorin {
 

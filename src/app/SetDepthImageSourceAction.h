@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/OrvoAction.h"
+#include "scene/OrvoAction.h"
 
 #include <cstdint>
 #include <string>

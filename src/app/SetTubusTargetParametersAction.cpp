@@ -1,6 +1,6 @@
 #include "app/SetTubusTargetParametersAction.h"
 
-#include "app/SceneState.h"
+#include "scene/SceneState.h"
 #include "scene/TubeRecord.h"
 
 namespace tavorin {

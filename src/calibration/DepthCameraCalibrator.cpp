@@ -1,12 +1,13 @@
 #include "calibration/DepthCameraCalibrator.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
 #include "calibration/GridHoleMatching.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
+#include "calibration/WorkerPool.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
+#include "scene/SceneState.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,27 +18,13 @@ namespace {
 
 constexpr int kReferenceCamera = 0;
 
-// x, y, z of every pixel of the record, in pixel order; empty for a record without points.
-std::vector<float> pointArray(const DepthCameraData& camera)
+// The record's x, y, z, w points read in place; an empty image for a record without points.
+PointImage imageOf(const DepthCameraData& camera)
 {
-    constexpr std::size_t kSourceFloatsPerPixel = 4;
-    constexpr std::size_t kImageFloatsPerPixel = 3;
-    std::vector<float> points;
+    constexpr std::int32_t kFloatsPerRecordPoint = 4;
     if (!camera.points || camera.width <= 0 || camera.height <= 0)
-        return points;
-    const std::size_t pixels = static_cast<std::size_t>(camera.width) * static_cast<std::size_t>(camera.height);
-    points.resize(pixels * kImageFloatsPerPixel);
-    for (std::size_t i = 0; i < pixels; ++i)
-        for (std::size_t k = 0; k < kImageFloatsPerPixel; ++k)
-            points[i * kImageFloatsPerPixel + k] = camera.points[i * kSourceFloatsPerPixel + k];
-    return points;
-}
-
-PointImage imageOf(const std::vector<float>& points, const DepthCameraData& camera)
-{
-    if (points.empty())
         return PointImage{};
-    return PointImage{points.data(), camera.width, camera.height};
+    return PointImage{camera.points, camera.width, camera.height, kFloatsPerRecordPoint};
 }
 
 bool allTimed(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
@@ -67,32 +54,75 @@ void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult
     fineAligner.addCorrespondencePoints(matchAllGridHoles_ByRoughRegistration(std::move(rough), set, kReferenceCamera));
 }
 
+DepthCameraCalibrator::DepthCameraCalibrator() = default;
+DepthCameraCalibrator::~DepthCameraCalibrator() = default;
+
+// Worker threads: camera i's search writes only detections[i].
+void DepthCameraCalibrator::detectAll(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
+{
+    detections.assign(cameras.size(), LatticeDetectionResult{});
+    if (cameras.empty())
+        return;
+    if (!workers || workers->threadCount() < cameras.size())
+        workers = std::make_unique<WorkerPool>(cameras.size());
+    workers->run(cameras.size(), [&](std::size_t i) { detections[i] = detectLattice(imageOf(*cameras[i])); });
+}
+
+void DepthCameraCalibrator::startAfresh(std::size_t cameraCount)
+{
+    roughAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
+    fineAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
+    framesFound.assign(cameraCount, 0);
+    framesExamined = 0;
+}
+
+void DepthCameraCalibrator::countFrames()
+{
+    ++framesExamined;
+    for (std::size_t i = 0; i < detections.size() && i < framesFound.size(); ++i)
+        framesFound[i] += detections[i].found ? 1 : 0;
+}
+
 void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
 {
-    const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
-    std::vector<std::vector<float>> pointArrays;
-    pointArrays.reserve(cameras.size());
-    for (const std::shared_ptr<DepthCameraData>& camera : cameras)
-        pointArrays.push_back(pointArray(*camera));
+    detectAll(state.cameras);
+    for (std::size_t i = 0; i < detections.size(); ++i)
+        console::out("Kinect ", i, ": ", (detections[i].found ? "LATTICE FOUND!" : " Lattice not found."));
+    registerDetections(std::move(detections), state);
+}
 
-    detections.clear();
-    for (std::size_t i = 0; i < cameras.size(); ++i) {
-        detections.push_back(detectLattice(imageOf(pointArrays[i], *cameras[i])));
-        console::out("Kinect ", i, ": ", (detections.back().found ? "LATTICE FOUND!" : " Lattice not found."));
-    }
-    if (fineAligner.cloudCount() != cameras.size()) {
-        roughAligner = PointCloudAligner(static_cast<unsigned>(cameras.size()));
-        fineAligner = PointCloudAligner(static_cast<unsigned>(cameras.size()));
-    }
+void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state)
+{
+    detections = std::move(frameDetections);
+    const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
+    if (fineAligner.cloudCount() != cameras.size())
+        startAfresh(cameras.size());
+    countFrames();
     for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
         addFrameSet(set);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
-    pointArrays.clear();
 
     if (!state.depthSource)
         return;
     for (std::size_t i = 0; i < cameraTransforms.size() && i < cameras.size(); ++i)
         state.depthSource->setModelMatrix(cameras[i]->sourceName, cameraTransforms[i]);
+}
+
+std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
+{
+    constexpr double kMmPerMetre = 1000.0;
+    const std::vector<RegistrationResidual> residuals = fineAligner.currentResiduals();
+    std::vector<RegistrationProgress> result(framesFound.size());
+    for (std::size_t i = 0; i < result.size(); ++i) {
+        result[i].framesFound = framesFound[i];
+        result[i].framesExamined = framesExamined;
+        result[i].reference = i == static_cast<std::size_t>(kReferenceCamera);
+        if (i < residuals.size()) {
+            result[i].rmsMm = residuals[i].inlierRms * kMmPerMetre;
+            result[i].correspondences = residuals[i].correspondenceCount;
+        }
+    }
+    return result;
 }
 
 } // namespace tavorin

@@ -7,6 +7,7 @@
 #include <Eigen/SVD>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tavorin {
 
@@ -73,6 +74,8 @@ void IncrementalRegistration::classify(std::size_t pair, bool inlier, const std:
     const std::array<double, 3> ds = {s.x - sums.sourceAnchor[0], s.y - sums.sourceAnchor[1], s.z - sums.sourceAnchor[2]};
     const std::array<double, 3> dt = {t.x - sums.targetAnchor[0], t.y - sums.targetAnchor[1], t.z - sums.targetAnchor[2]};
     for (std::size_t r = 0; r < 3; ++r) {
+        sums.sourceSquares += sign * ds[r] * ds[r];
+        sums.targetSquares += sign * dt[r] * dt[r];
         sums.source[r] += sign * ds[r];
         sums.target[r] += sign * dt[r];
         for (std::size_t c = 0; c < 3; ++c)
@@ -110,7 +113,9 @@ Mat4 IncrementalRegistration::update(const std::vector<Vec4>& source, const std:
 
 // Umeyama's rotation and translation from the sums: the covariance of target against source
 // deviations, its SVD U S V^T, R = U D V^T with D flipping the last axis when U V^T reflects.
-Mat4 IncrementalRegistration::fit() const
+// The inliers' squared residuals sum to |s_c|^2 + |t_c|^2 - 2 n sum(R .* covariance) over the
+// centred points, which gives their RMS without a pass over them.
+Mat4 IncrementalRegistration::fit()
 {
     const double n = static_cast<double>(sums.count);
     const Eigen::Vector3d sourceMean = Eigen::Vector3d(sums.source.data()) / n;
@@ -125,6 +130,9 @@ Mat4 IncrementalRegistration::fit() const
     const Eigen::Vector3d sourceCentroid = Eigen::Vector3d(sums.sourceAnchor.data()) + sourceMean;
     const Eigen::Vector3d targetCentroid = Eigen::Vector3d(sums.targetAnchor.data()) + targetMean;
     const Eigen::Vector3d translation = targetCentroid - rotation * sourceCentroid;
+    const double centredSquares = sums.sourceSquares - n * sourceMean.squaredNorm() + sums.targetSquares
+        - n * targetMean.squaredNorm() - 2.0 * n * rotation.cwiseProduct(covariance).sum();
+    fitRms = std::sqrt(std::max(0.0, centredSquares) / n);
     Mat4 T_target_source;
     for (int column = 0; column < 3; ++column)
         for (int row = 0; row < 3; ++row)

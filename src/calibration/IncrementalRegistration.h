@@ -42,6 +42,11 @@ public:
     Mat4 update(const std::vector<Vec4>& source, const std::vector<Vec4>& target, float inlierThreshold);
 
     std::size_t inlierCount() const { return sums.count; }
+    // The observed pairs taken so far.
+    std::size_t correspondenceCount() const { return pairs.size(); }
+    // Root mean square of the inliers' residuals under the last fit, in metres, from the running
+    // sums; 0 before the first fit.
+    double inlierRms() const { return fitRms; }
 
 private:
     // Sums over the inlier pairs, relative to the anchors (metres).
@@ -52,11 +57,13 @@ private:
         std::array<double, 3> source{};
         std::array<double, 3> target{};
         std::array<double, 9> cross{}; // sum of (t - targetAnchor)(s - sourceAnchor)^T, row-major
+        double sourceSquares = 0.0;    // sum of |s - sourceAnchor|^2
+        double targetSquares = 0.0;    // sum of |t - targetAnchor|^2
     };
 
     void takeNewPairs(const std::vector<Vec4>& source, const std::vector<Vec4>& target);
     void classify(std::size_t pair, bool inlier, const std::vector<Vec4>& source, const std::vector<Vec4>& target);
-    Mat4 fit() const;
+    Mat4 fit();
 
     std::size_t taken = 0;                  // correspondences looked at so far
     std::vector<std::uint32_t> pairs;       // the observed ones among them, as correspondence indices
@@ -66,6 +73,7 @@ private:
     std::size_t cursor = 0;                 // the next older pair to re-classify
     std::mt19937 random{1u};
     InlierSums sums;
+    double fitRms = 0.0; // metres
 };
 
 } // namespace tavorin

@@ -59,24 +59,19 @@ PixelWindow windowAround(const PointImage& image, PixelWindow seed, const PixelT
                 return true;
         return false;
     };
+    // Moves one border edge a grid step outward, not past `limit`, when the line on it passes.
+    const auto pushOut = [](std::int32_t& edge, std::int32_t limit, std::int32_t step, const auto& linePasses) {
+        const bool atLimit = step < 0 ? edge <= limit : edge >= limit;
+        if (atLimit || !linePasses(edge))
+            return false;
+        edge = step < 0 ? std::max(limit, edge + step) : std::min(limit, edge + step);
+        return true;
+    };
     for (bool grown = true; grown;) {
-        grown = false;
-        if (window.firstRow > 0 && rowPasses(window.firstRow)) {
-            window.firstRow = std::max(0, window.firstRow - kGridStep);
-            grown = true;
-        }
-        if (window.lastRow < image.height - 1 && rowPasses(window.lastRow)) {
-            window.lastRow = std::min(image.height - 1, window.lastRow + kGridStep);
-            grown = true;
-        }
-        if (window.firstColumn > 0 && columnPasses(window.firstColumn)) {
-            window.firstColumn = std::max(0, window.firstColumn - kGridStep);
-            grown = true;
-        }
-        if (window.lastColumn < image.width - 1 && columnPasses(window.lastColumn)) {
-            window.lastColumn = std::min(image.width - 1, window.lastColumn + kGridStep);
-            grown = true;
-        }
+        grown = pushOut(window.firstRow, 0, -kGridStep, rowPasses);
+        grown |= pushOut(window.lastRow, image.height - 1, kGridStep, rowPasses);
+        grown |= pushOut(window.firstColumn, 0, -kGridStep, columnPasses);
+        grown |= pushOut(window.lastColumn, image.width - 1, kGridStep, columnPasses);
     }
     return window;
 }

@@ -80,6 +80,17 @@ bool PointCloudAligner::canRegistrate(int targetCloudId) const
     return true;
 }
 
+template <typename Align>
+std::vector<Mat4> PointCloudAligner::transformsOnto(int targetCloudId, Align align) const
+{
+    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
+    std::vector<Mat4> transforms;
+    transforms.reserve(clouds);
+    for (std::size_t j = 0; j < referencePoints.size(); ++j)
+        transforms.push_back(j == static_cast<std::size_t>(targetCloudId) ? Mat4::identity() : align(j, target));
+    return transforms;
+}
+
 std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierThreshold)
 {
     if (!canRegistrate(targetCloudId))
@@ -89,32 +100,18 @@ std::vector<Mat4> PointCloudAligner::registrate(int targetCloudId, float inlierT
         registrationTarget = targetCloudId;
         registrationThreshold = inlierThreshold;
     }
-    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
-    std::vector<Mat4> transforms;
-    transforms.reserve(clouds);
-    for (std::size_t j = 0; j < referencePoints.size(); ++j) {
-        if (j == static_cast<std::size_t>(targetCloudId))
-            transforms.push_back(Mat4::identity());
-        else
-            transforms.push_back(registrations[j].update(referencePoints[j], target, inlierThreshold));
-    }
-    return transforms;
+    return transformsOnto(targetCloudId, [&](std::size_t j, const std::vector<Vec4>& target) {
+        return registrations[j].update(referencePoints[j], target, inlierThreshold);
+    });
 }
 
 std::vector<Mat4> PointCloudAligner::registrateOverAll(int targetCloudId, float inlierThreshold) const
 {
     if (!canRegistrate(targetCloudId))
         return {};
-    const std::vector<Vec4>& target = referencePoints[static_cast<std::size_t>(targetCloudId)];
-    std::vector<Mat4> transforms;
-    transforms.reserve(clouds);
-    for (std::size_t j = 0; j < referencePoints.size(); ++j) {
-        if (j == static_cast<std::size_t>(targetCloudId))
-            transforms.push_back(Mat4::identity());
-        else
-            transforms.push_back(rigidTransformOverAll(referencePoints[j], target, inlierThreshold));
-    }
-    return transforms;
+    return transformsOnto(targetCloudId, [&](std::size_t j, const std::vector<Vec4>& target) {
+        return rigidTransformOverAll(referencePoints[j], target, inlierThreshold);
+    });
 }
 
 std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector<Mat4>& transforms,
@@ -131,6 +128,7 @@ std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector
             const Vec4& source = referencePoints[j][k];
             if (!isObserved(source) || !isObserved(target[k]))
                 continue;
+            ++result[j].correspondenceCount;
             const double residual = distance(transforms[j] * Vec4::point(source.x, source.y, source.z), target[k]);
             if (residual < static_cast<double>(inlierThreshold)) {
                 squaredSum += residual * residual;
@@ -139,6 +137,19 @@ std::vector<RegistrationResidual> PointCloudAligner::residuals(const std::vector
         }
         if (result[j].inlierCount > 0)
             result[j].inlierRms = std::sqrt(squaredSum / static_cast<double>(result[j].inlierCount));
+    }
+    return result;
+}
+
+std::vector<RegistrationResidual> PointCloudAligner::currentResiduals() const
+{
+    std::vector<RegistrationResidual> result(clouds);
+    for (std::size_t j = 0; j < registrations.size() && j < result.size(); ++j) {
+        if (static_cast<int>(j) == registrationTarget)
+            continue;
+        result[j].inlierCount = registrations[j].inlierCount();
+        result[j].inlierRms = registrations[j].inlierRms();
+        result[j].correspondenceCount = registrations[j].correspondenceCount();
     }
     return result;
 }

@@ -10,10 +10,11 @@ namespace tavorin {
 
 // How well one cloud's transform carries its reference points onto the target's: the
 // correspondences (both points observed) whose residual is below the inlier threshold, and the
-// root mean square of those residuals, in metres.
+// root mean square of those residuals, in metres; and all the correspondences.
 struct RegistrationResidual {
     std::size_t inlierCount = 0;
     double inlierRms = 0.0;
+    std::size_t correspondenceCount = 0;
 };
 
 // Accumulates corresponding reference points of several point clouds (point k of every cloud is
@@ -43,12 +44,21 @@ public:
     std::vector<RegistrationResidual> residuals(const std::vector<Mat4>& transforms, int targetCloudId,
                                                 float inlierThreshold) const;
 
+    // The same figures of the bounded registration as it stands after the last registrate(), from
+    // its running sums (inliers as its consensus classified them) at a cost that does not grow
+    // with the points; zeros for the target and before the first registrate().
+    std::vector<RegistrationResidual> currentResiduals() const;
+
     unsigned cloudCount() const { return clouds; }
     std::size_t referencePointCount() const { return referencePoints.empty() ? 0 : referencePoints.front().size(); }
 
 private:
     // Reports why registration cannot run with this target, if it cannot.
     bool canRegistrate(int targetCloudId) const;
+    // One transform per cloud onto the target cloud: the identity for the target itself, align(j,
+    // target points) for every other cloud j.
+    template <typename Align>
+    std::vector<Mat4> transformsOnto(int targetCloudId, Align align) const;
 
     unsigned clouds;
     std::vector<std::vector<Vec4>> referencePoints;

@@ -7,16 +7,19 @@
 namespace tavorin {
 
 // One camera's organised point image as the lattice detector reads it: width * height points,
-// row by row (index = row * width + column), three floats x, y, z per point in metres in the
-// camera's frame. The array is borrowed and only read; it must outlive every use of the image.
+// row by row (index = row * width + column), x, y, z in metres in the camera's frame at the start
+// of each point's `stride` floats (3 for packed points, 4 for the depth sources' x, y, z, w
+// records, which are read in place). The array is borrowed and only read; it must outlive every
+// use of the image.
 struct PointImage {
     const float* points = nullptr;
     std::int32_t width = 0;
     std::int32_t height = 0;
+    std::int32_t stride = 3; // floats from one point to the next
 
     std::int32_t pixelCount() const { return width * height; }
     // x, y, z of pixel `index`.
-    const float* xyz(std::int32_t index) const { return points + 3 * static_cast<std::int64_t>(index); }
+    const float* xyz(std::int32_t index) const { return points + static_cast<std::int64_t>(stride) * index; }
     Vec4 at(std::int32_t index) const
     {
         const float* p = xyz(index);

@@ -1,8 +1,8 @@
 #include "calibration/RoomRegistration.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
 #include "math/Mat4.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
 
 namespace tavorin {
 

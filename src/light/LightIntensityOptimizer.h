@@ -1,6 +1,6 @@
 #pragma once
 
-#include "light/Processor.h"
+#include "base/Processor.h"
 
 namespace tavorin {
 

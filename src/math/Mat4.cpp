@@ -63,44 +63,41 @@ Mat4 transpose(const Mat4& a)
 
 namespace {
 
+// The three of 0..3 other than `skipped`, ascending.
+std::array<int, 3> allBut(int skipped)
+{
+    std::array<int, 3> rest{};
+    for (int i = 0, k = 0; i < 4; ++i)
+        if (i != skipped)
+            rest[k++] = i;
+    return rest;
+}
+
+// Entry (column, row) of the adjugate: the cofactor of entry (row, column), the signed
+// determinant of the 3 x 3 minor without column `row` and row `column`, as six triple products
+// summed in a fixed order. The sign goes onto the first factor of each product, so that a zero
+// cofactor keeps the sign it has always had.
+float adjugateEntry(const Mat4& a, int column, int row)
+{
+    const auto [ca, cb, cc] = allBut(row);
+    const auto [ra, rb, rc] = allBut(column);
+    const float sign = (column + row) % 2 == 0 ? 1.0f : -1.0f;
+    const float first = sign * a.at(ca, ra);
+    const float second = sign * a.at(cb, ra);
+    const float third = sign * a.at(cc, ra);
+    return first * a.at(cb, rb) * a.at(cc, rc) - first * a.at(cb, rc) * a.at(cc, rb)
+        - second * a.at(ca, rb) * a.at(cc, rc) + second * a.at(ca, rc) * a.at(cc, rb)
+        + third * a.at(ca, rb) * a.at(cb, rc) - third * a.at(ca, rc) * a.at(cb, rb);
+}
+
 // Cofactors of the 4 x 4 matrix in storage order; their dot product with column 0 is the
 // determinant.
 std::array<float, 16> cofactors(const Mat4& a)
 {
-    const auto& m = a.m;
-    std::array<float, 16> inv;
-    inv[0] = m[5] * m[10] * m[15] - m[5] * m[11] * m[14] - m[9] * m[6] * m[15] + m[9] * m[7] * m[14]
-        + m[13] * m[6] * m[11] - m[13] * m[7] * m[10];
-    inv[4] = -m[4] * m[10] * m[15] + m[4] * m[11] * m[14] + m[8] * m[6] * m[15] - m[8] * m[7] * m[14]
-        - m[12] * m[6] * m[11] + m[12] * m[7] * m[10];
-    inv[8] = m[4] * m[9] * m[15] - m[4] * m[11] * m[13] - m[8] * m[5] * m[15] + m[8] * m[7] * m[13]
-        + m[12] * m[5] * m[11] - m[12] * m[7] * m[9];
-    inv[12] = -m[4] * m[9] * m[14] + m[4] * m[10] * m[13] + m[8] * m[5] * m[14] - m[8] * m[6] * m[13]
-        - m[12] * m[5] * m[10] + m[12] * m[6] * m[9];
-    inv[1] = -m[1] * m[10] * m[15] + m[1] * m[11] * m[14] + m[9] * m[2] * m[15] - m[9] * m[3] * m[14]
-        - m[13] * m[2] * m[11] + m[13] * m[3] * m[10];
-    inv[5] = m[0] * m[10] * m[15] - m[0] * m[11] * m[14] - m[8] * m[2] * m[15] + m[8] * m[3] * m[14]
-        + m[12] * m[2] * m[11] - m[12] * m[3] * m[10];
-    inv[9] = -m[0] * m[9] * m[15] + m[0] * m[11] * m[13] + m[8] * m[1] * m[15] - m[8] * m[3] * m[13]
-        - m[12] * m[1] * m[11] + m[12] * m[3] * m[9];
-    inv[13] = m[0] * m[9] * m[14] - m[0] * m[10] * m[13] - m[8] * m[1] * m[14] + m[8] * m[2] * m[13]
-        + m[12] * m[1] * m[10] - m[12] * m[2] * m[9];
-    inv[2] = m[1] * m[6] * m[15] - m[1] * m[7] * m[14] - m[5] * m[2] * m[15] + m[5] * m[3] * m[14]
-        + m[13] * m[2] * m[7] - m[13] * m[3] * m[6];
-    inv[6] = -m[0] * m[6] * m[15] + m[0] * m[7] * m[14] + m[4] * m[2] * m[15] - m[4] * m[3] * m[14]
-        - m[12] * m[2] * m[7] + m[12] * m[3] * m[6];
-    inv[10] = m[0] * m[5] * m[15] - m[0] * m[7] * m[13] - m[4] * m[1] * m[15] + m[4] * m[3] * m[13]
-        + m[12] * m[1] * m[7] - m[12] * m[3] * m[5];
-    inv[14] = -m[0] * m[5] * m[14] + m[0] * m[6] * m[13] + m[4] * m[1] * m[14] - m[4] * m[2] * m[13]
-        - m[12] * m[1] * m[6] + m[12] * m[2] * m[5];
-    inv[3] = -m[1] * m[6] * m[11] + m[1] * m[7] * m[10] + m[5] * m[2] * m[11] - m[5] * m[3] * m[10]
-        - m[9] * m[2] * m[7] + m[9] * m[3] * m[6];
-    inv[7] = m[0] * m[6] * m[11] - m[0] * m[7] * m[10] - m[4] * m[2] * m[11] + m[4] * m[3] * m[10]
-        + m[8] * m[2] * m[7] - m[8] * m[3] * m[6];
-    inv[11] = -m[0] * m[5] * m[11] + m[0] * m[7] * m[9] + m[4] * m[1] * m[11] - m[4] * m[3] * m[9]
-        - m[8] * m[1] * m[7] + m[8] * m[3] * m[5];
-    inv[15] = m[0] * m[5] * m[10] - m[0] * m[6] * m[9] - m[4] * m[1] * m[10] + m[4] * m[2] * m[9]
-        + m[8] * m[1] * m[6] - m[8] * m[2] * m[5];
+    std::array<float, 16> inv{};
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row)
+            inv[static_cast<std::size_t>(column * 4 + row)] = adjugateEntry(a, column, row);
     return inv;
 }
 
@@ -126,48 +123,33 @@ Mat4 inverse(const Mat4& a)
 
 Mat4 translate(const Mat4& a, float x, float y, float z)
 {
-    Mat4 t;
-    t.m[12] = x;
-    t.m[13] = y;
-    t.m[14] = z;
+    const Mat4 t({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1});
     return t * a;
 }
 
 Mat4 scale(const Mat4& a, float x, float y, float z)
 {
-    Mat4 s;
-    s.m[0] = x;
-    s.m[5] = y;
-    s.m[10] = z;
+    const Mat4 s({x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1});
     return s * a;
 }
 
 Mat4 rotate(const Mat4& a, float angle, int axis)
 {
+    // The plane each axis turns: column `from` turns toward `to`.
+    struct Plane {
+        int from;
+        int to;
+    };
+    constexpr Plane kPlanes[] = {{1, 2}, {2, 0}, {0, 1}}; // AxisX, AxisY, AxisZ
     const float c = std::cos(angle);
     const float s = std::sin(angle);
     Mat4 r;
-    switch (axis) {
-    case AxisX:
-        r.at(1, 1) = c;
-        r.at(1, 2) = s;
-        r.at(2, 1) = -s;
-        r.at(2, 2) = c;
-        break;
-    case AxisY:
-        r.at(0, 0) = c;
-        r.at(0, 2) = -s;
-        r.at(2, 0) = s;
-        r.at(2, 2) = c;
-        break;
-    case AxisZ:
-        r.at(0, 0) = c;
-        r.at(0, 1) = s;
-        r.at(1, 0) = -s;
-        r.at(1, 1) = c;
-        break;
-    default:
-        break;
+    if (axis >= AxisX && axis <= AxisZ) {
+        const Plane plane = kPlanes[axis];
+        r.at(plane.from, plane.from) = c;
+        r.at(plane.from, plane.to) = s;
+        r.at(plane.to, plane.from) = -s;
+        r.at(plane.to, plane.to) = c;
     }
     return r * a;
 }

@@ -82,7 +82,25 @@ ScrollView {
             checked: viewModel.depthCameraRegistrationEnabled
             onToggled: viewModel.depthCameraRegistrationEnabled = checked
         }
-        Text { text: " " }
+        // One line for each of up to three cameras in place of a blank line, in a fixed height so
+        // that nothing below moves when the lines appear.
+        Column {
+            width: parent.width
+            height: 42
+            clip: true
+            Repeater {
+                model: viewModel.registrationProgress
+                Text {
+                    width: parent.width
+                    height: 14
+                    font.pixelSize: 10
+                    fontSizeMode: Text.HorizontalFit
+                    minimumPixelSize: 7
+                    color: "white"
+                    text: modelData
+                }
+            }
+        }
         Separator {}
 
         Text { text: "Register with World "; font.pixelSize: 14; font.bold: true; color: "white" }
@@ -157,8 +175,6 @@ ScrollView {
             }
             background: Rectangle { color: "#666666" }
         }
-        Separator {}
-        Text { text: " " }
         Separator {}
         Button {
             width: parent.width

@@ -34,9 +34,7 @@ void LineDrawer::drawLine(QOpenGLFunctions_3_3_Core* gl, const Mat4& projection,
         createVertexArray(gl);
     Shader& program = lineDrawerShader();
     program.use(gl);
-    program.setMat4(gl, "model", model);
-    program.setMat4(gl, "view", view);
-    program.setMat4(gl, "projection", projection);
+    program.setTransforms(gl, model, view, projection);
     program.setVec4(gl, "color", color);
     program.setVec4(gl, "start", start);
     program.setVec4(gl, "end", end);

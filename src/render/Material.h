@@ -17,11 +17,7 @@ class Texture;
 // Surface parameters a mesh hands to its program. Texture units shared by every mesh program:
 // 0 free for the node, 1 to 4 the material textures, 5 to 8 the four shadow maps.
 struct Material {
-    static constexpr int kAlbedoUnit = 1;
-    static constexpr int kNormalUnit = 2;
-    static constexpr int kMetallicUnit = 3;
-    static constexpr int kRoughnessUnit = 4;
-    static constexpr int kFirstShadowMapUnit = 5;
+    enum TextureUnit : int { kAlbedoUnit = 1, kNormalUnit, kMetallicUnit, kRoughnessUnit, kFirstShadowMapUnit };
 
     std::string name = "Nameless Material";
     Vec4 color{1.0f, 1.0f, 1.0f, 1.0f};

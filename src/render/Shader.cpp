@@ -160,4 +160,12 @@ void Shader::setMat4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, con
         gl->glUniformMatrix4fv(where, 1, GL_FALSE, value.data());
 }
 
+void Shader::setTransforms(QOpenGLFunctions_3_3_Core* gl, const Mat4& model, const Mat4& view,
+                           const Mat4& projection) const
+{
+    setMat4(gl, "model", model);
+    setMat4(gl, "view", view);
+    setMat4(gl, "projection", projection);
+}
+
 } // namespace tavorin

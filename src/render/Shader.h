@@ -30,6 +30,9 @@ public:
     void setBool(QOpenGLFunctions_3_3_Core* gl, const std::string& name, bool value) const;
     void setVec4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, const Vec4& value) const;
     void setMat4(QOpenGLFunctions_3_3_Core* gl, const std::string& name, const Mat4& value) const;
+    // The "model", "view" and "projection" uniforms: object -> room, room -> eye, eye -> clip.
+    void setTransforms(QOpenGLFunctions_3_3_Core* gl, const Mat4& model, const Mat4& view,
+                       const Mat4& projection) const;
 
     GLuint programName() const { return program.name(); }
     bool isCompiled() const { return static_cast<bool>(program); }

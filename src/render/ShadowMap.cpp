@@ -1,9 +1,7 @@
 #include "render/ShadowMap.h"
 
 #include "render/Shader.h"
-#include "render/ShadowRenderTraverser.h"
 #include "render/SharedGLObjects.h"
-#include "scene/Component3D.h"
 
 namespace tavorin {
 
@@ -49,7 +47,7 @@ void ShadowMap::bindTexture(QOpenGLFunctions_3_3_Core* gl) const
     gl->glBindTexture(GL_TEXTURE_2D, depthTexture.name());
 }
 
-void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root)
+void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, const std::function<void(Shader& program)>& drawCasters)
 {
     if (!framebuffer)
         return;
@@ -65,8 +63,7 @@ void ShadowMap::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root)
     Shader& program = shadowMapShader();
     program.use(gl);
     program.setMat4(gl, "lightSpaceMatrix", lightSpaceMatrix());
-    ShadowRenderTraverser traverser(*this, gl, program);
-    root.accept(traverser);
+    drawCasters(program);
 
     gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFramebuffer));
     gl->glUseProgram(0);

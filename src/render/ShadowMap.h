@@ -1,15 +1,16 @@
 #pragma once
 
 #include "render/GLHandle.h"
-#include "scene/ViewCamera.h"
+#include "render/ViewCamera.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
 #include <cstdint>
+#include <functional>
 
 namespace tavorin {
 
-class Component3D;
+class Shader;
 
 // One shadow-casting light: a 1024 x 1024 depth texture rendered through its own perspective
 // camera (near 0.02 m, far 50 m, 80 degrees) placed at a room position and looking at a target.
@@ -26,10 +27,11 @@ public:
     // Leaves the framebuffer that was bound before bound again.
     void initialize(QOpenGLFunctions_3_3_Core* gl);
     void bindTexture(QOpenGLFunctions_3_3_Core* gl) const;
-    // Depth of every mesh of the tree under root, seen from this light. Restores the viewport and
-    // the framebuffer bound before, and leaves program 0 current. Before initialize() there is no
-    // framebuffer to render into and nothing happens.
-    void render(QOpenGLFunctions_3_3_Core* gl, Component3D& root);
+    // Depth of what drawCasters draws with the shadow program (current, its light-space matrix
+    // set), seen from this light. Restores the viewport and the framebuffer bound before, and
+    // leaves program 0 current. Before initialize() there is no framebuffer to render into and
+    // nothing happens.
+    void render(QOpenGLFunctions_3_3_Core* gl, const std::function<void(Shader& program)>& drawCasters);
     void release(QOpenGLFunctions_3_3_Core* gl);
 
     bool isInitialized() const { return static_cast<bool>(framebuffer); }

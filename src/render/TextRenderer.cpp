@@ -2,10 +2,11 @@
 
 #include "render/GLHandle.h"
 #include "render/RGBTexture.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "render/TextLayout.h"
-#include "scene/RenderContext.h"
+#include "render/VertexAttribute.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
@@ -15,20 +16,10 @@ namespace tavorin {
 
 namespace {
 
-constexpr GLuint kPositionLocation = 0;
-constexpr GLuint kTexCoordLocation = 1;
+// The attribute locations of the text program.
+enum AttributeLocation : GLuint { kPositionLocation, kTexCoordLocation };
 constexpr GLint kFloatsPerVertex = 2;
 constexpr GLint kFontUnit = 0;
-
-void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, const GLBuffer& buffer, GLuint location,
-                     const std::vector<float>& values)
-{
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer.name());
-    gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(values.size() * sizeof(float)), values.data(),
-                     GL_STATIC_DRAW);
-    gl->glVertexAttribPointer(location, kFloatsPerVertex, GL_FLOAT, GL_FALSE, 0, nullptr);
-    gl->glEnableVertexAttribArray(location);
-}
 
 // The glyphs are drawn with their coverage as alpha over whatever the frame holds; the caller's
 // blend state is restored afterwards.
@@ -76,8 +67,8 @@ void drawText(QOpenGLFunctions_3_3_Core* gl, const RenderContext& context, const
     gl->glBindVertexArray(vertexArray.name());
     positions.create(gl);
     texCoords.create(gl);
-    uploadAttribute(gl, positions, kPositionLocation, layout.positions);
-    uploadAttribute(gl, texCoords, kTexCoordLocation, layout.texCoords);
+    uploadFloatAttribute(gl, positions, kPositionLocation, kFloatsPerVertex, layout.positions);
+    uploadFloatAttribute(gl, texCoords, kTexCoordLocation, kFloatsPerVertex, layout.texCoords);
 
     gl->glActiveTexture(GL_TEXTURE0 + kFontUnit);
     fontTexture().bind(gl);

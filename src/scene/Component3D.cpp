@@ -1,7 +1,7 @@
 #include "scene/Component3D.h"
 
+#include "render/RenderContext.h"
 #include "scene/Composite3D.h"
-#include "scene/RenderContext.h"
 #include "scene/Traverser.h"
 
 #include <cxxabi.h>

@@ -1,12 +1,12 @@
 #include "scene/DepthCamera.h"
 
-#include "acquisition/DepthCameraData.h"
 #include "base/Console.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cylinder.h"
-#include "scene/RenderContext.h"
+#include "scene/DepthCameraData.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
@@ -122,9 +122,7 @@ void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_
 
     Shader& program = pointCloudShader();
     program.use(gl);
-    program.setMat4(gl, "model", worldMatrix());
-    program.setMat4(gl, "view", context.view);
-    program.setMat4(gl, "projection", context.projection);
+    program.setTransforms(gl, worldMatrix(), context.view, context.projection);
     program.setFloat(gl, "viewportHeight", static_cast<float>(context.height));
 
     gl->glEnable(GL_PROGRAM_POINT_SIZE);

@@ -1,10 +1,10 @@
 #include "scene/HeightMapVisualizer.h"
 
 #include "base/Console.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/HeightMapRecord.h"
-#include "scene/RenderContext.h"
 
 namespace tavorin {
 
@@ -53,9 +53,7 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
 
     Shader& program = heightMapShader();
     program.use(gl);
-    program.setMat4(gl, "model", data->transform);
-    program.setMat4(gl, "view", context.view);
-    program.setMat4(gl, "projection", context.projection);
+    program.setTransforms(gl, data->transform, context.view, context.projection);
     program.setInt(gl, "imageWidth", data->width);
     program.setInt(gl, "imageHeight", data->height);
     program.setFloat(gl, "areaWidth", data->areaWidth);

@@ -1,10 +1,10 @@
 #include "scene/LightModule.h"
 
 #include "render/Material.h"
+#include "render/RenderContext.h"
 #include "render/TextRenderer.h"
 #include "scene/Cylinder.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/RenderContext.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,10 +1,11 @@
 #include "scene/Mesh.h"
 
 #include "render/Material.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
+#include "render/VertexAttribute.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/RenderContext.h"
 
 #include <map>
 #include <string>
@@ -13,27 +14,14 @@ namespace tavorin {
 
 namespace {
 
-constexpr GLuint kPositionLocation = 0;
-constexpr GLuint kNormalLocation = 1;
-constexpr GLuint kTexCoordLocation = 2;
-constexpr GLuint kTangentLocation = 3;
+// The attribute locations of the mesh programs.
+enum AttributeLocation : GLuint { kPositionLocation, kNormalLocation, kTexCoordLocation, kTangentLocation };
 
 void appendXYZ(std::vector<float>& out, const Vec4& v)
 {
     out.push_back(v.x);
     out.push_back(v.y);
     out.push_back(v.z);
-}
-
-void uploadAttribute(QOpenGLFunctions_3_3_Core* gl, GLBuffer& buffer, GLuint location, GLint components,
-                     const std::vector<float>& values)
-{
-    buffer.create(gl);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, buffer.name());
-    gl->glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(values.size() * sizeof(float)), values.data(),
-                     GL_STATIC_DRAW);
-    gl->glVertexAttribPointer(location, components, GL_FLOAT, GL_FALSE, 0, nullptr);
-    gl->glEnableVertexAttribArray(location);
 }
 
 } // namespace
@@ -136,11 +124,16 @@ void Mesh::uploadBuffer(QOpenGLFunctions_3_3_Core* gl_, BufferInfo& buffer) cons
     const bool textured = !texCoordList.empty();
     buffer.vertexArray.create(gl_);
     gl_->glBindVertexArray(buffer.vertexArray.name());
-    uploadAttribute(gl_, buffer.vertexBuffers[0], kPositionLocation, 3, buffer.positions);
-    uploadAttribute(gl_, buffer.vertexBuffers[1], kNormalLocation, 3, buffer.normals);
+    const auto upload = [gl_](GLBuffer& vertexBuffer, GLuint location, GLint components,
+                              const std::vector<float>& values) {
+        vertexBuffer.create(gl_);
+        uploadFloatAttribute(gl_, vertexBuffer, location, components, values);
+    };
+    upload(buffer.vertexBuffers[0], kPositionLocation, 3, buffer.positions);
+    upload(buffer.vertexBuffers[1], kNormalLocation, 3, buffer.normals);
     if (textured) {
-        uploadAttribute(gl_, buffer.vertexBuffers[2], kTexCoordLocation, 2, buffer.texCoords);
-        uploadAttribute(gl_, buffer.vertexBuffers[3], kTangentLocation, 3, buffer.tangents);
+        upload(buffer.vertexBuffers[2], kTexCoordLocation, 2, buffer.texCoords);
+        upload(buffer.vertexBuffers[3], kTangentLocation, 3, buffer.tangents);
     }
     gl_->glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl_->glBindVertexArray(0);
@@ -162,9 +155,7 @@ void Mesh::initialize(QOpenGLFunctions_3_3_Core* gl_)
 void Mesh::setMatrixUniforms(QOpenGLFunctions_3_3_Core* gl_, Shader& program, const RenderContext& context) const
 {
     const Mat4 world = worldMatrix();
-    program.setMat4(gl_, "model", world);
-    program.setMat4(gl_, "view", context.view);
-    program.setMat4(gl_, "projection", context.projection);
+    program.setTransforms(gl_, world, context.view, context.projection);
     program.setMat4(gl_, "normalMatrix", transpose(inverse(context.view * world)));
 }
 
@@ -227,9 +218,7 @@ void Mesh::drawWireframe(QOpenGLFunctions_3_3_Core* gl_, const RenderContext& co
     gl_->glCullFace(GL_FRONT);
     Shader& program = wireframeShader();
     program.use(gl_);
-    program.setMat4(gl_, "model", worldMatrix());
-    program.setMat4(gl_, "view", context.view);
-    program.setMat4(gl_, "projection", context.projection);
+    program.setTransforms(gl_, worldMatrix(), context.view, context.projection);
     gl_->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     drawArrays(gl_);
     gl_->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scene/ViewCamera.h"
+#include "render/ViewCamera.h"
 
 #include <mutex>
 

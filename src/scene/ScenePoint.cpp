@@ -1,7 +1,7 @@
 #include "scene/ScenePoint.h"
 
+#include "render/RenderContext.h"
 #include "render/Shader.h"
-#include "scene/RenderContext.h"
 
 namespace tavorin {
 

@@ -1,7 +1,7 @@
 #include "ui/CleanupJob.h"
 
-#include "app/GlobalStateHandler.h"
 #include "ui/GLRectangleRenderer.h"
+#include "ui/GlobalStateHandler.h"
 
 namespace tavorin {
 

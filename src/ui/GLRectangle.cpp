@@ -1,8 +1,8 @@
 #include "ui/GLRectangle.h"
 
-#include "app/GlobalStateHandler.h"
 #include "ui/CleanupJob.h"
 #include "ui/GLRectangleRenderer.h"
+#include "ui/GlobalStateHandler.h"
 
 #include <QQuickWindow>
 

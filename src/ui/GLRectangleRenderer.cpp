@@ -1,7 +1,7 @@
 #include "ui/GLRectangleRenderer.h"
 
+#include "app/Scene.h"
 #include "base/Console.h"
-#include "scene/Scene.h"
 #include "ui/GLErrorText.h"
 
 #include <QQuickWindow>

@@ -1,6 +1,6 @@
 #include "ui/GLRectangleViewModel.h"
 
-#include "scene/Scene.h"
+#include "app/Scene.h"
 
 #include <cstdlib>
 

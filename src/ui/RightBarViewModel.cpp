@@ -1,12 +1,12 @@
 #include "ui/RightBarViewModel.h"
 
 #include "acquisition/CameraConfigFiles.h"
+#include "app/Scene.h"
 #include "app/SetDepthImageSourceAction.h"
-#include "calibration/RoomRegistration.h"
 #include "app/SetTubusTargetParametersAction.h"
+#include "calibration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/Scene.h"
 #include "ui/RecordingFiles.h"
 
 #include <mutex>
@@ -30,6 +30,26 @@ float standInRotation(int moduleIndex)
 RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
 
 RightBarViewModel::~RightBarViewModel() = default;
+
+QStringList RightBarViewModel::registrationProgress() const
+{
+    std::lock_guard<std::mutex> lock(progressMutex);
+    return progressLines;
+}
+
+void RightBarViewModel::setRegistrationProgress(const std::vector<std::string>& text)
+{
+    QStringList lines;
+    for (const std::string& line : text)
+        lines.push_back(QString::fromStdString(line));
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        if (lines == progressLines)
+            return;
+        progressLines = lines;
+    }
+    QMetaObject::invokeMethod(this, [this] { emit registrationProgressChanged(); }, Qt::QueuedConnection);
+}
 
 // The position reaches the module's mount before the change is signalled.
 void RightBarViewModel::setModulePosition(Axis axis, Property<float>& property, float value)

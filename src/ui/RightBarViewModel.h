@@ -1,14 +1,19 @@
 #pragma once
 
+#include "app/SceneSettings.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 #include "ui/AtomicProperty.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace tavorin {
 
@@ -20,7 +25,7 @@ class LightIntensityOptimizer;
 // the flags and the cursor every frame, so every value sits in an AtomicProperty. Setters compare
 // first (an equal value does nothing, a NaN always counts as a change), then store, emit the change
 // signal with the new value, and act.
-class RightBarViewModel : public QObject {
+class RightBarViewModel : public QObject, public SceneSettings {
     Q_OBJECT
     Q_PROPERTY(float maxIntensityChangement READ maxIntensityChangement WRITE setMaxIntensityChangement NOTIFY maxIntensityChangementChanged)
     Q_PROPERTY(bool debug_showRays READ debug_showRays WRITE setDebug_showRays NOTIFY debug_showRaysChanged)
@@ -47,6 +52,7 @@ class RightBarViewModel : public QObject {
     Q_PROPERTY(float calibModulPositionZ READ calibModulPositionZ WRITE setCalibModulPositionZ NOTIFY calibModulPositionZChanged)
     Q_PROPERTY(float calibModulRotationX READ calibModulRotationX WRITE setCalibModulRotationX NOTIFY calibModulRotationXChanged)
     Q_PROPERTY(float calibModulRotationY READ calibModulRotationY WRITE setCalibModulRotationY NOTIFY calibModulRotationYChanged)
+    Q_PROPERTY(QStringList registrationProgress READ registrationProgress NOTIFY registrationProgressChanged)
     Q_PROPERTY(float calibModulMaxIntensity READ calibModulMaxIntensity WRITE setCalibModulMaxIntensity NOTIFY calibModulMaxIntensityChanged)
 public:
     explicit RightBarViewModel(QObject* parent = nullptr);
@@ -59,17 +65,17 @@ public:
     float maxIntensityChangement() const { return maxIntensityChangementValue.get(); }
 
     // Display switches and the registration switch.
-    bool debug_showRays() const { return debug_showRaysValue.get(); }
-    bool debug_showKinectPC() const { return debug_showKinectPCValue.get(); }
-    bool debug_showHeightMap() const { return debug_showHeightMapValue.get(); }
-    bool debug_renderModuleBrightnessText() const { return debug_renderModuleBrightnessTextValue.get(); }
-    bool depthCameraRegistrationEnabled() const { return depthCameraRegistrationEnabledValue.get(); }
+    bool debug_showRays() const override { return debug_showRaysValue.get(); }
+    bool debug_showKinectPC() const override { return debug_showKinectPCValue.get(); }
+    bool debug_showHeightMap() const override { return debug_showHeightMapValue.get(); }
+    bool debug_renderModuleBrightnessText() const override { return debug_renderModuleBrightnessTextValue.get(); }
+    bool depthCameraRegistrationEnabled() const override { return depthCameraRegistrationEnabledValue.get(); }
 
     // The 3D cursor, room coordinates (metres).
-    bool calibCursorMode() const { return calibCursorModeValue.get(); }
-    float calibCursorX() const { return calibCursorXValue.get(); }
-    float calibCursorY() const { return calibCursorYValue.get(); }
-    float calibCursorZ() const { return calibCursorZValue.get(); }
+    bool calibCursorMode() const override { return calibCursorModeValue.get(); }
+    float calibCursorX() const override { return calibCursorXValue.get(); }
+    float calibCursorY() const override { return calibCursorYValue.get(); }
+    float calibCursorZ() const override { return calibCursorZValue.get(); }
 
     // The tube under the lights (room coordinates, metres and radians).
     float tubusPositionX() const { return tubusPositionXValue.get(); }
@@ -100,9 +106,9 @@ public:
     void setDebug_renderModuleBrightnessText(bool value) { debug_renderModuleBrightnessTextValue.set(*this, value); }
     void setDepthCameraRegistrationEnabled(bool value) { depthCameraRegistrationEnabledValue.set(*this, value); }
     void setCalibCursorMode(bool value) { calibCursorModeValue.set(*this, value); }
-    void setCalibCursorX(float value) { calibCursorXValue.set(*this, value); }
-    void setCalibCursorY(float value) { calibCursorYValue.set(*this, value); }
-    void setCalibCursorZ(float value) { calibCursorZValue.set(*this, value); }
+    void setCalibCursorX(float value) override { calibCursorXValue.set(*this, value); }
+    void setCalibCursorY(float value) override { calibCursorYValue.set(*this, value); }
+    void setCalibCursorZ(float value) override { calibCursorZValue.set(*this, value); }
     void setTubusPositionX(float value) { if (tubusPositionXValue.set(*this, value)) enqueueTubusParameters(); }
     void setTubusPositionY(float value) { if (tubusPositionYValue.set(*this, value)) enqueueTubusParameters(); }
     void setTubusPositionZ(float value) { if (tubusPositionZValue.set(*this, value)) enqueueTubusParameters(); }
@@ -119,6 +125,12 @@ public:
     void setCalibModulRotationX(float value) { calibModulRotationXValue.set(*this, value); }
     void setCalibModulRotationY(float value) { calibModulRotationYValue.set(*this, value); }
     void setCalibModulMaxIntensity(float value) { calibModulMaxIntensityValue.set(*this, value); }
+
+    // One line per camera of how far registration has come, shown below "Activate Registration"
+    // while it runs and after it. Set from any thread (the render thread, after each cycle); the
+    // change is signalled on the GUI thread.
+    QStringList registrationProgress() const;
+    void setRegistrationProgress(const std::vector<std::string>& lines) override;
 
     Q_INVOKABLE void setDepthImageSource(int type, const QString& file1 = QString(),
                                          const QString& file2 = QString(), const QString& file3 = QString());
@@ -158,6 +170,7 @@ signals:
     void calibModulRotationXChanged(float value);
     void calibModulRotationYChanged(float value);
     void calibModulMaxIntensityChanged(float value);
+    void registrationProgressChanged();
 
 private:
     template <typename T>
@@ -201,6 +214,8 @@ private:
     std::shared_ptr<SingleLightEnablerOptimizer> ownOptimizer;
     std::shared_ptr<LightIntensityOptimizer> savedOptimizer;
     Scene* scene = nullptr; // non-owning
+    mutable std::mutex progressMutex;
+    QStringList progressLines; // guarded by progressMutex
 };
 
 } // namespace tavorin

@@ -95,19 +95,19 @@ SOURCE_COMBO = (1090, 50)
 SOURCE_COMBO_RECORDING_ENTRY = (1154, 133)
 SOURCE_COMBO_LIVE_ENTRY = (1154, 92)
 ACTIVATE_REGISTRATION = (985, 233)
-CURSOR_ROWS = (966, 415, 310, 220)  # x, y, width, height of the three cursor rows
-SAVE_POINT_BUTTONS = ((1015, 609), (1115, 609), (1215, 609))
-REGISTER_WORLD = (1120, 645)
+CURSOR_ROWS = (966, 440, 310, 220)  # x, y, width, height of the three cursor rows
+SAVE_POINT_BUTTONS = ((1015, 635), (1115, 635), (1215, 635))
+REGISTER_WORLD = (1120, 670)
 SAVE_REGISTRATION = (1120, 703)
 VIEWPORT_WIDTH = 1280 - 320
 
 
 def working_directory(repo):
-    """A fresh working directory for the program: the repository's shaders and textures, empty
-    configuration folders, so that a test never touches the user's calibration files."""
+    """A fresh working directory for the program: the repository's shaders and empty configuration
+    folders, so that a test never touches the user's calibration files. The program finds the font
+    atlas beside itself in the build folder."""
     folder = tempfile.mkdtemp(prefix="tavorin-e2e-")
-    for name in ("shaders", "models"):
-        os.symlink(os.path.join(repo, name), os.path.join(folder, name))
+    os.symlink(os.path.join(repo, "shaders"), os.path.join(folder, "shaders"))
     for sub in ("azure", "hdf5/a", "hdf5/b", "hdf5/c", "hdf5/velto", "hdf5/default"):
         os.makedirs(os.path.join(folder, "config", "cameras", sub))
     return folder

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "math/Vec4.h"
-#include "scene/RenderContext.h"
+#include "render/RenderContext.h"
 
 #include <QImage>
 #include <QOpenGLFunctions_3_3_Core>

@@ -1,7 +1,7 @@
 #include "LightPlanningView.h"
 
 #include "math/Mat4.h"
-#include "scene/ViewCamera.h"
+#include "render/ViewCamera.h"
 
 #include <QColor>
 

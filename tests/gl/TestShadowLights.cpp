@@ -1,9 +1,10 @@
 #include "TestShadowLights.h"
 
+#include "render/RenderContext.h"
 #include "scene/Component3D.h"
-#include "scene/RenderContext.h"
+#include "scene/ShadowRenderTraverser.h"
 
-using tavorin::Component3D, tavorin::RenderContext, tavorin::ShadowMap, tavorin::Vec4;
+using tavorin::Component3D, tavorin::RenderContext, tavorin::renderShadows, tavorin::ShadowMap, tavorin::Vec4;
 
 TestShadowLights::TestShadowLights()
 {
@@ -17,7 +18,7 @@ void TestShadowLights::render(QOpenGLFunctions_3_3_Core* gl, Component3D& root, 
 {
     for (std::size_t i = 0; i < maps.size(); ++i) {
         maps[i]->initialize(gl);
-        maps[i]->render(gl, root);
+        renderShadows(gl, *maps[i], root);
         context.shadowMaps[i] = maps[i].get();
     }
 }

@@ -3,8 +3,8 @@
 #include "GLTestContext.h"
 #include "LightPlanningView.h"
 
-#include "acquisition/DepthCameraData.h"
 #include "scene/DepthCamera.h"
+#include "scene/DepthCameraData.h"
 
 #include <QColor>
 

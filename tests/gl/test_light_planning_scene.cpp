@@ -5,10 +5,10 @@
 #include "GLTestContext.h"
 #include "LightPlanningView.h"
 
-#include "app/SceneState.h"
+#include "app/Scene.h"
 #include "scene/HeightMapRecord.h"
 #include "scene/LightModuleRecord.h"
-#include "scene/Scene.h"
+#include "scene/SceneState.h"
 #include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 

@@ -2,9 +2,9 @@
 // whether the shadow lights darken what they should, and that the frame leaves no GL error.
 #include "GLTestContext.h"
 
+#include "app/Scene.h"
 #include "render/Shader.h"
 #include "render/ShadowMap.h"
-#include "scene/Scene.h"
 #include "scene/TubeRecord.h"
 #include "ui/RightBarViewModel.h"
 

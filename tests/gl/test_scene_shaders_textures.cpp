@@ -4,10 +4,10 @@
 
 #include "render/GLHandle.h"
 #include "render/RGBTexture.h"
+#include "render/RenderContext.h"
 #include "render/Shader.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
-#include "scene/RenderContext.h"
 
 #include <QColor>
 #include <QImage>

@@ -4,9 +4,9 @@
 #include "LightPlanningView.h"
 
 #include "render/LineDrawer.h"
+#include "render/RenderContext.h"
 #include "render/TextLayout.h"
 #include "render/TextRenderer.h"
-#include "scene/RenderContext.h"
 
 #include <QColor>
 #include <QImage>
@@ -67,8 +67,8 @@ class TextOverlay : public GLTestContext {
 protected:
     void setUpGL() override
     {
-        atlas = QImage(QStringLiteral("models/textures/font.png"));
-        ASSERT_FALSE(atlas.isNull()) << "the build renders models/textures/font.png";
+        atlas = QImage(QStringLiteral(TAVORIN_BINARY_DIR "/models/textures/font.png"));
+        ASSERT_FALSE(atlas.isNull()) << "the build renders models/textures/font.png into the build folder";
         bindTarget(kWidth, kHeight);
         gl->glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         gl->glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -1,7 +1,7 @@
 // Built with ThreadSanitizer on its own: the GUI-thread producer and the render-thread consumer of
 // the action queue must not race, and an action must see what the producer wrote before enqueueing.
-#include "app/OrvoAction.h"
-#include "app/SceneState.h"
+#include "scene/OrvoAction.h"
+#include "scene/SceneState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "acquisition/CalibratedPoints.h"
+#include "acquisition/DepthToPoints.h"
 #include "acquisition/HDF5CameraProcessor.h"
 #include "acquisition/HDF5RecordingReader.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
 #include "app/SetDepthImageSourceAction.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <hdf5.h>
 
@@ -20,11 +20,13 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <thread>
 #include <unistd.h>
 
-using tavorin::calibratedPoints, tavorin::DepthCameraData, tavorin::HDF5CameraProcessor, tavorin::HDF5RecordingReader,
-    tavorin::Mat4, tavorin::runTimed, tavorin::SceneState, tavorin::SetDepthImageSourceAction, tavorin::translate;
+using tavorin::CalibrationFrame, tavorin::DepthCameraData, tavorin::depthToPoints, tavorin::HDF5CameraProcessor,
+    tavorin::HDF5RecordingReader, tavorin::kRecordingPoints, tavorin::Mat4, tavorin::runTimed, tavorin::SceneState,
+    tavorin::SetDepthImageSourceAction, tavorin::translate;
 
 namespace {
 
@@ -193,7 +195,7 @@ TEST(AcquisitionRecording, CalibratedConversionKeepsTheFourthFloatOfInvalidPixel
                                       0.25f, 0.5f, nan, 1.2f, -0.9f, nan, nan};
     float points[4 * kPixels];
     std::fill(points, points + 4 * kPixels, 7.0f);
-    calibratedPoints(depthMm, table, kPixels, points);
+    depthToPoints(depthMm, table, kPixels, points, kRecordingPoints);
     const bool valid[kPixels] = {true, false, false, true, false, true, false};
     for (int k = 0; k < kPixels; ++k) {
         const float* p = points + 4 * k;
@@ -564,6 +566,60 @@ TEST(AcquisitionRecording, TwoRecordingsPlayInStep)
     // t is 101.0 s give or take the scheduling of this test; both readers follow the same t.
     EXPECT_NEAR(101.0, ta, 0.1);
     EXPECT_NEAR(ta, tb, 0.5 / 30.0 + 0.02);
+}
+
+// Held for calibration, two recordings a little apart give every frame in order, one per call,
+// however long each cycle takes; past the last frame there is nothing more.
+TEST(AcquisitionRecording, HeldPlaybackGivesEveryFrameInOrder)
+{
+    constexpr auto kSlowCycle = std::chrono::milliseconds(45); // longer than a frame period
+    Recording rec;
+    rec.frames = 12;
+    rec.timestamps = evenTimestamps(100.0, rec.frames);
+    const std::string a = rec.write("heldA.h5");
+    rec.timestamps = evenTimestamps(100.012, rec.frames);
+    const std::string b = rec.write("heldB.h5");
+    testing::internal::CaptureStdout();
+    HDF5CameraProcessor source({a, b});
+    source.holdForCalibration();
+    const auto& readers = source.recordingReaders();
+    std::vector<std::uint32_t> framesA, framesB;
+    while (source.nextCalibrationFrame() == CalibrationFrame::Next && framesA.size() <= rec.frames) {
+        const std::uint32_t heldA = readers[0]->currentFrame();
+        std::this_thread::sleep_for(kSlowCycle);
+        EXPECT_EQ(heldA, readers[0]->currentFrame()) << "the held frame stays while it is calibrated";
+        framesA.push_back(heldA);
+        framesB.push_back(readers[1]->currentFrame());
+    }
+    EXPECT_EQ(CalibrationFrame::None, source.nextCalibrationFrame());
+    testing::internal::GetCapturedStdout();
+    std::vector<std::uint32_t> everyFrame(rec.frames);
+    std::iota(everyFrame.begin(), everyFrame.end(), 0u);
+    EXPECT_EQ(everyFrame, framesA);
+    EXPECT_EQ(everyFrame, framesB);
+}
+
+// Released, playback follows its clock again from the frame it held, not from where the clock
+// would have been.
+TEST(AcquisitionRecording, ReleasedPlaybackGoesOnFromTheHeldFrame)
+{
+    constexpr std::uint32_t kHeldFrame = 3;
+    Recording rec;
+    rec.frames = 90;
+    rec.timestamps = evenTimestamps(100.0, rec.frames);
+    const std::string a = rec.write("released.h5");
+    testing::internal::CaptureStdout();
+    HDF5CameraProcessor source({a});
+    for (std::uint32_t k = 0; k <= kHeldFrame; ++k)
+        ASSERT_EQ(CalibrationFrame::Next, source.nextCalibrationFrame());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600)); // the clock alone: frame 18
+    const auto released = std::chrono::steady_clock::now();
+    source.resumeClock();
+    std::this_thread::sleep_until(released + std::chrono::milliseconds(200));
+    const std::uint32_t frame = source.recordingReaders()[0]->currentFrame();
+    testing::internal::GetCapturedStdout();
+    EXPECT_GE(frame, kHeldFrame + 3) << "about six frames later";
+    EXPECT_LE(frame, kHeldFrame + 10);
 }
 
 TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)

@@ -1,8 +1,8 @@
-#include "acquisition/DepthCameraProcessor.h"
-#include "app/OrvoAction.h"
-#include "app/SceneState.h"
+#include "scene/DepthCameraProcessor.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "app/SetTubusTargetParametersAction.h"
+#include "scene/OrvoAction.h"
+#include "scene/SceneState.h"
 #include "scene/TubeRecord.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "calibration/DepthCameraCalibrator.h"
 
-#include "app/SceneState.h"
+#include "calibration/RegistrationProgress.h"
+#include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_plate_scene.h"
 
@@ -11,8 +12,8 @@
 #include <sstream>
 
 using tavorin::AxisX, tavorin::AxisY, tavorin::AxisZ, tavorin::DepthCameraCalibrator, tavorin::distance,
-    tavorin::inverse, tavorin::LatticeDetectionResult, tavorin::Mat4, tavorin::rotate, tavorin::SceneState,
-    tavorin::translate, tavorin::Vec4;
+    tavorin::inverse, tavorin::LatticeDetectionResult, tavorin::Mat4, tavorin::progressLine,
+    tavorin::RegistrationProgress, tavorin::rotate, tavorin::SceneState, tavorin::translate, tavorin::Vec4;
 
 namespace {
 
@@ -96,6 +97,34 @@ TEST(DepthCameraCalibrator, RegistersASecondCameraFromAMovingPlate)
     EXPECT_EQ(last.first, "cam1");
     EXPECT_EQ(last.second, T_0_1);
     EXPECT_EQ(rig.source->calls[rig.source->calls.size() - 2].first, "cam0");
+
+    const std::vector<RegistrationProgress> progress = calibrator.progress();
+    ASSERT_EQ(progress.size(), 2u);
+    EXPECT_TRUE(progress[0].reference);
+    for (const RegistrationProgress& camera : progress) {
+        EXPECT_EQ(static_cast<std::size_t>(kFrames), camera.framesFound);
+        EXPECT_EQ(static_cast<std::size_t>(kFrames), camera.framesExamined);
+    }
+    EXPECT_GT(progress[1].rmsMm, 0.0);
+    EXPECT_LT(progress[1].rmsMm, 3.0);
+    EXPECT_EQ(calibrator.fineRegistration().referencePointCount(), progress[1].correspondences);
+}
+
+TEST(DepthCameraCalibrator, ProgressLinesTellFramesResidualAndCorrespondencesOrThatThePlateIsUnseen)
+{
+    struct Case {
+        std::size_t index;
+        RegistrationProgress progress;
+        const char* line;
+    };
+    const Case cases[] = {
+        {0, {120, 120, true, 0.0, 0}, "Camera 0: found 120 of 120 frames (reference)"},
+        {1, {87, 120, false, 1.8449, 2175}, "Camera 1: found 87 of 120 frames, RMS 1.84 mm, 2175 correspondences"},
+        {2, {0, 12, false, 0.0, 0}, "Camera 2: plate not seen yet (12 frames)"},
+        {0, {0, 3, true, 0.0, 0}, "Camera 0: plate not seen yet (3 frames)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.line, progressLine(c.index, c.progress));
 }
 
 TEST(DepthCameraCalibrator, ACameraWithoutLatticeIsReportedWithTwoSpaces)

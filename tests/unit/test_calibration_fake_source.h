@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
 
 #include <memory>
 #include <string>

@@ -4,7 +4,7 @@
 #include "calibration/DepthCameraCalibrator.h"
 
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
+#include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_transform_error.h"
 
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 using tavorin::DepthCameraCalibrator, tavorin::distance, tavorin::HDF5RecordingReader, tavorin::Mat4,
-    tavorin::SceneState;
+    tavorin::RegistrationResidual, tavorin::SceneState;
 
 namespace {
 
@@ -77,6 +77,18 @@ TEST(SampleRegistration, TheBoundedRegistrationGivesTheFullComputationsMatrices)
         EXPECT_NE(bounded, Mat4::identity()) << "camera " << i << " registered";
         EXPECT_LT(rotationErrorDegrees(bounded, full[i]), kMaxRotationDegrees) << "camera " << i;
         EXPECT_LT(distance(bounded.translation(), full[i].translation()), kMaxTranslation) << "camera " << i;
+    }
+
+    // The running figures that the settings bar shows against those of a pass over every pair.
+    constexpr double kMaxRmsDifference = 0.0001; // metres
+    const std::vector<RegistrationResidual> running = calibrator.fineRegistration().currentResiduals();
+    const std::vector<RegistrationResidual> counted = calibrator.fineRegistration().residuals(
+        calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
+    ASSERT_EQ(running.size(), 3u);
+    ASSERT_EQ(counted.size(), 3u);
+    for (std::size_t i = 1; i < running.size(); ++i) {
+        EXPECT_EQ(counted[i].correspondenceCount, running[i].correspondenceCount) << "camera " << i;
+        EXPECT_NEAR(counted[i].inlierRms, running[i].inlierRms, kMaxRmsDifference) << "camera " << i;
     }
 }
 

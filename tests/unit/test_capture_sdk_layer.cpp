@@ -4,6 +4,8 @@
 #if __has_include(<k4a_virtual/VirtualDevice.h>)
 #include "test_capture_support.h"
 
+#include "acquisition/AzureKinectReadingThread.h"
+
 #include <k4a/k4a.h>
 
 #include <chrono>
@@ -13,26 +15,16 @@
 #include <vector>
 
 using namespace capture_test;
+using tavorin::AzureKinectReadingThread;
 
 namespace {
-
-k4a_device_configuration_t streamingConfiguration()
-{
-    k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
-    config.color_format = K4A_IMAGE_FORMAT_COLOR_BGRA32;
-    config.color_resolution = K4A_COLOR_RESOLUTION_720P;
-    config.depth_mode = K4A_DEPTH_MODE_NFOV_UNBINNED;
-    config.camera_fps = K4A_FRAMES_PER_SECOND_30;
-    config.synchronized_images_only = true;
-    return config;
-}
 
 // Opens device `index` and starts it streaming.
 k4a_device_t startDevice(std::uint32_t index)
 {
     k4a_device_t device = nullptr;
     EXPECT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(index, &device));
-    const k4a_device_configuration_t config = streamingConfiguration();
+    const k4a_device_configuration_t config = AzureKinectReadingThread::captureConfiguration();
     EXPECT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_start_cameras(device, &config));
     return device;
 }
@@ -164,13 +156,13 @@ TEST_F(SdkLayer, StreamingDeviceDeliversDepthAndColourOfItsFrameSource)
     ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(0, &handle));
     k4a_capture_t capture = nullptr;
     EXPECT_EQ(K4A_WAIT_RESULT_FAILED, k4a_device_get_capture(handle, &capture, K4A_WAIT_INFINITE));
-    k4a_device_configuration_t config = streamingConfiguration();
+    k4a_device_configuration_t config = AzureKinectReadingThread::captureConfiguration();
     device->startFails = true;
     EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
     device->startFails = false;
     config.color_format = K4A_IMAGE_FORMAT_COLOR_MJPG;
     EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
-    config = streamingConfiguration();
+    config = AzureKinectReadingThread::captureConfiguration();
     ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_start_cameras(handle, &config));
     EXPECT_EQ(K4A_RESULT_FAILED, k4a_device_start_cameras(handle, &config));
 

@@ -1,7 +1,7 @@
 #include "acquisition/CameraConfigFiles.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "app/SceneState.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include "FileText.h"
 

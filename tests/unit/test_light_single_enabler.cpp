@@ -1,7 +1,7 @@
 #include "light/SingleLightEnablerOptimizer.h"
 
-#include "app/SceneState.h"
 #include "scene/LightModuleRecord.h"
+#include "scene/SceneState.h"
 
 #include <gtest/gtest.h>
 

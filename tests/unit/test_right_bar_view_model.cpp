@@ -1,10 +1,10 @@
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
-#include "app/GlobalStateHandler.h"
+#include "scene/DepthCameraData.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "light/SingleLightEnablerOptimizer.h"
+#include "scene/DepthCameraProcessor.h"
 #include "scene/LightModuleRecord.h"
 #include "scene/TubeRecord.h"
+#include "ui/GlobalStateHandler.h"
 #include "ui/RecordingFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Mesh triangulation and grouping, flat normals and tangents, and the shapes' geometry.
 #include "render/Material.h"
+#include "render/RenderContext.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
 #include "scene/Cylinder.h"
-#include "scene/RenderContext.h"
 
 #include <gtest/gtest.h>
 

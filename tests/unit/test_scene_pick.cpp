@@ -1,7 +1,7 @@
 // Picking the camera point nearest to a viewport pixel, on synthetic camera records seen through
 // the scene's start context (view = identity: the eye at the origin looking along -Z).
-#include "acquisition/DepthCameraData.h"
-#include "scene/Scene.h"
+#include "scene/DepthCameraData.h"
+#include "app/Scene.h"
 #include "ui/GLRectangleViewModel.h"
 #include "ui/RightBarViewModel.h"
 

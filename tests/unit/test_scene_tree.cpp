@@ -1,8 +1,8 @@
 // The node tree: traversal order, where transforms put things, parent links, projection guards.
 #include "scene/Composite3D.h"
-#include "scene/RenderContext.h"
+#include "render/RenderContext.h"
+#include "render/ViewCamera.h"
 #include "scene/Traverser.h"
-#include "scene/ViewCamera.h"
 
 #include <gtest/gtest.h>
 

@@ -1,27 +1,45 @@
 #include "SteppedRecordingSource.h"
 
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
+#include "calibration/WorkerPool.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
-using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState;
+#include <algorithm>
 
+using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState, tavorin::WorkerPool;
+
+SteppedRecordingSource::SteppedRecordingSource() = default;
+SteppedRecordingSource::~SteppedRecordingSource() = default;
+
+// Opens the recordings one after another (their messages in order), then loads every first frame
+// at once: the first load also builds the reader's pixel ray table.
 bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
 {
     HDF5RecordingReader::silenceLibraryErrors();
     for (const std::string& path : paths) {
         auto reader = std::make_shared<HDF5RecordingReader>();
-        if (!reader->open(path, false) || reader->frameCount() == 0 || !reader->loadFrame(0))
+        if (!reader->open(path, false) || reader->frameCount() == 0)
             return false;
         readers.push_back(reader);
     }
-    return true;
+    loaders = std::make_unique<WorkerPool>(readers.size());
+    std::vector<char> loaded(readers.size(), 0);
+    loaders->run(readers.size(), [&](std::size_t i) {
+        HDF5RecordingReader::silenceLibraryErrors();
+        loaded[i] = readers[i]->loadFrame(0) ? 1 : 0;
+    });
+    return std::all_of(loaded.begin(), loaded.end(), [](char ok) { return ok != 0; });
 }
 
+// Each reader on a worker thread of its own for this step; the library keeps its error stack per
+// thread, so each job silences it first.
 void SteppedRecordingSource::step(double t)
 {
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-        reader->seekToTime(t);
+    loaders->run(readers.size(), [&](std::size_t i) {
+        HDF5RecordingReader::silenceLibraryErrors();
+        readers[i]->seekToTime(t);
+    });
 }
 
 void SteppedRecordingSource::process(SceneState& state)

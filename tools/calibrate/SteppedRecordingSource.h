@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/DepthCameraProcessor.h"
+#include "scene/DepthCameraProcessor.h"
 
 #include <memory>
 #include <string>
@@ -8,12 +8,17 @@
 
 namespace tavorin {
 class HDF5RecordingReader;
-}
+class WorkerPool;
+} // namespace tavorin
 
 // A recording source without a playback thread: the caller moves all readers along their common
-// time axis with step(), as fast as the machine allows. Single-threaded.
+// time axis with step(), as fast as the machine allows; the readers load their frames at once,
+// one worker thread each. One caller thread.
 class SteppedRecordingSource : public tavorin::DepthCameraProcessor {
 public:
+    SteppedRecordingSource();
+    ~SteppedRecordingSource();
+
     // Opens every path; false (the reader has reported why) when one cannot be read.
     bool open(const std::vector<std::string>& paths);
 
@@ -27,4 +32,5 @@ public:
 
 private:
     std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>> readers;
+    std::unique_ptr<tavorin::WorkerPool> loaders;
 };

@@ -4,16 +4,17 @@
 // --truth, its errors against the ground truth.
 
 #include "GroundTruth.h"
+#include "HelpOption.h"
 #include "StepWatchdog.h"
 #include "SteppedRecordingSource.h"
 
 #include "acquisition/CameraConfigFiles.h"
-#include "acquisition/DepthCameraData.h"
 #include "acquisition/HDF5RecordingReader.h"
-#include "app/SceneState.h"
 #include "base/Console.h"
 #include "calibration/DepthCameraCalibrator.h"
 #include "calibration/RoomRegistration.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
 
 #include <algorithm>
 #include <array>
@@ -55,7 +56,6 @@ constexpr const char* kHelp =
     "or a camera has no registration inliers; nothing is stored); 4 a configuration file was not written.";
 
 struct Options {
-    bool help = false;
     std::optional<long> frames;
     bool store = false;
     std::optional<std::array<Vec4, 3>> room; // A, O, B
@@ -88,10 +88,6 @@ std::optional<Options> parseOptions(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            return options;
-        }
         if (arg == "--frames" && i + 1 < argc) {
             options.frames = positiveCount(argv[++i]);
             if (!options.frames)
@@ -274,14 +270,12 @@ void reportErrors(const DepthCameraCalibrator& calibrator, const GroundTruth& tr
 
 int main(int argc, char** argv)
 {
+    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
+        return 0;
     const std::optional<Options> options = parseOptions(argc, argv);
     if (!options) {
         console::err(kUsage);
         return kExitUsage;
-    }
-    if (options->help) {
-        console::out(kUsage, "\n", kHelp);
-        return 0;
     }
     std::optional<GroundTruth> truth;
     if (options->truthPath) {

@@ -1,5 +1,6 @@
 // tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
 // placed in the room by its configuration-file matrix (x, y, z float metres; red, green, blue).
+#include "HelpOption.h"
 #include "StepWatchdog.h"
 
 #include "acquisition/HDF5RecordingReader.h"
@@ -40,7 +41,6 @@ constexpr const char* kHelp =
     "point (nothing is written).";
 
 struct Options {
-    bool help = false;
     std::uint32_t frame = 0;
     std::string out = "export.ply";
     std::vector<std::string> recordings;
@@ -60,10 +60,6 @@ bool parseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            return true;
-        }
         if (arg == "--frame" && i + 1 < argc) {
             if (!parseFrame(argv[++i], options.frame))
                 return false;
@@ -142,14 +138,12 @@ bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
 
 int main(int argc, char** argv)
 {
+    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
+        return 0;
     Options options;
     if (!parseOptions(argc, argv, options)) {
         console::err(kUsage);
         return kExitUsage;
-    }
-    if (options.help) {
-        console::out(kUsage, "\n", kHelp);
-        return 0;
     }
     std::vector<PlyVertex> vertices;
     StepWatchdog::arm(kReadLimitSeconds, kReadStuck, kExitUnreadable);

@@ -6,6 +6,7 @@
 #include "SampleRecordingFile.h"
 #include "SampleRoom.h"
 
+#include "acquisition/RayTable.h"
 #include "base/Console.h"
 
 #include <k4a/k4a.h>
@@ -26,6 +27,7 @@
 #include <thread>
 
 namespace console = tavorin::console;
+using tavorin::fillRayTable, tavorin::RayTableY;
 
 namespace {
 
@@ -92,22 +94,22 @@ bool calibrate(SampleCamera& camera)
         == K4A_RESULT_SUCCEEDED;
 }
 
+// The room-frame ray at unit depth of every depth pixel; NaN where the pixel does not map.
 void buildRays(SampleCamera& camera)
 {
+    constexpr float kNoRay = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> table(std::size_t(kWidth) * kHeight * 2, kNoRay);
+    const k4a_calibration_camera_t& depthCamera = camera.calibration.depth_camera_calibration;
+    if (depthCamera.resolution_width != kWidth || depthCamera.resolution_height != kHeight
+        || !fillRayTable(camera.calibration, RayTableY::AsSdk, table.data()))
+        console::err("The sample calibration of ", camera.serial, " does not convert its pixels.");
     camera.rays.resize(std::size_t(kWidth) * kHeight);
-    for (int r = 0; r < kHeight; ++r)
-        for (int c = 0; c < kWidth; ++c) {
-            k4a_float2_t pixel;
-            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-            k4a_float3_t ray;
-            int valid = 0;
-            k4a_calibration_2d_to_3d(&camera.calibration, &pixel, 1.0f, K4A_CALIBRATION_TYPE_DEPTH,
-                                     K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid);
-            const Eigen::Vector3d sdk(ray.xyz.x, ray.xyz.y, 1.0);
-            camera.rays[std::size_t(r) * kWidth + c] = valid
-                ? Eigen::Vector3d(camera.R_room_sdk * sdk)
-                : Eigen::Vector3d::Constant(std::numeric_limits<double>::quiet_NaN());
-        }
+    for (std::size_t k = 0; k < camera.rays.size(); ++k) {
+        const Eigen::Vector3d sdk(table[2 * k], table[2 * k + 1], 1.0);
+        camera.rays[k] = std::isnan(table[2 * k])
+            ? Eigen::Vector3d::Constant(std::numeric_limits<double>::quiet_NaN())
+            : Eigen::Vector3d(camera.R_room_sdk * sdk);
+    }
 }
 
 void renderBackground(SampleCamera& camera)

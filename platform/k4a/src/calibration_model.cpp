@@ -17,6 +17,26 @@ float crossFactor(const k4a_calibration_intrinsics_t& intrinsics)
     return intrinsics.type == K4A_CALIBRATION_LENS_DISTORTION_MODEL_RATIONAL_6KT ? 1.0f : 2.0f;
 }
 
+// The rational radial factor (1 + k1 r² + k2 r⁴ + k3 r⁶) / (1 + k4 r² + k5 r⁴ + k6 r⁶) at r², its
+// parts kept for the derivative; a vanishing denominator counts as 1.
+struct RadialFactor {
+    float numerator;
+    float denominator;
+    float value;
+};
+
+RadialFactor radialFactor(const k4a_calibration_intrinsics_t& intrinsics, float r2)
+{
+    const auto& p = intrinsics.parameters.param;
+    const float r4 = r2 * r2;
+    const float r6 = r4 * r2;
+    const float numerator = 1.0f + p.k1 * r2 + p.k2 * r4 + p.k3 * r6;
+    float denominator = 1.0f + p.k4 * r2 + p.k5 * r4 + p.k6 * r6;
+    if (denominator == 0.0f)
+        denominator = 1.0f;
+    return {numerator, denominator, numerator / denominator};
+}
+
 bool withinMetricRadius(const k4a_calibration_camera_t& camera, float r2)
 {
     const float radius = camera.metric_radius;
@@ -29,15 +49,12 @@ Distortion distort(const k4a_calibration_intrinsics_t& intrinsics, float x, floa
     const float c = crossFactor(intrinsics);
     const float r2 = x * x + y * y;
     const float r4 = r2 * r2;
-    const float r6 = r4 * r2;
-    const float numerator = 1.0f + p.k1 * r2 + p.k2 * r4 + p.k3 * r6;
-    float denominator = 1.0f + p.k4 * r2 + p.k5 * r4 + p.k6 * r6;
-    if (denominator == 0.0f)
-        denominator = 1.0f;
-    const float d = numerator / denominator;
+    const RadialFactor radial = radialFactor(intrinsics, r2);
+    const float d = radial.value;
     const float dNumerator = p.k1 + 2.0f * p.k2 * r2 + 3.0f * p.k3 * r4;
     const float dDenominator = p.k4 + 2.0f * p.k5 * r2 + 3.0f * p.k6 * r4;
-    const float dd = (dNumerator * denominator - numerator * dDenominator) / (denominator * denominator);
+    const float dd = (dNumerator * radial.denominator - radial.numerator * dDenominator)
+        / (radial.denominator * radial.denominator);
 
     Distortion out;
     out.xd = x * d + (r2 + 2.0f * x * x) * p.p2 + c * x * y * p.p1;
@@ -74,14 +91,7 @@ void initialGuess(const k4a_calibration_camera_t& camera, const float uv[2], flo
     const float c = crossFactor(camera.intrinsics);
     const float xd = (uv[0] - p.cx) / p.fx - p.codx;
     const float yd = (uv[1] - p.cy) / p.fy - p.cody;
-    const float r2 = xd * xd + yd * yd;
-    const float r4 = r2 * r2;
-    const float r6 = r4 * r2;
-    const float numerator = 1.0f + p.k1 * r2 + p.k2 * r4 + p.k3 * r6;
-    float denominator = 1.0f + p.k4 * r2 + p.k5 * r4 + p.k6 * r6;
-    if (denominator == 0.0f)
-        denominator = 1.0f;
-    float d = numerator / denominator;
+    float d = radialFactor(camera.intrinsics, xd * xd + yd * yd).value;
     if (d == 0.0f)
         d = 1.0f;
     const float x = xd / d;

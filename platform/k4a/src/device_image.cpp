@@ -68,26 +68,32 @@ void release(Image* target)
 
 } // namespace k4a_layer
 
+namespace {
+
+// One more reference to the capture's image `which`, as a handle; null without capture or image.
+k4a_image_t sharedImage(k4a_capture_t captureHandle, k4a_layer::Image* k4a_layer::Capture::*which)
+{
+    auto* capture = k4a_layer::fromHandle<k4a_layer::Capture>(captureHandle);
+    if (!capture || !(capture->*which))
+        return nullptr;
+    k4a_layer::retain(capture->*which);
+    return k4a_layer::toHandle<k4a_image_t>(capture->*which);
+}
+
+} // namespace
+
 using namespace k4a_layer;
 
 extern "C" {
 
 k4a_image_t k4a_capture_get_color_image(k4a_capture_t capture_handle)
 {
-    Capture* capture = fromHandle<Capture>(capture_handle);
-    if (!capture || !capture->color)
-        return nullptr;
-    retain(capture->color);
-    return toHandle<k4a_image_t>(capture->color);
+    return sharedImage(capture_handle, &Capture::color);
 }
 
 k4a_image_t k4a_capture_get_depth_image(k4a_capture_t capture_handle)
 {
-    Capture* capture = fromHandle<Capture>(capture_handle);
-    if (!capture || !capture->depth)
-        return nullptr;
-    retain(capture->depth);
-    return toHandle<k4a_image_t>(capture->depth);
+    return sharedImage(capture_handle, &Capture::depth);
 }
 
 void k4a_capture_release(k4a_capture_t capture_handle)

@@ -4,41 +4,17 @@
 #include <k4a/k4a.h>
 
 #include "calibration_model.h"
+#include "depth_rays.h"
 #include "device_handles.h"
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 using namespace k4a_layer;
 
 namespace {
 
 constexpr int kBgraBytes = 4;
-
-// Unit-depth ray of every depth pixel; false when the calibration cannot convert a pixel at all.
-bool buildDepthRays(const k4a_calibration_t& calibration, std::vector<float>& rays)
-{
-    const int width = calibration.depth_camera_calibration.resolution_width;
-    const int height = calibration.depth_camera_calibration.resolution_height;
-    if (width <= 0 || height <= 0)
-        return false;
-    rays.resize(static_cast<std::size_t>(width) * height * 2);
-    for (int r = 0; r < height; ++r)
-        for (int c = 0; c < width; ++c) {
-            k4a_float2_t pixel;
-            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-            k4a_float3_t ray;
-            int valid = 0;
-            if (K4A_FAILED(k4a_calibration_2d_to_3d(&calibration, &pixel, 1.0f, K4A_CALIBRATION_TYPE_DEPTH,
-                                                    K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid)))
-                return false;
-            const std::size_t k = (static_cast<std::size_t>(r) * width + c) * 2;
-            rays[k] = valid ? ray.xyz.x : std::numeric_limits<float>::quiet_NaN();
-            rays[k + 1] = valid ? ray.xyz.y : std::numeric_limits<float>::quiet_NaN();
-        }
-    return true;
-}
 
 bool hasImage(const Image* image, k4a_image_format_t format, const k4a_calibration_camera_t& camera)
 {
@@ -100,7 +76,8 @@ k4a_transformation_t k4a_transformation_create(const k4a_calibration_t* calibrat
         return nullptr;
     Transformation* created = new Transformation;
     created->calibration = *calibration;
-    if (!buildDepthRays(*calibration, created->depthRays)) {
+    const k4a_calibration_camera_t& depthCamera = calibration->depth_camera_calibration;
+    if (!depthRays(*calibration, depthCamera.resolution_width, depthCamera.resolution_height, created->depthRays)) {
         delete created;
         return nullptr;
     }

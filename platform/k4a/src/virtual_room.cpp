@@ -4,6 +4,7 @@
 #include <k4a/k4a.h>
 
 #include "calibration_model.h"
+#include "depth_rays.h"
 
 #include <algorithm>
 #include <cmath>
@@ -172,21 +173,19 @@ void RoomScene::render(const k4a_calibration_t& calibration, std::uint64_t, cons
 void RoomScene::renderDepth(const k4a_calibration_t& calibration, int width, int height)
 {
     depthMm.assign(static_cast<std::size_t>(width) * height, 0);
-    for (int r = 0; r < height; ++r)
-        for (int c = 0; c < width; ++c) {
-            k4a_float2_t pixel;
-            pixel.xy = {static_cast<float>(c), static_cast<float>(r)};
-            k4a_float3_t ray;
-            int valid = 0;
-            if (K4A_FAILED(k4a_calibration_2d_to_3d(&calibration, &pixel, 1.0f, K4A_CALIBRATION_TYPE_DEPTH,
-                                                    K4A_CALIBRATION_TYPE_DEPTH, &ray, &valid))
-                || !valid)
-                continue;
-            // The ray has unit z, so the distance along it is the depth.
-            const float z = castRay(position, toRoom(axes, {ray.xyz.x, ray.xyz.y, 1.0f})).t;
-            if (z >= kNearestM && z <= kFarthestM)
-                depthMm[static_cast<std::size_t>(r) * width + c] = static_cast<std::uint16_t>(std::lround(z * kMmPerM));
-        }
+    std::vector<float> rays;
+    if (!k4a_layer::depthRays(calibration, width, height, rays))
+        return;
+    for (std::size_t k = 0; k < depthMm.size(); ++k) {
+        const float x = rays[2 * k];
+        const float y = rays[2 * k + 1];
+        if (std::isnan(x))
+            continue;
+        // The ray has unit z, so the distance along it is the depth.
+        const float z = castRay(position, toRoom(axes, {x, y, 1.0f})).t;
+        if (z >= kNearestM && z <= kFarthestM)
+            depthMm[k] = static_cast<std::uint16_t>(std::lround(z * kMmPerM));
+    }
 }
 
 void RoomScene::renderColor(const k4a_calibration_t& calibration, int width, int height)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scene/Scene.h"
+#include "app/Scene.h"
 #include "ui/GLRectangleViewModel.h"
 #include "ui/RightBarViewModel.h"
 

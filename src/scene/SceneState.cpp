@@ -1,7 +1,7 @@
-#include "app/SceneState.h"
+#include "scene/SceneState.h"
 
-#include "acquisition/DepthCameraProcessor.h"
-#include "app/OrvoAction.h"
+#include "scene/DepthCameraProcessor.h"
+#include "scene/OrvoAction.h"
 
 namespace tavorin {
 

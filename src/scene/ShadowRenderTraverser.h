@@ -13,14 +13,17 @@ class ShadowMap;
 // program current. Render thread only.
 class ShadowRenderTraverser : public Traverser {
 public:
-    ShadowRenderTraverser(ShadowMap& shadowMap, QOpenGLFunctions_3_3_Core* gl, Shader& program);
+    ShadowRenderTraverser(QOpenGLFunctions_3_3_Core* gl, Shader& program);
 
     void visit(Component3D& node) override;
 
 private:
-    ShadowMap* shadowMap; // non-owning
     QOpenGLFunctions_3_3_Core* gl;
     Shader* program; // non-owning; the process-wide shadow program
 };
+
+// The depth of every mesh of the tree under root, seen from the shadow map's light (ShadowMap::render
+// says what it restores). Render thread only.
+void renderShadows(QOpenGLFunctions_3_3_Core* gl, ShadowMap& shadowMap, Component3D& root);
 
 } // namespace tavorin

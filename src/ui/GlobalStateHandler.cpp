@@ -1,4 +1,4 @@
-#include "app/GlobalStateHandler.h"
+#include "ui/GlobalStateHandler.h"
 
 namespace tavorin {
 

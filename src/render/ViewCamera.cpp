@@ -1,4 +1,4 @@
-#include "scene/ViewCamera.h"
+#include "render/ViewCamera.h"
 
 #include <cmath>
 

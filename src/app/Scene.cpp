@@ -1,23 +1,27 @@
-#include "scene/Scene.h"
+#include "app/Scene.h"
 
-#include "acquisition/DepthCameraData.h"
-#include "acquisition/DepthCameraProcessor.h"
 #include "acquisition/DepthSourceFactory.h"
+#include "app/SceneSettings.h"
+#include "calibration/RegistrationProgress.h"
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
 #include "scene/DepthCamera.h"
+#include "scene/DepthCameraData.h"
+#include "scene/DepthCameraProcessor.h"
 #include "scene/HeightMapVisualizer.h"
 #include "scene/LightModule.h"
 #include "scene/LightModuleRecord.h"
 #include "scene/LightTargetVisualizer.h"
 #include "scene/ScenePoint.h"
 #include "scene/SensorTubus.h"
+#include "scene/ShadowRenderTraverser.h"
 #include "scene/TubeRecord.h"
-#include "ui/RightBarViewModel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -93,17 +97,24 @@ void Scene::setViewportSize(int width, int height)
 void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
 {
     std::lock_guard<std::mutex> lock(frameMutex);
-    if (rightBar && rightBar->depthCameraRegistrationEnabled())
+    const bool registering = rightBar && rightBar->depthCameraRegistrationEnabled();
+    if (registering)
         runCalibrationCycle();
+    else if (state.depthSource)
+        state.depthSource->resumeClock();
+    const auto workStart = std::chrono::steady_clock::now();
     context.view = orbitCamera.view();
     context.time += kFrameSeconds;
     updateTransform(context, Mat4());
     update(context);
     for (const auto& shadowLight : shadowLights)
-        shadowLight->render(gl, *this);
+        renderShadows(gl, *shadowLight, *this);
     draw(context, gl);
     state.step();
+    if (registering && state.depthSource)
+        state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
+    frameWork = std::chrono::steady_clock::now() - workStart;
 }
 
 void Scene::release(QOpenGLFunctions_3_3_Core* gl)
@@ -121,10 +132,37 @@ void Scene::release(QOpenGLFunctions_3_3_Core* gl)
     releaseSharedGLObjects(gl);
 }
 
-// Registers the cameras on the calibration plate with the records of the previous frame.
+// Registers the cameras on the calibration plate: live cameras on the records of the previous
+// frame; recordings frame after frame in order, at least one and then more while this frame has
+// spent less on them than the rest of the last frame step took (at least 25 ms), so that
+// registration takes every recorded frame at its own speed, with half the render thread's time
+// or more, and the view shows the last frame it took.
 void Scene::runCalibrationCycle()
 {
-    calibrator.calibrateDepthCameras(state);
+    constexpr auto kMinSteppingBudget = std::chrono::milliseconds(25);
+    const auto budget = std::max<std::chrono::steady_clock::duration>(kMinSteppingBudget, frameWork);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const CalibrationFrame frame =
+            state.depthSource ? state.depthSource->nextCalibrationFrame() : CalibrationFrame::Newest;
+        if (frame == CalibrationFrame::None)
+            break;
+        if (frame == CalibrationFrame::Next)
+            state.depthSource->process(state);
+        calibrator.calibrateDepthCameras(state);
+        if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= budget)
+            break;
+    }
+    publishProgress();
+}
+
+void Scene::publishProgress()
+{
+    std::vector<std::string> lines;
+    const std::vector<RegistrationProgress> progress = calibrator.progress();
+    for (std::size_t i = 0; i < progress.size(); ++i)
+        lines.push_back(progressLine(i, progress[i]));
+    rightBar->setRegistrationProgress(lines);
 }
 
 Vec4 Scene::cursorPoint() const

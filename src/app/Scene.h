@@ -1,12 +1,13 @@
 #pragma once
 
-#include "app/SceneState.h"
 #include "calibration/DepthCameraCalibrator.h"
+#include "render/RenderContext.h"
 #include "scene/Composite3D.h"
 #include "scene/OrbitCamera.h"
-#include "scene/RenderContext.h"
+#include "scene/SceneState.h"
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -17,7 +18,7 @@ class DepthCamera;
 class HeightMapVisualizer;
 class LightModule;
 class LightTargetVisualizer;
-class RightBarViewModel;
+class SceneSettings;
 class ScenePoint;
 class ShadowMap;
 struct TubeRecord;
@@ -34,7 +35,7 @@ public:
     Scene();
     ~Scene() override;
 
-    void attachRightBar(RightBarViewModel* rightBar) { this->rightBar = rightBar; }
+    void attachRightBar(SceneSettings* rightBar) { this->rightBar = rightBar; }
 
     void initialize(QOpenGLFunctions_3_3_Core* gl) override;
     void setViewportSize(int width, int height);
@@ -59,6 +60,8 @@ public:
 private:
     void addAxisBars();
     void runCalibrationCycle();
+    // Render thread: the calibrator's progress lines into the settings bar.
+    void publishProgress();
     void drawDataVisuals(QOpenGLFunctions_3_3_Core* gl);
     void followTarget();
     void drawPointClouds(QOpenGLFunctions_3_3_Core* gl);
@@ -82,8 +85,10 @@ private:
     std::shared_ptr<Cursor> cursorNode;
     OrbitCamera orbitCamera;
     RenderContext context;
-    RightBarViewModel* rightBar = nullptr; // non-owning; owned by the global state
+    SceneSettings* rightBar = nullptr; // non-owning: the right bar, owned by the global state
     std::mutex frameMutex;
+    // Render thread: how long the last frame step took besides calibration.
+    std::chrono::steady_clock::duration frameWork{};
 };
 
 } // namespace tavorin

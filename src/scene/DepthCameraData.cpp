@@ -1,4 +1,4 @@
-#include "acquisition/DepthCameraData.h"
+#include "scene/DepthCameraData.h"
 
 #include <atomic>
 

@@ -11,6 +11,13 @@ namespace tavorin {
 // One camera's frame as the rest of the system sees it. A record borrows its buffers: they belong
 // to the capture thread or recording reader that fills them, keep their address for that
 // object's life and are overwritten in place with every new frame. Copies borrow the same buffers.
+//
+// The fourth float of a point carries no meaning that a reader may use: nothing reads it, the
+// point cloud shader takes x, y, z and supplies w = 1 itself. What each source leaves there:
+// live cameras 0 for every pixel; recordings with a raw calibration 1 where the pixel has a
+// point and, elsewhere, whatever the buffer held (0 from its allocation); recordings without one
+// the buffer's 0. A pixel without depth is told by x, y, z alone: (0, 0, 0), or NaN from the
+// pinhole model.
 struct DepthCameraData {
     DepthCameraData(); // takes the next value of the process-wide id counter
 

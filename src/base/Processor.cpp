@@ -1,4 +1,4 @@
-#include "light/Processor.h"
+#include "base/Processor.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/DebugLine.h"
+#include "scene/DebugLine.h"
 
 #include <deque>
 #include <memory>

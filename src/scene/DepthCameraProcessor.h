@@ -1,0 +1,38 @@
+#pragma once
+
+#include "base/Processor.h"
+#include "math/Mat4.h"
+
+#include <string>
+
+namespace tavorin {
+
+// What one calibration cycle gets from its depth source.
+enum class CalibrationFrame {
+    Newest, // live cameras: the newest frame of every camera, as process() gives it
+    Next,   // recordings: their next frame in order, which process() gives from now on
+    None,   // recordings at their end: nothing left to calibrate
+};
+
+// The depth source: asked once per rendered frame (render thread) to refill the state's camera
+// records. Destroying a source stops its capture or playback threads before its buffers go.
+class DepthCameraProcessor : public Processor {
+public:
+    virtual ~DepthCameraProcessor() = default;
+
+    // Gives the first camera whose name matches byte for byte a new model matrix; no match: nothing.
+    virtual void setModelMatrix(std::string name, const Mat4& matrix) = 0;
+
+    // The pace of registration; render thread. A recording source stops following its clock and
+    // holds the frame it is at, so that registration takes every frame in order at its own speed;
+    // a live source does nothing.
+    virtual void holdForCalibration() {}
+    // Once per calibration cycle, before it reads the records (holds first if not yet held). A
+    // recording source answers Next with the held frame the first time, then moves its readers
+    // to the next step of 1/30 s and waits until they hold it; None once past their last frame.
+    virtual CalibrationFrame nextCalibrationFrame() { return CalibrationFrame::Newest; }
+    // When registration stops: a recording source plays on its clock again from the held frame.
+    virtual void resumeClock() {}
+};
+
+} // namespace tavorin
