@@ -117,7 +117,7 @@ void AzureKinectCameraProcessor::restartUntriggeredSubordinates()
     }
 }
 
-std::string AzureKinectCameraProcessor::syncModeText() const
+std::string AzureKinectCameraProcessor::syncMode() const
 {
     SyncPlan current;
     for (const auto& thread : threads)

@@ -34,7 +34,7 @@ public:
     // roles (planSyncChain), printed in one line, and the order they start in.
     void openAll();
     // "standalone" or "synchronised, N subordinates", from the roles the devices stream in now.
-    std::string syncModeText() const;
+    std::string syncMode() const override;
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();
 

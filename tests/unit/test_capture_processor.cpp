@@ -434,7 +434,7 @@ TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLe
     }
     EXPECT_LT(first->startSequence.load(), master->startSequence.load());
     EXPECT_LT(last->startSequence.load(), master->startSequence.load());
-    EXPECT_EQ("synchronised, 2 subordinates", processor->syncModeText());
+    EXPECT_EQ("synchronised, 2 subordinates", processor->syncMode());
 
     last->syncInCable = false;
     SceneState state;
@@ -442,7 +442,7 @@ TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLe
     EXPECT_EQ(static_cast<int>(K4A_WIRED_SYNC_MODE_STANDALONE), last->startedSyncMode.load());
     const std::uint64_t framesBefore = last->framesDelivered.load();
     EXPECT_TRUE(eventually([&] { return last->framesDelivered.load() > framesBefore + 2; }));
-    EXPECT_EQ("synchronised, 1 subordinate", processor->syncModeText());
+    EXPECT_EQ("synchronised, 1 subordinate", processor->syncMode());
     processor.reset();
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(1, countOf(out, "Wired sync: master 000000000002, subordinates 000000000001 (+160 us) 000000000003 (+320 us)\n"))
