@@ -25,16 +25,34 @@ AzureKinectCameraProcessor::~AzureKinectCameraProcessor()
     console::out("Destructed Kinect Camera Processor.");
 }
 
+// Opens every device first, so that their sync jacks show the chain, then starts them in the order
+// the chain needs (subordinates before their master), each in its role.
 void AzureKinectCameraProcessor::openAll()
 {
     const std::uint32_t count = k4a_device_get_installed_count();
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> opened;
+    std::vector<SyncJacks> jacks;
+    std::vector<std::string> serials;
     for (std::uint32_t index = 0; index < count; ++index) {
         auto thread = std::make_shared<AzureKinectReadingThread>(index);
-        if (thread->open())
-            threads.push_back(std::move(thread));
-        else
+        if (!thread->openDevice()) {
             unopened.push_back(std::move(thread));
+            continue;
+        }
+        jacks.push_back(thread->readSyncJacks().value_or(SyncJacks{}));
+        serials.push_back(thread->serialNumber());
+        opened.push_back(std::move(thread));
     }
+    const SyncPlan syncPlan = planSyncChain(jacks, serials);
+    if (!opened.empty())
+        console::out(syncPlan.description);
+    for (std::size_t i : syncPlan.startOrder) {
+        if (opened[i]->start(syncPlan.devices[i]))
+            threads.push_back(opened[i]);
+        else
+            unopened.push_back(opened[i]);
+    }
+    std::sort(threads.begin(), threads.end(), [](const auto& a, const auto& b) { return a->index() < b->index(); });
     scannedCount = count;
     indicesMayHaveMoved = false;
 }
@@ -66,6 +84,7 @@ void AzureKinectCameraProcessor::rescanIfDue()
     if (elapsedSeconds <= rescanInterval)
         return;
     lastScanTime = now;
+    restartUntriggeredSubordinates();
     const std::uint32_t count = k4a_device_get_installed_count();
     if (count != scannedCount)
         indicesMayHaveMoved = true;
@@ -76,6 +95,34 @@ void AzureKinectCameraProcessor::rescanIfDue()
         restartAll();
     else
         openUnheldDevices(count);
+}
+
+// A subordinate whose sync-in cable has been pulled gets no more triggers: it is restarted on its
+// own clock, and says so.
+void AzureKinectCameraProcessor::restartUntriggeredSubordinates()
+{
+    for (std::shared_ptr<AzureKinectReadingThread>& thread : threads) {
+        if (thread->sync().role != SyncRole::Subordinate)
+            continue;
+        const std::optional<SyncJacks> jacks = thread->readSyncJacks();
+        if (!jacks || jacks->syncIn)
+            continue;
+        console::out("Wired sync: ", thread->serialNumber(),
+                     " lost its sync-in cable; it continues standalone");
+        const std::uint32_t index = thread->index();
+        thread->stop();
+        auto standalone = std::make_shared<AzureKinectReadingThread>(index);
+        if (standalone->open())
+            thread = std::move(standalone);
+    }
+}
+
+std::string AzureKinectCameraProcessor::syncMode() const
+{
+    SyncPlan current;
+    for (const auto& thread : threads)
+        current.devices.push_back(thread->sync());
+    return tavorin::syncModeText(current);
 }
 
 void AzureKinectCameraProcessor::restartAll()

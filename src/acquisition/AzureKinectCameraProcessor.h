@@ -1,9 +1,11 @@
 #pragma once
 
+#include "acquisition/SyncChain.h"
 #include "scene/DepthCameraProcessor.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tavorin {
@@ -28,8 +30,11 @@ public:
     void setModelMatrix(std::string name, const Mat4& matrix) override;
 
     // Opens a thread object per attached device, in index order, keeping those that open in
-    // `threads` and the others for retries.
+    // `threads` (in index order) and the others for retries. The devices' sync jacks decide their
+    // roles (planSyncChain), printed in one line, and the order they start in.
     void openAll();
+    // "standalone" or "synchronised, N subordinates", from the roles the devices stream in now.
+    std::string syncMode() const override;
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();
 
@@ -39,6 +44,7 @@ public:
 
 private:
     void rescanIfDue();
+    void restartUntriggeredSubordinates();
     void restartAll();
     void openUnheldDevices(std::uint32_t count);
     bool holdsIndex(std::uint32_t index) const;

@@ -34,9 +34,22 @@ ImageHandle createImage(k4a_image_format_t format, int width, int height, int by
     return ImageHandle(image, &k4a_image_release);
 }
 
+k4a_wired_sync_mode_t wiredSyncMode(SyncRole role)
+{
+    switch (role) {
+    case SyncRole::Master:
+        return K4A_WIRED_SYNC_MODE_MASTER;
+    case SyncRole::Subordinate:
+        return K4A_WIRED_SYNC_MODE_SUBORDINATE;
+    case SyncRole::Standalone:
+        break;
+    }
+    return K4A_WIRED_SYNC_MODE_STANDALONE;
+}
+
 } // namespace
 
-k4a_device_configuration_t AzureKinectReadingThread::captureConfiguration()
+k4a_device_configuration_t AzureKinectReadingThread::captureConfiguration(const SyncAssignment& sync)
 {
     k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
     config.color_format = K4A_IMAGE_FORMAT_COLOR_BGRA32;
@@ -45,8 +58,8 @@ k4a_device_configuration_t AzureKinectReadingThread::captureConfiguration()
     config.camera_fps = K4A_FRAMES_PER_SECOND_30;
     config.synchronized_images_only = true;
     config.depth_delay_off_color_usec = 0;
-    config.wired_sync_mode = K4A_WIRED_SYNC_MODE_STANDALONE;
-    config.subordinate_delay_off_master_usec = 0;
+    config.wired_sync_mode = wiredSyncMode(sync.role);
+    config.subordinate_delay_off_master_usec = sync.subordinateDelayUsec;
     config.disable_streaming_indicator = false;
     return config;
 }
@@ -69,19 +82,38 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
     closeDevice();
 }
 
-bool AzureKinectReadingThread::open()
+bool AzureKinectReadingThread::open(const SyncAssignment& sync)
+{
+    return openDevice() && start(sync);
+}
+
+bool AzureKinectReadingThread::openDevice()
 {
     const bool firstAttempt = !attempted;
     attempted = true;
+    openingFirstAttempt = firstAttempt;
     if (firstAttempt)
         announceAttempt();
     if (captureThread.joinable() || device)
         return false;
-    const std::string failure = startDevice();
+    const std::string failure = openHandle();
     if (!failure.empty()) {
         reportFailure(failure, firstAttempt);
         return false;
     }
+    return true;
+}
+
+bool AzureKinectReadingThread::start(const SyncAssignment& sync)
+{
+    if (!device || captureThread.joinable())
+        return false;
+    const std::string failure = startStreaming(sync);
+    if (!failure.empty()) {
+        reportFailure(failure, openingFirstAttempt);
+        return false;
+    }
+    syncAssignment = sync;
     if (!reportedFailure.empty())
         announceAttempt();
     reportedFailure.clear();
@@ -93,14 +125,23 @@ bool AzureKinectReadingThread::open()
     return true;
 }
 
+std::optional<SyncJacks> AzureKinectReadingThread::readSyncJacks()
+{
+    std::lock_guard<std::mutex> lock(deviceMutex);
+    SyncJacks jacks;
+    if (!device || K4A_FAILED(k4a_device_get_sync_jack(device, &jacks.syncIn, &jacks.syncOut)))
+        return std::nullopt;
+    return jacks;
+}
+
 void AzureKinectReadingThread::announceAttempt() const
 {
     console::out("Try to open kinect ", deviceIndex);
 }
 
-// Opens the device, reads its serial number, starts its cameras and reads its calibration. The
-// reason of a failure, with the device closed again; empty on success.
-std::string AzureKinectReadingThread::startDevice()
+// Opens the device and reads its serial number. The reason of a failure, with the device closed
+// again; empty on success.
+std::string AzureKinectReadingThread::openHandle()
 {
     if (K4A_FAILED(k4a_device_open(deviceIndex, &device))) {
         device = nullptr;
@@ -109,7 +150,19 @@ std::string AzureKinectReadingThread::startDevice()
     }
     try {
         serial = readSerialNumber();
-        startCameras();
+    } catch (const std::exception& error) {
+        closeDevice();
+        return error.what();
+    }
+    return std::string();
+}
+
+// Starts the opened device's cameras in its role on the sync cable and reads its calibration.
+// The reason of a failure, with the device closed again; empty on success.
+std::string AzureKinectReadingThread::startStreaming(const SyncAssignment& sync)
+{
+    try {
+        startCameras(sync);
         readCalibration();
     } catch (const std::exception& error) {
         closeDevice();
@@ -140,9 +193,9 @@ std::string AzureKinectReadingThread::readSerialNumber()
     return std::string(text.data(), strnlen(text.data(), text.size()));
 }
 
-void AzureKinectReadingThread::startCameras()
+void AzureKinectReadingThread::startCameras(const SyncAssignment& sync)
 {
-    const k4a_device_configuration_t config = captureConfiguration();
+    const k4a_device_configuration_t config = captureConfiguration(sync);
     if (K4A_FAILED(k4a_device_start_cameras(device, &config)))
         throw std::runtime_error("Failed to start cameras!");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/SyncChain.h"
 #include "math/Mat4.h"
 
 #include <k4a/k4a.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,7 +31,17 @@ public:
     // is closed again and the answer is false. The first call prints "Try to open kinect <index>"
     // and the reason of a failure; a later call (a retry) prints only what changed: a different
     // failure, or the opening after a failure, each after the "Try to open" line.
-    bool open();
+    bool open(const SyncAssignment& sync = {});
+    // The two halves of open(), for starting several devices in the order a sync cable needs:
+    // openDevice() opens the device and reads its serial number, start() starts its cameras in
+    // the given role and the capture thread. Each prints as open() does.
+    bool openDevice();
+    bool start(const SyncAssignment& sync);
+    // What the opened device's sync jacks report; empty without a device or when it cannot say.
+    // Render thread.
+    std::optional<SyncJacks> readSyncJacks();
+    // The role the device streams in.
+    const SyncAssignment& sync() const { return syncAssignment; }
     // Asks the capture thread to end and stops the device's cameras, which ends a capture wait
     // at once. Render thread (the thread that opens and stops the object).
     void requestStop();
@@ -50,7 +62,7 @@ public:
 
     // What every device is started with: BGRA colour at 720p, unbinned narrow-field depth, 30 fps,
     // synchronised captures only, standalone.
-    static k4a_device_configuration_t captureConfiguration();
+    static k4a_device_configuration_t captureConfiguration(const SyncAssignment& sync = {});
 
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
@@ -58,10 +70,11 @@ public:
 
 private:
     void announceAttempt() const;
-    std::string startDevice();
+    std::string openHandle();
+    std::string startStreaming(const SyncAssignment& sync);
     void reportFailure(const std::string& failure, bool firstAttempt);
     std::string readSerialNumber();
-    void startCameras();
+    void startCameras(const SyncAssignment& sync);
     void readCalibration();
     void captureLoop();
     void publishBuffers();
@@ -89,7 +102,9 @@ private:
     std::thread captureThread;
     std::uint32_t deviceIndex;
     std::string serial;
+    SyncAssignment syncAssignment;
     bool attempted = false;      // open() has been called
+    bool openingFirstAttempt = false; // the current opening is the first attempt
     std::string reportedFailure; // the failure open() printed last; empty after an opening
 };
 

@@ -180,6 +180,7 @@ void HDF5CameraProcessor::process(SceneState& state)
         record.hasColor = reader->colourEnabled();
         record.width = static_cast<std::int32_t>(reader->width());
         record.height = static_cast<std::int32_t>(reader->height());
+        record.timestamp = reader->currentTimestamp();
         state.cameras.push_back(std::make_shared<DepthCameraData>(record));
     }
 }

@@ -21,10 +21,13 @@
 #include "scene/TubeRecord.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <optional>
+#include <sstream>
 
 namespace tavorin {
 
@@ -111,6 +114,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
         renderShadows(gl, *shadowLight, *this);
     draw(context, gl);
     state.step();
+    publishFrameSetTiming();
     if (registering && state.depthSource)
         state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
@@ -163,6 +167,29 @@ void Scene::publishProgress()
     for (std::size_t i = 0; i < progress.size(); ++i)
         lines.push_back(progressLine(i, progress[i]));
     rightBar->setRegistrationProgress(lines);
+}
+
+// "Standalone, largest time gap 12.3 ms": the wiring of a live source and the spread of the
+// current records' capture times; without capture times only the wiring, if any.
+void Scene::publishFrameSetTiming()
+{
+    if (!rightBar)
+        return;
+    std::string mode = state.depthSource ? state.depthSource->syncMode() : std::string();
+    if (!mode.empty())
+        mode[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(mode[0])));
+    std::ostringstream line;
+    line << mode;
+    const bool timed = state.cameras.size() > 1
+        && std::all_of(state.cameras.begin(), state.cameras.end(), [](const auto& c) { return c->timestamp.has_value(); });
+    if (timed) {
+        constexpr double kMsPerSecond = 1000.0;
+        const auto [earliest, latest] = std::minmax_element(
+            state.cameras.begin(), state.cameras.end(), [](const auto& a, const auto& b) { return *a->timestamp < *b->timestamp; });
+        line << (mode.empty() ? "Largest time gap " : ", largest time gap ") << std::fixed << std::setprecision(1)
+             << (*(*latest)->timestamp - *(*earliest)->timestamp) * kMsPerSecond << " ms";
+    }
+    rightBar->setFrameSetTiming(line.str());
 }
 
 Vec4 Scene::cursorPoint() const

@@ -62,6 +62,7 @@ private:
     void runCalibrationCycle();
     // Render thread: the calibrator's progress lines into the settings bar.
     void publishProgress();
+    void publishFrameSetTiming();
     void drawDataVisuals(QOpenGLFunctions_3_3_Core* gl);
     void followTarget();
     void drawPointClouds(QOpenGLFunctions_3_3_Core* gl);

@@ -25,6 +25,9 @@ public:
     virtual void setCalibCursorZ(float value) = 0;
     // The registration's progress, one line per camera; from the render thread.
     virtual void setRegistrationProgress(const std::vector<std::string>& lines) = 0;
+    // How the cameras are synchronised and how far apart the current frames were captured; from
+    // the render thread.
+    virtual void setFrameSetTiming(const std::string& line) = 0;
 
 protected:
     ~SceneSettings() = default; // not owned through this interface

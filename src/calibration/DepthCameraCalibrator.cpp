@@ -9,6 +9,7 @@
 #include "scene/DepthCameraProcessor.h"
 #include "scene/SceneState.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace tavorin {
@@ -26,7 +27,32 @@ PointImage imageOf(const DepthCameraData& camera)
     return PointImage{camera.points, camera.width, camera.height, kFloatsPerRecordPoint};
 }
 
+bool allTimed(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
+{
+    return std::all_of(cameras.begin(), cameras.end(), [](const auto& camera) { return camera->timestamp.has_value(); });
+}
+
 } // namespace
+
+std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::frameSets(const SceneState& state)
+{
+    if (state.cameras.empty() || !allTimed(state.cameras))
+        return {detections};
+    if (observationTimeline.cameraCount() != state.cameras.size())
+        observationTimeline = ObservationTimeline(state.cameras.size(), kReferenceCamera);
+    std::vector<double> timestamps;
+    timestamps.reserve(state.cameras.size());
+    for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
+        timestamps.push_back(*camera->timestamp);
+    return observationTimeline.add(timestamps, detections);
+}
+
+void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set)
+{
+    roughAligner.addCorrespondencePoints(latticeAxisPoints(set));
+    std::vector<Mat4> rough = roughAligner.registrate(kReferenceCamera, inlierThreshold);
+    fineAligner.addCorrespondencePoints(matchAllGridHoles_ByRoughRegistration(std::move(rough), set, kReferenceCamera));
+}
 
 DepthCameraCalibrator::DepthCameraCalibrator() = default;
 DepthCameraCalibrator::~DepthCameraCalibrator() = default;
@@ -69,15 +95,11 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
 {
     detections = std::move(frameDetections);
     const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
-    std::vector<std::vector<Vec4>> axisPoints = latticeAxisPoints(detections);
-
     if (fineAligner.cloudCount() != cameras.size())
         startAfresh(cameras.size());
     countFrames();
-    roughAligner.addCorrespondencePoints(std::move(axisPoints));
-    std::vector<Mat4> rough = roughAligner.registrate(kReferenceCamera, inlierThreshold);
-    fineAligner.addCorrespondencePoints(
-        matchAllGridHoles_ByRoughRegistration(std::move(rough), detections, kReferenceCamera));
+    for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
+        addFrameSet(set);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
 
     if (!state.depthSource)

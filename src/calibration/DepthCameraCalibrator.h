@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calibration/LatticeDetectionResult.h"
+#include "calibration/ObservationTimeline.h"
 #include "calibration/PointCloudAligner.h"
 #include "calibration/RegistrationProgress.h"
 #include "math/Mat4.h"
@@ -17,9 +18,12 @@ class WorkerPool;
 // The calibration cycle: while registration is on, every frame searches each camera's points for
 // the lattice, accumulates the observations in a rough (axis points) and a fine (grid holes)
 // registration and gives every camera the transform into camera 0's coordinates through the
-// depth source. The searches of all cameras run at once on worker threads of the calibrator's
-// own (one per camera, started with the first cycle); the thread that runs the cycle only waits
-// for them and registers. Owned by the scene; one thread at a time (the render thread).
+// depth source. When every record carries its capture time, the observations are first brought
+// to camera 0's capture instants (ObservationTimeline) and each frame counts once; without
+// capture times, every run's records count as one simultaneous frame set. The searches of all
+// cameras run at once on worker threads of the calibrator's own (one per camera, started with the
+// first cycle); the thread that runs the cycle only waits for them and registers. Owned by the
+// scene; one thread at a time (the render thread).
 class DepthCameraCalibrator {
 public:
     DepthCameraCalibrator();
@@ -40,10 +44,16 @@ public:
     const std::vector<LatticeDetectionResult>& lastDetections() const { return detections; }
     const PointCloudAligner& fineRegistration() const { return fineAligner; }
     float registrationInlierThreshold() const { return inlierThreshold; }
+    const ObservationTimeline& timeline() const { return observationTimeline; }
+
     // Per camera since the camera count last changed; a cost per call that does not grow.
     std::vector<RegistrationProgress> progress() const;
 
 private:
+    // The frame sets this run adds to the registrations: the timeline's resolved ones, or the
+    // run's own detections when a record has no capture time.
+    std::vector<std::vector<LatticeDetectionResult>> frameSets(const SceneState& state);
+    void addFrameSet(const std::vector<LatticeDetectionResult>& set);
     void detectAll(const std::vector<std::shared_ptr<DepthCameraData>>& cameras);
     void startAfresh(std::size_t cameraCount);
     void countFrames();
@@ -54,6 +64,7 @@ private:
     std::vector<Mat4> cameraTransforms;
     float inlierThreshold = 0.04f; // metres, for both registrations
     std::vector<LatticeDetectionResult> detections;
+    ObservationTimeline observationTimeline;
     std::vector<std::size_t> framesFound;    // per camera
     std::size_t framesExamined = 0;
 };

@@ -65,7 +65,15 @@ ScrollView {
                 }
             }
         }
-        Text { text: " "; font.pixelSize: 14 }
+        // The cameras' wiring and how far apart the current frames were captured, in place of a
+        // blank line, so that nothing below moves.
+        Text {
+            width: parent.width
+            elide: Text.ElideRight
+            font.pixelSize: 14
+            color: "#BBBBBB"
+            text: viewModel.frameSetTiming === "" ? " " : viewModel.frameSetTiming
+        }
         Separator {}
 
         Text { text: "Registration of multiple depth cameras"; font.pixelSize: 14; font.bold: true; color: "white" }

@@ -3,6 +3,7 @@
 #include "math/Mat4.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tavorin {
@@ -30,6 +31,9 @@ struct DepthCameraData {
     bool hasColor = false;
     std::int32_t width = 0;
     std::int32_t height = 0;
+    // Seconds: when the depth image was captured, on the device's clock for a live camera and on
+    // the recording's clock on playback; empty where the source does not know it.
+    std::optional<double> timestamp;
 };
 
 } // namespace tavorin

@@ -33,6 +33,9 @@ public:
     virtual CalibrationFrame nextCalibrationFrame() { return CalibrationFrame::Newest; }
     // When registration stops: a recording source plays on its clock again from the held frame.
     virtual void resumeClock() {}
+    // How the source's cameras are wired for synchronisation ("standalone", "synchronised, N
+    // subordinates"); empty for a source without wiring, such as recordings.
+    virtual std::string syncMode() const { return std::string(); }
 };
 
 } // namespace tavorin

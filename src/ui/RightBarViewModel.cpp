@@ -31,6 +31,24 @@ RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
 
 RightBarViewModel::~RightBarViewModel() = default;
 
+QString RightBarViewModel::frameSetTiming() const
+{
+    std::lock_guard<std::mutex> lock(progressMutex);
+    return timingLine;
+}
+
+void RightBarViewModel::setFrameSetTiming(const std::string& text)
+{
+    const QString line = QString::fromStdString(text);
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        if (line == timingLine)
+            return;
+        timingLine = line;
+    }
+    QMetaObject::invokeMethod(this, [this] { emit frameSetTimingChanged(); }, Qt::QueuedConnection);
+}
+
 QStringList RightBarViewModel::registrationProgress() const
 {
     std::lock_guard<std::mutex> lock(progressMutex);

@@ -53,6 +53,7 @@ class RightBarViewModel : public QObject, public SceneSettings {
     Q_PROPERTY(float calibModulRotationX READ calibModulRotationX WRITE setCalibModulRotationX NOTIFY calibModulRotationXChanged)
     Q_PROPERTY(float calibModulRotationY READ calibModulRotationY WRITE setCalibModulRotationY NOTIFY calibModulRotationYChanged)
     Q_PROPERTY(QStringList registrationProgress READ registrationProgress NOTIFY registrationProgressChanged)
+    Q_PROPERTY(QString frameSetTiming READ frameSetTiming NOTIFY frameSetTimingChanged)
     Q_PROPERTY(float calibModulMaxIntensity READ calibModulMaxIntensity WRITE setCalibModulMaxIntensity NOTIFY calibModulMaxIntensityChanged)
 public:
     explicit RightBarViewModel(QObject* parent = nullptr);
@@ -130,6 +131,8 @@ public:
     // while it runs and after it. Set from any thread (the render thread, after each cycle); the
     // change is signalled on the GUI thread.
     QStringList registrationProgress() const;
+    QString frameSetTiming() const;
+    void setFrameSetTiming(const std::string& line) override;
     void setRegistrationProgress(const std::vector<std::string>& lines) override;
 
     Q_INVOKABLE void setDepthImageSource(int type, const QString& file1 = QString(),
@@ -171,6 +174,7 @@ signals:
     void calibModulRotationYChanged(float value);
     void calibModulMaxIntensityChanged(float value);
     void registrationProgressChanged();
+    void frameSetTimingChanged();
 
 private:
     template <typename T>
@@ -216,6 +220,7 @@ private:
     Scene* scene = nullptr; // non-owning
     mutable std::mutex progressMutex;
     QStringList progressLines; // guarded by progressMutex
+    QString timingLine;        // guarded by progressMutex
 };
 
 } // namespace tavorin

@@ -407,4 +407,47 @@ TEST(CapturePoints, MissingDepthAndInvalidRaysGiveTheOrigin)
         EXPECT_FLOAT_EQ(expected[i], points[i]) << i;
 }
 
+// Chain 2 -> 1 -> 3: the jacks give the roles and the 160 us spacing, the subordinates start
+// before their master, and a subordinate whose cable is pulled streams on alone.
+TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLeavesItStandalone)
+{
+    auto first = plugInDevice("000000000001");
+    auto master = plugInDevice("000000000002");
+    auto last = plugInDevice("000000000003");
+    first->syncInCable = true;
+    first->syncOutCable = true;
+    master->syncOutCable = true;
+    last->syncInCable = true;
+    testing::internal::CaptureStdout();
+    auto processor = std::make_unique<AzureKinectCameraProcessor>();
+    ASSERT_EQ(3u, processor->threads.size());
+    const struct {
+        const std::shared_ptr<k4a_virtual::VirtualDevice>& device;
+        k4a_wired_sync_mode_t mode;
+        std::uint32_t delayUsec;
+    } expected[] = {{first, K4A_WIRED_SYNC_MODE_SUBORDINATE, 160},
+                    {master, K4A_WIRED_SYNC_MODE_MASTER, 0},
+                    {last, K4A_WIRED_SYNC_MODE_SUBORDINATE, 320}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(static_cast<int>(e.mode), e.device->startedSyncMode.load()) << e.device->serialNumber;
+        EXPECT_EQ(e.delayUsec, e.device->startedSubordinateDelayUsec.load()) << e.device->serialNumber;
+    }
+    EXPECT_LT(first->startSequence.load(), master->startSequence.load());
+    EXPECT_LT(last->startSequence.load(), master->startSequence.load());
+    EXPECT_EQ("synchronised, 2 subordinates", processor->syncMode());
+
+    last->syncInCable = false;
+    SceneState state;
+    stepWithLastScan(*processor, state, 10.0);
+    EXPECT_EQ(static_cast<int>(K4A_WIRED_SYNC_MODE_STANDALONE), last->startedSyncMode.load());
+    const std::uint64_t framesBefore = last->framesDelivered.load();
+    EXPECT_TRUE(eventually([&] { return last->framesDelivered.load() > framesBefore + 2; }));
+    EXPECT_EQ("synchronised, 1 subordinate", processor->syncMode());
+    processor.reset();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(1, countOf(out, "Wired sync: master 000000000002, subordinates 000000000001 (+160 us) 000000000003 (+320 us)\n"))
+        << out;
+    EXPECT_EQ(1, countOf(out, "Wired sync: 000000000003 lost its sync-in cable; it continues standalone\n"));
+}
+
 #endif

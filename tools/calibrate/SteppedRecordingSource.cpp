@@ -32,19 +32,6 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
     return std::all_of(loaded.begin(), loaded.end(), [](char ok) { return ok != 0; });
 }
 
-double SteppedRecordingSource::startTime() const
-{
-    return readers.empty() ? 0.0 : readers.front()->timestampAt(0);
-}
-
-double SteppedRecordingSource::endTime() const
-{
-    double end = startTime();
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-        end = std::max(end, reader->timestampAt(reader->frameCount() - 1));
-    return end;
-}
-
 // Each reader on a worker thread of its own for this step; the library keeps its error stack per
 // thread, so each job silences it first.
 void SteppedRecordingSource::step(double t)
@@ -67,6 +54,7 @@ void SteppedRecordingSource::process(SceneState& state)
         record->hasPointCloud = true;
         record->width = static_cast<std::int32_t>(reader->width());
         record->height = static_cast<std::int32_t>(reader->height());
+        record->timestamp = reader->currentTimestamp();
         state.cameras.push_back(record);
     }
 }

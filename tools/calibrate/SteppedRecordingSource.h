@@ -22,9 +22,6 @@ public:
     // Opens every path; false (the reader has reported why) when one cannot be read.
     bool open(const std::vector<std::string>& paths);
 
-    // Seconds: frame 0 of the first recording, and the last frame of the longest one.
-    double startTime() const;
-    double endTime() const;
     // Every reader seeks toward time t (seconds on the recordings' clock) by the playback rule.
     void step(double t);
 

@@ -1,6 +1,6 @@
 // tavorin-calibrate: the calibration cycle on recordings, without the window. Steps the
-// recordings along their common time axis by 1/30 s per step, runs the cycle each step as the
-// program does, then reports each camera's matrix and fine-registration residuals and, with
+// recordings along their common time axis from one capture of the first recording to the next,
+// runs the cycle each step as the program does, then reports each camera's matrix and fine-registration residuals and, with
 // --truth, its errors against the ground truth.
 
 #include "GroundTruth.h"
@@ -38,7 +38,6 @@ constexpr int kExitUsage = 1;
 constexpr int kExitUnreadable = 2;
 constexpr int kExitNoRegistration = 3;
 constexpr int kExitStoreFailed = 4;
-constexpr double kStepSeconds = 1.0 / 30.0;
 constexpr std::size_t kMinRecordings = 2;
 constexpr std::size_t kMaxRecordings = 3;
 constexpr unsigned kStepLimitSeconds = 30; // opening the recordings, then each step
@@ -48,11 +47,12 @@ constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the r
 constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
                                "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
 constexpr const char* kHelp =
-    "Runs the calibration cycle over the recordings, stepped by 1/30 s from the first recording's first\n"
-    "frame to the last frame of the longest one (or N steps), and prints every camera's matrix.\n"
+    "Runs the calibration cycle over the recordings, stepped on the capture times of the first\n"
+    "recording's frames (all of them, or the first N), and prints every camera's matrix. The other\n"
+    "cameras' observations are brought to those instants from their own capture times.\n"
     "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
-    "truth cannot be read, a recording stopped playing, opening or one step took more than 30 s, or the\n"
-    "timeline needs more than 4 steps per frame; 3 no usable registration (the lattice was never found,\n"
+    "truth cannot be read, a recording stopped playing, or opening or one step took more than 30 s;\n"
+    "3 no usable registration (the lattice was never found,\n"
     "or a camera has no registration inliers; nothing is stored); 4 a configuration file was not written.";
 
 struct Options {
@@ -199,25 +199,11 @@ void countDetections(const DepthCameraCalibrator& calibrator, const SteppedRecor
     }
 }
 
-// Steps of 1/30 s from the first recording's first frame to the last frame of the longest one,
-// or --frames. A plan of more than a few steps per frame of the longest recording (timestamps
-// far apart, recordings on unrelated clocks) is refused with a message: it would run for hours
-// over a handful of frames.
-std::optional<long> stepPlan(const Options& options, const SteppedRecordingSource& source)
+// One step per frame of the first recording, or its first --frames frames.
+long stepPlan(const Options& options, const SteppedRecordingSource& source)
 {
-    constexpr double kMaxStepsPerFrame = 4.0;
-    std::uint32_t frames = 0;
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : source.recordingReaders())
-        frames = std::max(frames, reader->frameCount());
-    const double limit = kMaxStepsPerFrame * static_cast<double>(frames);
-    const double span = source.endTime() - source.startTime();
-    const double steps =
-        options.frames ? static_cast<double>(*options.frames) : std::floor(span / kStepSeconds + 1e-6) + 1.0;
-    if (std::isfinite(steps) && steps >= 1.0 && steps <= limit)
-        return static_cast<long>(steps);
-    console::err("tavorin-calibrate: ", steps, " steps of 1/30 s (", span, " s of timestamps) for ", frames,
-                 " frames; at most ", limit, " are stepped. Nothing calibrated.");
-    return std::nullopt;
+    const long frames = static_cast<long>(source.recordingReaders().front()->frameCount());
+    return options.frames ? std::min(*options.frames, frames) : frames;
 }
 
 bool anyPlaybackStopped(const SteppedRecordingSource& source)
@@ -249,6 +235,12 @@ void reportCameras(const SceneState& state, const std::vector<RegistrationResidu
             console::out("Camera ", i, ": fine registration inliers ", residuals[i].inlierCount, ", RMS ",
                          residuals[i].inlierRms * 1000.0, " mm");
     }
+}
+
+void reportFrameSets(const tavorin::ObservationTimeline& timeline)
+{
+    console::out("Frame sets with the lattice in camera 0: ", timeline.resolvedCount(), " brought to its capture times, ",
+                 timeline.unresolvedCount(), " left out (a camera's frames around it missing or too far apart)");
 }
 
 // With the truth: each camera's calibrated transform into camera 0 against the expected one.
@@ -297,17 +289,15 @@ int main(int argc, char** argv)
         console::err("tavorin-calibrate: a recording cannot be read; nothing calibrated.");
         return kExitUnreadable;
     }
-    const std::optional<long> steps = stepPlan(*options, *source);
-    if (!steps)
-        return kExitUnreadable;
+    const long steps = stepPlan(*options, *source);
 
     SceneState state;
     state.depthSource = source;
     DepthCameraCalibrator calibrator;
     std::vector<DetectionCounts> counts(options->recordings.size());
-    for (long step = 0; step < *steps; ++step) {
+    for (long step = 0; step < steps; ++step) {
         StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
-        source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
+        source->step(source->recordingReaders().front()->timestampAt(static_cast<std::uint32_t>(step)));
         if (anyPlaybackStopped(*source)) {
             console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
             return kExitUnreadable;
@@ -319,7 +309,7 @@ int main(int argc, char** argv)
     StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
-        console::err("tavorin-calibrate: the lattice was not found in any of ", *steps, " steps; nothing calibrated.");
+        console::err("tavorin-calibrate: the lattice was not found in any of ", steps, " steps; nothing calibrated.");
         return kExitNoRegistration;
     }
 
@@ -330,7 +320,8 @@ int main(int argc, char** argv)
     }
     const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
         calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
-    reportCameras(state, residuals, counts, *steps);
+    reportCameras(state, residuals, counts, steps);
+    reportFrameSets(calibrator.timeline());
     if (!registrationUsable(residuals, state.cameras.size())) {
         console::err("tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated.");
         return kExitNoRegistration;

@@ -1,5 +1,7 @@
 // tavorin-samples: writes three synthetic recordings of an operating room with a moving hole
-// plate, and their ground truth, under samples/OP1/ (or the folder given with --out).
+// plate, and their ground truth, under samples/OP1/ (or the folder given with --out). By default the
+// cameras capture together; with --capture-offsets each captures later by its own offset, as
+// cameras without a sync cable do.
 #include "SampleCalibrationBlob.h"
 #include "SampleRecordingFile.h"
 #include "SampleRoom.h"
@@ -12,11 +14,15 @@
 #include <Eigen/Geometry>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 #include <random>
 #include <thread>
 
@@ -224,7 +230,15 @@ std::vector<float> pinholeParameters(const k4a_calibration_t& calibration)
     return {p.cx + 0.5f, p.cy + 0.5f, p.fx, p.fy, p.k1, p.k2, p.k3, p.k4, p.k5, p.k6, p.codx, p.cody, p.p2, p.p1};
 }
 
-void writeRecording(const SampleCamera& camera, int index, const std::string& path, int frames, double duration)
+// Camera `index` captures frame k at k / 30 s plus its offset on the shared clock, and the plate is
+// rendered where it is at that instant: cameras without a sync cable never capture together.
+double captureSeconds(int frame, double offsetSeconds)
+{
+    return frame / kFps + offsetSeconds;
+}
+
+void writeRecording(const SampleCamera& camera, int index, const std::string& path, int frames, double duration,
+                    double offsetSeconds)
 {
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
     if (!file.ok())
@@ -237,11 +251,12 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
     std::vector<std::uint16_t> depth(camera.rays.size());
     std::vector<std::uint8_t> bgra(camera.rays.size() * 4);
     for (int k = 0; k < frames; ++k) {
-        renderScene(camera, plateAt(k / kFps, duration), depthMm, bgra);
+        const double seconds = captureSeconds(k, offsetSeconds);
+        renderScene(camera, plateAt(seconds, duration), depthMm, bgra);
         dropMixedPixels(depthMm);
         quantiseWithNoise(depthMm, rng, depth);
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
-        timestamps.push_back(kStartTimestamp + k / kFps);
+        timestamps.push_back(kStartTimestamp + seconds);
     }
     file.writeTimestamps(timestamps);
 }
@@ -271,8 +286,48 @@ Eigen::Matrix4d modelMatrix(const SampleCamera& camera)
     return T_room_sdk * S;
 }
 
+nlohmann::json plateFrame(int frame, double seconds, double duration)
+{
+    const PlatePose pose = plateAt(seconds, duration);
+    nlohmann::json entry = {{"frame", frame},
+                            {"timestamp", kStartTimestamp + seconds},
+                            {"centre", vec(pose.centre)},
+                            {"u", vec(pose.u)},
+                            {"v", vec(pose.v)},
+                            {"normal", vec(pose.n)}};
+    for (const Eigen::Vector3d& hole : SampleRoom::holeCentres(pose))
+        entry["holes"].push_back(vec(hole));
+    return entry;
+}
+
+// The plate at every frame; with capture offsets, at every capture instant of every camera, in
+// time order, each entry naming the camera that captured then.
+nlohmann::json trajectory(const std::vector<double>& offsetsSeconds, int frames, double duration)
+{
+    const bool synchronised =
+        std::all_of(offsetsSeconds.begin(), offsetsSeconds.end(), [](double offset) { return offset == 0.0; });
+    nlohmann::json entries = nlohmann::json::array();
+    if (synchronised) {
+        for (int k = 0; k < frames; ++k)
+            entries.push_back(plateFrame(k, captureSeconds(k, 0.0), duration));
+        return entries;
+    }
+    std::vector<std::pair<double, std::pair<int, int>>> captures; // seconds, (frame, camera)
+    for (std::size_t c = 0; c < offsetsSeconds.size(); ++c)
+        for (int k = 0; k < frames; ++k)
+            captures.push_back({captureSeconds(k, offsetsSeconds[c]), {k, static_cast<int>(c)}});
+    std::stable_sort(captures.begin(), captures.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [seconds, capture] : captures) {
+        nlohmann::json entry = plateFrame(capture.first, seconds, duration);
+        entry["camera"] = capture.second;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
 nlohmann::json groundTruth(const std::vector<SampleCamera>& cameras, const std::string& folder, int frames,
-                           double duration)
+                           double duration, const std::vector<double>& offsetsSeconds)
 {
     nlohmann::json truth;
     truth["units"] = "metres; room frame y up, floor at y = 0";
@@ -288,6 +343,9 @@ nlohmann::json groundTruth(const std::vector<SampleCamera>& cameras, const std::
         entry["forward"] = vec(camera.R_room_sdk.col(2));
         entry["modelMatrixRoom"] = columnMajor(M);
         entry["modelMatrixRelativeToCamera0"] = columnMajor(M0.inverse() * M);
+        const double offset = offsetsSeconds[static_cast<std::size_t>(&camera - cameras.data())];
+        if (offset != 0.0)
+            entry["captureOffsetMs"] = offset * 1000.0;
         truth["cameras"].push_back(entry);
     }
     for (const Eigen::Vector3d& marker : SampleRoom::markerCentres())
@@ -300,25 +358,37 @@ nlohmann::json groundTruth(const std::vector<SampleCamera>& cameras, const std::
                       {"handleFromCentre", {SampleRoom::kHandleStart, SampleRoom::kHandleEnd}},
                       {"handleWidth", 2.0 * SampleRoom::kHandleHalfWidth},
                       {"holeOrder", "row-major; row 0 toward +v, column 0 toward -u; the handle lies along +u"}};
-    for (int k = 0; k < frames; ++k) {
-        const PlatePose pose = plateAt(k / kFps, duration);
-        nlohmann::json frame = {{"frame", k},
-                                {"timestamp", kStartTimestamp + k / kFps},
-                                {"centre", vec(pose.centre)},
-                                {"u", vec(pose.u)},
-                                {"v", vec(pose.v)},
-                                {"normal", vec(pose.n)}};
-        for (const Eigen::Vector3d& hole : SampleRoom::holeCentres(pose))
-            frame["holes"].push_back(vec(hole));
-        truth["trajectory"].push_back(frame);
-    }
+    truth["trajectory"] = trajectory(offsetsSeconds, frames, duration);
     return truth;
 }
 
 struct Options {
     std::string folder = "samples/OP1";
     double seconds = kDefaultSeconds;
+    std::vector<double> offsetsSeconds = std::vector<double>(std::size(kMounts), 0.0);
 };
+
+// "MS,MS,MS": one capture offset per camera, in milliseconds, 0 to 1000.
+bool parseOffsets(const std::string& text, std::vector<double>& offsetsSeconds)
+{
+    constexpr double kMaxOffsetMs = 1000.0;
+    std::vector<double> offsets;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        const std::size_t end = std::min(text.find(',', begin), text.size());
+        const std::string field = text.substr(begin, end - begin);
+        char* stop = nullptr;
+        const double ms = std::strtod(field.c_str(), &stop);
+        if (field.empty() || *stop != '\0' || !std::isfinite(ms) || ms < 0.0 || ms > kMaxOffsetMs)
+            return false;
+        offsets.push_back(ms / 1000.0);
+        begin = end + 1;
+    }
+    if (offsets.size() != offsetsSeconds.size())
+        return false;
+    offsetsSeconds = offsets;
+    return true;
+}
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
@@ -328,7 +398,10 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.folder = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc)
             options.seconds = std::atof(argv[++i]);
-        else
+        else if (arg == "--capture-offsets" && i + 1 < argc) {
+            if (!parseOffsets(argv[++i], options.offsetsSeconds))
+                return false;
+        } else
             return false;
     }
     return options.seconds > 0.0 && options.seconds <= 60.0;
@@ -340,7 +413,8 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)]");
+        console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)] "
+                     "[--capture-offsets MS,MS,MS (one per camera, 0 to 1000 ms; default 0,0,0)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -357,13 +431,13 @@ int main(int argc, char** argv)
         workers.emplace_back([&, i] {
             cameras[i] = makeCamera(static_cast<int>(i));
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(cameras[i], static_cast<int>(i), path, frames, options.seconds);
+            writeRecording(cameras[i], static_cast<int>(i), path, frames, options.seconds, options.offsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(cameras, options.folder, frames, options.seconds).dump(2) << "\n";
+    std::ofstream(truthPath) << groundTruth(cameras, options.folder, frames, options.seconds, options.offsetsSeconds).dump(2) << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;

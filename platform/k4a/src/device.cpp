@@ -51,6 +51,23 @@ bool deviceCalibration(const k4a_virtual::VirtualDevice& device, k4a_depth_mode_
     return true;
 }
 
+// A master needs a cable in sync-out to trigger through, a subordinate one in sync-in to be
+// triggered by, as the real devices check at start.
+bool syncCablesFit(const k4a_virtual::VirtualDevice& device, k4a_wired_sync_mode_t mode)
+{
+    switch (mode) {
+    case K4A_WIRED_SYNC_MODE_STANDALONE:
+        return true;
+    case K4A_WIRED_SYNC_MODE_MASTER:
+        return device.syncOutCable.load();
+    case K4A_WIRED_SYNC_MODE_SUBORDINATE:
+        return device.syncInCable.load();
+    }
+    return false;
+}
+
+std::atomic<std::uint64_t> startsSoFar{0};
+
 bool validConfiguration(const k4a_device_configuration_t& config)
 {
     const bool colorOn = config.color_resolution != K4A_COLOR_RESOLUTION_OFF;
@@ -197,7 +214,8 @@ k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* s
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
 {
     DeviceSession* s = session(device_handle);
-    if (!s || !config || isStreaming(*s) || s->device->startFails.load() || !validConfiguration(*config))
+    if (!s || !config || isStreaming(*s) || s->device->startFails.load() || !validConfiguration(*config)
+        || !syncCablesFit(*s->device, config->wired_sync_mode))
         return K4A_RESULT_FAILED;
     k4a_calibration_t calibration{};
     Clock::duration interval{};
@@ -210,8 +228,23 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
     s->frameInterval = interval;
     s->streamStart = Clock::now();
     s->nextFrame = 0;
+    s->subordinate = config->wired_sync_mode == K4A_WIRED_SYNC_MODE_SUBORDINATE;
+    s->device->startedSyncMode.store(config->wired_sync_mode);
+    s->device->startedSubordinateDelayUsec.store(config->subordinate_delay_off_master_usec);
+    s->device->startSequence.store(++startsSoFar);
     std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;
+    return K4A_RESULT_SUCCEEDED;
+}
+
+k4a_result_t k4a_device_get_sync_jack(k4a_device_t device_handle, bool* sync_in_jack_connected,
+                                      bool* sync_out_jack_connected)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !sync_in_jack_connected || !sync_out_jack_connected)
+        return K4A_RESULT_FAILED;
+    *sync_in_jack_connected = s->device->syncInCable.load();
+    *sync_out_jack_connected = s->device->syncOutCable.load();
     return K4A_RESULT_SUCCEEDED;
 }
 
@@ -252,7 +285,8 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
         return K4A_WAIT_RESULT_FAILED;
     if (device.captureTimesOut.load())
         return K4A_WAIT_RESULT_TIMEOUT;
-    if (device.goesSilent.load())
+    // A subordinate without its sync-in cable gets no trigger, so no frame.
+    if (device.goesSilent.load() || (s->subordinate && !device.syncInCable.load()))
         return waitOutSilence(*s, timeout_in_ms);
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)

@@ -43,6 +43,7 @@ struct DeviceSession {
     std::chrono::steady_clock::duration frameInterval{};
     std::chrono::steady_clock::time_point streamStart;
     std::uint64_t nextFrame = 0;
+    bool subordinate = false; // started in subordinate mode
 };
 
 struct Transformation {

@@ -40,6 +40,9 @@ void k4a_device_close(k4a_device_t device_handle);
 k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* serial_number,
                                              size_t* serial_number_size);
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config);
+/* Whether a cable is plugged into the device's sync-in and sync-out jacks. */
+k4a_result_t k4a_device_get_sync_jack(k4a_device_t device_handle, bool* sync_in_jack_connected,
+                                      bool* sync_out_jack_connected);
 /* May be called while another thread waits in k4a_device_get_capture, which then fails. */
 void k4a_device_stop_cameras(k4a_device_t device_handle);
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,

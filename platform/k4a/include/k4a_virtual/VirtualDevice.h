@@ -63,11 +63,21 @@ public:
     std::atomic<bool> goesSilent{false};
     std::atomic<bool> omitDepth{false};        // captures come without a depth image
     std::atomic<bool> omitColor{false};        // captures come without a colour image
+    // The sync cables, plugged and pulled by any thread at any time. Starting as a master needs a
+    // cable in sync-out, as a subordinate one in sync-in; a subordinate whose sync-in cable is
+    // pulled while it streams gets no more triggers and delivers nothing until it is restarted.
+    std::atomic<bool> syncInCable{false};
+    std::atomic<bool> syncOutCable{false};
 
     // What the layer saw, readable by any thread.
     std::atomic<bool> isOpen{false};
     std::atomic<int> timesOpened{0};
     std::atomic<std::uint64_t> framesDelivered{0};
+    // The configuration of the last start: its wired sync mode, its subordinate delay, and its
+    // place among all starts of all devices since the process began (1 for the first).
+    std::atomic<int> startedSyncMode{K4A_WIRED_SYNC_MODE_STANDALONE};
+    std::atomic<std::uint32_t> startedSubordinateDelayUsec{0};
+    std::atomic<std::uint64_t> startSequence{0};
 };
 
 // Any thread. The device counts as installed at the next index; plugging in a device twice does

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "calibration/LatticeDetectionResult.h"
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace tavorin {
+
+// The plate between two frames of one camera, at weight w in [0, 1] from a to b: the origin, the
+// axes and every hole matched between the frames moved along the straight line between them (over
+// one frame period the plate turns by about a degree, so the chord departs from the true path by
+// micrometres). Empty when either frame lacks the lattice or the frames disagree too much to be
+// the same plate a moment apart.
+std::optional<LatticeDetectionResult> interpolateDetection(const LatticeDetectionResult& a,
+                                                           const LatticeDetectionResult& b, float w);
+
+// Brings the cameras' plate observations to one instant: the reference camera's capture time.
+// Cameras without a sync cable capture up to a frame period apart while the plate moves, so the
+// frames taken in one cycle show it at different poses. Every other camera's observation is
+// interpolated between its two frames around the reference capture (or taken as it is when it was
+// captured within a millisecond of it); when a camera's later frame has not arrived yet, the
+// reference observation waits for it. A frame set that cannot be brought to its instant (a camera
+// dropped frames around it, its frames are too far apart, it never delivered a later frame) is
+// left out and counted. Holds no shared state: one thread at a time.
+class ObservationTimeline {
+public:
+    explicit ObservationTimeline(std::size_t cameraCount = 0, std::size_t referenceCamera = 0);
+
+    // One cycle's records: per camera its capture time (seconds, one clock for all cameras) and
+    // its lattice search. A camera whose capture time equals its newest one delivered no new frame
+    // and adds nothing; one whose time runs backwards (a recording started over) restarts the
+    // whole timeline. Returns the frame sets resolved by it, oldest first: per camera, its
+    // observation at the reference capture time (found false where the camera did not see the
+    // plate then).
+    std::vector<std::vector<LatticeDetectionResult>> add(const std::vector<double>& timestamps,
+                                                         const std::vector<LatticeDetectionResult>& detections);
+
+    std::size_t resolvedCount() const { return resolved; }
+    std::size_t unresolvedCount() const { return unresolved; }
+    // Seconds between the earliest and the latest capture of the last cycle's records.
+    double lastSpread() const { return spread; }
+    std::size_t cameraCount() const { return histories.size(); }
+
+private:
+    struct Frame {
+        double timestamp = 0.0;
+        LatticeDetectionResult detection;
+    };
+    enum class Outcome { Resolved, Waiting, Unresolved };
+
+    void restart();
+    // Camera `camera`'s observation at time t, or why there is none yet.
+    Outcome observationAt(std::size_t camera, double t, LatticeDetectionResult& observation) const;
+
+    std::size_t reference;
+    std::vector<std::deque<Frame>> histories; // per camera, oldest first
+    std::deque<Frame> pending;                // reference frames with the lattice, not resolved yet
+    std::size_t resolved = 0;
+    std::size_t unresolved = 0;
+    double spread = 0.0;
+};
+
+} // namespace tavorin

@@ -1,0 +1,130 @@
+#include "calibration/ObservationTimeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+using tavorin::distance, tavorin::LatticeDetectionResult, tavorin::ObservationTimeline, tavorin::Vec4;
+
+namespace {
+
+constexpr double kPeriod = 1.0 / 30.0;
+constexpr float kSpeed = 0.5f; // metres per second along x
+
+// The plate at time t in every camera's coordinates (one frame for all keeps the expected
+// observation obvious): it slides along x at 0.5 m/s.
+LatticeDetectionResult plateAt(double t)
+{
+    LatticeDetectionResult plate;
+    plate.found = true;
+    const float x = kSpeed * static_cast<float>(t);
+    plate.origin = Vec4::point(x, 0.0f, 1.5f);
+    plate.primaryAxis = Vec4::direction(1, 0, 0);
+    plate.secondaryAxis = Vec4::direction(0, 1, 0);
+    plate.normal = Vec4::direction(0, 0, -1);
+    for (int i = 0; i < 5; ++i)
+        for (int k = 0; k < 5; ++k)
+            plate.holes.push_back(plate.origin + Vec4::direction(0.08f * (i - 2), 0.08f * (k - 2), 0.0f));
+    return plate;
+}
+
+struct Scenario {
+    std::string name;
+    std::vector<double> offsets;  // seconds after the shared frame clock, per camera
+    double jitter;                // seconds, alternating sign frame by frame
+    std::vector<int> droppedFrames; // frames camera 1 never delivers
+    std::size_t expectedResolved;
+    std::size_t expectedUnresolved;
+};
+
+class TimelineScenario : public ::testing::TestWithParam<Scenario> {};
+
+// Twelve cycles of three cameras; each resolved set must hold every camera's plate where it was at
+// the reference camera's capture time.
+TEST_P(TimelineScenario, BringsEveryCameraToTheReferenceInstantAndCountsWhatItCannot)
+{
+    const Scenario& s = GetParam();
+    constexpr int kCycles = 12;
+    ObservationTimeline timeline(s.offsets.size(), 0);
+    std::vector<double> referenceTimes;
+    std::size_t checked = 0;
+    for (int frame = 0; frame < kCycles; ++frame) {
+        std::vector<double> timestamps;
+        std::vector<LatticeDetectionResult> detections;
+        for (std::size_t c = 0; c < s.offsets.size(); ++c) {
+            int shown = frame;
+            if (c == 1)
+                for (int dropped : s.droppedFrames)
+                    shown -= (frame == dropped) ? 1 : 0; // the previous frame is delivered again
+            const double jitter = (c == 0 ? 0.0 : (shown % 2 ? s.jitter : -s.jitter));
+            const double t = shown * kPeriod + s.offsets[c] + jitter;
+            timestamps.push_back(t);
+            detections.push_back(plateAt(t));
+        }
+        referenceTimes.push_back(timestamps[0]);
+        for (const std::vector<LatticeDetectionResult>& set : timeline.add(timestamps, detections)) {
+            ASSERT_EQ(set.size(), s.offsets.size());
+            const LatticeDetectionResult truth = plateAt(set[0].origin.x / kSpeed);
+            for (const LatticeDetectionResult& observation : set) {
+                ASSERT_TRUE(observation.found);
+                EXPECT_LT(distance(observation.origin, truth.origin), 1e-5f);
+                ASSERT_EQ(observation.holes.size(), truth.holes.size());
+                for (std::size_t h = 0; h < truth.holes.size(); ++h)
+                    EXPECT_LT(distance(observation.holes[h], truth.holes[h]), 1e-5f);
+            }
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, timeline.resolvedCount());
+    EXPECT_EQ(timeline.resolvedCount(), s.expectedResolved);
+    EXPECT_EQ(timeline.unresolvedCount(), s.expectedUnresolved);
+}
+
+// Synchronised sets resolve as they come. With an offset a camera's first frame has no earlier
+// one to interpolate from, and the last reference frame waits for a later one that never comes.
+// A camera that misses a frame leaves the reference captures inside its 67 ms gap unresolved.
+INSTANTIATE_TEST_SUITE_P(
+    ObservationTimeline, TimelineScenario,
+    ::testing::Values(Scenario{"synchronised", {0.0, 0.0, 0.0}, 0.0, {}, 12, 0},
+                      Scenario{"later", {0.0, 0.011, 0.022}, 0.0, {}, 11, 1},
+                      Scenario{"earlier", {0.02, 0.0, 0.033}, 0.0, {}, 10, 1},
+                      Scenario{"jitter", {0.0, 0.011, 0.022}, 0.002, {}, 11, 1},
+                      Scenario{"drop", {0.0, 0.011, 0.022}, 0.0, {5}, 9, 3}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
+
+TEST(ObservationTimeline, InterpolationRefusesFramesThatCannotBeTheSamePlateAMomentApart)
+{
+    const LatticeDetectionResult a = plateAt(0.0);
+    LatticeDetectionResult turned = plateAt(kPeriod);
+    turned.primaryAxis = Vec4::direction(0, 1, 0);
+    const struct {
+        const char* name;
+        LatticeDetectionResult b;
+        bool usable;
+    } cases[] = {
+        {"a frame later", plateAt(kPeriod), true},
+        {"lattice lost", LatticeDetectionResult{}, false},
+        {"axes turned by 90 degrees", turned, false},
+        {"moved 0.1 m", plateAt(0.2), false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<LatticeDetectionResult> between = tavorin::interpolateDetection(a, c.b, 0.5f);
+        EXPECT_EQ(between.has_value(), c.usable) << c.name;
+    }
+}
+
+TEST(ObservationTimeline, ARecordingThatStartsOverRestartsTheTimeline)
+{
+    ObservationTimeline timeline(2, 0);
+    for (double t : {1.0, 1.0 + kPeriod, 0.0, kPeriod})
+        timeline.add({t, t}, {plateAt(t), plateAt(t)});
+    EXPECT_EQ(timeline.resolvedCount(), 4u);
+    timeline.add({kPeriod, kPeriod}, {plateAt(kPeriod), plateAt(kPeriod)});
+    EXPECT_EQ(timeline.resolvedCount(), 4u) << "a repeated frame counts once";
+    EXPECT_NEAR(timeline.lastSpread(), 0.0, 1e-12);
+}
+
+} // namespace
