@@ -204,6 +204,7 @@ std::string AzureKinectReadingThread::startDevice()
         serial = readSerialNumber();
         startCameras();
         readCalibration();
+        readRawCalibration();
     } catch (const std::exception& error) {
         closeDevice();
         return error.what();
@@ -248,6 +249,41 @@ void AzureKinectReadingThread::readCalibration()
     transformation = k4a_transformation_create(&calibration);
     if (!transformation)
         throw std::runtime_error("Failed to create transformation!");
+}
+
+// A device without a raw blob still streams; only its recordings lack the blob.
+void AzureKinectReadingThread::readRawCalibration()
+{
+    rawCalibrationBlob.clear();
+    size_t size = 0;
+    if (k4a_device_get_raw_calibration(device, nullptr, &size) != K4A_BUFFER_RESULT_TOO_SMALL || size == 0)
+        return;
+    std::vector<std::uint8_t> blob(size);
+    if (k4a_device_get_raw_calibration(device, blob.data(), &size) != K4A_BUFFER_RESULT_SUCCEEDED)
+        return;
+    const char* text = reinterpret_cast<const char*>(blob.data());
+    rawCalibrationBlob.assign(text, strnlen(text, std::min(size, blob.size())));
+}
+
+void AzureKinectReadingThread::setFrameSink(std::shared_ptr<CaptureFrameSink> sink)
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    frameSink = std::move(sink);
+}
+
+// Capture thread.
+void AzureKinectReadingThread::handToSink(const std::uint16_t* depthMm, k4a_image_t depth)
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (!frameSink)
+        return;
+    const CapturedFrame frame{depthMm,
+                              k4a_image_get_buffer(transformedColor),
+                              imageWidth,
+                              imageHeight,
+                              k4a_image_get_device_timestamp_usec(depth),
+                              k4a_image_get_system_timestamp_nsec(depth)};
+    frameSink->onFrame(frame);
 }
 
 void AzureKinectReadingThread::requestStop()
@@ -360,8 +396,10 @@ bool AzureKinectReadingThread::captureFrame()
         throw std::runtime_error("Failed to convert color image to depth camera geometry!");
 
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
-    convertToPoints(reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get())),
-                    reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get());
+    const auto* depthMm = reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get()));
+    handToSink(depthMm, depth.get());
+    convertToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels,
+                    pointStorage.get());
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/CaptureFrameSink.h"
 #include "math/Mat4.h"
 
 #include <k4a/k4a.h>
@@ -46,6 +47,12 @@ public:
     std::int32_t width() const { return imageWidth; }
     std::int32_t height() const { return imageHeight; }
     const std::string& serialNumber() const { return serial; }
+    // The device's raw calibration blob without its terminating NUL, read at opening; empty when
+    // the device gave none. Fixed while the capture thread runs.
+    const std::string& rawCalibration() const { return rawCalibrationBlob; }
+    // Every capture from now on also goes to `sink` (null: to none), on the capture thread; the
+    // call returns once no capture is being handed to the previous sink. Any thread.
+    void setFrameSink(std::shared_ptr<CaptureFrameSink> sink);
     std::uint32_t index() const { return deviceIndex; }
 
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
@@ -65,6 +72,8 @@ private:
     std::string readSerialNumber();
     void startCameras();
     void readCalibration();
+    void readRawCalibration();
+    void handToSink(const std::uint16_t* depthMm, k4a_image_t depth);
     void captureLoop();
     void publishBuffers();
     void buildXyTable();
@@ -91,6 +100,9 @@ private:
     std::thread captureThread;
     std::uint32_t deviceIndex;
     std::string serial;
+    std::string rawCalibrationBlob;
+    std::mutex sinkMutex; // held while a capture is handed to the sink
+    std::shared_ptr<CaptureFrameSink> frameSink;
     bool attempted = false;      // open() has been called
     std::string reportedFailure; // the failure open() printed last; empty after an opening
 };

@@ -74,8 +74,25 @@ Image* newColorImage(const k4a_calibration_camera_t& camera)
                        camera.resolution_width * kBgraBytes);
 }
 
-// Renders the session's next frame into a new capture, leaving out what the device omits.
-Capture* renderCapture(DeviceSession& s)
+std::uint64_t sinceEpochNs(Clock::time_point time)
+{
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
+}
+
+// The device clock counts from the start of the cameras; the host clock is the steady clock, which
+// is CLOCK_MONOTONIC, as for the real SDK's system timestamps.
+void stampImage(Image* image, const DeviceSession& s, Clock::time_point due)
+{
+    if (!image)
+        return;
+    image->deviceTimestampUsec =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(due - s.streamStart).count());
+    image->systemTimestampNsec = sinceEpochNs(due);
+}
+
+// Renders the session's next frame, due at `due`, into a new capture, leaving out what the device
+// omits.
+Capture* renderCapture(DeviceSession& s, Clock::time_point due)
 {
     k4a_virtual::VirtualDevice& device = *s.device;
     Capture* capture = new Capture;
@@ -88,6 +105,9 @@ Capture* renderCapture(DeviceSession& s)
     frame.bgra = capture->color ? capture->color->pixels.data() : nullptr;
     frame.colorWidth = capture->color ? capture->color->width : 0;
     frame.colorHeight = capture->color ? capture->color->height : 0;
+    frame.systemTimestampNsec = sinceEpochNs(due);
+    stampImage(capture->depth, s, due);
+    stampImage(capture->color, s, due);
     if (device.frames)
         device.frames->render(s.calibration, s.nextFrame, frame);
     if (device.omitDepth.load()) {
@@ -194,6 +214,21 @@ k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* s
     return K4A_BUFFER_RESULT_SUCCEEDED;
 }
 
+k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, uint8_t* data, size_t* data_size)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !data_size || s->device->calibrationFails.load())
+        return K4A_BUFFER_RESULT_FAILED;
+    const std::string& blob = s->device->rawCalibration;
+    const size_t needed = blob.size() + 1;
+    const size_t given = *data_size;
+    *data_size = needed;
+    if (!data || given < needed)
+        return K4A_BUFFER_RESULT_TOO_SMALL;
+    std::memcpy(data, blob.c_str(), needed);
+    return K4A_BUFFER_RESULT_SUCCEEDED;
+}
+
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
 {
     DeviceSession* s = session(device_handle);
@@ -257,7 +292,8 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)
         return wait;
-    *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s));
+    const Clock::time_point due = s->streamStart + s->frameInterval * static_cast<Clock::rep>(s->nextFrame);
+    *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s, due));
     ++s->nextFrame;
     device.framesDelivered.fetch_add(1);
     return K4A_WAIT_RESULT_SUCCEEDED;

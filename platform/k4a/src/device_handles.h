@@ -23,6 +23,8 @@ struct Image {
     int height;
     int stride;
     std::vector<std::uint8_t> pixels;
+    std::uint64_t deviceTimestampUsec = 0;
+    std::uint64_t systemTimestampNsec = 0;
 };
 
 struct Capture {

@@ -21,6 +21,7 @@ struct FrameBuffers {
     std::uint8_t* bgra;
     int colorWidth;
     int colorHeight;
+    std::uint64_t systemTimestampNsec; // when the frame is due, on the host's steady clock
 };
 
 // Fills the frames of one device. Runs on the thread that waits for a capture; one device never
