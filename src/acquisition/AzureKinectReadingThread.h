@@ -50,6 +50,8 @@ public:
     // The device's raw calibration blob without its terminating NUL, read at opening; empty when
     // the device gave none. Fixed while the capture thread runs.
     const std::string& rawCalibration() const { return rawCalibrationBlob; }
+    // The calibration the device streams with, read at opening.
+    const k4a_calibration_t& deviceCalibration() const { return calibration; }
     // Every capture from now on also goes to `sink` (null: to none), on the capture thread; the
     // call returns once no capture is being handed to the previous sink. Any thread.
     void setFrameSink(std::shared_ptr<CaptureFrameSink> sink);
