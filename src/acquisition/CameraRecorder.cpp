@@ -34,7 +34,7 @@ bool CameraRecorder::onTimeAxis(const CapturedFrame& frame, double& seconds)
         return false;
     }
     lastDeviceUsec = frame.deviceTimestampUsec;
-    const double start = (static_cast<double>(firstSystemNs) - static_cast<double>(settings.originNs)) / kNsPerSecond;
+    const double start = (static_cast<double>(firstSystemNs) - static_cast<double>(startNs.load())) / kNsPerSecond;
     seconds = start + static_cast<double>(frame.deviceTimestampUsec - firstDeviceUsec) / kUsecPerSecond;
     return true;
 }
@@ -50,9 +50,21 @@ CameraRecorder::Slot* CameraRecorder::takeFreeSlot()
     return slot;
 }
 
+void CameraRecorder::start(std::uint64_t startNs_)
+{
+    std::uint64_t never = kNever;
+    startNs.compare_exchange_strong(never, startNs_);
+}
+
+void CameraRecorder::end(std::uint64_t endNs_)
+{
+    endNs.store(endNs_);
+}
+
 void CameraRecorder::onFrame(const CapturedFrame& frame)
 {
-    if (done.load())
+    seen.fetch_add(1);
+    if (done.load() || frame.systemTimestampNsec < startNs.load() || frame.systemTimestampNsec > endNs.load())
         return;
     if (slots.empty()) {
         width = frame.width;

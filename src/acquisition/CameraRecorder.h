@@ -19,17 +19,19 @@ namespace tavorin {
 // writer thread of this object compresses and writes the queued frames in order. The file is
 // created with the first frame, as the image size comes with it.
 //
+// Frames are taken from start(startNs) on and up to end(endNs), both on the host's monotonic
+// clock in nanoseconds, so that recorders started and ended together cover the same time.
+//
 // Timestamps: every device counts from the start of its own cameras, so its device clock is put on
-// the host's monotonic clock through the system timestamp of its first frame; the recording's
-// time is then (system time of the first frame - originNs) + (device time - device time of the
-// first frame), in seconds. Recorders that share originNs share one time axis, and the offsets
-// between cameras that are not synchronised stay as they were.
+// the host's monotonic clock through the system timestamp of its first frame taken; the
+// recording's time is then (system time of that frame - startNs) + (device time - device time of
+// that frame), in seconds. Recorders started with the same startNs share one time axis, and the
+// offsets between cameras that are not synchronised stay as they were.
 class CameraRecorder : public CaptureFrameSink {
 public:
     struct Settings {
         std::string path;                    // the final file, kinect_<serial>.h5
         HDF5RecordingWriter::Layout layout;  // width and height are taken from the first frame
-        std::uint64_t originNs = 0;          // host monotonic clock, nanoseconds
         std::uint64_t frameLimit = 0;        // 0: no limit
         std::size_t queueFrames = kDefaultQueueFrames;
         int depthLevel = HDF5RecordingWriter::kDefaultDepthLevel;
@@ -44,6 +46,10 @@ public:
     CameraRecorder(const CameraRecorder&) = delete;
     CameraRecorder& operator=(const CameraRecorder&) = delete;
 
+    // Any thread; the first call counts.
+    void start(std::uint64_t startNs);
+    // Any thread: frames whose system time is later are not taken.
+    void end(std::uint64_t endNs);
     // Capture thread.
     void onFrame(const CapturedFrame& frame) override;
 
@@ -53,6 +59,7 @@ public:
     bool finish();
 
     // Any thread.
+    std::uint64_t framesSeen() const { return seen.load(); } // handed over, taken or not
     std::uint64_t framesTaken() const { return taken.load(); }
     std::uint64_t framesWritten() const { return written.load(); }
     std::uint64_t framesDropped() const { return dropped.load(); }
@@ -90,6 +97,10 @@ private:
     std::uint64_t lastDeviceUsec = 0;
     std::int32_t width = 0;
     std::int32_t height = 0;
+    static constexpr std::uint64_t kNever = ~std::uint64_t(0);
+    std::atomic<std::uint64_t> startNs{kNever};
+    std::atomic<std::uint64_t> endNs{kNever};
+    std::atomic<std::uint64_t> seen{0};
     std::atomic<std::uint64_t> taken{0};
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> dropped{0};

@@ -72,7 +72,6 @@ std::string RecordingSession::folderFault(const std::string& folder)
 RecordingSession::RecordingSession(const std::vector<std::shared_ptr<AzureKinectReadingThread>>& devices,
                                    Options options)
 {
-    const std::uint64_t origin = monotonicNowNs();
     for (const std::shared_ptr<AzureKinectReadingThread>& device : devices) {
         if (!device || device->isStopRequested())
             continue;
@@ -81,7 +80,6 @@ RecordingSession::RecordingSession(const std::vector<std::shared_ptr<AzureKinect
         settings.layout.withColor = options.withColor;
         settings.layout.rawCalibration = device->rawCalibration();
         settings.layout.cameraParameters = pinholeParameters(device->deviceCalibration());
-        settings.originNs = origin;
         settings.frameLimit = options.frameLimit;
         Camera camera{device, device->serialNumber(), std::make_shared<CameraRecorder>(settings)};
         device->setFrameSink(camera.recorder);
@@ -92,6 +90,13 @@ RecordingSession::RecordingSession(const std::vector<std::shared_ptr<AzureKinect
 RecordingSession::~RecordingSession()
 {
     stop();
+}
+
+void RecordingSession::start()
+{
+    const std::uint64_t now = monotonicNowNs();
+    for (Camera& camera : cameras)
+        camera.recorder->start(now);
 }
 
 bool RecordingSession::poll()
@@ -130,6 +135,9 @@ bool RecordingSession::stop()
     if (stopped)
         return true;
     stopped = true;
+    const std::uint64_t now = monotonicNowNs();
+    for (Camera& camera : cameras)
+        camera.recorder->end(now);
     bool complete = true;
     for (Camera& camera : cameras)
         complete = end(camera) && complete;
@@ -157,6 +165,14 @@ bool RecordingSession::allDone() const
 {
     for (const Camera& camera : cameras)
         if (!camera.ended && !camera.recorder->isDone())
+            return false;
+    return true;
+}
+
+bool RecordingSession::allStreaming() const
+{
+    for (const Camera& camera : cameras)
+        if (!camera.ended && camera.recorder->framesSeen() == 0)
             return false;
     return true;
 }

@@ -31,13 +31,16 @@ public:
     // Why `folder` cannot take recordings (it is created when missing); empty when it can.
     static std::string folderFault(const std::string& folder);
 
-    // Attaches a recorder to every device that streams. Check folderFault() first.
+    // Attaches a recorder to every device that streams; they take frames from start() on. Check
+    // folderFault() first.
     RecordingSession(const std::vector<std::shared_ptr<AzureKinectReadingThread>>& devices, Options options);
     // Stops if stop() was not called.
     ~RecordingSession();
     RecordingSession(const RecordingSession&) = delete;
     RecordingSession& operator=(const RecordingSession&) = delete;
 
+    // From now on every recorder takes frames; the recordings' time axis starts here.
+    void start();
     // Ends the recording of every device whose capture has ended (unplugged, failed), with a
     // message; the files of the others go on. True while some device still records.
     bool poll();
@@ -48,6 +51,8 @@ public:
     std::size_t cameraCount() const { return cameras.size(); }
     std::uint64_t framesWritten() const;
     std::uint64_t framesDropped() const;
+    // Every device has handed over a frame, taken or not (or has ended).
+    bool allStreaming() const;
     // Every device has reached the frame limit (or has ended).
     bool allDone() const;
 

@@ -116,14 +116,26 @@ std::vector<std::shared_ptr<AzureKinectReadingThread>> openDevices()
     return devices;
 }
 
+bool keepsRecording(RecordingSession& session)
+{
+    return !stopSignal.load() && !session.allDone() && session.poll();
+}
+
 // Until the time is up, a signal arrives, every camera has its frames or none records any more.
+// The time counts from the moment every camera streams (a camera's first frame can take a while).
 void recordUntilDone(RecordingSession& session, double seconds)
 {
+    constexpr std::chrono::seconds kLongestStart{10};
+    const auto opened = std::chrono::steady_clock::now();
+    while (keepsRecording(session) && !session.allStreaming()
+           && std::chrono::steady_clock::now() - opened < kLongestStart)
+        std::this_thread::sleep_for(kPollInterval);
+    session.start();
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
-    while (!stopSignal.load() && (seconds <= 0.0 || elapsed() < seconds) && !session.allDone() && session.poll())
+    while (keepsRecording(session) && (seconds <= 0.0 || elapsed() < seconds))
         std::this_thread::sleep_for(kPollInterval);
     if (stopSignal.load())
         console::out("Stopping the recording (", strsignal(stopSignal.load()), ").");

@@ -51,6 +51,16 @@ bool deviceCalibration(const k4a_virtual::VirtualDevice& device, k4a_depth_mode_
     return true;
 }
 
+// Virtual devices expose their frames on one shared grid, as devices on a sync cable do, so that
+// frames of several devices show the scene at the same instants; each device's clock still counts
+// from the start of its own cameras.
+Clock::time_point nextGridInstant(Clock::duration interval)
+{
+    static const Clock::time_point epoch = Clock::now();
+    const Clock::duration sinceEpoch = Clock::now() - epoch;
+    return epoch + (sinceEpoch / interval + 1) * interval;
+}
+
 bool validConfiguration(const k4a_device_configuration_t& config)
 {
     const bool colorOn = config.color_resolution != K4A_COLOR_RESOLUTION_OFF;
@@ -243,7 +253,7 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
     s->calibration = calibration;
     s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
     s->frameInterval = interval;
-    s->streamStart = Clock::now();
+    s->streamStart = nextGridInstant(interval);
     s->nextFrame = 0;
     std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;

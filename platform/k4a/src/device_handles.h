@@ -58,6 +58,14 @@ Image* createImage(k4a_image_format_t format, int width, int height, int stride)
 void retain(Image* image);
 void release(Image* image);
 
+// Unit-depth ray (x, y) of every depth pixel, NaN where a pixel does not map; false when the
+// calibration cannot convert a pixel at all.
+bool buildDepthRays(const k4a_calibration_t& calibration, std::vector<float>& rays);
+
+// The virtual devices that TAVORIN_VIRTUAL_CAMERAS asks for, streaming the sample scene; none
+// without the variable. Writes the ground truth to TAVORIN_VIRTUAL_TRUTH when that is set.
+std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras();
+
 // The registry of plugged-in virtual devices, safe from any thread.
 bool isPlugged(const k4a_virtual::VirtualDevice& device);
 std::uint32_t pluggedCount();

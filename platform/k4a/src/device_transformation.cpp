@@ -16,7 +16,10 @@ namespace {
 
 constexpr int kBgraBytes = 4;
 
-// Unit-depth ray of every depth pixel; false when the calibration cannot convert a pixel at all.
+} // namespace
+
+namespace k4a_layer {
+
 bool buildDepthRays(const k4a_calibration_t& calibration, std::vector<float>& rays)
 {
     const int width = calibration.depth_camera_calibration.resolution_width;
@@ -39,6 +42,10 @@ bool buildDepthRays(const k4a_calibration_t& calibration, std::vector<float>& ra
         }
     return true;
 }
+
+} // namespace k4a_layer
+
+namespace {
 
 bool hasImage(const Image* image, k4a_image_format_t format, const k4a_calibration_camera_t& camera)
 {

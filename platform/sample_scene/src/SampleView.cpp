@@ -18,6 +18,7 @@ constexpr std::size_t kNoiseSamples = std::size_t(1) << 20;
 // Around the plate's centre: its corners (0.31 m) and the end of its handle (0.38 m), with margin.
 constexpr float kPlateSphereRadius = 0.40f;
 constexpr std::uint32_t kNoiseSeed = 4242u;
+constexpr int kCoarseStep = 8; // pixels between the samples that look for the plate
 
 } // namespace
 
@@ -48,6 +49,7 @@ SampleView::SampleView(const CameraPose& pose, int width, int height, const std:
             backgroundBgr[k] = hit.bgr;
         }
     }
+    stepAngle = coarseStepAngle();
     std::mt19937 rng(kNoiseSeed);
     std::normal_distribution<float> noise(0.0f, static_cast<float>(kNoiseSigmaMm));
     noiseMm.resize(kNoiseSamples);
@@ -55,7 +57,57 @@ SampleView::SampleView(const CameraPose& pose, int width, int height, const std:
         sample = noise(rng);
 }
 
-// Fills frameT and frameBgr; the span gets the pixels whose rays pass the plate's bounding sphere.
+// The largest angle (radians) between the ray of a pixel and that of the pixel kCoarseStep rows or
+// columns on, so that a coarse sample stands for the pixels around it.
+float SampleView::coarseStepAngle() const
+{
+    float largest = 0.0f;
+    const auto angleBetween = [this](std::size_t a, std::size_t b) {
+        const Eigen::Vector3f& u = directions[a];
+        const Eigen::Vector3f& v = directions[b];
+        if (std::isnan(u.x()) || std::isnan(v.x()))
+            return 0.0f;
+        return std::acos(std::min(1.0f, u.normalized().dot(v.normalized())));
+    };
+    for (int r = 0; r + kCoarseStep < rows; r += kCoarseStep)
+        for (int c = 0; c + kCoarseStep < columns; c += kCoarseStep) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            largest = std::max({largest, angleBetween(k, k + kCoarseStep),
+                                angleBetween(k, k + static_cast<std::size_t>(kCoarseStep) * columns)});
+        }
+    return largest;
+}
+
+// The pixels whose rays may pass the plate's bounding sphere: coarse samples whose ray lies within
+// the sphere's angular radius, widened by the angle a sample stands for, and the pixels around
+// them.
+SampleView::PlateSpan SampleView::plateSpan(const Eigen::Vector3f& toCentre) const
+{
+    PlateSpan found{rows, 0, columns, 0};
+    const float distance = toCentre.norm();
+    if (!(distance > kPlateSphereRadius))
+        return PlateSpan{0, rows, 0, columns};
+    constexpr float kDiagonal = 1.5f; // a sample stands for pixels up to a diagonal step away
+    const float limit = std::asin(kPlateSphereRadius / distance) + kDiagonal * stepAngle;
+    if (limit >= static_cast<float>(M_PI_2))
+        return PlateSpan{0, rows, 0, columns};
+    const float cosLimit = std::cos(limit);
+    const Eigen::Vector3f towards = toCentre / distance;
+    for (int r = 0; r < rows; r += kCoarseStep)
+        for (int c = 0; c < columns; c += kCoarseStep) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            const float along = towards.dot(directions[k]);
+            if (!(along > 0.0f) || along * along * inverseLengthSquared[k] < cosLimit * cosLimit)
+                continue;
+            found.rowBegin = std::min(found.rowBegin, std::max(0, r - kCoarseStep));
+            found.rowEnd = std::max(found.rowEnd, std::min(rows, r + kCoarseStep + 1));
+            found.columnBegin = std::min(found.columnBegin, std::max(0, c - kCoarseStep));
+            found.columnEnd = std::max(found.columnEnd, std::min(columns, c + kCoarseStep + 1));
+        }
+    return found;
+}
+
+// Fills frameT and frameBgr; the span gets the pixels the plate covers.
 void SampleView::renderPlate(const PlatePose& plate)
 {
     frameT = backgroundT;
@@ -63,9 +115,10 @@ void SampleView::renderPlate(const PlatePose& plate)
     const Eigen::Vector3f toCentre = (plate.centre - origin).cast<float>();
     const float distanceSquared = toCentre.squaredNorm();
     constexpr float kRadiusSquared = kPlateSphereRadius * kPlateSphereRadius;
+    const PlateSpan candidates = plateSpan(toCentre);
     span = PlateSpan{rows, 0, columns, 0};
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < columns; ++c) {
+    for (int r = candidates.rowBegin; r < candidates.rowEnd; ++r)
+        for (int c = candidates.columnBegin; c < candidates.columnEnd; ++c) {
             const std::size_t k = static_cast<std::size_t>(r) * columns + c;
             const float along = toCentre.dot(directions[k]);
             // NaN rays fail the first test; pixels whose ray passes the sphere by go on.
@@ -145,13 +198,23 @@ void SampleView::addNoise(std::mt19937& rng, std::uint16_t* depthMm) const
     }
 }
 
+// The room's colours are copied whole; only the plate's span is converted pixel by pixel.
 void SampleView::renderColor(const PlatePose& plate, std::uint8_t* bgra)
 {
-    renderPlate(plate);
-    for (std::size_t k = 0; k < frameBgr.size(); ++k) {
-        std::memcpy(bgra + 4 * k, frameBgr[k].data(), 3);
-        bgra[4 * k + 3] = 255;
+    if (backgroundBgra.empty()) {
+        backgroundBgra.resize(backgroundBgr.size() * 4);
+        for (std::size_t k = 0; k < backgroundBgr.size(); ++k) {
+            std::memcpy(&backgroundBgra[4 * k], backgroundBgr[k].data(), 3);
+            backgroundBgra[4 * k + 3] = 255;
+        }
     }
+    renderPlate(plate);
+    std::memcpy(bgra, backgroundBgra.data(), backgroundBgra.size());
+    for (int r = span.rowBegin; r < span.rowEnd; ++r)
+        for (int c = span.columnBegin; c < span.columnEnd; ++c) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            std::memcpy(bgra + 4 * k, frameBgr[k].data(), 3);
+        }
 }
 
 } // namespace sample_scene

@@ -36,6 +36,8 @@ private:
     struct PlateSpan {
         int rowBegin = 0, rowEnd = 0, columnBegin = 0, columnEnd = 0; // pixels the plate covers, end excluded
     };
+    float coarseStepAngle() const;
+    PlateSpan plateSpan(const Eigen::Vector3f& toCentre) const;
     // Distance along each ray (ray parameter, metres) and colour of the nearest surface.
     void renderPlate(const PlatePose& plate);
     void dropMixedPixels();
@@ -48,11 +50,13 @@ private:
     std::vector<float> inverseLengthSquared;
     std::vector<float> backgroundT;          // infinity where nothing is hit
     std::vector<std::array<std::uint8_t, 3>> backgroundBgr;
+    std::vector<std::uint8_t> backgroundBgra; // made with the first colour frame
     std::vector<float> frameT;               // the frame being rendered
     std::vector<std::array<std::uint8_t, 3>> frameBgr;
     std::vector<std::uint8_t> mixed;         // per pixel of the plate span: lost to a depth step
     std::vector<float> noiseMm;              // drawn once, read from a random start every frame
     PlateSpan span;
+    float stepAngle = 0.0f;
 };
 
 } // namespace sample_scene
