@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
+#include <limits>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace tavorin {
@@ -52,6 +56,20 @@ void syncFolderOf(const std::string& path)
         fsync(fd);
         ::close(fd);
     }
+}
+
+// The bytes the file may still grow by: the free space of its file system, and the process's file
+// size limit when there is one.
+std::uint64_t roomToGrow(const std::string& path, std::uint64_t fileSize)
+{
+    std::uint64_t room = std::numeric_limits<std::uint64_t>::max();
+    struct statvfs disk {};
+    if (statvfs(path.c_str(), &disk) == 0)
+        room = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        room = std::min<std::uint64_t>(room, limit.rlim_cur > fileSize ? limit.rlim_cur - fileSize : 0);
+    return room;
 }
 
 } // namespace
@@ -164,6 +182,8 @@ bool HDF5RecordingWriter::append(const std::uint16_t* depthMm, const std::uint8_
     if (file < 0 || failed)
         return false;
     const std::uint64_t frame = committedFrames;
+    if (!roomForFrame())
+        return fail("the disk is full (or the file size limit reached) after " + std::to_string(frame) + " frames");
     if (!extendTo(frame + 1))
         return fail("cannot extend " + temporaryPath());
     const bool written = writeFrameChunk(*depth, depthMm, sizeof(std::uint16_t), depthCompressor)
@@ -175,6 +195,21 @@ bool HDF5RecordingWriter::append(const std::uint16_t* depthMm, const std::uint8_
                     + std::strerror(errno));
     committedFrames = frame + 1;
     return true;
+}
+
+// A frame is written only while the file can take its largest compressed size and the metadata
+// that closing the file writes: a write that fails for want of space leaves a file that the
+// library can no longer close.
+bool HDF5RecordingWriter::roomForFrame() const
+{
+    constexpr std::uint64_t kClosingMargin = 1 << 20;
+    const std::size_t pixels = static_cast<std::size_t>(layout.width) * layout.height;
+    std::uint64_t largestFrame = libdeflate_zlib_compress_bound(depthCompressor, pixels * sizeof(std::uint16_t));
+    if (color)
+        largestFrame += libdeflate_zlib_compress_bound(colorCompressor, pixels * kBgraChannels);
+    hsize_t fileSize = 0;
+    H5Fget_filesize(file, &fileSize);
+    return roomToGrow(temporaryPath(), fileSize) >= largestFrame + kClosingMargin;
 }
 
 bool HDF5RecordingWriter::extendTo(std::uint64_t frames)

@@ -15,7 +15,8 @@ namespace tavorin {
 // frame per chunk, compressed here (byte shuffle for 16-bit values, then deflate) and written
 // straight into the file. The file is written under `path` + ".part" and renamed to `path` by
 // finish(): a recording that ended early (a write failed, the disk is full) is cut back to its
-// last complete frame, so what is at `path` always plays. One thread at a time.
+// last complete frame, so what is at `path` always plays; a frame is written only while the disk
+// (and the process's file size limit) leaves room to close the file after it. One thread at a time.
 class HDF5RecordingWriter {
 public:
     struct Layout {
@@ -55,6 +56,7 @@ private:
     struct FrameSet;
     bool createSets();
     bool writeRawCalibration();
+    bool roomForFrame() const;
     bool extendTo(std::uint64_t frames);
     bool writeFrameChunk(FrameSet& set, const void* values, std::size_t elementBytes, libdeflate_compressor* level);
     bool fail(const std::string& reason);
