@@ -64,6 +64,7 @@ void CameraRecorder::end(std::uint64_t endNs_)
 void CameraRecorder::onFrame(const CapturedFrame& frame)
 {
     seen.fetch_add(1);
+    latestNs.store(frame.systemTimestampNsec);
     if (done.load() || frame.systemTimestampNsec < startNs.load() || frame.systemTimestampNsec > endNs.load())
         return;
     if (slots.empty()) {

@@ -60,6 +60,8 @@ public:
 
     // Any thread.
     std::uint64_t framesSeen() const { return seen.load(); } // handed over, taken or not
+    // The system time of the latest frame handed over; 0 before the first.
+    std::uint64_t latestSystemNs() const { return latestNs.load(); }
     std::uint64_t framesTaken() const { return taken.load(); }
     std::uint64_t framesWritten() const { return written.load(); }
     std::uint64_t framesDropped() const { return dropped.load(); }
@@ -101,6 +103,7 @@ private:
     std::atomic<std::uint64_t> startNs{kNever};
     std::atomic<std::uint64_t> endNs{kNever};
     std::atomic<std::uint64_t> seen{0};
+    std::atomic<std::uint64_t> latestNs{0};
     std::atomic<std::uint64_t> taken{0};
     std::atomic<std::uint64_t> written{0};
     std::atomic<std::uint64_t> dropped{0};

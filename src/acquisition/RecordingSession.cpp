@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -130,6 +131,25 @@ bool RecordingSession::end(Camera& camera)
     return complete;
 }
 
+// Frames reach the sink a little after their system time, later still from a device that lags
+// behind (a virtual one on a busy host): every recording ends with the same instant only once each
+// device has handed over its frames up to `endNs`.
+void RecordingSession::awaitFramesUpTo(std::uint64_t endNs) const
+{
+    constexpr std::chrono::seconds kLongestWait{10};
+    constexpr std::chrono::milliseconds kPoll{5};
+    const auto giveUp = std::chrono::steady_clock::now() + kLongestWait;
+    const auto behind = [this, endNs] {
+        for (const Camera& camera : cameras)
+            if (!camera.ended && !camera.device->isStopRequested() && !camera.recorder->isDone()
+                && camera.recorder->latestSystemNs() < endNs)
+                return true;
+        return false;
+    };
+    while (behind() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(kPoll);
+}
+
 bool RecordingSession::stop()
 {
     if (stopped)
@@ -138,6 +158,7 @@ bool RecordingSession::stop()
     const std::uint64_t now = monotonicNowNs();
     for (Camera& camera : cameras)
         camera.recorder->end(now);
+    awaitFramesUpTo(now);
     bool complete = true;
     for (Camera& camera : cameras)
         complete = end(camera) && complete;

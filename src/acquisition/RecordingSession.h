@@ -64,6 +64,7 @@ private:
         bool ended = false;
     };
     bool end(Camera& camera);
+    void awaitFramesUpTo(std::uint64_t endNs) const;
 
     std::vector<Camera> cameras;
     bool stopped = false;

@@ -131,6 +131,17 @@ Capture* renderCapture(DeviceSession& s, Clock::time_point due)
     return capture;
 }
 
+// A device that keeps every frame would start late by the time its first frame takes to render
+// (its frame source prepares itself then): one frame is rendered and thrown away, and the stream
+// starts at the next instant of the grid after it.
+void warmUp(DeviceSession& s)
+{
+    k4a_capture_release(toHandle<k4a_capture_t>(renderCapture(s, Clock::now())));
+    s.streamStart = nextGridInstant(s.frameInterval);
+    s.nextFrame = 0;
+    s.warmedUp = true;
+}
+
 bool isStreaming(DeviceSession& s)
 {
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -145,13 +156,13 @@ bool stoppedBefore(DeviceSession& s, Clock::time_point deadline)
 }
 
 // Waits for the frame that is due next; a frame the caller came too late for is dropped, as a
-// device's queue drops old captures. Succeeds when the frame is due, times out when the wait runs
+// device's queue drops old captures, unless the device keeps every frame. Succeeds when the frame is due, times out when the wait runs
 // out first, fails when the cameras are stopped meanwhile.
 k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
 {
     const Clock::time_point now = Clock::now();
     const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
-    if (dueIndex > s.nextFrame)
+    if (s.device->dropsLateFrames && dueIndex > s.nextFrame)
         s.nextFrame = dueIndex;
     const Clock::time_point due = s.streamStart + s.frameInterval * static_cast<Clock::rep>(s.nextFrame);
     if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs))
@@ -299,6 +310,8 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
         return K4A_WAIT_RESULT_TIMEOUT;
     if (device.goesSilent.load())
         return waitOutSilence(*s, timeout_in_ms);
+    if (!device.dropsLateFrames && !s->warmedUp)
+        warmUp(*s);
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)
         return wait;

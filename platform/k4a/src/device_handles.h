@@ -45,6 +45,7 @@ struct DeviceSession {
     std::chrono::steady_clock::duration frameInterval{};
     std::chrono::steady_clock::time_point streamStart;
     std::uint64_t nextFrame = 0;
+    bool warmedUp = false; // devices that keep every frame: the throw-away first frame is rendered
 };
 
 struct Transformation {
