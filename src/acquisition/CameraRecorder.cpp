@@ -67,13 +67,13 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
     latestNs.store(frame.systemTimestampNsec);
     if (done.load() || frame.systemTimestampNsec < startNs.load() || frame.systemTimestampNsec > endNs.load())
         return;
-    if (slots.empty()) {
+    if (slotPool.empty()) {
         width = frame.width;
         height = frame.height;
         const std::size_t pixels = static_cast<std::size_t>(width) * height;
-        slots.resize(settings.queueFrames);
+        slotPool.resize(settings.queueFrames);
         std::lock_guard<std::mutex> lock(queueMutex);
-        for (Slot& slot : slots) {
+        for (Slot& slot : slotPool) {
             slot.depthMm.resize(pixels);
             slot.bgra.resize(settings.layout.withColor ? pixels * kBgraBytesPerPixel : 0);
             freeSlots.push_back(&slot);

@@ -86,7 +86,7 @@ private:
 
     Settings settings;
     HDF5RecordingWriter writer;
-    std::vector<Slot> slots;
+    std::vector<Slot> slotPool;
     std::mutex queueMutex;
     std::condition_variable queueChanged;
     std::deque<Slot*> freeSlots;   // guarded by queueMutex

@@ -13,6 +13,12 @@ Page {
         color: "black"
     }
 
+    // Shown while live cameras stream, so that without them the bar keeps all of its height.
+    footer: RecordPanel {
+        viewModel: globalState.recordViewModel
+        visible: viewModel !== null && viewModel.available
+    }
+
     SwipeView {
         anchors.fill: parent
         currentIndex: 0

@@ -5,6 +5,7 @@
 #include "app/SceneState.h"
 
 #include <algorithm>
+#include <cmath>
 
 using tavorin::DepthCameraData, tavorin::HDF5RecordingReader, tavorin::Mat4, tavorin::SceneState;
 
@@ -37,6 +38,14 @@ void SteppedRecordingSource::step(double t)
 {
     for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
         reader->seekToTime(t);
+}
+
+bool SteppedRecordingSource::framesTakenTogether(double t) const
+{
+    constexpr double kHalfFrameSeconds = 0.5 / 30.0;
+    return std::all_of(readers.begin(), readers.end(), [t](const std::shared_ptr<HDF5RecordingReader>& reader) {
+        return std::fabs(reader->currentTimestamp() - t) <= kHalfFrameSeconds;
+    });
 }
 
 void SteppedRecordingSource::process(SceneState& state)

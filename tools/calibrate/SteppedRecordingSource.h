@@ -22,6 +22,9 @@ public:
     double endTime() const;
     // Every reader seeks toward time t (seconds on the recordings' clock) by the playback rule.
     void step(double t);
+    // Whether every reader's frame was taken within half a frame of t: recordings that dropped
+    // frames at different instants hold a frame of another moment instead.
+    bool framesTakenTogether(double t) const;
 
     void process(tavorin::SceneState& state) override;
     void setModelMatrix(std::string name, const tavorin::Mat4& matrix) override;

@@ -311,18 +311,26 @@ int main(int argc, char** argv)
     state.depthSource = source;
     DepthCameraCalibrator calibrator;
     std::vector<DetectionCounts> counts(options->recordings.size());
+    long apart = 0; // steps whose frames were not taken together
     for (long step = 0; step < *steps; ++step) {
         StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
-        source->step(source->startTime() + static_cast<double>(step) * kStepSeconds);
+        const double t = source->startTime() + static_cast<double>(step) * kStepSeconds;
+        source->step(t);
         if (anyPlaybackStopped(*source)) {
             console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
             return kExitUnreadable;
+        }
+        if (!source->framesTakenTogether(t)) {
+            ++apart;
+            continue;
         }
         source->process(state);
         calibrator.calibrateDepthCameras(state);
         countDetections(calibrator, *source, truth, options->recordings, counts);
     }
     StepWatchdog::disarm();
+    if (apart > 0)
+        console::out("Skipped ", apart, " of ", *steps, " steps whose frames were not taken within half a frame of each other");
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
         console::err("tavorin-calibrate: the lattice was not found in any of ", *steps, " steps; nothing calibrated.");

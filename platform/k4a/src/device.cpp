@@ -3,6 +3,7 @@
 
 #include "device_handles.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -54,11 +55,16 @@ bool deviceCalibration(const k4a_virtual::VirtualDevice& device, k4a_depth_mode_
 // Virtual devices expose their frames on one shared grid, as devices on a sync cable do, so that
 // frames of several devices show the scene at the same instants; each device's clock still counts
 // from the start of its own cameras.
-Clock::time_point nextGridInstant(Clock::duration interval)
+Clock::time_point gridEpoch()
 {
     static const Clock::time_point epoch = Clock::now();
-    const Clock::duration sinceEpoch = Clock::now() - epoch;
-    return epoch + (sinceEpoch / interval + 1) * interval;
+    return epoch;
+}
+
+// The number of the grid's next instant, counted from the epoch.
+std::uint64_t nextGridSlot(Clock::duration interval)
+{
+    return static_cast<std::uint64_t>((Clock::now() - gridEpoch()) / interval) + 1;
 }
 
 bool validConfiguration(const k4a_device_configuration_t& config)
@@ -131,17 +137,6 @@ Capture* renderCapture(DeviceSession& s, Clock::time_point due)
     return capture;
 }
 
-// A device that keeps every frame would start late by the time its first frame takes to render
-// (its frame source prepares itself then): one frame is rendered and thrown away, and the stream
-// starts at the next instant of the grid after it.
-void warmUp(DeviceSession& s)
-{
-    k4a_capture_release(toHandle<k4a_capture_t>(renderCapture(s, Clock::now())));
-    s.streamStart = nextGridInstant(s.frameInterval);
-    s.nextFrame = 0;
-    s.warmedUp = true;
-}
-
 bool isStreaming(DeviceSession& s)
 {
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -156,13 +151,15 @@ bool stoppedBefore(DeviceSession& s, Clock::time_point deadline)
 }
 
 // Waits for the frame that is due next; a frame the caller came too late for is dropped, as a
-// device's queue drops old captures, unless the device keeps every frame. Succeeds when the frame is due, times out when the wait runs
+// device's queue drops old captures. Succeeds when the frame is due, times out when the wait runs
 // out first, fails when the cameras are stopped meanwhile.
 k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
 {
     const Clock::time_point now = Clock::now();
     const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
-    if (s.device->dropsLateFrames && dueIndex > s.nextFrame)
+    if (s.device->onSyncCable)
+        s.nextFrame = FrameRig::instance().nextFrame(&s, s.gridSlot + std::max(dueIndex, s.nextFrame)) - s.gridSlot;
+    else if (dueIndex > s.nextFrame)
         s.nextFrame = dueIndex;
     const Clock::time_point due = s.streamStart + s.frameInterval * static_cast<Clock::rep>(s.nextFrame);
     if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs))
@@ -215,6 +212,7 @@ void k4a_device_close(k4a_device_t device_handle)
     DeviceSession* s = session(device_handle);
     if (!s)
         return;
+    FrameRig::instance().leave(s);
     s->device->isOpen.store(false);
     delete s;
 }
@@ -264,8 +262,11 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
     s->calibration = calibration;
     s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
     s->frameInterval = interval;
-    s->streamStart = nextGridInstant(interval);
+    s->gridSlot = nextGridSlot(interval);
+    s->streamStart = gridEpoch() + interval * static_cast<Clock::rep>(s->gridSlot);
     s->nextFrame = 0;
+    if (s->device->onSyncCable)
+        FrameRig::instance().join(s);
     std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;
     return K4A_RESULT_SUCCEEDED;
@@ -277,9 +278,12 @@ void k4a_device_stop_cameras(k4a_device_t device_handle)
     DeviceSession* s = session(device_handle);
     if (!s)
         return;
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->streaming = false;
-    s->streamingEnded.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->streaming = false;
+        s->streamingEnded.notify_all();
+    }
+    FrameRig::instance().leave(s);
 }
 
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
@@ -310,8 +314,6 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
         return K4A_WAIT_RESULT_TIMEOUT;
     if (device.goesSilent.load())
         return waitOutSilence(*s, timeout_in_ms);
-    if (!device.dropsLateFrames && !s->warmedUp)
-        warmUp(*s);
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)
         return wait;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,7 +46,31 @@ struct DeviceSession {
     std::chrono::steady_clock::duration frameInterval{};
     std::chrono::steady_clock::time_point streamStart;
     std::uint64_t nextFrame = 0;
-    bool warmedUp = false; // devices that keep every frame: the throw-away first frame is rendered
+    std::uint64_t gridSlot = 0; // the instant of the shared frame grid that is frame 0
+};
+
+// The virtual devices on one sync cable expose the same frames of the shared frame grid. Each round
+// the first member that asks picks the frame: the one due now, and at least the one after the
+// last round; every member delivers that frame, late or not, before the next round begins. A host
+// too slow for every frame thus drops the same frames on every member. Any thread.
+class FrameRig {
+public:
+    static FrameRig& instance();
+    void join(const DeviceSession* member);  // the member starts its cameras
+    void leave(const DeviceSession* member); // the member stops them; wakes a member that waits
+    // The grid slot of the frame `member` delivers next, `dueSlot` the one due now (at least its
+    // next one); a device that is not a member gets dueSlot.
+    std::uint64_t nextFrame(const DeviceSession* member, std::uint64_t dueSlot);
+
+private:
+    static constexpr std::uint64_t kNoRound = ~std::uint64_t(0);
+    bool allTookRound() const;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<const DeviceSession*, std::uint64_t> taken; // the round each member took last
+    std::uint64_t round = 0;
+    bool started = false;
 };
 
 struct Transformation {

@@ -158,8 +158,8 @@ std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
         const std::string serial = sample_scene::cameraSerial(i);
         auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial),
                                                                     std::make_shared<SampleSceneFrames>(i, epoch));
-        // Several devices that render the scene on a busy host would each drop other frames.
-        device->dropsLateFrames = false;
+        // Several devices rendering the scene on a busy host would each drop other frames.
+        device->onSyncCable = true;
         devices.push_back(std::move(device));
     }
     if (count > 0) {

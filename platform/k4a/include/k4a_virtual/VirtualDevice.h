@@ -51,11 +51,10 @@ public:
     k4a_calibration_camera_t colorCamera;
     k4a_calibration_extrinsics_t depthToColor;
 
-    // A frame that the caller comes too late for is dropped, as a device's queue drops old
-    // captures. Without it the device keeps every frame and delivers it late: its frames keep
-    // showing the scene at the instants of the shared frame grid, and time runs slow for it while
-    // the host cannot keep up. Change only before plugging the device in.
-    bool dropsLateFrames = true;
+    // On the sync cable of our layer: the device exposes the same frames as the other devices on
+    // it, so that a host too slow for every frame drops the same frames on all of them. Change
+    // only before plugging the device in.
+    bool onSyncCable = false;
 
     // Faults, switched by any thread at any time; each takes effect at the next SDK call.
     std::atomic<bool> noPower{false};          // k4a_device_open fails
