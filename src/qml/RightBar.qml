@@ -13,10 +13,10 @@ Page {
         color: "black"
     }
 
-    // Shown while live cameras stream, so that without them the bar keeps all of its height.
+    // Above the page's content, which reaches below its bottom edge.
     footer: RecordPanel {
+        z: 1
         viewModel: globalState.recordViewModel
-        visible: viewModel !== null && viewModel.available
     }
 
     SwipeView {
