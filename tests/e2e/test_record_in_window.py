@@ -15,8 +15,6 @@ import tavorin_e2e as e2e  # noqa: E402
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = e2e.build_dir()
-RECORD_BUTTON = (1050, 688)  # beside the label, on the button's own grey
-BUTTON_GREY = (0x66, 0x66, 0x66)
 RECORDING_SECONDS = 3
 
 
@@ -33,23 +31,19 @@ class RecordInWindow(unittest.TestCase):
         self.display.close()
         shutil.rmtree(self.workdir, ignore_errors=True)
 
-    def record_button_shown(self):
-        shot = os.path.join(self.workdir, "shot.png")
-        self.display.screenshot(shot)
-        return self.display.pixels(shot, *RECORD_BUTTON, 1, 1)[0] == BUTTON_GREY
-
     def test_toggle_records_the_live_cameras(self):
-        self.assertTrue(e2e.wait_for(self.record_button_shown, 90, interval=1.0), "no Record toggle")
+        self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 90, interval=1.0),
+                        "no Record toggle")
         # The window's first click may only activate it.
         started = None
         for _ in range(3):
-            e2e.click(self.display, *RECORD_BUTTON)
+            e2e.click(self.display, *e2e.RECORD_BUTTON)
             started = e2e.wait_for(lambda: "Recording 3 cameras to " in self.program.console(), 5)
             if started:
                 break
         self.assertTrue(started, self.program.console()[-2000:])
         time.sleep(RECORDING_SECONDS)
-        e2e.click(self.display, *RECORD_BUTTON)
+        e2e.click(self.display, *e2e.RECORD_BUTTON)
         self.assertTrue(e2e.wait_for(lambda: "Dropped frames: " in self.program.console(), 30),
                         self.program.console()[-2000:])
         console = self.program.console()

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -70,7 +71,9 @@ public:
     void render(const k4a_calibration_t& calibration, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
     {
         const double seconds = (static_cast<double>(frame.systemTimestampNsec) - static_cast<double>(epochNs)) / kNsPerSecond;
-        const PlatePose plate = sample_scene::plateAt(seconds, kPlatePeriodSeconds);
+        // The motion of the sample recordings over and over: their plate turns within its plane
+        // only from -30 to 70 degrees.
+        const PlatePose plate = sample_scene::plateAt(std::fmod(seconds, kPlatePeriodSeconds), kPlatePeriodSeconds);
         if (!depthView && !makeDepthView(calibration, frame))
             return;
         depthView->renderDepth(plate, rng, frame.depthMm);
