@@ -7,14 +7,21 @@
 #include "acquisition/RecordingSession.h"
 #include "test_capture_support.h"
 
+#include <k4a/k4a.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <cstdlib>
+#include <iterator>
+#include <thread>
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -228,4 +235,79 @@ TEST_F(RecordingLive, UnpluggedCameraEndsOnlyItsOwnPlayableRecording)
     EXPECT_LT(frames[1], frames[0]);
     for (const auto& device : devices)
         device->stop();
+}
+
+namespace {
+
+// Takes as long per frame as a busy host does, so that devices miss frames.
+class SlowSource : public k4a_virtual::FrameSource {
+public:
+    explicit SlowSource(std::chrono::milliseconds perFrame_) : perFrame(perFrame_) {}
+    void render(const k4a_calibration_t&, std::uint64_t, const k4a_virtual::FrameBuffers&) override
+    {
+        std::this_thread::sleep_for(perFrame);
+    }
+
+private:
+    std::chrono::milliseconds perFrame;
+};
+
+// The system timestamps of `frames` captures of the device at `index`.
+std::vector<std::uint64_t> captureInstants(std::uint32_t index, int frames)
+{
+    std::vector<std::uint64_t> instants;
+    k4a_device_t device = nullptr;
+    if (K4A_FAILED(k4a_device_open(index, &device)))
+        return instants;
+    k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
+    config.depth_mode = K4A_DEPTH_MODE_NFOV_UNBINNED;
+    config.camera_fps = K4A_FRAMES_PER_SECOND_30;
+    if (K4A_SUCCEEDED(k4a_device_start_cameras(device, &config)))
+        for (int f = 0; f < frames; ++f) {
+            k4a_capture_t capture = nullptr;
+            if (k4a_device_get_capture(device, &capture, K4A_WAIT_INFINITE) != K4A_WAIT_RESULT_SUCCEEDED)
+                break;
+            k4a_image_t depth = k4a_capture_get_depth_image(capture);
+            instants.push_back(k4a_image_get_system_timestamp_nsec(depth));
+            k4a_image_release(depth);
+            k4a_capture_release(capture);
+        }
+    k4a_device_stop_cameras(device);
+    k4a_device_close(device);
+    return instants;
+}
+
+} // namespace
+
+// Devices on the sync cable that render at different speeds, all slower than 30 fps, still expose
+// the same instants; without the cable each drops other frames.
+TEST_F(RecordingLive, DevicesOnTheSyncCableDropTheSameFrames)
+{
+    constexpr int kFrames = 12;
+    for (const bool onCable : {true, false}) {
+        k4a_virtual::unplugAll();
+        for (const int milliseconds : {45, 60, 80}) {
+            auto device = std::make_shared<k4a_virtual::VirtualDevice>(
+                "0000000000" + std::to_string(milliseconds), capture_test::realBlob(),
+                std::make_shared<SlowSource>(std::chrono::milliseconds(milliseconds)));
+            device->onSyncCable = onCable;
+            k4a_virtual::plugIn(device);
+        }
+        std::vector<std::vector<std::uint64_t>> instants(3);
+        std::vector<std::thread> threads;
+        for (std::uint32_t i = 0; i < 3; ++i)
+            threads.emplace_back([&instants, i] { instants[i] = captureInstants(i, kFrames); });
+        for (std::thread& thread : threads)
+            thread.join();
+        ASSERT_EQ(instants[0].size(), static_cast<std::size_t>(kFrames));
+        // The devices start a little apart: compare the instants all of them exposed.
+        const std::uint64_t first = std::max({instants[0].front(), instants[1].front(), instants[2].front()});
+        const std::uint64_t last = std::min({instants[0].back(), instants[1].back(), instants[2].back()});
+        std::vector<std::vector<std::uint64_t>> common(3);
+        for (int i = 0; i < 3; ++i)
+            std::copy_if(instants[i].begin(), instants[i].end(), std::back_inserter(common[i]),
+                         [&](std::uint64_t t) { return t >= first && t <= last; });
+        ASSERT_GT(common[0].size(), 3u);
+        EXPECT_EQ(common[0] == common[1] && common[1] == common[2], onCable) << "on the cable: " << onCable;
+    }
 }
