@@ -75,6 +75,7 @@ int main(int argc, char* argv[])
         qmlRegisterType<tavorin::RightBarViewModel>("QMLTavorin", 1, 0, "RightBarViewModel");
         qmlRegisterType<tavorin::GLRectangleViewModel>("QMLTavorin", 1, 0, "GLRectangleViewModel");
         qmlRegisterType<tavorin::GLRectangle>("QMLTavorin", 1, 0, "GLRectangle");
+        qmlRegisterType<tavorin::RecordViewModel>("QMLTavorin", 1, 0, "RecordViewModel");
         engine->rootContext()->setContextProperty("globalState", tavorin::globalStateHandler.load());
 
         const QUrl url(QStringLiteral("qrc:/main.qml"));

@@ -185,6 +185,7 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
             record.hasColor = true;
             record.width = thread.width();
             record.height = thread.height();
+            record.timestamp = thread.captureSeconds();
             state.cameras.push_back(std::make_shared<DepthCameraData>(record));
         }
         ++i;

@@ -164,6 +164,7 @@ std::string AzureKinectReadingThread::startStreaming(const SyncAssignment& sync)
     try {
         startCameras(sync);
         readCalibration();
+        readRawCalibration();
     } catch (const std::exception& error) {
         closeDevice();
         return error.what();
@@ -208,6 +209,41 @@ void AzureKinectReadingThread::readCalibration()
     transformation = k4a_transformation_create(&calibration);
     if (!transformation)
         throw std::runtime_error("Failed to create transformation!");
+}
+
+// A device without a raw blob still streams; only its recordings lack the blob.
+void AzureKinectReadingThread::readRawCalibration()
+{
+    rawCalibrationBlob.clear();
+    size_t size = 0;
+    if (k4a_device_get_raw_calibration(device, nullptr, &size) != K4A_BUFFER_RESULT_TOO_SMALL || size == 0)
+        return;
+    std::vector<std::uint8_t> blob(size);
+    if (k4a_device_get_raw_calibration(device, blob.data(), &size) != K4A_BUFFER_RESULT_SUCCEEDED)
+        return;
+    const char* text = reinterpret_cast<const char*>(blob.data());
+    rawCalibrationBlob.assign(text, strnlen(text, std::min(size, blob.size())));
+}
+
+void AzureKinectReadingThread::setFrameSink(std::shared_ptr<CaptureFrameSink> sink)
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    frameSink = std::move(sink);
+}
+
+// Capture thread.
+void AzureKinectReadingThread::handToSink(const std::uint16_t* depthMm, k4a_image_t depth)
+{
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (!frameSink)
+        return;
+    const CapturedFrame frame{depthMm,
+                              k4a_image_get_buffer(transformedColor),
+                              imageWidth,
+                              imageHeight,
+                              k4a_image_get_device_timestamp_usec(depth),
+                              k4a_image_get_system_timestamp_nsec(depth)};
+    frameSink->onFrame(frame);
 }
 
 void AzureKinectReadingThread::requestStop()
@@ -307,11 +343,26 @@ bool AzureKinectReadingThread::captureFrame()
         throw std::runtime_error("Failed to convert color image to depth camera geometry!");
 
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
-    depthToPoints(reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get())),
-                  reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
+    const auto* depthMm = reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get()));
+    handToSink(depthMm, depth.get());
+    depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
+    publishCaptureTime(k4a_image_get_device_timestamp_usec(depth.get()), k4a_image_get_system_timestamp_nsec(depth.get()));
     return true;
+}
+
+// Capture thread. The device clock placed on the host's monotonic clock by its first frame: the
+// device's own spacing of the frames, comparable with the other devices' to the host's latency.
+void AzureKinectReadingThread::publishCaptureTime(std::uint64_t deviceUsec, std::uint64_t systemNsec)
+{
+    constexpr double kNsPerSecond = 1e9;
+    constexpr double kNsPerUsec = 1e3;
+    if (!clockOrigin || deviceUsec < clockOrigin->deviceUsec)
+        clockOrigin = ClockOrigin{deviceUsec, systemNsec};
+    const double ns = static_cast<double>(clockOrigin->systemNsec)
+        + static_cast<double>(deviceUsec - clockOrigin->deviceUsec) * kNsPerUsec;
+    publishedCaptureSeconds.store(ns / kNsPerSecond, std::memory_order_release);
 }
 
 void AzureKinectReadingThread::closeDevice()

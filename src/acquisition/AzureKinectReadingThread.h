@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/CaptureFrameSink.h"
 #include "acquisition/SyncChain.h"
 #include "math/Mat4.h"
 
@@ -56,8 +57,24 @@ public:
     float* points() const { return publishedPoints.load(std::memory_order_acquire); }
     std::uint8_t* colors() const { return publishedColors.load(std::memory_order_acquire); }
     std::int32_t width() const { return imageWidth; }
+    // Seconds on the host's monotonic clock when the depth image of the published frame was
+    // captured (its device timestamp, placed on the host clock by the first frame); empty before
+    // the first frame. Any thread.
+    std::optional<double> captureSeconds() const
+    {
+        const double seconds = publishedCaptureSeconds.load(std::memory_order_acquire);
+        return seconds > 0.0 ? std::optional<double>(seconds) : std::nullopt;
+    }
     std::int32_t height() const { return imageHeight; }
     const std::string& serialNumber() const { return serial; }
+    // The device's raw calibration blob without its terminating NUL, read at opening; empty when
+    // the device gave none. Fixed while the capture thread runs.
+    const std::string& rawCalibration() const { return rawCalibrationBlob; }
+    // The calibration the device streams with, read at opening.
+    const k4a_calibration_t& deviceCalibration() const { return calibration; }
+    // Every capture from now on also goes to `sink` (null: to none), on the capture thread; the
+    // call returns once no capture is being handed to the previous sink. Any thread.
+    void setFrameSink(std::shared_ptr<CaptureFrameSink> sink);
     std::uint32_t index() const { return deviceIndex; }
 
     // What every device is started with: BGRA colour at 720p, unbinned narrow-field depth, 30 fps,
@@ -76,6 +93,9 @@ private:
     std::string readSerialNumber();
     void startCameras(const SyncAssignment& sync);
     void readCalibration();
+    void readRawCalibration();
+    void publishCaptureTime(std::uint64_t deviceUsec, std::uint64_t systemNsec);
+    void handToSink(const std::uint16_t* depthMm, k4a_image_t depth);
     void captureLoop();
     void publishBuffers();
     void buildXyTable();
@@ -88,6 +108,12 @@ private:
     std::unique_ptr<float[]> pointStorage;
     std::unique_ptr<std::uint8_t[]> colorStorage;
     std::atomic<float*> publishedPoints{nullptr};
+    std::atomic<double> publishedCaptureSeconds{0.0};
+    struct ClockOrigin {
+        std::uint64_t deviceUsec;
+        std::uint64_t systemNsec;
+    };
+    std::optional<ClockOrigin> clockOrigin; // capture thread
     std::atomic<std::uint8_t*> publishedColors{nullptr};
     k4a_device_t device = nullptr;
     k4a_calibration_t calibration{};
@@ -103,6 +129,9 @@ private:
     std::uint32_t deviceIndex;
     std::string serial;
     SyncAssignment syncAssignment;
+    std::string rawCalibrationBlob;
+    std::mutex sinkMutex; // held while a capture is handed to the sink
+    std::shared_ptr<CaptureFrameSink> frameSink;
     bool attempted = false;      // open() has been called
     bool openingFirstAttempt = false; // the current opening is the first attempt
     std::string reportedFailure; // the failure open() printed last; empty after an opening

@@ -187,13 +187,18 @@ bool writeTemporary(const std::string& temporary, const std::string& text)
 
 } // namespace
 
-std::string liveCameraConfigPath(const std::string& serial)
+std::string pathSafeSerial(const std::string& serial)
 {
     std::string name = serial;
     for (char& c : name)
         if (!isPathSafe(c))
             c = '_';
-    return "config/cameras/azure/azure_kinect_" + name + ".json";
+    return name;
+}
+
+std::string liveCameraConfigPath(const std::string& serial)
+{
+    return "config/cameras/azure/azure_kinect_" + pathSafeSerial(serial) + ".json";
 }
 
 std::string recordingConfigPath(const std::string& recordingPath)

@@ -12,6 +12,10 @@ struct SceneState;
 // matrix floats in storage order (column-major, metres). Paths are relative to the working
 // directory; directories are never created.
 
+// The serial with every character other than an ASCII letter, a digit, '-' or '_' replaced by '_',
+// so that it names a file inside a folder.
+std::string pathSafeSerial(const std::string& serial);
+
 // "config/cameras/azure/azure_kinect_<serial>.json", with every character of the serial other
 // than an ASCII letter, a digit, '-' or '_' replaced by '_', so that the file stays in that folder.
 std::string liveCameraConfigPath(const std::string& serial);

@@ -7,6 +7,8 @@ import QMLTavorin 1.0
 ScrollView {
     id: calibrationView
     property RightBarViewModel viewModel: null
+    // The file dialogs are children too, so the scrolled height is not deduced from the column.
+    contentHeight: settingsColumn.implicitHeight
 
     FileDialog {
         id: fileDialog1
@@ -46,6 +48,7 @@ ScrollView {
     }
 
     Column {
+        id: settingsColumn
         width: 310
 
         Text { text: "Depth Image Source"; font.pixelSize: 14; font.bold: true; color: "white" }

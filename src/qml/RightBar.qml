@@ -13,6 +13,12 @@ Page {
         color: "black"
     }
 
+    // Above the page's content, which reaches below its bottom edge.
+    footer: RecordPanel {
+        z: 1
+        viewModel: globalState.recordViewModel
+    }
+
     SwipeView {
         anchors.fill: parent
         currentIndex: 0

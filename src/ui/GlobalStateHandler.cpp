@@ -8,6 +8,7 @@ GlobalStateHandler::GlobalStateHandler() : QObject(nullptr)
 {
     rightBarViewModel.attachScene(&scene);
     glRectangleViewModel.attachScene(&scene);
+    recordViewModel.attachScene(&scene);
     scene.attachRightBar(&rightBarViewModel);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/Scene.h"
 #include "ui/GLRectangleViewModel.h"
+#include "ui/RecordViewModel.h"
 #include "ui/RightBarViewModel.h"
 
 #include <QObject>
@@ -17,15 +18,20 @@ class GlobalStateHandler : public QObject {
     Q_OBJECT
     Q_PROPERTY(tavorin::RightBarViewModel* rightBarViewModel READ rightBarViewModelPtr CONSTANT)
     Q_PROPERTY(tavorin::GLRectangleViewModel* glRectangleViewModel READ glRectangleViewModelPtr CONSTANT)
+    Q_PROPERTY(tavorin::RecordViewModel* recordViewModel READ recordViewModelPtr CONSTANT)
 public:
     GlobalStateHandler();
 
     RightBarViewModel* rightBarViewModelPtr() { return &rightBarViewModel; }
     GLRectangleViewModel* glRectangleViewModelPtr() { return &glRectangleViewModel; }
+    RecordViewModel* recordViewModelPtr() { return &recordViewModel; }
 
     RightBarViewModel rightBarViewModel;
     GLRectangleViewModel glRectangleViewModel;
     Scene scene;
+    // After the scene: a recording still running ends, its files completed, before the scene stops
+    // the live cameras.
+    RecordViewModel recordViewModel;
 };
 
 // The process-wide instance; null before static initialisation creates it and after shutdown.

@@ -100,6 +100,16 @@ SAVE_POINT_BUTTONS = ((1015, 635), (1115, 635), (1215, 635))
 REGISTER_WORLD = (1120, 670)
 SAVE_REGISTRATION = (1120, 703)
 VIEWPORT_WIDTH = 1280 - 320
+# The Record toggle at the bottom of the bar, shown while live cameras stream: a point beside its
+# label, on the button's own grey.
+RECORD_BUTTON = (1050, 688)
+BUTTON_GREY = (0x66, 0x66, 0x66)
+
+
+def record_toggle_shown(display, folder):
+    shot = os.path.join(folder, "record-toggle.png")
+    display.screenshot(shot)
+    return display.pixels(shot, *RECORD_BUTTON, 1, 1)[0] == BUTTON_GREY
 
 
 def working_directory(repo):

@@ -3,6 +3,7 @@
 
 #include "device_handles.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -68,6 +69,21 @@ bool syncCablesFit(const k4a_virtual::VirtualDevice& device, k4a_wired_sync_mode
 
 std::atomic<std::uint64_t> startsSoFar{0};
 
+// Virtual devices expose their frames on one shared grid, as devices on a sync cable do, so that
+// frames of several devices show the scene at the same instants; each device's clock still counts
+// from the start of its own cameras.
+Clock::time_point gridEpoch()
+{
+    static const Clock::time_point epoch = Clock::now();
+    return epoch;
+}
+
+// The number of the grid's next instant, counted from the epoch.
+std::uint64_t nextGridSlot(Clock::duration interval)
+{
+    return static_cast<std::uint64_t>((Clock::now() - gridEpoch()) / interval) + 1;
+}
+
 bool validConfiguration(const k4a_device_configuration_t& config)
 {
     const bool colorOn = config.color_resolution != K4A_COLOR_RESOLUTION_OFF;
@@ -91,8 +107,25 @@ Image* newColorImage(const k4a_calibration_camera_t& camera)
                        camera.resolution_width * kBgraBytes);
 }
 
-// Renders the session's next frame into a new capture, leaving out what the device omits.
-Capture* renderCapture(DeviceSession& s)
+std::uint64_t sinceEpochNs(Clock::time_point time)
+{
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
+}
+
+// The device clock counts from the start of the cameras; the host clock is the steady clock, which
+// is CLOCK_MONOTONIC, as for the real SDK's system timestamps.
+void stampImage(Image* image, const DeviceSession& s, Clock::time_point due)
+{
+    if (!image)
+        return;
+    image->deviceTimestampUsec =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(due - s.streamStart).count());
+    image->systemTimestampNsec = sinceEpochNs(due);
+}
+
+// Renders the session's next frame, due at `due`, into a new capture, leaving out what the device
+// omits.
+Capture* renderCapture(DeviceSession& s, Clock::time_point due)
 {
     k4a_virtual::VirtualDevice& device = *s.device;
     Capture* capture = new Capture;
@@ -105,6 +138,9 @@ Capture* renderCapture(DeviceSession& s)
     frame.bgra = capture->color ? capture->color->pixels.data() : nullptr;
     frame.colorWidth = capture->color ? capture->color->width : 0;
     frame.colorHeight = capture->color ? capture->color->height : 0;
+    frame.systemTimestampNsec = sinceEpochNs(due);
+    stampImage(capture->depth, s, due);
+    stampImage(capture->color, s, due);
     if (device.frames)
         device.frames->render(s.calibration, s.nextFrame, frame);
     if (device.omitDepth.load()) {
@@ -138,7 +174,9 @@ k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
 {
     const Clock::time_point now = Clock::now();
     const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
-    if (dueIndex > s.nextFrame)
+    if (s.device->onSyncCable)
+        s.nextFrame = FrameRig::instance().nextFrame(&s, s.gridSlot + std::max(dueIndex, s.nextFrame)) - s.gridSlot;
+    else if (dueIndex > s.nextFrame)
         s.nextFrame = dueIndex;
     const Clock::time_point due = s.streamStart + s.frameInterval * static_cast<Clock::rep>(s.nextFrame);
     if (timeoutMs != K4A_WAIT_INFINITE && due - now > std::chrono::milliseconds(timeoutMs))
@@ -191,6 +229,7 @@ void k4a_device_close(k4a_device_t device_handle)
     DeviceSession* s = session(device_handle);
     if (!s)
         return;
+    FrameRig::instance().leave(s);
     s->device->isOpen.store(false);
     delete s;
 }
@@ -211,6 +250,21 @@ k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* s
     return K4A_BUFFER_RESULT_SUCCEEDED;
 }
 
+k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, uint8_t* data, size_t* data_size)
+{
+    DeviceSession* s = session(device_handle);
+    if (!s || !data_size || s->device->calibrationFails.load())
+        return K4A_BUFFER_RESULT_FAILED;
+    const std::string& blob = s->device->rawCalibration;
+    const size_t needed = blob.size() + 1;
+    const size_t given = *data_size;
+    *data_size = needed;
+    if (!data || given < needed)
+        return K4A_BUFFER_RESULT_TOO_SMALL;
+    std::memcpy(data, blob.c_str(), needed);
+    return K4A_BUFFER_RESULT_SUCCEEDED;
+}
+
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
 {
     DeviceSession* s = session(device_handle);
@@ -226,12 +280,15 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
     s->calibration = calibration;
     s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
     s->frameInterval = interval;
-    s->streamStart = Clock::now();
+    s->gridSlot = nextGridSlot(interval);
+    s->streamStart = gridEpoch() + interval * static_cast<Clock::rep>(s->gridSlot);
     s->nextFrame = 0;
     s->subordinate = config->wired_sync_mode == K4A_WIRED_SYNC_MODE_SUBORDINATE;
     s->device->startedSyncMode.store(config->wired_sync_mode);
     s->device->startedSubordinateDelayUsec.store(config->subordinate_delay_off_master_usec);
     s->device->startSequence.store(++startsSoFar);
+    if (s->device->onSyncCable)
+        FrameRig::instance().join(s);
     std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;
     return K4A_RESULT_SUCCEEDED;
@@ -254,9 +311,12 @@ void k4a_device_stop_cameras(k4a_device_t device_handle)
     DeviceSession* s = session(device_handle);
     if (!s)
         return;
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->streaming = false;
-    s->streamingEnded.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->streaming = false;
+        s->streamingEnded.notify_all();
+    }
+    FrameRig::instance().leave(s);
 }
 
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
@@ -291,7 +351,8 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)
         return wait;
-    *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s));
+    const Clock::time_point due = s->streamStart + s->frameInterval * static_cast<Clock::rep>(s->nextFrame);
+    *capture_handle = toHandle<k4a_capture_t>(renderCapture(*s, due));
     ++s->nextFrame;
     device.framesDelivered.fetch_add(1);
     return K4A_WAIT_RESULT_SUCCEEDED;

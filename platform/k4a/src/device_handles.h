@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -23,6 +24,8 @@ struct Image {
     int height;
     int stride;
     std::vector<std::uint8_t> pixels;
+    std::uint64_t deviceTimestampUsec = 0;
+    std::uint64_t systemTimestampNsec = 0;
 };
 
 struct Capture {
@@ -44,6 +47,31 @@ struct DeviceSession {
     std::chrono::steady_clock::time_point streamStart;
     std::uint64_t nextFrame = 0;
     bool subordinate = false; // started in subordinate mode
+    std::uint64_t gridSlot = 0; // the instant of the shared frame grid that is frame 0
+};
+
+// The virtual devices on one sync cable expose the same frames of the shared frame grid. Each round
+// the first member that asks picks the frame: the one due now, and at least the one after the
+// last round; every member delivers that frame, late or not, before the next round begins. A host
+// too slow for every frame thus drops the same frames on every member. Any thread.
+class FrameRig {
+public:
+    static FrameRig& instance();
+    void join(const DeviceSession* member);  // the member starts its cameras
+    void leave(const DeviceSession* member); // the member stops them; wakes a member that waits
+    // The grid slot of the frame `member` delivers next, `dueSlot` the one due now (at least its
+    // next one); a device that is not a member gets dueSlot.
+    std::uint64_t nextFrame(const DeviceSession* member, std::uint64_t dueSlot);
+
+private:
+    static constexpr std::uint64_t kNoRound = ~std::uint64_t(0);
+    bool allTookRound() const;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<const DeviceSession*, std::uint64_t> taken; // the round each member took last
+    std::uint64_t round = 0;
+    bool started = false;
 };
 
 struct Transformation {
@@ -56,6 +84,10 @@ struct Transformation {
 Image* createImage(k4a_image_format_t format, int width, int height, int stride);
 void retain(Image* image);
 void release(Image* image);
+
+// The virtual devices that TAVORIN_VIRTUAL_CAMERAS asks for, streaming the sample scene; none
+// without the variable. Writes the ground truth to TAVORIN_VIRTUAL_TRUTH when that is set.
+std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras();
 
 // The registry of plugged-in virtual devices, safe from any thread.
 bool isPlugged(const k4a_virtual::VirtualDevice& device);

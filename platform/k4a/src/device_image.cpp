@@ -146,6 +146,16 @@ int k4a_image_get_stride_bytes(k4a_image_t image_handle)
     return image_handle ? image(image_handle)->stride : 0;
 }
 
+uint64_t k4a_image_get_device_timestamp_usec(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->deviceTimestampUsec : 0;
+}
+
+uint64_t k4a_image_get_system_timestamp_nsec(k4a_image_t image_handle)
+{
+    return image_handle ? image(image_handle)->systemTimestampNsec : 0;
+}
+
 void k4a_image_release(k4a_image_t image_handle)
 {
     release(image(image_handle));

@@ -17,9 +17,10 @@ struct Registry {
     std::vector<std::shared_ptr<VirtualDevice>> plugged; // guarded by mutex
 };
 
+// The devices of TAVORIN_VIRTUAL_CAMERAS are plugged in from the start.
 Registry& registry()
 {
-    static Registry instance;
+    static Registry instance{{}, k4a_layer::environmentCameras()};
     return instance;
 }
 

@@ -45,6 +45,9 @@ k4a_result_t k4a_device_get_sync_jack(k4a_device_t device_handle, bool* sync_in_
                                       bool* sync_out_jack_connected);
 /* May be called while another thread waits in k4a_device_get_capture, which then fails. */
 void k4a_device_stop_cameras(k4a_device_t device_handle);
+/* The device's raw calibration blob, NUL-terminated JSON text. data_size in: the buffer's size;
+ * out: the size needed, terminating NUL included. A null data asks for the size only. */
+k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, uint8_t* data, size_t* data_size);
 k4a_result_t k4a_device_get_calibration(k4a_device_t device_handle, const k4a_depth_mode_t depth_mode,
                                         const k4a_color_resolution_t color_resolution,
                                         k4a_calibration_t* calibration);
@@ -66,6 +69,12 @@ k4a_image_format_t k4a_image_get_format(k4a_image_t image_handle);
 int k4a_image_get_width_pixels(k4a_image_t image_handle);
 int k4a_image_get_height_pixels(k4a_image_t image_handle);
 int k4a_image_get_stride_bytes(k4a_image_t image_handle);
+/* When the device exposed the image, on the device's own clock in microseconds (starting near 0
+ * when the cameras start); 0 for images the caller created. */
+uint64_t k4a_image_get_device_timestamp_usec(k4a_image_t image_handle);
+/* When the host received the image, on the host's monotonic clock (CLOCK_MONOTONIC) in
+ * nanoseconds; 0 for images the caller created. */
+uint64_t k4a_image_get_system_timestamp_nsec(k4a_image_t image_handle);
 void k4a_image_release(k4a_image_t image_handle);
 
 /* Transformation between the depth and the colour camera of one calibration. */

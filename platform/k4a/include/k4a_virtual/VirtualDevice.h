@@ -21,6 +21,7 @@ struct FrameBuffers {
     std::uint8_t* bgra;
     int colorWidth;
     int colorHeight;
+    std::uint64_t systemTimestampNsec; // when the frame is due, on the host's steady clock
 };
 
 // Fills the frames of one device. Runs on the thread that waits for a capture; one device never
@@ -49,6 +50,11 @@ public:
     // Change only before plugging the device in.
     k4a_calibration_camera_t colorCamera;
     k4a_calibration_extrinsics_t depthToColor;
+
+    // On the sync cable of our layer: the device exposes the same frames as the other devices on
+    // it, so that a host too slow for every frame drops the same frames on all of them. Change
+    // only before plugging the device in.
+    bool onSyncCable = false;
 
     // Faults, switched by any thread at any time; each takes effect at the next SDK call.
     std::atomic<bool> noPower{false};          // k4a_device_open fails

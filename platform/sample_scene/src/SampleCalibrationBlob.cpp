@@ -1,4 +1,4 @@
-#include "SampleCalibrationBlob.h"
+#include "sample_scene/SampleCalibrationBlob.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "SampleRoom.h"
+#include "sample_scene/SampleRoom.h"
 
 #include <Eigen/Geometry>
 

@@ -1,0 +1,180 @@
+// The virtual devices that anyone can start: TAVORIN_VIRTUAL_CAMERAS=N (1 to 8) plugs in N devices
+// that stream the sample scene, each with its serial, its raw calibration blob and 30 fps.
+#include <k4a/k4a.h>
+#include <k4a_virtual/VirtualDevice.h>
+
+#include "calibration_model.h"
+#include "depth_rays.h"
+#include "device_handles.h"
+
+#include "sample_scene/SampleCalibrationBlob.h"
+#include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleView.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+
+namespace k4a_layer {
+
+namespace {
+
+constexpr const char* kCountVariable = "TAVORIN_VIRTUAL_CAMERAS";
+constexpr const char* kTruthVariable = "TAVORIN_VIRTUAL_TRUTH";
+constexpr double kPlatePeriodSeconds = 4.0; // as in the sample recordings
+constexpr double kNsPerSecond = 1e9;
+constexpr double kMmPerMetre = 1000.0;
+
+std::uint64_t steadyNowNs()
+{
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// Unit-depth rays of the colour camera, through its own model.
+std::vector<float> colorRays(const k4a_calibration_camera_t& camera)
+{
+    const int width = camera.resolution_width;
+    const int height = camera.resolution_height;
+    std::vector<float> rays(static_cast<std::size_t>(width) * height * 2, std::numeric_limits<float>::quiet_NaN());
+    for (int r = 0; r < height; ++r)
+        for (int c = 0; c < width; ++c) {
+            const float uv[2] = {static_cast<float>(c), static_cast<float>(r)};
+            float p[2];
+            if (k4a_model::unprojectToNormalized(camera, uv, p)) {
+                const std::size_t k = (static_cast<std::size_t>(r) * width + c) * 2;
+                rays[k] = p[0];
+                rays[k + 1] = p[1];
+            }
+        }
+    return rays;
+}
+
+// The sample scene seen by camera `index` of the rig: the plate is where it is at the frame's
+// host time, counted from `epochNs`, which all devices share, so their frames show one motion.
+class SampleSceneFrames : public k4a_virtual::FrameSource {
+public:
+    SampleSceneFrames(int index_, std::uint64_t epochNs_)
+        : index(index_), epochNs(epochNs_), rng(2000u + static_cast<unsigned>(index_))
+    {
+    }
+
+    void render(const k4a_calibration_t& calibration, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
+    {
+        const double seconds = (static_cast<double>(frame.systemTimestampNsec) - static_cast<double>(epochNs)) / kNsPerSecond;
+        // The motion of the sample recordings over and over: their plate turns within its plane
+        // only from -30 to 70 degrees.
+        const PlatePose plate = sample_scene::plateAt(std::fmod(seconds, kPlatePeriodSeconds), kPlatePeriodSeconds);
+        if (!depthView && !makeDepthView(calibration, frame))
+            return;
+        depthView->renderDepth(plate, rng, frame.depthMm);
+        if (frame.bgra && (colorView || makeColorView(calibration, frame)))
+            colorView->renderColor(plate, frame.bgra);
+    }
+
+private:
+    bool makeDepthView(const k4a_calibration_t& calibration, const k4a_virtual::FrameBuffers& frame)
+    {
+        std::vector<float> rays;
+        if (!depthRays(calibration, calibration.depth_camera_calibration.resolution_width,
+                       calibration.depth_camera_calibration.resolution_height, rays))
+            return false;
+        depthView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), frame.depthWidth,
+                                                                frame.depthHeight, rays);
+        return true;
+    }
+
+    // The colour camera sits where the depth-to-colour extrinsics put it.
+    bool makeColorView(const k4a_calibration_t& calibration, const k4a_virtual::FrameBuffers& frame)
+    {
+        const k4a_calibration_camera_t& camera = calibration.color_camera_calibration;
+        if (camera.resolution_width != frame.colorWidth || camera.resolution_height != frame.colorHeight)
+            return false;
+        const k4a_calibration_extrinsics_t& toColor =
+            calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR];
+        Eigen::Matrix3d R_color_depth;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                R_color_depth(r, c) = toColor.rotation[r * 3 + c];
+        const Eigen::Vector3d t_color_depth_m =
+            Eigen::Vector3d(toColor.translation[0], toColor.translation[1], toColor.translation[2]) / kMmPerMetre;
+        const Eigen::Matrix3d R_depth_color = R_color_depth.transpose();
+        colorView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), frame.colorWidth,
+                                                                frame.colorHeight, colorRays(camera), R_depth_color,
+                                                                -(R_depth_color * t_color_depth_m));
+        return true;
+    }
+
+    const int index;
+    const std::uint64_t epochNs;
+    std::mt19937 rng;
+    std::unique_ptr<sample_scene::SampleView> depthView;
+    std::unique_ptr<sample_scene::SampleView> colorView;
+};
+
+// The count asked for; 0 without the variable or for a value outside 1 to 8 (with one line).
+int requestedCount()
+{
+    const char* text = std::getenv(kCountVariable);
+    if (!text || !*text)
+        return 0;
+    char* end = nullptr;
+    const long count = std::strtol(text, &end, 10);
+    if (*end || count < 1 || count > sample_scene::kMaxCameras) {
+        std::cerr << kCountVariable << "=" << text << " is not a number from 1 to " << sample_scene::kMaxCameras
+                  << "; no virtual camera is started." << std::endl;
+        return 0;
+    }
+    return static_cast<int>(count);
+}
+
+void writeTruth(int count)
+{
+    const char* path = std::getenv(kTruthVariable);
+    if (!path || !*path)
+        return;
+    std::vector<int> indices;
+    for (int i = 0; i < count; ++i)
+        indices.push_back(i);
+    std::ofstream file(path);
+    file << sample_scene::groundTruth(indices, ".").dump(2) << "\n";
+    if (!file.flush())
+        std::cerr << "Cannot write the virtual cameras' ground truth to " << path << std::endl;
+}
+
+} // namespace
+
+std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
+{
+    const int count = requestedCount();
+    std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> devices;
+    const std::uint64_t epoch = steadyNowNs();
+    for (int i = 0; i < count; ++i) {
+        const std::string serial = sample_scene::cameraSerial(i);
+        auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial),
+                                                                    std::make_shared<SampleSceneFrames>(i, epoch));
+        // Several devices rendering the scene on a busy host would each drop other frames. They are
+        // wired as a daisy chain: the first one's sync-out feeds the second one's sync-in, and so on.
+        device->onSyncCable = true;
+        device->syncInCable = i > 0;
+        device->syncOutCable = i + 1 < count;
+        devices.push_back(std::move(device));
+    }
+    if (count > 0) {
+        std::cout << count << " virtual cameras stream the sample scene (" << kCountVariable << ")." << std::endl;
+        writeTruth(count);
+    }
+    return devices;
+}
+
+} // namespace k4a_layer

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "sample_scene/SampleRoom.h"
+
+#include <Eigen/Core>
+#include <nlohmann/json_fwd.hpp>
+
+#include <string>
+#include <vector>
+
+// Where the cameras of the sample scene hang and how its plate moves. Cameras 0 to 2 are those of
+// the sample recordings; cameras 3 to 7 stand further around the room, all aimed at the plate's
+// path. Room metres, y up.
+namespace sample_scene {
+
+constexpr int kMaxCameras = 8;
+
+// The pose of a camera's depth frame as the SDK defines it (x right, y down, z along the view).
+struct CameraPose {
+    Eigen::Matrix3d R_room_sdk;
+    Eigen::Vector3d position;
+};
+
+std::string cameraSerial(int index);
+// Whether the camera's recorded calibration blob ends with a NUL (recordings come both ways).
+bool blobWithNul(int index);
+CameraPose cameraPose(int index);
+// The camera's model matrix: points of the calibrated convention (-x d, -y d, d) of its depth frame
+// to the room.
+Eigen::Matrix4d modelMatrix(const CameraPose& pose);
+
+// The plate's path, repeating every `period` seconds: it drifts through the shared view at chest
+// height, sways about the vertical, tilts toward the cameras and turns within its own plane by 25
+// degrees per second.
+PlatePose plateAt(double seconds, double period);
+
+// The ground truth of the cameras `indices` (their recordings named <folder>/kinect_<serial>.h5),
+// the markers and the plate, as ground_truth.json holds it; without a trajectory.
+nlohmann::json groundTruth(const std::vector<int>& indices, const std::string& folder);
+// One trajectory entry: the plate's pose and holes at `seconds` (at `timestamp` on the recordings'
+// clock).
+nlohmann::json trajectoryEntry(int frame, double timestamp, const PlatePose& pose);
+
+} // namespace sample_scene

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleRoom.h"
+
+#include <Eigen/Core>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace sample_scene {
+
+// One camera's image of the sample room: the static room is ray-cast once, each frame adds the
+// plate where its bounding sphere can be hit, so a frame costs a few milliseconds.
+class SampleView {
+public:
+    // rays: (x, y) per pixel, rows back to back, of the view's unit-depth rays (x / z, y / z of its
+    // x-right, y-down frame), NaN where a pixel has no ray. The view's frame is the camera's depth
+    // frame moved by (R_sdk_view, t_sdk_view_m): identity and zero for the depth camera itself.
+    SampleView(const CameraPose& pose, int width, int height, const std::vector<float>& rays,
+               const Eigen::Matrix3d& R_sdk_view = Eigen::Matrix3d::Identity(),
+               const Eigen::Vector3d& t_sdk_view_m = Eigen::Vector3d::Zero());
+
+    // The depth image (millimetres, 0 outside the sensor's 0.5 m to 3.86 m): the far side of a depth
+    // step is lost as on the sensor, and each depth carries noise of 1.5 mm before rounding.
+    void renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm);
+    // The colour image, B, G, R, A (255).
+    void renderColor(const PlatePose& plate, std::uint8_t* bgra);
+
+    int width() const { return columns; }
+    int height() const { return rows; }
+
+private:
+    struct PlateSpan {
+        int rowBegin = 0, rowEnd = 0, columnBegin = 0, columnEnd = 0; // pixels the plate covers, end excluded
+    };
+    float coarseStepAngle() const;
+    PlateSpan plateSpan(const Eigen::Vector3f& toCentre) const;
+    // Distance along each ray (ray parameter, metres) and colour of the nearest surface.
+    void renderPlate(const PlatePose& plate);
+    void dropMixedPixels();
+    void addNoise(std::mt19937& rng, std::uint16_t* depthMm) const;
+
+    int columns;
+    int rows;
+    Eigen::Vector3d origin;                  // room metres
+    std::vector<Eigen::Vector3f> directions; // room, per pixel; NaN where none
+    std::vector<float> inverseLengthSquared;
+    std::vector<float> backgroundT;          // infinity where nothing is hit
+    std::vector<std::array<std::uint8_t, 3>> backgroundBgr;
+    std::vector<std::uint8_t> backgroundBgra; // made with the first colour frame
+    std::vector<float> frameT;               // the frame being rendered
+    std::vector<std::array<std::uint8_t, 3>> frameBgr;
+    std::vector<std::uint8_t> mixed;         // per pixel of the plate span: lost to a depth step
+    std::vector<float> noiseMm;              // drawn once, read from a random start every frame
+    PlateSpan span;
+    float stepAngle = 0.0f;
+};
+
+} // namespace sample_scene

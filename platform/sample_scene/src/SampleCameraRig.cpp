@@ -1,0 +1,151 @@
+#include "sample_scene/SampleCameraRig.h"
+
+#include <Eigen/Geometry>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+
+namespace sample_scene {
+
+namespace {
+
+constexpr double kDegree = M_PI / 180.0;
+
+struct CameraMount {
+    const char* serial;
+    double azimuthDeg; // around the work centre, 0 = +z side
+    double distance;   // horizontal, metres
+    double height;     // metres
+    bool blobWithNul;
+};
+
+constexpr CameraMount kMounts[kMaxCameras] = {
+    {"000135193412", -25.0, 1.75, 2.00, true},  {"000218790512", 28.0, 1.70, 1.80, true},
+    {"000402694812", 178.0, 1.65, 2.15, false}, {"000517283912", -60.0, 1.80, 2.10, true},
+    {"000623174512", 62.0, 1.75, 1.95, true},   {"000734981212", 140.0, 1.70, 2.05, true},
+    {"000845612312", -140.0, 1.75, 2.20, true}, {"000956723412", 0.0, 1.85, 2.25, true},
+};
+
+const Eigen::Vector3d kWorkCentre(0.0, 1.30, 0.0); // centre of the plate's path
+const Eigen::Vector3d kAimPoint(0.0, 0.90, 0.0);
+
+Eigen::Matrix3d lookAt(const Eigen::Vector3d& position, const Eigen::Vector3d& target)
+{
+    const Eigen::Vector3d forward = (target - position).normalized();
+    const Eigen::Vector3d right = forward.cross(Eigen::Vector3d::UnitY()).normalized();
+    const Eigen::Vector3d down = forward.cross(right);
+    Eigen::Matrix3d R;
+    R.col(0) = right;
+    R.col(1) = down;
+    R.col(2) = forward;
+    return R;
+}
+
+nlohmann::json vec(const Eigen::Vector3d& v)
+{
+    return {v.x(), v.y(), v.z()};
+}
+
+// Column-major 16 numbers, as in the configuration files.
+nlohmann::json columnMajor(const Eigen::Matrix4d& m)
+{
+    nlohmann::json out = nlohmann::json::array();
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r)
+            out.push_back(m(r, c));
+    return out;
+}
+
+} // namespace
+
+std::string cameraSerial(int index)
+{
+    return kMounts[index].serial;
+}
+
+bool blobWithNul(int index)
+{
+    return kMounts[index].blobWithNul;
+}
+
+CameraPose cameraPose(int index)
+{
+    const CameraMount& mount = kMounts[index];
+    const double a = mount.azimuthDeg * kDegree;
+    CameraPose pose;
+    pose.position = Eigen::Vector3d(kWorkCentre.x() + mount.distance * std::sin(a), mount.height,
+                                    kWorkCentre.z() + mount.distance * std::cos(a));
+    pose.R_room_sdk = lookAt(pose.position, kAimPoint);
+    return pose;
+}
+
+Eigen::Matrix4d modelMatrix(const CameraPose& pose)
+{
+    Eigen::Matrix4d T_room_sdk = Eigen::Matrix4d::Identity();
+    T_room_sdk.block<3, 3>(0, 0) = pose.R_room_sdk;
+    T_room_sdk.block<3, 1>(0, 3) = pose.position;
+    const Eigen::Matrix4d S = Eigen::Vector4d(-1.0, -1.0, 1.0, 1.0).asDiagonal();
+    return T_room_sdk * S;
+}
+
+PlatePose plateAt(double seconds, double period)
+{
+    const double phase = 2.0 * M_PI * seconds / period;
+    PlatePose pose;
+    pose.centre = kWorkCentre
+        + Eigen::Vector3d(0.14 * std::sin(phase), 0.05 * std::sin(2.0 * phase), 0.10 * std::sin(phase + 1.0));
+    const double yaw = 8.0 * kDegree * std::sin(phase + 0.4);
+    const double tilt = (6.0 + 4.0 * std::sin(2.0 * phase)) * kDegree;
+    const double roll = (-30.0 + 25.0 * seconds) * kDegree;
+    const Eigen::Matrix3d R = (Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitY())
+                               * Eigen::AngleAxisd(-tilt, Eigen::Vector3d::UnitX())
+                               * Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitZ()))
+                                  .toRotationMatrix();
+    pose.u = R.col(0);
+    pose.v = R.col(1);
+    pose.n = R.col(2);
+    return pose;
+}
+
+nlohmann::json groundTruth(const std::vector<int>& indices, const std::string& folder)
+{
+    nlohmann::json truth;
+    truth["units"] = "metres; room frame y up, floor at y = 0";
+    truth["pointConvention"] = "camera points (-x*d, -y*d, d) of the SDK depth camera frame (x right, y down)";
+    truth["matrixLayout"] = "16 numbers column-major, as in the camera configuration files";
+    const Eigen::Matrix4d M0 = modelMatrix(cameraPose(indices.front()));
+    for (const int index : indices) {
+        const CameraPose pose = cameraPose(index);
+        const Eigen::Matrix4d M = modelMatrix(pose);
+        nlohmann::json entry;
+        entry["serial"] = cameraSerial(index);
+        entry["file"] = folder + "/kinect_" + cameraSerial(index) + ".h5";
+        entry["position"] = vec(pose.position);
+        entry["forward"] = vec(pose.R_room_sdk.col(2));
+        entry["modelMatrixRoom"] = columnMajor(M);
+        entry["modelMatrixRelativeToCamera0"] = columnMajor(M0.inverse() * M);
+        truth["cameras"].push_back(entry);
+    }
+    for (const Eigen::Vector3d& marker : SampleRoom::markerCentres())
+        truth["markers"].push_back(vec(marker));
+    truth["markerRadius"] = SampleRoom::kMarkerRadius;
+    truth["markerHeight"] = SampleRoom::kMarkerHeight;
+    truth["plate"] = {{"size", 2.0 * SampleRoom::kPlateHalfSize},
+                      {"holePitch", SampleRoom::kHolePitch},
+                      {"holeDiameter", 2.0 * SampleRoom::kHoleRadius},
+                      {"handleFromCentre", {SampleRoom::kHandleStart, SampleRoom::kHandleEnd}},
+                      {"handleWidth", 2.0 * SampleRoom::kHandleHalfWidth},
+                      {"holeOrder", "row-major; row 0 toward +v, column 0 toward -u; the handle lies along +u"}};
+    return truth;
+}
+
+nlohmann::json trajectoryEntry(int frame, double timestamp, const PlatePose& pose)
+{
+    nlohmann::json entry = {{"frame", frame},     {"timestamp", timestamp}, {"centre", vec(pose.centre)},
+                            {"u", vec(pose.u)},   {"v", vec(pose.v)},       {"normal", vec(pose.n)}};
+    for (const Eigen::Vector3d& hole : SampleRoom::holeCentres(pose))
+        entry["holes"].push_back(vec(hole));
+    return entry;
+}
+
+} // namespace sample_scene

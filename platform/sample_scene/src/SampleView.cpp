@@ -1,0 +1,220 @@
+#include "sample_scene/SampleView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace sample_scene {
+
+namespace {
+
+constexpr float kMinDepthMm = 500.0f;
+constexpr float kMaxDepthMm = 3860.0f;
+constexpr double kNoiseSigmaMm = 1.5;
+constexpr float kMixedPixelStepMm = 50.0f;
+constexpr float kMmPerMetre = 1000.0f;
+constexpr std::size_t kNoiseSamples = std::size_t(1) << 20;
+// Around the plate's centre: its corners (0.31 m) and the end of its handle (0.38 m), with margin.
+constexpr float kPlateSphereRadius = 0.40f;
+constexpr std::uint32_t kNoiseSeed = 4242u;
+constexpr int kCoarseStep = 8; // pixels between the samples that look for the plate
+
+} // namespace
+
+SampleView::SampleView(const CameraPose& pose, int width, int height, const std::vector<float>& rays,
+                       const Eigen::Matrix3d& R_sdk_view, const Eigen::Vector3d& t_sdk_view_m)
+    : columns(width), rows(height)
+{
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    origin = pose.position + pose.R_room_sdk * t_sdk_view_m;
+    const Eigen::Matrix3d R_room_view = pose.R_room_sdk * R_sdk_view;
+    directions.resize(pixels);
+    inverseLengthSquared.assign(pixels, 0.0f);
+    backgroundT.assign(pixels, std::numeric_limits<float>::infinity());
+    backgroundBgr.assign(pixels, {0, 0, 0});
+    for (std::size_t k = 0; k < pixels; ++k) {
+        const float x = rays[2 * k];
+        const float y = rays[2 * k + 1];
+        if (std::isnan(x) || std::isnan(y)) {
+            directions[k] = Eigen::Vector3f::Constant(std::numeric_limits<float>::quiet_NaN());
+            continue;
+        }
+        const Eigen::Vector3d direction = R_room_view * Eigen::Vector3d(x, y, 1.0);
+        directions[k] = direction.cast<float>();
+        inverseLengthSquared[k] = static_cast<float>(1.0 / direction.squaredNorm());
+        SurfaceHit hit;
+        if (SampleRoom::intersectStatic(origin, direction, hit)) {
+            backgroundT[k] = static_cast<float>(hit.t);
+            backgroundBgr[k] = hit.bgr;
+        }
+    }
+    stepAngle = coarseStepAngle();
+    std::mt19937 rng(kNoiseSeed);
+    std::normal_distribution<float> noise(0.0f, static_cast<float>(kNoiseSigmaMm));
+    noiseMm.resize(kNoiseSamples);
+    for (float& sample : noiseMm)
+        sample = noise(rng);
+}
+
+// The largest angle (radians) between the ray of a pixel and that of the pixel kCoarseStep rows or
+// columns on, so that a coarse sample stands for the pixels around it.
+float SampleView::coarseStepAngle() const
+{
+    float largest = 0.0f;
+    const auto angleBetween = [this](std::size_t a, std::size_t b) {
+        const Eigen::Vector3f& u = directions[a];
+        const Eigen::Vector3f& v = directions[b];
+        if (std::isnan(u.x()) || std::isnan(v.x()))
+            return 0.0f;
+        return std::acos(std::min(1.0f, u.normalized().dot(v.normalized())));
+    };
+    for (int r = 0; r + kCoarseStep < rows; r += kCoarseStep)
+        for (int c = 0; c + kCoarseStep < columns; c += kCoarseStep) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            largest = std::max({largest, angleBetween(k, k + kCoarseStep),
+                                angleBetween(k, k + static_cast<std::size_t>(kCoarseStep) * columns)});
+        }
+    return largest;
+}
+
+// The pixels whose rays may pass the plate's bounding sphere: coarse samples whose ray lies within
+// the sphere's angular radius, widened by the angle a sample stands for, and the pixels around
+// them.
+SampleView::PlateSpan SampleView::plateSpan(const Eigen::Vector3f& toCentre) const
+{
+    PlateSpan found{rows, 0, columns, 0};
+    const float distance = toCentre.norm();
+    if (!(distance > kPlateSphereRadius))
+        return PlateSpan{0, rows, 0, columns};
+    constexpr float kDiagonal = 1.5f; // a sample stands for pixels up to a diagonal step away
+    const float limit = std::asin(kPlateSphereRadius / distance) + kDiagonal * stepAngle;
+    if (limit >= static_cast<float>(M_PI_2))
+        return PlateSpan{0, rows, 0, columns};
+    const float cosLimit = std::cos(limit);
+    const Eigen::Vector3f towards = toCentre / distance;
+    for (int r = 0; r < rows; r += kCoarseStep)
+        for (int c = 0; c < columns; c += kCoarseStep) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            const float along = towards.dot(directions[k]);
+            if (!(along > 0.0f) || along * along * inverseLengthSquared[k] < cosLimit * cosLimit)
+                continue;
+            found.rowBegin = std::min(found.rowBegin, std::max(0, r - kCoarseStep));
+            found.rowEnd = std::max(found.rowEnd, std::min(rows, r + kCoarseStep + 1));
+            found.columnBegin = std::min(found.columnBegin, std::max(0, c - kCoarseStep));
+            found.columnEnd = std::max(found.columnEnd, std::min(columns, c + kCoarseStep + 1));
+        }
+    return found;
+}
+
+// Fills frameT and frameBgr; the span gets the pixels the plate covers.
+void SampleView::renderPlate(const PlatePose& plate)
+{
+    frameT = backgroundT;
+    frameBgr = backgroundBgr;
+    const Eigen::Vector3f toCentre = (plate.centre - origin).cast<float>();
+    const float distanceSquared = toCentre.squaredNorm();
+    constexpr float kRadiusSquared = kPlateSphereRadius * kPlateSphereRadius;
+    const PlateSpan candidates = plateSpan(toCentre);
+    span = PlateSpan{rows, 0, columns, 0};
+    for (int r = candidates.rowBegin; r < candidates.rowEnd; ++r)
+        for (int c = candidates.columnBegin; c < candidates.columnEnd; ++c) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            const float along = toCentre.dot(directions[k]);
+            // NaN rays fail the first test; pixels whose ray passes the sphere by go on.
+            if (!(along > 0.0f) || distanceSquared - along * along * inverseLengthSquared[k] > kRadiusSquared)
+                continue;
+            SurfaceHit hit;
+            if (!SampleRoom::intersectPlate(plate, origin, directions[k].cast<double>(), hit) || hit.t >= frameT[k])
+                continue;
+            frameT[k] = static_cast<float>(hit.t);
+            frameBgr[k] = hit.bgr;
+            span.rowBegin = std::min(span.rowBegin, r);
+            span.rowEnd = std::max(span.rowEnd, r + 1);
+            span.columnBegin = std::min(span.columnBegin, c);
+            span.columnEnd = std::max(span.columnEnd, c + 1);
+        }
+}
+
+void SampleView::renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm)
+{
+    renderPlate(plate);
+    for (float& t : frameT) {
+        const float z = t * kMmPerMetre;
+        t = z >= kMinDepthMm && z <= kMaxDepthMm ? z : 0.0f;
+    }
+    dropMixedPixels();
+    addNoise(rng, depthMm);
+}
+
+// The sensor loses the far side of a depth step between two surfaces in range; such steps lie
+// only at the plate's outline.
+void SampleView::dropMixedPixels()
+{
+    if (span.rowBegin >= span.rowEnd)
+        return;
+    const int r0 = std::max(0, span.rowBegin - 1);
+    const int r1 = std::min(rows, span.rowEnd + 1);
+    const int c0 = std::max(0, span.columnBegin - 1);
+    const int c1 = std::min(columns, span.columnEnd + 1);
+    const auto nearerNeighbour = [this](int r, int c) {
+        const float here = frameT[static_cast<std::size_t>(r) * columns + c];
+        const int dr[4] = {-1, 1, 0, 0};
+        const int dc[4] = {0, 0, -1, 1};
+        for (int i = 0; i < 4; ++i) {
+            const int rr = r + dr[i];
+            const int cc = c + dc[i];
+            if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
+                continue;
+            const float there = frameT[static_cast<std::size_t>(rr) * columns + cc];
+            if (there > 0.0f && here - there > kMixedPixelStepMm)
+                return true;
+        }
+        return false;
+    };
+    mixed.assign(static_cast<std::size_t>(r1 - r0) * (c1 - c0), 0);
+    for (int r = r0; r < r1; ++r)
+        for (int c = c0; c < c1; ++c)
+            mixed[static_cast<std::size_t>(r - r0) * (c1 - c0) + (c - c0)] =
+                frameT[static_cast<std::size_t>(r) * columns + c] > 0.0f && nearerNeighbour(r, c);
+    for (int r = r0; r < r1; ++r)
+        for (int c = c0; c < c1; ++c)
+            if (mixed[static_cast<std::size_t>(r - r0) * (c1 - c0) + (c - c0)])
+                frameT[static_cast<std::size_t>(r) * columns + c] = 0.0f;
+}
+
+void SampleView::addNoise(std::mt19937& rng, std::uint16_t* depthMm) const
+{
+    std::size_t next = std::uniform_int_distribution<std::size_t>(0, kNoiseSamples - 1)(rng);
+    for (std::size_t k = 0; k < frameT.size(); ++k) {
+        const float z = frameT[k];
+        if (z == 0.0f) {
+            depthMm[k] = 0;
+            continue;
+        }
+        const float noisy = std::round(z + noiseMm[next]);
+        next = (next + 1) & (kNoiseSamples - 1);
+        depthMm[k] = static_cast<std::uint16_t>(std::max(kMinDepthMm, std::min(kMaxDepthMm, noisy)));
+    }
+}
+
+// The room's colours are copied whole; only the plate's span is converted pixel by pixel.
+void SampleView::renderColor(const PlatePose& plate, std::uint8_t* bgra)
+{
+    if (backgroundBgra.empty()) {
+        backgroundBgra.resize(backgroundBgr.size() * 4);
+        for (std::size_t k = 0; k < backgroundBgr.size(); ++k) {
+            std::memcpy(&backgroundBgra[4 * k], backgroundBgr[k].data(), 3);
+            backgroundBgra[4 * k + 3] = 255;
+        }
+    }
+    renderPlate(plate);
+    std::memcpy(bgra, backgroundBgra.data(), backgroundBgra.size());
+    for (int r = span.rowBegin; r < span.rowEnd; ++r)
+        for (int c = span.columnBegin; c < span.columnEnd; ++c) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            std::memcpy(bgra + 4 * k, frameBgr[k].data(), 3);
+        }
+}
+
+} // namespace sample_scene

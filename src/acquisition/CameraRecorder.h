@@ -1,0 +1,117 @@
+#pragma once
+
+#include "acquisition/CaptureFrameSink.h"
+#include "acquisition/HDF5RecordingWriter.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tavorin {
+
+// Records the captures of one device into one file. The capture thread only copies a frame into
+// a free slot of a bounded queue (a frame that finds no free slot is dropped and counted); the
+// writer thread of this object compresses and writes the queued frames in order. The file is
+// created with the first frame, as the image size comes with it.
+//
+// Frames are taken from start(startNs) on and up to end(endNs), both on the host's monotonic
+// clock in nanoseconds, so that recorders started and ended together cover the same time.
+//
+// Timestamps: every device counts from the start of its own cameras, so its device clock is put on
+// the host's monotonic clock through the system timestamp of its first frame taken; the
+// recording's time is then (system time of that frame - startNs) + (device time - device time of
+// that frame), in seconds. Recorders started with the same startNs share one time axis, and the
+// offsets between cameras that are not synchronised stay as they were.
+class CameraRecorder : public CaptureFrameSink {
+public:
+    struct Settings {
+        std::string path;                    // the final file, kinect_<serial>.h5
+        HDF5RecordingWriter::Layout layout;  // width and height are taken from the first frame
+        std::uint64_t frameLimit = 0;        // 0: no limit
+        std::size_t queueFrames = kDefaultQueueFrames;
+        int depthLevel = HDF5RecordingWriter::kDefaultDepthLevel;
+        int colorLevel = HDF5RecordingWriter::kDefaultColorLevel;
+    };
+    // One second at 30 frames per second, about 66 MB with colour.
+    static constexpr std::size_t kDefaultQueueFrames = 30;
+
+    explicit CameraRecorder(Settings settings);
+    // Finishes the file if finish() was not called.
+    ~CameraRecorder() override;
+    CameraRecorder(const CameraRecorder&) = delete;
+    CameraRecorder& operator=(const CameraRecorder&) = delete;
+
+    // Any thread; the first call counts.
+    void start(std::uint64_t startNs);
+    // Any thread: frames whose system time is later are not taken.
+    void end(std::uint64_t endNs);
+    // Capture thread.
+    void onFrame(const CapturedFrame& frame) override;
+
+    // Takes no more frames, writes those queued, completes and renames the file. True when the
+    // file holds every frame taken; the reason otherwise in error(). Call it once the sink has
+    // been detached from the capture thread.
+    bool finish();
+
+    // Any thread.
+    std::uint64_t framesSeen() const { return seen.load(); } // handed over, taken or not
+    // The system time of the latest frame handed over; 0 before the first.
+    std::uint64_t latestSystemNs() const { return latestNs.load(); }
+    std::uint64_t framesTaken() const { return taken.load(); }
+    std::uint64_t framesWritten() const { return written.load(); }
+    std::uint64_t framesDropped() const { return dropped.load(); }
+    // The frame limit is reached, or writing has failed: nothing more is taken.
+    bool isDone() const { return done.load(); }
+    const std::string& path() const { return settings.path; }
+    // After finish(): the failure that ended the file early or kept it from being completed.
+    const std::string& error() const { return failure; }
+    std::uint64_t bytesWritten() const { return writer.bytesWritten(); }
+
+private:
+    struct Slot {
+        std::vector<std::uint16_t> depthMm;
+        std::vector<std::uint8_t> bgra;
+        double seconds = 0.0;
+    };
+
+    bool onTimeAxis(const CapturedFrame& frame, double& seconds);
+    Slot* takeFreeSlot();
+    void writeLoop();
+    bool writeSlot(const Slot& slot);
+
+    Settings settings;
+    HDF5RecordingWriter writer;
+    std::vector<Slot> slotPool;
+    std::mutex queueMutex;
+    std::condition_variable queueChanged;
+    std::deque<Slot*> freeSlots;   // guarded by queueMutex
+    std::deque<Slot*> filledSlots; // guarded by queueMutex, in capture order
+    bool closing = false;          // guarded by queueMutex
+    // Capture thread only.
+    bool sawFrame = false;
+    std::uint64_t firstSystemNs = 0;
+    std::uint64_t firstDeviceUsec = 0;
+    std::uint64_t lastDeviceUsec = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    static constexpr std::uint64_t kNever = ~std::uint64_t(0);
+    std::atomic<std::uint64_t> startNs{kNever};
+    std::atomic<std::uint64_t> endNs{kNever};
+    std::atomic<std::uint64_t> seen{0};
+    std::atomic<std::uint64_t> latestNs{0};
+    std::atomic<std::uint64_t> taken{0};
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<bool> done{false};
+    std::atomic<bool> writeFailed{false};
+    bool finished = false;
+    std::string failure;
+    std::thread writerThread;
+};
+
+} // namespace tavorin

@@ -1,0 +1,19 @@
+#include "app/OfferLiveDevicesAction.h"
+
+#include "acquisition/AzureKinectCameraProcessor.h"
+#include "acquisition/AzureKinectReadingThread.h"
+#include "acquisition/LiveRecording.h"
+
+namespace tavorin {
+
+void OfferLiveDevicesAction::execute(SceneState&, std::shared_ptr<DepthCameraProcessor>& depthSource)
+{
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> streaming;
+    if (const auto* live = dynamic_cast<const AzureKinectCameraProcessor*>(depthSource.get()))
+        for (const std::shared_ptr<AzureKinectReadingThread>& thread : live->threads)
+            if (thread->points() && !thread->isStopRequested())
+                streaming.push_back(thread);
+    recording.offerDevices(std::move(streaming));
+}
+
+} // namespace tavorin

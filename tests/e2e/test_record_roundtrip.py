@@ -1,0 +1,162 @@
+"""Recording three virtual cameras for 3 s, then the files by an independent reader (h5dump): the
+layout, one frame per chunk, increasing timestamps, a NUL-terminated calibration blob that parses;
+tavorin-export puts the floor of every camera at the room's floor through the ground truth's
+matrices; tavorin-calibrate --truth meets 0.2 deg and 3 mm. Then a recording ended by SIGTERM plays,
+and a folder that cannot be written is refused before any camera opens."""
+
+import json
+import os
+import re
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+from tavorin_e2e import build_dir
+
+CAMERAS = 3
+MAX_ROTATION_DEG = 0.2
+MAX_TRANSLATION_MM = 3.0
+FLOOR_TOLERANCE_M = 0.01
+FRAME_SETS = {"/depth_measure_z_0": "H5T_STD_U16LE", "/color_measure_0": "H5T_STD_U8LE",
+              "/camera_parameters_0": "H5T_IEEE_F32LE", "/timestampsBK_0": "H5T_IEEE_F64LE"}
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def record(build, folder, *args, env_extra=None):
+    env = dict(os.environ, TAVORIN_VIRTUAL_CAMERAS=str(CAMERAS), **(env_extra or {}))
+    return subprocess.run([os.path.join(build, "tavorin-record"), "--out", folder, *args], env=env,
+                          capture_output=True, text=True, timeout=120)
+
+
+def h5dump(*args):
+    return subprocess.run(["h5dump", *args], capture_output=True, text=True, check=True).stdout
+
+
+def check_layout(path):
+    header = h5dump("-H", "-p", path)
+    for name, stored in FRAME_SETS.items():
+        block = header[header.index('DATASET "%s"' % name[1:]):]
+        block = block[:block.index("}\n      }") if "}\n      }" in block else len(block)]
+        dims = re.search(r"DATASPACE\s+SIMPLE \{ \( ([\d, ]+) \) / \( ([\w, ]+) \) \}", block)
+        chunk = re.search(r"CHUNKED \( ([\d, ]+) \)", block)
+        if stored not in block or not dims or not chunk:
+            fail("%s %s: not a chunked %s set" % (path, name, stored))
+        extent = [int(v) for v in dims.group(1).split(",")]
+        frame_axis = 0 if name in ("/camera_parameters_0", "/timestampsBK_0") else len(extent) - 1
+        expected = [1 if axis == frame_axis else size for axis, size in enumerate(extent)]
+        if [int(v) for v in chunk.group(1).split(",")] != expected:
+            fail("%s %s: chunks %s, not one frame" % (path, name, chunk.group(1)))
+    return extent[frame_axis]
+
+
+def check_timestamps(path, frames):
+    text = h5dump("-d", "/timestampsBK_0", "-y", "-w", "0", path)
+    values = [float(v) for v in re.search(r"DATA \{(.*?)\}", text, re.S).group(1).replace(",", " ").split()]
+    if len(values) != frames or any(b <= a for a, b in zip(values, values[1:])):
+        fail("%s: timestamps do not increase: %s" % (path, values[:10]))
+
+
+def check_blob(path, folder):
+    raw = os.path.join(folder, "blob.bin")
+    h5dump("-d", "/raw_azure_calibration_0", "-b", "LE", "-o", raw, path)
+    with open(raw, "rb") as f:
+        blob = f.read()
+    if not blob.endswith(b"\0") or b"\0" in blob[:-1]:
+        fail("%s: the calibration blob is not NUL-terminated text" % path)
+    json.loads(blob[:-1].decode())
+
+
+def write_configs(truth, work):
+    folder = os.path.join(work, "config", "cameras", "hdf5", "default")
+    os.makedirs(folder)
+    for camera in truth["cameras"]:
+        with open(os.path.join(folder, "kinect_%s.json" % camera["serial"]), "w") as f:
+            json.dump({"modelMatrix": camera["modelMatrixRoom"]}, f)
+
+
+def floor_heights(export, recordings, work):
+    ply = os.path.join(work, "frame.ply")
+    run = subprocess.run([export, "--frame", "5", "--out", ply, *recordings], cwd=work, capture_output=True, text=True)
+    if run.returncode != 0:
+        fail("tavorin-export exited %d: %s" % (run.returncode, run.stderr[-1000:]))
+    with open(ply, "rb") as f:
+        data = f.read()
+    start = data.index(b"end_header\n") + len(b"end_header\n")
+    count = int(re.search(rb"element vertex (\d+)", data[:start]).group(1))
+    return [struct.unpack_from("<fff", data, start + 15 * i)[1] for i in range(count)]
+
+
+def round_trip(build, work):
+    folder = os.path.join(work, "rec")
+    truth_path = os.path.join(work, "truth.json")
+    run = record(build, folder, "--seconds", "3", env_extra={"TAVORIN_VIRTUAL_TRUTH": truth_path})
+    if run.returncode != 0:
+        fail("tavorin-record exited %d: %s" % (run.returncode, run.stderr[-2000:]))
+    print("\n".join(l for l in run.stdout.splitlines() if l.startswith(("Recorded", "Dropped"))))
+    with open(truth_path) as f:
+        truth = json.load(f)
+    recordings = [os.path.join(folder, "kinect_%s.h5" % c["serial"]) for c in truth["cameras"]]
+    if sorted(os.listdir(folder)) != sorted(os.path.basename(r) for r in recordings):
+        fail("the folder holds %s" % os.listdir(folder))
+    for path in recordings:
+        frames = check_layout(path)
+        check_timestamps(path, frames)
+        check_blob(path, work)
+    write_configs(truth, work)
+    heights = [y for y in floor_heights(os.path.join(build, "tavorin-export"), recordings, work) if y < 0.2]
+    if len(heights) < 10000 or max(abs(y) for y in heights) > FLOOR_TOLERANCE_M:
+        fail("floor points off the floor: %d points, largest |y| %g m" % (len(heights), max(map(abs, heights))))
+    calibrate = subprocess.run([os.path.join(build, "tavorin-calibrate"), "--truth", truth_path, *recordings],
+                               capture_output=True, text=True)
+    last = calibrate.stdout.strip().splitlines()[-1]
+    print(last)
+    errors = re.fullmatch(r"max rotation error (\S+) deg, max translation error (\S+) mm", last)
+    if calibrate.returncode != 0 or not errors:
+        fail("tavorin-calibrate exited %d: %s" % (calibrate.returncode, last))
+    if not float(errors.group(1)) <= MAX_ROTATION_DEG or not float(errors.group(2)) <= MAX_TRANSLATION_MM:
+        fail(last)
+
+
+def ended_by_sigterm(build, work):
+    folder = os.path.join(work, "stopped")
+    env = dict(os.environ, TAVORIN_VIRTUAL_CAMERAS="2")
+    process = subprocess.Popen([os.path.join(build, "tavorin-record"), "--out", folder], env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    time.sleep(4.0)
+    process.send_signal(signal.SIGTERM)
+    out, _ = process.communicate(timeout=30)
+    if process.returncode != 0 or "Stopping the recording" not in out:
+        fail("after SIGTERM tavorin-record exited %d: %s" % (process.returncode, out[-1500:]))
+    names = sorted(os.listdir(folder))
+    if len(names) != 2 or not all(n.endswith(".h5") for n in names):
+        fail("after SIGTERM the folder holds %s" % names)
+    export = subprocess.run([os.path.join(build, "tavorin-export"), "--out", os.path.join(work, "s.ply"),
+                             *[os.path.join(folder, n) for n in names]], cwd=work, capture_output=True, text=True)
+    if export.returncode != 0:
+        fail("the recording ended by SIGTERM does not play: " + export.stderr[-1000:])
+
+
+def unwritable_folder_refused(build):
+    run = record(build, "/proc/self/recordings", "--seconds", "1")
+    if run.returncode != 1 or "Cannot record: " not in run.stderr or "Created Thread" in run.stdout:
+        fail("an unwritable folder: exit %d, %s %s" % (run.returncode, run.stdout[-500:], run.stderr[-500:]))
+
+
+def main():
+    build = build_dir()
+    with tempfile.TemporaryDirectory(prefix="tavorin-record-") as work:
+        round_trip(build, work)
+        ended_by_sigterm(build, work)
+    unwritable_folder_refused(build)
+    print("PASS")
+
+
+if __name__ == "__main__":
+    main()

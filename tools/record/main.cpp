@@ -1,0 +1,183 @@
+// tavorin-record: records every attached depth camera into one kinect_<serial>.h5 per camera, in
+// the layout the playback reads, until the time is up, the frame count is reached or SIGINT or
+// SIGTERM arrives.
+#include "acquisition/AzureKinectReadingThread.h"
+#include "acquisition/RecordingSession.h"
+#include "base/Console.h"
+
+#include <k4a/k4a.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using tavorin::AzureKinectReadingThread, tavorin::RecordingSession;
+namespace console = tavorin::console;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr std::chrono::milliseconds kPollInterval{20};
+
+constexpr const char* kUsage =
+    "Usage: tavorin-record [--seconds S] [--out FOLDER] [--set a|b|c|velto] [--frames N] [--no-color]";
+constexpr const char* kHelp =
+    "Records every attached camera into FOLDER/kinect_<serial>.h5 (default recordings/<date>_<time>)\n"
+    "until S seconds have passed, every camera has N frames, or SIGINT or SIGTERM arrives. --set puts the\n"
+    "files into the subfolder whose recordings play with that set's camera configurations.\n"
+    "Exit codes: 0 every recording is complete; 1 no camera, the folder cannot be written, or a\n"
+    "recording ended early (its file still plays); 2 wrong arguments.";
+
+struct Options {
+    bool help = false;
+    double seconds = 0.0; // 0: until a signal
+    std::string folder;
+    std::string set;
+    std::uint64_t frames = 0;
+    bool withColor = true;
+};
+
+bool parsePositive(const char* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return *text && !*end && value > 0.0 && value < 1e7;
+}
+
+bool parseCount(const char* text, std::uint64_t& value)
+{
+    char* end = nullptr;
+    value = std::strtoull(text, &end, 10);
+    return *text && !*end && text[0] != '-' && value > 0;
+}
+
+bool parseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h")
+            options.help = true;
+        else if (arg == "--seconds" && hasValue) {
+            if (!parsePositive(argv[++i], options.seconds))
+                return false;
+        } else if (arg == "--out" && hasValue && argv[i + 1][0])
+            options.folder = argv[++i];
+        else if (arg == "--set" && hasValue) {
+            options.set = argv[++i];
+            if (RecordingSession::setSubfolder(options.set).empty())
+                return false;
+        } else if (arg == "--frames" && hasValue) {
+            if (!parseCount(argv[++i], options.frames))
+                return false;
+        } else if (arg == "--no-color")
+            options.withColor = false;
+        else
+            return false;
+    }
+    return true;
+}
+
+std::atomic<int> stopSignal{0};
+
+void onStopSignal(int signal)
+{
+    stopSignal.store(signal);
+}
+
+// SIGINT and SIGTERM end the recording; a file size limit makes writes fail (and the recording end
+// with a complete file) instead of killing the process.
+void installSignalHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::vector<std::shared_ptr<AzureKinectReadingThread>> openDevices()
+{
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices;
+    const std::uint32_t count = k4a_device_get_installed_count();
+    for (std::uint32_t index = 0; index < count; ++index) {
+        auto device = std::make_shared<AzureKinectReadingThread>(index);
+        if (device->open())
+            devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+bool keepsRecording(RecordingSession& session)
+{
+    return !stopSignal.load() && !session.allDone() && session.poll();
+}
+
+// Until the time is up, a signal arrives, every camera has its frames or none records any more.
+// The time counts from the moment every camera streams (a camera's first frame can take a while).
+void recordUntilDone(RecordingSession& session, double seconds)
+{
+    constexpr std::chrono::seconds kLongestStart{10};
+    const auto opened = std::chrono::steady_clock::now();
+    while (keepsRecording(session) && !session.allStreaming()
+           && std::chrono::steady_clock::now() - opened < kLongestStart)
+        std::this_thread::sleep_for(kPollInterval);
+    session.start();
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    while (keepsRecording(session) && (seconds <= 0.0 || elapsed() < seconds))
+        std::this_thread::sleep_for(kPollInterval);
+    if (stopSignal.load())
+        console::out("Stopping the recording (", strsignal(stopSignal.load()), ").");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        console::err(kUsage);
+        return kExitUsage;
+    }
+    if (options.help) {
+        console::out(kUsage, "\n", kHelp);
+        return 0;
+    }
+    installSignalHandlers();
+    std::string folder = options.folder.empty() ? RecordingSession::timestampedFolder() : options.folder;
+    if (!options.set.empty())
+        folder += "/" + RecordingSession::setSubfolder(options.set);
+    const std::string fault = RecordingSession::folderFault(folder);
+    if (!fault.empty()) {
+        console::err("Cannot record: ", fault);
+        return kExitFailed;
+    }
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices = openDevices();
+    if (devices.empty()) {
+        console::err("Cannot record: no camera could be opened.");
+        return kExitFailed;
+    }
+    bool complete = false;
+    {
+        RecordingSession session(devices, {folder, options.withColor, options.frames});
+        console::out("Recording ", session.cameraCount(), " cameras to ", folder);
+        recordUntilDone(session, options.seconds);
+        complete = session.stop();
+    }
+    for (const std::shared_ptr<AzureKinectReadingThread>& device : devices)
+        device->requestStop();
+    for (const std::shared_ptr<AzureKinectReadingThread>& device : devices)
+        device->stop();
+    return complete ? 0 : kExitFailed;
+}
