@@ -192,6 +192,22 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
     }
 }
 
+void AzureKinectCameraProcessor::holdFrames(SceneState& state)
+{
+    releaseFrames();
+    for (const auto& thread : threads) {
+        heldFrames.push_back(thread->holdFrame());
+        for (const std::shared_ptr<DepthCameraData>& record : state.cameras)
+            if (record->points == thread->points())
+                record->timestamp = thread->captureSeconds();
+    }
+}
+
+void AzureKinectCameraProcessor::releaseFrames()
+{
+    heldFrames.clear();
+}
+
 void AzureKinectCameraProcessor::setModelMatrix(std::string name, const Mat4& matrix)
 {
     for (const auto& thread : threads)

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ public:
     void openAll();
     // "standalone" or "synchronised, N subordinates", from the roles the devices stream in now.
     std::string syncMode() const override;
+    void holdFrames(SceneState& state) override;
+    void releaseFrames() override;
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();
 
@@ -59,6 +62,7 @@ private:
     // that comes or goes may move the others to new indices.
     std::uint32_t scannedCount = 0;
     bool indicesMayHaveMoved = false;
+    std::vector<std::unique_lock<std::mutex>> heldFrames; // between holdFrames and releaseFrames
 };
 
 } // namespace tavorin

@@ -345,6 +345,7 @@ bool AzureKinectReadingThread::captureFrame()
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
     const auto* depthMm = reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get()));
     handToSink(depthMm, depth.get());
+    const std::lock_guard<std::mutex> lock(frameMutex);
     depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);

@@ -57,6 +57,10 @@ public:
     float* points() const { return publishedPoints.load(std::memory_order_acquire); }
     std::uint8_t* colors() const { return publishedColors.load(std::memory_order_acquire); }
     std::int32_t width() const { return imageWidth; }
+    // Keeps the capture thread from writing the next frame into the buffers (points, colours and
+    // capture time stay one frame) for as long as the lock is held; it writes each frame in about a
+    // millisecond, under the same lock. Any thread.
+    std::unique_lock<std::mutex> holdFrame() { return std::unique_lock<std::mutex>(frameMutex); }
     // Seconds on the host's monotonic clock when the depth image of the published frame was
     // captured (its device timestamp, placed on the host clock by the first frame); empty before
     // the first frame. Any thread.
@@ -109,6 +113,7 @@ private:
     std::unique_ptr<std::uint8_t[]> colorStorage;
     std::atomic<float*> publishedPoints{nullptr};
     std::atomic<double> publishedCaptureSeconds{0.0};
+    std::mutex frameMutex; // held while a frame is written into the published buffers
     struct ClockOrigin {
         std::uint64_t deviceUsec;
         std::uint64_t systemNsec;

@@ -136,6 +136,19 @@ void Scene::release(QOpenGLFunctions_3_3_Core* gl)
     releaseSharedGLObjects(gl);
 }
 
+namespace {
+
+// A live source's newest frames, kept from being overwritten for one calibration cycle.
+struct HeldFrames {
+    HeldFrames(DepthCameraProcessor& source_, SceneState& state) : source(source_) { source.holdFrames(state); }
+    ~HeldFrames() { source.releaseFrames(); }
+    HeldFrames(const HeldFrames&) = delete;
+    HeldFrames& operator=(const HeldFrames&) = delete;
+    DepthCameraProcessor& source;
+};
+
+} // namespace
+
 // Registers the cameras on the calibration plate: live cameras on the records of the previous
 // frame; recordings frame after frame in order, at least one and then more while this frame has
 // spent less on them than the rest of the last frame step took (at least 25 ms), so that
@@ -153,6 +166,9 @@ void Scene::runCalibrationCycle()
             break;
         if (frame == CalibrationFrame::Next)
             state.depthSource->process(state);
+        std::optional<HeldFrames> held;
+        if (frame == CalibrationFrame::Newest && state.depthSource)
+            held.emplace(*state.depthSource, state);
         calibrator.calibrateDepthCameras(state);
         if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= budget)
             break;

@@ -7,6 +7,8 @@
 
 namespace tavorin {
 
+struct SceneState;
+
 // What one calibration cycle gets from its depth source.
 enum class CalibrationFrame {
     Newest, // live cameras: the newest frame of every camera, as process() gives it
@@ -33,6 +35,11 @@ public:
     virtual CalibrationFrame nextCalibrationFrame() { return CalibrationFrame::Newest; }
     // When registration stops: a recording source plays on its clock again from the held frame.
     virtual void resumeClock() {}
+    // Around one calibration cycle on the newest frames: a live source keeps its capture threads
+    // from overwriting the records' buffers until releaseFrames(), and brings the records' capture
+    // times to the frames they now hold. Render thread; a recording source does nothing.
+    virtual void holdFrames(SceneState& state) { (void)state; }
+    virtual void releaseFrames() {}
     // How the source's cameras are wired for synchronisation ("standalone", "synchronised, N
     // subordinates"); empty for a source without wiring, such as recordings.
     virtual std::string syncMode() const { return std::string(); }
