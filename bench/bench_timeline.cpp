@@ -4,6 +4,8 @@
 
 #include "calibration/ObservationTimeline.h"
 
+#include "../tests/unit/test_calibration_sliding_plate.h"
+
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -17,16 +19,8 @@ constexpr double kOffsets[] = {0.0, 0.011, 0.022};
 
 LatticeDetectionResult plateAt(double t)
 {
-    LatticeDetectionResult plate;
-    plate.found = true;
-    plate.origin = Vec4::point(0.4f * static_cast<float>(t), 0.0f, 1.5f);
-    plate.primaryAxis = Vec4::direction(1, 0, 0);
-    plate.secondaryAxis = Vec4::direction(0, 1, 0);
-    plate.normal = Vec4::direction(0, 0, -1);
-    for (int i = 0; i < 5; ++i)
-        for (int k = 0; k < 5; ++k)
-            plate.holes.push_back(plate.origin + Vec4::direction(0.08f * (i - 2), 0.08f * (k - 2), 0.0f));
-    return plate;
+    constexpr float kSpeed = 0.4f; // metres per second
+    return slidingPlateAt(t, kSpeed);
 }
 
 void BM_TimelineCycle_ThreeCameras(benchmark::State& state)

@@ -1,4 +1,5 @@
 #include "calibration/ObservationTimeline.h"
+#include "test_calibration_sliding_plate.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,10 @@ constexpr double kPeriod = 1.0 / 30.0;
 constexpr float kSpeed = 0.5f; // metres per second along x
 
 // The plate at time t in every camera's coordinates (one frame for all keeps the expected
-// observation obvious): it slides along x at 0.5 m/s.
+// observation obvious).
 LatticeDetectionResult plateAt(double t)
 {
-    LatticeDetectionResult plate;
-    plate.found = true;
-    const float x = kSpeed * static_cast<float>(t);
-    plate.origin = Vec4::point(x, 0.0f, 1.5f);
-    plate.primaryAxis = Vec4::direction(1, 0, 0);
-    plate.secondaryAxis = Vec4::direction(0, 1, 0);
-    plate.normal = Vec4::direction(0, 0, -1);
-    for (int i = 0; i < 5; ++i)
-        for (int k = 0; k < 5; ++k)
-            plate.holes.push_back(plate.origin + Vec4::direction(0.08f * (i - 2), 0.08f * (k - 2), 0.0f));
-    return plate;
+    return slidingPlateAt(t, kSpeed);
 }
 
 struct Scenario {
