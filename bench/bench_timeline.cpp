@@ -10,7 +10,7 @@
 
 #include <vector>
 
-using tavorin::LatticeDetectionResult, tavorin::ObservationTimeline, tavorin::Vec4;
+using tavorin::LatticeDetectionResult, tavorin::ObservationTimeline;
 
 namespace {
 
