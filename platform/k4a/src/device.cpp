@@ -69,6 +69,19 @@ bool syncCablesFit(const k4a_virtual::VirtualDevice& device, k4a_wired_sync_mode
 
 std::atomic<std::uint64_t> startsSoFar{0};
 
+// The SDK's two-call buffer protocol: `size` in: the buffer's size, out: the size needed with the
+// terminating NUL; the text is copied only into a buffer that holds it all.
+k4a_buffer_result_t copyWithNul(const std::string& text, void* buffer, size_t* size)
+{
+    const size_t needed = text.size() + 1;
+    const size_t given = *size;
+    *size = needed;
+    if (!buffer || given < needed)
+        return K4A_BUFFER_RESULT_TOO_SMALL;
+    std::memcpy(buffer, text.c_str(), needed);
+    return K4A_BUFFER_RESULT_SUCCEEDED;
+}
+
 // Virtual devices expose their frames on one shared grid, as devices on a sync cable do, so that
 // frames of several devices show the scene at the same instants; each device's clock still counts
 // from the start of its own cameras.
@@ -240,14 +253,7 @@ k4a_buffer_result_t k4a_device_get_serialnum(k4a_device_t device_handle, char* s
     DeviceSession* s = session(device_handle);
     if (!s || !serial_number_size || s->device->serialFails.load())
         return K4A_BUFFER_RESULT_FAILED;
-    const std::string& serial = s->device->serialNumber;
-    const size_t needed = serial.size() + 1;
-    const size_t given = *serial_number_size;
-    *serial_number_size = needed;
-    if (!serial_number || given < needed)
-        return K4A_BUFFER_RESULT_TOO_SMALL;
-    std::memcpy(serial_number, serial.c_str(), needed);
-    return K4A_BUFFER_RESULT_SUCCEEDED;
+    return copyWithNul(s->device->serialNumber, serial_number, serial_number_size);
 }
 
 k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, uint8_t* data, size_t* data_size)
@@ -255,14 +261,7 @@ k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, u
     DeviceSession* s = session(device_handle);
     if (!s || !data_size || s->device->calibrationFails.load())
         return K4A_BUFFER_RESULT_FAILED;
-    const std::string& blob = s->device->rawCalibration;
-    const size_t needed = blob.size() + 1;
-    const size_t given = *data_size;
-    *data_size = needed;
-    if (!data || given < needed)
-        return K4A_BUFFER_RESULT_TOO_SMALL;
-    std::memcpy(data, blob.c_str(), needed);
-    return K4A_BUFFER_RESULT_SUCCEEDED;
+    return copyWithNul(s->device->rawCalibration, data, data_size);
 }
 
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
