@@ -7,6 +7,7 @@
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
 #include "acquisition/RayTable.h"
+#include "acquisition/RecordingDataSets.h"
 #include "acquisition/RecordingPlausibility.h"
 #include "base/Console.h"
 
@@ -27,11 +28,8 @@ namespace tavorin {
 
 namespace {
 
-constexpr char kDepthSet[] = "/depth_measure_z_0";
-constexpr char kParameterSet[] = "/camera_parameters_0";
-constexpr char kRawCalibrationSet[] = "/raw_azure_calibration_0";
-constexpr char kTimestampSet[] = "/timestampsBK_0";
-constexpr char kColourSet[] = "/color_measure_0";
+using recording::kColourSet, recording::kDepthSet, recording::kParameterSet, recording::kRawCalibrationSet,
+    recording::kTimestampSet;
 
 constexpr float kFramePeriod = 1.0f / 30.0f; // seconds, frames without timestamps
 constexpr int kColourChannels = 4;

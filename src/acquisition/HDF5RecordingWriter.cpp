@@ -1,5 +1,7 @@
 #include "acquisition/HDF5RecordingWriter.h"
 
+#include "acquisition/RecordingDataSets.h"
+
 #include <hdf5.h>
 #include <libdeflate.h>
 
@@ -17,11 +19,8 @@ namespace tavorin {
 
 namespace {
 
-constexpr const char* kDepthSet = "/depth_measure_z_0";
-constexpr const char* kColorSet = "/color_measure_0";
-constexpr const char* kParameterSet = "/camera_parameters_0";
-constexpr const char* kTimestampSet = "/timestampsBK_0";
-constexpr const char* kRawCalibrationSet = "/raw_azure_calibration_0";
+using recording::kDepthSet, recording::kParameterSet, recording::kRawCalibrationSet, recording::kTimestampSet;
+constexpr const char* kColorSet = recording::kColourSet;
 constexpr int kBgraChannels = 4;
 
 bool fileExists(const std::string& path)

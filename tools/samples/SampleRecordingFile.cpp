@@ -1,10 +1,12 @@
 #include "SampleRecordingFile.h"
 
+#include "acquisition/RecordingDataSets.h"
 #include "base/Console.h"
 
 #include <hdf5.h>
 
 namespace console = tavorin::console;
+namespace recording = tavorin::recording;
 
 namespace {
 
@@ -58,9 +60,9 @@ SampleRecordingFile::SampleRecordingFile(const std::string& path, int width_, in
     const hsize_t w = static_cast<hsize_t>(width);
     const hsize_t f = static_cast<hsize_t>(frames);
     const hsize_t n = static_cast<hsize_t>(parameterCount);
-    depth = createFrameDataSet(file, "/depth_measure_z_0", H5T_STD_U16LE, {h, w, f}, {h, w, 1});
-    colour = createFrameDataSet(file, "/color_measure_0", H5T_STD_U8LE, {h, w, 4, f}, {h, w, 4, 1});
-    parameters = createFrameDataSet(file, "/camera_parameters_0", H5T_IEEE_F32LE, {f, n}, {1, n});
+    depth = createFrameDataSet(file, recording::kDepthSet, H5T_STD_U16LE, {h, w, f}, {h, w, 1});
+    colour = createFrameDataSet(file, recording::kColourSet, H5T_STD_U8LE, {h, w, 4, f}, {h, w, 4, 1});
+    parameters = createFrameDataSet(file, recording::kParameterSet, H5T_IEEE_F32LE, {f, n}, {1, n});
 }
 
 SampleRecordingFile::~SampleRecordingFile()
@@ -86,10 +88,10 @@ void SampleRecordingFile::writeFrame(int frame, const std::uint16_t* depthMm, co
 void SampleRecordingFile::writeRawCalibration(const std::string& blob, bool withNul)
 {
     const hsize_t size = blob.size() + (withNul ? 1 : 0);
-    writeWhole(file, "/raw_azure_calibration_0", H5T_NATIVE_UINT8, {1, size}, blob.c_str());
+    writeWhole(file, recording::kRawCalibrationSet, H5T_NATIVE_UINT8, {1, size}, blob.c_str());
 }
 
 void SampleRecordingFile::writeTimestamps(const std::vector<double>& seconds)
 {
-    writeWhole(file, "/timestampsBK_0", H5T_NATIVE_DOUBLE, {seconds.size()}, seconds.data());
+    writeWhole(file, recording::kTimestampSet, H5T_NATIVE_DOUBLE, {seconds.size()}, seconds.data());
 }
