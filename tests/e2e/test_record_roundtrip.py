@@ -1,5 +1,5 @@
-"""Recording three virtual cameras for 3 s, then the files by an independent reader (h5dump): the
-layout, one frame per chunk, increasing timestamps, a NUL-terminated calibration blob that parses;
+"""Recording three virtual cameras for 120 frames (4 s of their clock), then the files by an
+independent reader (h5dump): the layout, one frame per chunk, increasing timestamps, a NUL-terminated calibration blob that parses;
 tavorin-export puts the floor of every camera at the room's floor through the ground truth's
 matrices; tavorin-calibrate --truth meets 0.2 deg and 3 mm. Then a recording ended by SIGTERM plays,
 and a folder that cannot be written is refused before any camera opens."""
@@ -96,7 +96,9 @@ def floor_heights(export, recordings, work):
 def round_trip(build, work):
     folder = os.path.join(work, "rec")
     truth_path = os.path.join(work, "truth.json")
-    run = record(build, folder, "--seconds", "3", env_extra={"TAVORIN_VIRTUAL_TRUTH": truth_path})
+    # 120 frames, the plate's whole 4 s path, however slowly a loaded host renders them: a slow
+    # host drops frames on every camera alike, and fewer frames than this do not always reach 3 mm.
+    run = record(build, folder, "--seconds", "60", "--frames", "120", env_extra={"TAVORIN_VIRTUAL_TRUTH": truth_path})
     if run.returncode != 0:
         fail("tavorin-record exited %d: %s" % (run.returncode, run.stderr[-2000:]))
     print("\n".join(l for l in run.stdout.splitlines() if l.startswith(("Recorded", "Dropped"))))

@@ -63,9 +63,9 @@ class SettingsBarWithRecordings(unittest.TestCase):
         before = self.display.pixels(bar, *e2e.CURSOR_ROWS)
         target = self.find_cloud_pixel(bar)
         e2e.click(self.display, *target)
-        time.sleep(1.5)
-        after = self.display.pixels(self.shot("picked"), *e2e.CURSOR_ROWS)
-        self.assertNotEqual(before, after, "the cursor rows did not follow the pick")
+        # A loaded machine may take several frames to pick and redraw the bar.
+        moved = e2e.wait_for(lambda: self.display.pixels(self.shot("picked"), *e2e.CURSOR_ROWS) != before, 15)
+        self.assertTrue(moved, "the cursor rows did not follow the pick")
 
         # Storing writes one file per recording in the exact format, each with the matrix the
         # camera was placed by: the loaded one for the first, the identity for the second.
