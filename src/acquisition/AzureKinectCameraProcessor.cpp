@@ -119,6 +119,8 @@ void AzureKinectCameraProcessor::restartUntriggeredSubordinates()
 
 std::string AzureKinectCameraProcessor::syncMode() const
 {
+    if (threads.empty())
+        return std::string(); // no camera to be wired
     SyncPlan current;
     for (const auto& thread : threads)
         current.devices.push_back(thread->sync());

@@ -34,7 +34,8 @@ public:
     // `threads` (in index order) and the others for retries. The devices' sync jacks decide their
     // roles (planSyncChain), printed in one line, and the order they start in.
     void openAll();
-    // "standalone" or "synchronised, N subordinates", from the roles the devices stream in now.
+    // "standalone" or "synchronised, N subordinates", from the roles the devices stream in now;
+    // empty without a streaming device.
     std::string syncMode() const override;
     void holdFrames(SceneState& state) override;
     void releaseFrames() override;
