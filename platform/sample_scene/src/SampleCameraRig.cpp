@@ -26,8 +26,18 @@ constexpr CameraMount kMounts[kMaxCameras] = {
     {"000845612312", -140.0, 1.75, 2.20, true}, {"000956723412", 0.0, 1.85, 2.25, true},
 };
 
-const Eigen::Vector3d kWorkCentre(0.0, 1.30, 0.0); // centre of the plate's path
-const Eigen::Vector3d kAimPoint(0.0, 0.90, 0.0);
+// Functions, not namespace-scope vectors: an Eigen vector is initialised dynamically, and the
+// virtual cameras ask for their poses during the program's own static initialisation (the window
+// builds its live source before main), when such a vector could still read as zero.
+Eigen::Vector3d workCentre() // centre of the plate's path
+{
+    return {0.0, 1.30, 0.0};
+}
+
+Eigen::Vector3d aimPoint()
+{
+    return {0.0, 0.90, 0.0};
+}
 
 Eigen::Matrix3d lookAt(const Eigen::Vector3d& position, const Eigen::Vector3d& target)
 {
@@ -73,9 +83,9 @@ CameraPose cameraPose(int index)
     const CameraMount& mount = kMounts[index];
     const double a = mount.azimuthDeg * kDegree;
     CameraPose pose;
-    pose.position = Eigen::Vector3d(kWorkCentre.x() + mount.distance * std::sin(a), mount.height,
-                                    kWorkCentre.z() + mount.distance * std::cos(a));
-    pose.R_room_sdk = lookAt(pose.position, kAimPoint);
+    pose.position = Eigen::Vector3d(workCentre().x() + mount.distance * std::sin(a), mount.height,
+                                    workCentre().z() + mount.distance * std::cos(a));
+    pose.R_room_sdk = lookAt(pose.position, aimPoint());
     return pose;
 }
 
@@ -92,7 +102,7 @@ PlatePose plateAt(double seconds, double period)
 {
     const double phase = 2.0 * M_PI * seconds / period;
     PlatePose pose;
-    pose.centre = kWorkCentre
+    pose.centre = workCentre()
         + Eigen::Vector3d(0.14 * std::sin(phase), 0.05 * std::sin(2.0 * phase), 0.10 * std::sin(phase + 1.0));
     const double yaw = 8.0 * kDegree * std::sin(phase + 0.4);
     const double tilt = (6.0 + 4.0 * std::sin(2.0 * phase)) * kDegree;
