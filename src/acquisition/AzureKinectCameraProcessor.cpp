@@ -9,6 +9,10 @@
 #include <k4a/k4a.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 namespace tavorin {
 
@@ -194,7 +198,25 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
     }
 }
 
+// Wired cameras capture together, but their capture threads publish a moment apart (each renders
+// its own frame): holding the newest frames while one camera is still on the previous capture would
+// cost the cycle its frame set. So a chain's frames are held again until their capture times line
+// up, for at most about a frame period; standalone cameras never line up and are held as they are.
 void AzureKinectCameraProcessor::holdFrames(SceneState& state)
+{
+    constexpr auto kLongestLineUpWait = std::chrono::milliseconds(35);
+    constexpr auto kLineUpPoll = std::chrono::milliseconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + kLongestLineUpWait;
+    for (;;) {
+        holdNewestFrames(state);
+        if (!allWired() || capturesLineUp() || std::chrono::steady_clock::now() >= deadline)
+            return;
+        releaseFrames();
+        std::this_thread::sleep_for(kLineUpPoll);
+    }
+}
+
+void AzureKinectCameraProcessor::holdNewestFrames(SceneState& state)
 {
     releaseFrames();
     for (const auto& thread : threads) {
@@ -203,6 +225,31 @@ void AzureKinectCameraProcessor::holdFrames(SceneState& state)
             if (record->points == thread->points())
                 record->timestamp = thread->captureSeconds();
     }
+}
+
+bool AzureKinectCameraProcessor::allWired() const
+{
+    return threads.size() > 1
+        && std::all_of(threads.begin(), threads.end(), [](const auto& t) { return t->sync().role != SyncRole::Standalone; });
+}
+
+// The held captures lie within a millisecond plus the chain's exposure offsets of each other.
+bool AzureKinectCameraProcessor::capturesLineUp() const
+{
+    constexpr double kSameCapture = 0.001; // seconds
+    constexpr double kSecondsPerUsec = 1e-6;
+    double earliest = 0.0;
+    double latest = 0.0;
+    std::uint32_t largestDelayUsec = 0;
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        const std::optional<double> t = threads[i]->captureSeconds();
+        if (!t)
+            return false;
+        earliest = i == 0 ? *t : std::min(earliest, *t);
+        latest = i == 0 ? *t : std::max(latest, *t);
+        largestDelayUsec = std::max(largestDelayUsec, threads[i]->sync().subordinateDelayUsec);
+    }
+    return latest - earliest <= kSameCapture + largestDelayUsec * kSecondsPerUsec;
 }
 
 void AzureKinectCameraProcessor::releaseFrames()

@@ -54,6 +54,10 @@ private:
     bool holdsIndex(std::uint32_t index) const;
     std::shared_ptr<AzureKinectReadingThread> unopenedAt(std::uint32_t index);
     void collectRecords(SceneState& state);
+    void holdNewestFrames(SceneState& state);
+    // Every streaming device belongs to the sync chain (there are at least two).
+    bool allWired() const;
+    bool capturesLineUp() const;
 
     // Thread objects of attached devices that did not open, kept so that a retry prints only what
     // changed. They hold no device.

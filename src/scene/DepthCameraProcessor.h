@@ -37,7 +37,8 @@ public:
     virtual void resumeClock() {}
     // Around one calibration cycle on the newest frames: a live source keeps its capture threads
     // from overwriting the records' buffers until releaseFrames(), and brings the records' capture
-    // times to the frames they now hold. Render thread; a recording source does nothing.
+    // times to the frames they now hold (a wired chain's frames once they are one capture, waiting
+    // up to about a frame period for that). Render thread; a recording source does nothing.
     virtual void holdFrames(SceneState& state) { (void)state; }
     virtual void releaseFrames() {}
     // How the source's cameras are wired for synchronisation ("standalone", "synchronised, N
