@@ -106,6 +106,28 @@ RECORD_BUTTON = (1050, 688)
 BUTTON_GREY = (0x66, 0x66, 0x66)
 
 
+# With live cameras the bar is longer (the wiring line, the Record toggle): the save button is reached
+# by scrolling the bar to its end.
+SAVE_REGISTRATION_SCROLLED = (1120, 618)
+BAR_SCROLL_POINT = (1100, 500)
+
+
+def save_registration_scrolled(display, program, count):
+    """Scrolls the settings bar to its end and presses "Save Registration to JSON-File" until
+    `count` files are reported stored."""
+    display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
+    for _ in range(15):
+        display.xdotool("click", "5")
+        time.sleep(0.1)
+    time.sleep(1)
+    stored = lambda: program.console().count("Stored Depth Camera Configuration to ") >= count
+    for _ in range(3):
+        click(display, *SAVE_REGISTRATION_SCROLLED)
+        if wait_for(stored, 5):
+            return True
+    return False
+
+
 def record_toggle_shown(display, folder):
     shot = os.path.join(folder, "record-toggle.png")
     display.screenshot(shot)

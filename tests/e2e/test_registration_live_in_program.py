@@ -1,0 +1,69 @@
+"""Live registration as an operator tries it without cameras: three virtual cameras stream the
+sample scene (TAVORIN_VIRTUAL_CAMERAS=3), "Activate Registration" is ticked while the plate moves,
+then unticked and saved; the stored matrices must put every camera where the ground truth that the
+virtual cameras wrote (TAVORIN_VIRTUAL_TRUTH) says, within the in-window registration's bounds."""
+import json
+import os
+import shutil
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import tavorin_e2e as e2e  # noqa: E402
+from test_registration_in_program import (MAX_ROTATION_DEG, MAX_TRANSLATION_MM,  # noqa: E402
+                                          rotation_and_translation_error)
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = e2e.build_dir()
+# Cycles of the newest frames; the window renders in software here, at two to four per second.
+CYCLES = 100
+CYCLES_TIMEOUT_S = 150
+
+
+class LiveRegistrationInProgram(unittest.TestCase):
+    def setUp(self):
+        self.workdir = e2e.working_directory(REPO)
+        self.truth_path = os.path.join(self.workdir, "truth.json")
+        self.display = e2e.Display()
+        self.display.env["TAVORIN_VIRTUAL_CAMERAS"] = "3"
+        self.display.env["TAVORIN_VIRTUAL_TRUTH"] = self.truth_path
+        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
+        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
+
+    def tearDown(self):
+        self.program.kill()
+        self.display.close()
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def test_live_cameras_converge_to_the_ground_truth(self):
+        self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 90, interval=1.0),
+                        "the live cameras do not stream")
+        cycles = lambda: self.program.console().count("Kinect 2: ")
+        # The window's first click may only activate it.
+        for _ in range(3):
+            e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
+            if e2e.wait_for(lambda: cycles() > 0, 5):
+                break
+        self.assertTrue(e2e.wait_for(lambda: cycles() >= CYCLES, CYCLES_TIMEOUT_S, interval=1.0),
+                        f"{cycles()} of {CYCLES} cycles")
+        e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
+        time.sleep(1)
+        self.assertTrue(e2e.save_registration_scrolled(self.display, self.program, 3),
+                        self.program.console()[-2000:])
+
+        with open(self.truth_path) as f:
+            truth = json.load(f)["cameras"]
+        for camera in truth:
+            path = os.path.join(self.workdir, "config", "cameras", "azure", f"azure_kinect_{camera['serial']}.json")
+            with open(path) as f:
+                stored = json.load(f)["modelMatrix"]
+            angle, distance = rotation_and_translation_error(stored, camera["modelMatrixRelativeToCamera0"])
+            print(f"{camera['serial']}: {angle:.3f} deg, {distance:.2f} mm")
+            self.assertLess(angle, MAX_ROTATION_DEG, camera["serial"])
+            self.assertLess(distance, MAX_TRANSLATION_MM, camera["serial"])
+        self.assertEqual(self.program.terminate(timeout=20), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]])
