@@ -86,14 +86,14 @@ void DepthCameraCalibrator::countFrames()
 void DepthCameraCalibrator::calibrateDepthCameras(SceneState& state)
 {
     detectAll(state.cameras);
-    for (std::size_t i = 0; i < detections.size(); ++i)
-        console::out("Kinect ", i, ": ", (detections[i].found ? "LATTICE FOUND!" : " Lattice not found."));
     registerDetections(std::move(detections), state);
 }
 
 void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state)
 {
     detections = std::move(frameDetections);
+    for (std::size_t i = 0; i < detections.size(); ++i)
+        console::out("Kinect ", i, ": ", (detections[i].found ? "LATTICE FOUND!" : " Lattice not found."));
     const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
     if (fineAligner.cloudCount() != cameras.size())
         startAfresh(cameras.size());

@@ -35,8 +35,10 @@ public:
     // the model matrices through state.depthSource, which the next frame's records carry. The
     // records' point buffers must not change until it returns.
     void calibrateDepthCameras(SceneState& state);
-    // The cycle after the searches: accumulates one frame's detections (one per camera record of
-    // the state, in order) and registers. calibrateDepthCameras runs it on its own searches.
+    // The cycle after the searches: prints each camera's "Kinect <i>: ..." line, accumulates one
+    // frame's detections (one per camera record of the state, in order) and registers.
+    // calibrateDepthCameras runs it on its own searches; a caller that searched the frames itself
+    // (the headless calibrator) runs it alone, with records that carry at least the capture times.
     void registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state);
 
     // Results of the last run, one per camera in the cameras' order.

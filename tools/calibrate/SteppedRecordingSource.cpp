@@ -32,16 +32,6 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
     return std::all_of(loaded.begin(), loaded.end(), [](char ok) { return ok != 0; });
 }
 
-// Each reader on a worker thread of its own for this step; the library keeps its error stack per
-// thread, so each job silences it first.
-void SteppedRecordingSource::step(double t)
-{
-    loaders->run(readers.size(), [&](std::size_t i) {
-        HDF5RecordingReader::silenceLibraryErrors();
-        readers[i]->seekToTime(t);
-    });
-}
-
 void SteppedRecordingSource::process(SceneState& state)
 {
     state.cameras.clear();

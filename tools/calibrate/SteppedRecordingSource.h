@@ -11,9 +11,9 @@ class HDF5RecordingReader;
 class WorkerPool;
 } // namespace tavorin
 
-// A recording source without a playback thread: the caller moves all readers along their common
-// time axis with step(), as fast as the machine allows; the readers load their frames at once,
-// one worker thread each. One caller thread.
+// A recording source without a playback thread: the recordings, opened and their first frames
+// loaded at once, are moved along their common time axis by their caller (the detection pipeline)
+// as fast as the machine allows. One caller thread at a time.
 class SteppedRecordingSource : public tavorin::DepthCameraProcessor {
 public:
     SteppedRecordingSource();
@@ -21,9 +21,6 @@ public:
 
     // Opens every path; false (the reader has reported why) when one cannot be read.
     bool open(const std::vector<std::string>& paths);
-
-    // Every reader seeks toward time t (seconds on the recordings' clock) by the playback rule.
-    void step(double t);
 
     void process(tavorin::SceneState& state) override;
     void setModelMatrix(std::string name, const tavorin::Mat4& matrix) override;

@@ -3,6 +3,7 @@
 // runs the cycle each step as the program does, then reports each camera's matrix and fine-registration residuals and, with
 // --truth, its errors against the ground truth.
 
+#include "DetectionPipeline.h"
 #include "GroundTruth.h"
 #include "HelpOption.h"
 #include "StepWatchdog.h"
@@ -21,12 +22,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
 
-using tavorin::DepthCameraCalibrator, tavorin::distance, tavorin::dot, tavorin::HDF5RecordingReader, tavorin::inverse,
+using tavorin::DepthCameraCalibrator, tavorin::DepthCameraData, tavorin::distance, tavorin::dot, tavorin::HDF5RecordingReader, tavorin::inverse,
     tavorin::LatticeDetectionResult, tavorin::length, tavorin::Mat4, tavorin::normalize, tavorin::print,
     tavorin::registrateRoom, tavorin::RegistrationResidual, tavorin::SceneState, tavorin::storeCalibrations,
     tavorin::transpose, tavorin::Vec4;
@@ -180,7 +182,7 @@ std::optional<Mat4> expectedRelativeMatrix(const GroundTruth& truth, const std::
     return std::nullopt;
 }
 
-void countDetections(const DepthCameraCalibrator& calibrator, const SteppedRecordingSource& source,
+void countDetections(const DepthCameraCalibrator& calibrator, const std::vector<double>& timestamps,
                      const std::optional<GroundTruth>& truth, const std::vector<std::string>& paths,
                      std::vector<DetectionCounts>& counts)
 {
@@ -191,7 +193,7 @@ void countDetections(const DepthCameraCalibrator& calibrator, const SteppedRecor
         if (!truth)
             continue;
         const GroundTruth::Camera* camera = truth->cameraFor(paths[i], i);
-        const GroundTruth::PlateFrame* plate = truth->plateAt(source.recordingReaders()[i]->currentTimestamp());
+        const GroundTruth::PlateFrame* plate = truth->plateAt(timestamps[i]);
         if (camera && camera->T_room_camera && plate && plateFacesCamera(*plate, truth->plateSize, *camera->T_room_camera)) {
             ++counts[i].eligible;
             counts[i].foundWhenEligible += found ? 1 : 0;
@@ -206,10 +208,25 @@ long stepPlan(const Options& options, const SteppedRecordingSource& source)
     return options.frames ? std::min(*options.frames, frames) : frames;
 }
 
-bool anyPlaybackStopped(const SteppedRecordingSource& source)
+// The reference recording's timestamps of the steps.
+std::vector<double> stepTimes(const SteppedRecordingSource& source, long steps)
 {
-    const auto& readers = source.recordingReaders();
-    return std::any_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->playbackStopped(); });
+    std::vector<double> times;
+    for (long step = 0; step < steps; ++step)
+        times.push_back(source.recordingReaders().front()->timestampAt(static_cast<std::uint32_t>(step)));
+    return times;
+}
+
+// The records the registration needs from each recording: its name and, per step, the capture time.
+std::vector<std::shared_ptr<DepthCameraData>> cycleRecords(const SteppedRecordingSource& source)
+{
+    std::vector<std::shared_ptr<DepthCameraData>> records;
+    for (const auto& reader : source.recordingReaders()) {
+        auto record = std::make_shared<DepthCameraData>();
+        record->sourceName = reader->fileName();
+        records.push_back(std::move(record));
+    }
+    return records;
 }
 
 // Every camera needs inliers of the fine registration for its matrix to mean anything.
@@ -292,20 +309,28 @@ int main(int argc, char** argv)
     const long steps = stepPlan(*options, *source);
 
     SceneState state;
-    state.depthSource = source;
     DepthCameraCalibrator calibrator;
     std::vector<DetectionCounts> counts(options->recordings.size());
-    for (long step = 0; step < steps; ++step) {
-        StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
-        source->step(source->recordingReaders().front()->timestampAt(static_cast<std::uint32_t>(step)));
-        if (anyPlaybackStopped(*source)) {
-            console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
-            return kExitUnreadable;
+    {
+        // The registration takes the steps in order while the recordings load and search ahead;
+        // the matrices reach the readers once the pipeline has let go of them.
+        DetectionPipeline pipeline(source->recordingReaders(), stepTimes(*source, steps));
+        state.cameras = cycleRecords(*source);
+        for (long step = 0; step < steps; ++step) {
+            StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
+            DetectionPipeline::Step searched = pipeline.next();
+            if (searched.stopped) {
+                console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
+                return kExitUnreadable;
+            }
+            for (std::size_t i = 0; i < state.cameras.size(); ++i)
+                state.cameras[i]->timestamp = searched.timestamps[i];
+            calibrator.registerDetections(std::move(searched.detections), state);
+            countDetections(calibrator, searched.timestamps, truth, options->recordings, counts);
         }
-        source->process(state);
-        calibrator.calibrateDepthCameras(state);
-        countDetections(calibrator, *source, truth, options->recordings, counts);
     }
+    for (std::size_t i = 0; i < calibrator.transforms().size() && i < state.cameras.size(); ++i)
+        source->setModelMatrix(state.cameras[i]->sourceName, calibrator.transforms()[i]);
     StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
