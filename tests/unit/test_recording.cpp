@@ -226,6 +226,7 @@ TEST_F(RecordingLive, UnpluggedCameraEndsOnlyItsOwnPlayableRecording)
         frames[i] = reader.frameCount();
         ASSERT_GT(frames[i], 0u);
         ASSERT_TRUE(reader.loadFrame(frames[i] - 1));
+        const auto liveFrame = devices[i]->holdFrame(); // the kept camera streams on
         const float* live = devices[i]->points();
         for (std::size_t k = 0; k < kPixels; ++k)
             for (int axis = 0; axis < 3; ++axis)
