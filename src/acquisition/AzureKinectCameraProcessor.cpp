@@ -201,12 +201,12 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
 // Wired cameras capture together, but their capture threads publish a moment apart (each renders
 // its own frame): holding the newest frames while one camera is still on the previous capture would
 // cost the cycle its frame set. So a chain's frames are held again until their capture times line
-// up, for at most about a frame period; standalone cameras never line up and are held as they are.
+// up, for at most about a frame period (lineUpWait); standalone cameras never line up and are held
+// as they are.
 void AzureKinectCameraProcessor::holdFrames(SceneState& state)
 {
-    constexpr auto kLongestLineUpWait = std::chrono::milliseconds(35);
     constexpr auto kLineUpPoll = std::chrono::milliseconds(2);
-    const auto deadline = std::chrono::steady_clock::now() + kLongestLineUpWait;
+    const auto deadline = std::chrono::steady_clock::now() + lineUpWait;
     for (;;) {
         holdNewestFrames(state);
         if (!allWired() || capturesLineUp() || std::chrono::steady_clock::now() >= deadline)

@@ -3,6 +3,7 @@
 #include "acquisition/SyncChain.h"
 #include "scene/DepthCameraProcessor.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,8 @@ public:
 
     std::int64_t lastScanTime = 0; // monotonic nanoseconds of the last re-scan
     float rescanInterval = 3.0f;   // seconds
+    // The longest holdFrames waits for a wired chain's newest captures to be one capture.
+    std::chrono::milliseconds lineUpWait{35};
     std::vector<std::shared_ptr<AzureKinectReadingThread>> threads;
 
 private:

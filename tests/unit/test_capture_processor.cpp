@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -455,8 +456,9 @@ TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLe
     EXPECT_EQ(1, countOf(out, "Wired sync: 000000000003 lost its sync-in cable; it continues standalone\n"));
 }
 
-// A chain's capture threads publish a moment apart (here one device's frame is held back until the
-// test lets it go): holding waits for that frame instead of giving the calibration two captures.
+// A chain's capture threads publish a moment apart. Here each device renders a frame only when the
+// test lets it: the master publishes a capture while the other device still shows the previous
+// one, and holding waits until that device publishes the same capture too.
 TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
 {
     class GatedSource : public PatternSource {
@@ -465,9 +467,10 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
         {
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                waiting = !open;
                 waitingFrameSeconds = static_cast<double>(frame.systemTimestampNsec) * 1e-9;
-                opened.wait(lock, [this] { return open; });
+                waiting = true;
+                changed.wait(lock, [this] { return free || permits > 0; });
+                permits -= free ? 0 : 1;
                 waiting = false;
             }
             PatternSource::render(calibration, index, frame);
@@ -476,50 +479,63 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
         std::optional<double> waitingFor()
         {
             std::lock_guard<std::mutex> lock(mutex);
-            return waiting ? std::optional<double>(waitingFrameSeconds) : std::nullopt;
+            return waiting && !free && permits == 0 ? std::optional<double>(waitingFrameSeconds) : std::nullopt;
         }
-        void setOpen(bool value)
+        void setFree(bool value) { change([&] { free = value; }); }
+        void allowOne() { change([&] { ++permits; }); }
+
+    private:
+        void change(const std::function<void()>& f)
         {
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                open = value;
+                f();
             }
-            opened.notify_all();
+            changed.notify_all();
         }
-
-    private:
         std::mutex mutex;
-        std::condition_variable opened;
-        bool open = true;
+        std::condition_variable changed;
+        bool free = true;
+        int permits = 0;
         bool waiting = false;
         double waitingFrameSeconds = 0.0;
     };
-    auto gate = std::make_shared<GatedSource>();
-    auto master = plugInDevice("000000000001");
-    auto late = std::make_shared<k4a_virtual::VirtualDevice>("000000000002", realBlob(), gate);
+    const auto masterGate = std::make_shared<GatedSource>();
+    const auto lateGate = std::make_shared<GatedSource>();
+    auto master = std::make_shared<k4a_virtual::VirtualDevice>("000000000001", realBlob(), masterGate);
+    auto late = std::make_shared<k4a_virtual::VirtualDevice>("000000000002", realBlob(), lateGate);
     late->onSyncCable = master->onSyncCable = true;
     master->syncOutCable = late->syncInCable = true;
+    k4a_virtual::plugIn(master);
     k4a_virtual::plugIn(late);
     testing::internal::CaptureStdout();
     auto processor = std::make_unique<AzureKinectCameraProcessor>();
-    const std::shared_ptr<void> reopenAtTheEnd(nullptr, [&](void*) { gate->setOpen(true); });
+    processor->lineUpWait = std::chrono::seconds(10); // however slow the host, the wait is for the device
+    const std::shared_ptr<void> freeAtTheEnd(nullptr, [&](void*) {
+        masterGate->setFree(true);
+        lateGate->setFree(true);
+    });
     const auto seconds = [&](std::size_t i) { return processor->threads[i]->captureSeconds().value_or(0.0); };
-    ASSERT_TRUE(eventually([&] { return publishedAll(*processor) && seconds(0) > 0.0 && seconds(0) == seconds(1); }));
-    // The late device waits before a frame, and the master has just published that frame: a device
-    // takes 10 to 25 ms from a frame's due time to its points, so the late one, let go at once,
-    // publishes it well before the master's next. Tried again when the master was past it already.
+    ASSERT_TRUE(eventually([&] { return publishedAll(*processor) && seconds(0) > 0.0 && seconds(1) > 0.0; }));
+
+    // Both wait before the same frame; the master alone publishes it.
+    masterGate->setFree(false);
+    lateGate->setFree(false);
+    ASSERT_TRUE(eventually([&] {
+        const std::optional<double> m = masterGate->waitingFor();
+        const std::optional<double> l = lateGate->waitingFor();
+        if (m && l && *m < *l - 0.0005)
+            masterGate->allowOne();
+        else if (m && l && *l < *m - 0.0005)
+            lateGate->allowOne();
+        return m && l && std::fabs(*m - *l) < 0.0005;
+    }));
+    const double frame = *masterGate->waitingFor();
+    masterGate->allowOne();
+    ASSERT_TRUE(eventually([&] { return std::fabs(seconds(0) - frame) < 0.0005; }));
+    ASSERT_LT(seconds(1), frame - 0.0005);
+
     SceneState state;
-    bool staged = false;
-    for (int attempt = 0; attempt < 10 && !staged; ++attempt) {
-        gate->setOpen(true);
-        gate->setOpen(false);
-        ASSERT_TRUE(eventually([&] { return gate->waitingFor().has_value(); }));
-        const double frame = *gate->waitingFor();
-        eventually([&] { return seconds(0) >= frame - 0.0005; });
-        staged = std::fabs(seconds(0) - frame) < 0.0005;
-    }
-    if (!staged)
-        GTEST_SKIP() << "the devices are too slow here to stage a late frame";
     runTimed(*processor, state);
     ASSERT_EQ(2u, state.cameras.size());
     // Held and given back on one thread, as the render thread does.
@@ -529,8 +545,11 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
         processor->releaseFrames();
         return apart;
     });
-    gate->setOpen(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    lateGate->allowOne();
     EXPECT_LE(gap.get(), 0.001 + 160e-6);
+    masterGate->setFree(true);
+    lateGate->setFree(true);
     processor.reset();
     testing::internal::GetCapturedStdout();
 }
