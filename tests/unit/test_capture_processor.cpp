@@ -455,19 +455,23 @@ TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLe
     EXPECT_EQ(1, countOf(out, "Wired sync: 000000000003 lost its sync-in cable; it continues standalone\n"));
 }
 
-// A chain's capture threads publish a moment apart (here one device's frame is held back until the
-// test lets it go): holding waits for that frame instead of giving the calibration two captures.
+// A chain's capture threads publish a moment apart (here the subordinate's frame is held back
+// until the test lets it go, while the master is held at its next frame): holding waits for that
+// frame instead of giving the calibration two captures.
 TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
 {
+    // Renders a frame only while open, or as many frames as it has been let pass.
     class GatedSource : public PatternSource {
     public:
         void render(const k4a_calibration_t& calibration, std::uint64_t index, const k4a_virtual::FrameBuffers& frame) override
         {
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                waiting = !open;
+                waiting = true;
                 waitingFrameSeconds = static_cast<double>(frame.systemTimestampNsec) * 1e-9;
-                opened.wait(lock, [this] { return open; });
+                opened.wait(lock, [this] { return open || passes > 0; });
+                if (!open)
+                    --passes;
                 waiting = false;
             }
             PatternSource::render(calibration, index, frame);
@@ -483,6 +487,15 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 open = value;
+                passes = 0;
+            }
+            opened.notify_all();
+        }
+        void passOne()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++passes;
             }
             opened.notify_all();
         }
@@ -491,43 +504,56 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
         std::mutex mutex;
         std::condition_variable opened;
         bool open = true;
+        int passes = 0;
         bool waiting = false;
         double waitingFrameSeconds = 0.0;
     };
-    auto gate = std::make_shared<GatedSource>();
-    auto master = plugInDevice("000000000001");
-    auto late = std::make_shared<k4a_virtual::VirtualDevice>("000000000002", realBlob(), gate);
+    constexpr double kDelaySeconds = 160e-6;
+    constexpr double kSameFrame = 0.0005; // seconds
+    auto masterGate = std::make_shared<GatedSource>();
+    auto lateGate = std::make_shared<GatedSource>();
+    auto master = std::make_shared<k4a_virtual::VirtualDevice>("000000000001", realBlob(), masterGate);
+    auto late = std::make_shared<k4a_virtual::VirtualDevice>("000000000002", realBlob(), lateGate);
     late->onSyncCable = master->onSyncCable = true;
     master->syncOutCable = late->syncInCable = true;
+    k4a_virtual::plugIn(master);
     k4a_virtual::plugIn(late);
     testing::internal::CaptureStdout();
     auto processor = std::make_unique<AzureKinectCameraProcessor>();
-    const std::shared_ptr<void> reopenAtTheEnd(nullptr, [&](void*) { gate->setOpen(true); });
+    const auto openGates = [&] {
+        masterGate->setOpen(true);
+        lateGate->setOpen(true);
+    };
+    const std::shared_ptr<void> reopenAtTheEnd(nullptr, [&](void*) { openGates(); });
     const auto seconds = [&](std::size_t i) { return processor->threads[i]->captureSeconds().value_or(0.0); };
-    ASSERT_TRUE(eventually([&] { return publishedAll(*processor) && seconds(0) > 0.0 && seconds(0) == seconds(1); }));
-    // The late device waits before a frame, and the master has just published that frame: a device
-    // takes 10 to 25 ms from a frame's due time to its points, so the late one, let go at once,
-    // publishes it well before the master's next. Tried again when the master was past it already.
-    SceneState state;
-    bool staged = false;
-    for (int attempt = 0; attempt < 10 && !staged; ++attempt) {
-        gate->setOpen(true);
-        gate->setOpen(false);
-        ASSERT_TRUE(eventually([&] { return gate->waitingFor().has_value(); }));
-        const double frame = *gate->waitingFor();
-        eventually([&] { return seconds(0) >= frame - 0.0005; });
-        staged = std::fabs(seconds(0) - frame) < 0.0005;
+    ASSERT_TRUE(eventually([&] {
+        return publishedAll(*processor) && seconds(0) > 0.0 && std::fabs(seconds(1) - seconds(0) - kDelaySeconds) < 1e-5;
+    }));
+    // Both wait before a frame; the master, a round behind or ahead at most, is let through until
+    // it has published the round the subordinate waits in and waits before the next one.
+    lateGate->setOpen(false);
+    masterGate->setOpen(false);
+    ASSERT_TRUE(eventually([&] { return lateGate->waitingFor() && masterGate->waitingFor(); }));
+    const double lateFrame = *lateGate->waitingFor();
+    for (int round = 0; round < 3 && *masterGate->waitingFor() + kDelaySeconds < lateFrame + kSameFrame; ++round) {
+        const double before = *masterGate->waitingFor();
+        masterGate->passOne();
+        ASSERT_TRUE(eventually([&] {
+            const std::optional<double> next = masterGate->waitingFor();
+            return next && *next > before + kSameFrame;
+        }));
     }
-    if (!staged)
-        GTEST_SKIP() << "the devices are too slow here to stage a late frame";
+    ASSERT_NEAR(seconds(0) + kDelaySeconds, lateFrame, kSameFrame);
+    SceneState state;
     runTimed(*processor, state);
     ASSERT_EQ(2u, state.cameras.size());
     auto held = std::async(std::launch::async, [&] { processor->holdFrames(state); });
-    gate->setOpen(true);
+    lateGate->setOpen(true);
     held.get();
     const double gap = std::fabs(*state.cameras[0]->timestamp - *state.cameras[1]->timestamp);
     processor->releaseFrames();
-    EXPECT_LE(gap, 0.001 + 160e-6);
+    EXPECT_LE(gap, 0.001 + kDelaySeconds);
+    openGates();
     processor.reset();
     testing::internal::GetCapturedStdout();
 }
