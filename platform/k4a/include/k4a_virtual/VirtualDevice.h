@@ -96,9 +96,10 @@ public:
     std::atomic<std::uint64_t> framesDelivered{0};
     // The configuration of the last start: its wired sync mode, its subordinate delay (at most one
     // frame period, or the start fails), and its place among all starts of all devices since the
-    // process began (1 for the first). Images carry the device timestamp, in microseconds since
-    // the device's first frame (a subordinate started before its master: since the master's),
-    // and the system timestamp, the instant the frame was due on the host's steady clock.
+    // process began (1 for the first). Its images carry the device timestamp, in microseconds
+    // since the device's first frame (a subordinate started before its master: since the
+    // master's), and the system timestamp: the frame's instant on the host's steady clock plus
+    // its drawn latency.
     std::atomic<int> startedSyncMode{K4A_WIRED_SYNC_MODE_STANDALONE};
     std::atomic<std::uint32_t> startedSubordinateDelayUsec{0};
     std::atomic<std::uint64_t> startSequence{0};
