@@ -30,7 +30,8 @@ AzureKinectCameraProcessor::~AzureKinectCameraProcessor()
 }
 
 // Opens every device first, so that their sync jacks show the chain, then starts them in the order
-// the chain needs (subordinates before their master), each in its role.
+// the chain needs (subordinates before their master), each in its role. The members of the chain
+// share the master's device clock, and so one CaptureClock.
 void AzureKinectCameraProcessor::openAll()
 {
     const std::uint32_t count = k4a_device_get_installed_count();
@@ -50,8 +51,10 @@ void AzureKinectCameraProcessor::openAll()
     const SyncPlan syncPlan = planSyncChain(jacks, serials);
     if (!opened.empty())
         console::out(syncPlan.description);
+    const auto chainClock = std::make_shared<CaptureClock>();
     for (std::size_t i : syncPlan.startOrder) {
-        if (opened[i]->start(syncPlan.devices[i]))
+        const bool wired = syncPlan.devices[i].role != SyncRole::Standalone;
+        if (opened[i]->start(syncPlan.devices[i], wired ? chainClock : std::make_shared<CaptureClock>()))
             threads.push_back(opened[i]);
         else
             unopened.push_back(opened[i]);

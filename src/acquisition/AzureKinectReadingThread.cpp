@@ -84,7 +84,7 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
 
 bool AzureKinectReadingThread::open(const SyncAssignment& sync)
 {
-    return openDevice() && start(sync);
+    return openDevice() && start(sync, std::make_shared<CaptureClock>());
 }
 
 bool AzureKinectReadingThread::openDevice()
@@ -104,7 +104,7 @@ bool AzureKinectReadingThread::openDevice()
     return true;
 }
 
-bool AzureKinectReadingThread::start(const SyncAssignment& sync)
+bool AzureKinectReadingThread::start(const SyncAssignment& sync, std::shared_ptr<CaptureClock> clock)
 {
     if (!device || captureThread.joinable())
         return false;
@@ -114,6 +114,7 @@ bool AzureKinectReadingThread::start(const SyncAssignment& sync)
         return false;
     }
     syncAssignment = sync;
+    captureClock = std::move(clock);
     if (!reportedFailure.empty())
         announceAttempt();
     reportedFailure.clear();
@@ -353,17 +354,12 @@ bool AzureKinectReadingThread::captureFrame()
     return true;
 }
 
-// Capture thread. The device clock placed on the host's monotonic clock by its first frame: the
-// device's own spacing of the frames, comparable with the other devices' to the host's latency.
+// Capture thread. The device clock placed on the host's monotonic clock: the device's own spacing
+// of the frames, exactly comparable with its chain's other members, and with other devices to the
+// host's latency.
 void AzureKinectReadingThread::publishCaptureTime(std::uint64_t deviceUsec, std::uint64_t systemNsec)
 {
-    constexpr double kNsPerSecond = 1e9;
-    constexpr double kNsPerUsec = 1e3;
-    if (!clockOrigin || deviceUsec < clockOrigin->deviceUsec)
-        clockOrigin = ClockOrigin{deviceUsec, systemNsec};
-    const double ns = static_cast<double>(clockOrigin->systemNsec)
-        + static_cast<double>(deviceUsec - clockOrigin->deviceUsec) * kNsPerUsec;
-    publishedCaptureSeconds.store(ns / kNsPerSecond, std::memory_order_release);
+    publishedCaptureSeconds.store(captureClock->hostSeconds(deviceUsec, systemNsec), std::memory_order_release);
 }
 
 void AzureKinectReadingThread::closeDevice()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/CaptureClock.h"
 #include "acquisition/CaptureFrameSink.h"
 #include "acquisition/SyncChain.h"
 #include "math/Mat4.h"
@@ -35,9 +36,11 @@ public:
     bool open(const SyncAssignment& sync = {});
     // The two halves of open(), for starting several devices in the order a sync cable needs:
     // openDevice() opens the device and reads its serial number, start() starts its cameras in
-    // the given role and the capture thread. Each prints as open() does.
+    // the given role and the capture thread, which places the device timestamps on the host clock
+    // through `clock` (the one the other members of its chain use; open() gives the device one of
+    // its own). Each prints as open() does.
     bool openDevice();
-    bool start(const SyncAssignment& sync);
+    bool start(const SyncAssignment& sync, std::shared_ptr<CaptureClock> clock);
     // What the opened device's sync jacks report; empty without a device or when it cannot say.
     // Render thread.
     std::optional<SyncJacks> readSyncJacks();
@@ -62,8 +65,8 @@ public:
     // millisecond, under the same lock. Any thread.
     std::unique_lock<std::mutex> holdFrame() { return std::unique_lock<std::mutex>(frameMutex); }
     // Seconds on the host's monotonic clock when the depth image of the published frame was
-    // captured (its device timestamp, placed on the host clock by the first frame); empty before
-    // the first frame. Any thread.
+    // captured (its device timestamp, placed on the host clock by the CaptureClock given at the
+    // start); empty before the first frame. Any thread.
     std::optional<double> captureSeconds() const
     {
         const double seconds = publishedCaptureSeconds.load(std::memory_order_acquire);
@@ -114,11 +117,7 @@ private:
     std::atomic<float*> publishedPoints{nullptr};
     std::atomic<double> publishedCaptureSeconds{0.0};
     std::mutex frameMutex; // held while a frame is written into the published buffers
-    struct ClockOrigin {
-        std::uint64_t deviceUsec;
-        std::uint64_t systemNsec;
-    };
-    std::optional<ClockOrigin> clockOrigin; // capture thread
+    std::shared_ptr<CaptureClock> captureClock; // set before the capture thread starts
     std::atomic<std::uint8_t*> publishedColors{nullptr};
     k4a_device_t device = nullptr;
     k4a_calibration_t calibration{};

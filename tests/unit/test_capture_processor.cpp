@@ -456,6 +456,50 @@ TEST_F(CaptureProcessor, SyncCablesGiveRolesDelaysAndStartOrderAndAPulledCableLe
     EXPECT_EQ(1, countOf(out, "Wired sync: 000000000003 lost its sync-in cable; it continues standalone\n"));
 }
 
+// Each system timestamp comes up to 4 ms late, as USB latency makes it: the members of a chain are
+// still placed on the host clock by one origin, so the capture times of one round differ by exactly
+// the subordinates' delays.
+TEST_F(CaptureProcessor, ChainCaptureTimesDifferByExactlyTheDelaysDespiteSystemTimestampLatency)
+{
+    constexpr double kSameRound = 0.002; // seconds; rounds are 33 ms apart
+    constexpr double kTolerance = 5e-6;  // seconds
+    const struct {
+        const char* serial;
+        bool syncIn, syncOut;
+        double afterMasterSeconds;
+    } chain[] = {{"000000000001", false, true, 0.0},
+                 {"000000000002", true, true, 160e-6},
+                 {"000000000003", true, false, 320e-6}};
+    for (const auto& member : chain) {
+        auto device = makeDevice(member.serial);
+        device->onSyncCable = true;
+        device->syncInCable = member.syncIn;
+        device->syncOutCable = member.syncOut;
+        device->systemTimestampLatency = std::chrono::microseconds(4000);
+        k4a_virtual::plugIn(device);
+    }
+    testing::internal::CaptureStdout();
+    auto processor = std::make_unique<AzureKinectCameraProcessor>();
+    SceneState state;
+    std::vector<double> round;
+    const bool heldOneRound = eventually([&] {
+        runTimed(*processor, state);
+        processor->holdFrames(state);
+        round.clear();
+        for (const auto& record : state.cameras)
+            if (record->timestamp)
+                round.push_back(*record->timestamp);
+        processor->releaseFrames();
+        return round.size() == std::size(chain)
+            && *std::max_element(round.begin(), round.end()) - *std::min_element(round.begin(), round.end()) < kSameRound;
+    });
+    processor.reset();
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(heldOneRound);
+    for (std::size_t i = 0; i < std::size(chain); ++i)
+        EXPECT_NEAR(chain[i].afterMasterSeconds, round[i] - round[0], kTolerance) << chain[i].serial;
+}
+
 // A chain's capture threads publish a moment apart. Here each device renders a frame only when the
 // test lets it: the master publishes a capture while the other device still shows the previous
 // one, and holding waits until that device publishes the same capture too.

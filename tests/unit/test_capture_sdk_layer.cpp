@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -60,6 +61,67 @@ public:
 };
 
 using SdkLayer = VirtualDevices;
+
+// The two timestamps of a capture's depth image.
+struct Stamps {
+    std::uint64_t deviceUsec;
+    std::uint64_t systemNsec;
+    // Where the device clock reads 0, on the host clock.
+    std::int64_t clockZeroNsec() const
+    {
+        return static_cast<std::int64_t>(systemNsec) - static_cast<std::int64_t>(deviceUsec) * 1000;
+    }
+};
+
+constexpr std::int64_t kFramePeriodNs = 1000000000 / 30;
+constexpr std::int64_t kClockResolutionNs = 1000; // device timestamps count microseconds
+
+// A device without a frame source (empty frames, quick to render) on the sync cable or off it.
+std::shared_ptr<k4a_virtual::VirtualDevice> plugInBareDevice(const std::string& serial, bool onSyncCable)
+{
+    auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, realBlob(), nullptr);
+    device->onSyncCable = onSyncCable;
+    device->syncInCable = true;
+    device->syncOutCable = true;
+    k4a_virtual::plugIn(device);
+    return device;
+}
+
+bool startInMode(k4a_device_t device, k4a_wired_sync_mode_t mode, std::uint32_t delayUsec)
+{
+    k4a_device_configuration_t config = K4A_DEVICE_CONFIG_INIT_DISABLE_ALL;
+    config.depth_mode = K4A_DEPTH_MODE_NFOV_UNBINNED;
+    config.camera_fps = K4A_FRAMES_PER_SECOND_30;
+    config.wired_sync_mode = mode;
+    config.subordinate_delay_off_master_usec = delayUsec;
+    return K4A_SUCCEEDED(k4a_device_start_cameras(device, &config));
+}
+
+bool nextStamps(k4a_device_t device, Stamps& stamps)
+{
+    k4a_capture_t capture = nullptr;
+    if (k4a_device_get_capture(device, &capture, K4A_WAIT_INFINITE) != K4A_WAIT_RESULT_SUCCEEDED)
+        return false;
+    k4a_image_t depth = k4a_capture_get_depth_image(capture);
+    stamps = Stamps{k4a_image_get_device_timestamp_usec(depth), k4a_image_get_system_timestamp_nsec(depth)};
+    k4a_image_release(depth);
+    k4a_capture_release(capture);
+    return true;
+}
+
+// How far `later` lies after `earlier` within the frame period, from 0 up to the period.
+std::int64_t phaseAfter(std::uint64_t earlier, std::uint64_t later)
+{
+    const std::int64_t phase = (static_cast<std::int64_t>(later) - static_cast<std::int64_t>(earlier)) % kFramePeriodNs;
+    return phase < 0 ? phase + kFramePeriodNs : phase;
+}
+
+// The distance of two phases around the frame period.
+std::int64_t phaseDistance(std::int64_t a, std::int64_t b)
+{
+    const std::int64_t d = std::llabs(a - b) % kFramePeriodNs;
+    return std::min(d, kFramePeriodNs - d);
+}
 
 } // namespace
 
@@ -292,6 +354,120 @@ TEST_F(SdkLayer, ColourIsResampledIntoTheDepthCamerasGrid)
     k4a_capture_release(capture);
     k4a_transformation_destroy(transformation);
     k4a_device_close(handle);
+}
+
+// Standalone devices off the sync cable each capture at their own phase of the frame period; on
+// the cable they keep its instants.
+TEST_F(SdkLayer, StandaloneDevicesCaptureAtTheirPhaseOffsetAndTheSyncCableKeepsItsInstants)
+{
+    using std::chrono::microseconds;
+    const struct {
+        const char* serial;
+        microseconds phaseOffset;
+        bool onSyncCable;
+        std::int64_t phaseNs; // after the first device's frames
+    } devices[] = {{"000000000001", microseconds(0), false, 0},
+                   {"000000000002", microseconds(11000), false, 11000000},
+                   {"000000000003", microseconds(22000), false, 22000000},
+                   {"000000000004", microseconds(45000), false, 45000000 - kFramePeriodNs},
+                   {"000000000005", microseconds(11000), true, 0}};
+    std::vector<Stamps> first;
+    for (std::uint32_t i = 0; i < std::size(devices); ++i) {
+        auto device = std::make_shared<k4a_virtual::VirtualDevice>(devices[i].serial, realBlob(), nullptr);
+        device->phaseOffset = devices[i].phaseOffset;
+        device->onSyncCable = devices[i].onSyncCable;
+        k4a_virtual::plugIn(device);
+        k4a_device_t handle = nullptr;
+        ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(i, &handle));
+        ASSERT_TRUE(startInMode(handle, K4A_WIRED_SYNC_MODE_STANDALONE, 0));
+        Stamps stamps{};
+        ASSERT_TRUE(nextStamps(handle, stamps));
+        k4a_device_close(handle);
+        first.push_back(stamps);
+        EXPECT_EQ(0u, stamps.deviceUsec) << devices[i].serial << ": its clock counts from its first frame";
+        EXPECT_LE(phaseDistance(phaseAfter(first[0].systemNsec, stamps.systemNsec), devices[i].phaseNs), kClockResolutionNs)
+            << devices[i].serial;
+    }
+}
+
+// On the sync cable, subordinates started before their master deliver nothing until it starts,
+// then share its device clock; one started while the master streams counts from its own start.
+// Every subordinate captures its delay after the master.
+TEST_F(SdkLayer, SubordinatesStartedBeforeTheMasterShareItsClockAndALaterOneDoesNot)
+{
+    constexpr std::uint32_t kMaster = 0;
+    constexpr std::size_t kFramesEach = 3;
+    const struct {
+        const char* serial;
+        k4a_wired_sync_mode_t mode;
+        std::uint32_t delayUsec;
+        bool startsAfterMaster;
+    } devices[] = {{"000000000001", K4A_WIRED_SYNC_MODE_MASTER, 0, false},
+                   {"000000000002", K4A_WIRED_SYNC_MODE_SUBORDINATE, 160, false},
+                   {"000000000003", K4A_WIRED_SYNC_MODE_SUBORDINATE, 320, false},
+                   {"000000000004", K4A_WIRED_SYNC_MODE_SUBORDINATE, 480, true}};
+    const std::size_t count = std::size(devices);
+    std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> plugged;
+    std::vector<k4a_device_t> handles(count, nullptr);
+    std::vector<std::vector<Stamps>> stamps(count);
+    std::vector<std::thread> capturing;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        plugged.push_back(plugInBareDevice(devices[i].serial, true));
+        ASSERT_EQ(K4A_RESULT_SUCCEEDED, k4a_device_open(i, &handles[i]));
+    }
+    // Each device captures until its cameras are stopped.
+    const auto start = [&](std::uint32_t i) {
+        ASSERT_TRUE(startInMode(handles[i], devices[i].mode, devices[i].delayUsec)) << devices[i].serial;
+        capturing.emplace_back([&stamps, &handles, i] {
+            Stamps next{};
+            while (nextStamps(handles[i], next))
+                stamps[i].push_back(next);
+        });
+    };
+    const auto delivered = [&](std::uint32_t i, std::size_t frames) {
+        return eventually([&] { return plugged[i]->framesDelivered.load() >= frames; });
+    };
+    ASSERT_TRUE(startInMode(handles[1], devices[1].mode, devices[1].delayUsec));
+    k4a_capture_t capture = nullptr;
+    EXPECT_EQ(K4A_WAIT_RESULT_TIMEOUT, k4a_device_get_capture(handles[1], &capture, 50)) << "no master, no trigger";
+    k4a_device_stop_cameras(handles[1]);
+    for (std::uint32_t i = 1; i < count; ++i)
+        if (!devices[i].startsAfterMaster)
+            start(i);
+    start(kMaster);
+    ASSERT_TRUE(delivered(kMaster, 2));
+    for (std::uint32_t i = 1; i < count; ++i)
+        if (devices[i].startsAfterMaster)
+            start(i);
+    for (std::uint32_t i = 0; i < count; ++i)
+        EXPECT_TRUE(delivered(i, kFramesEach)) << devices[i].serial;
+    for (k4a_device_t handle : handles)
+        k4a_device_stop_cameras(handle);
+    for (std::thread& thread : capturing)
+        thread.join();
+    for (k4a_device_t handle : handles)
+        k4a_device_close(handle);
+
+    ASSERT_GE(stamps[kMaster].size(), kFramesEach);
+    const Stamps& masterFirst = stamps[kMaster].front();
+    EXPECT_EQ(0u, masterFirst.deviceUsec);
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_GE(stamps[i].size(), kFramesEach) << devices[i].serial;
+        const Stamps& own = stamps[i].front();
+        for (const Stamps& frame : stamps[i]) {
+            EXPECT_NEAR(static_cast<double>(own.clockZeroNsec()), static_cast<double>(frame.clockZeroNsec()),
+                        kClockResolutionNs) << devices[i].serial << ": one clock";
+            EXPECT_LE(phaseDistance(phaseAfter(masterFirst.systemNsec, frame.systemNsec), devices[i].delayUsec * 1000),
+                      kClockResolutionNs) << devices[i].serial << ": captures its delay after the master";
+        }
+        if (devices[i].startsAfterMaster) {
+            EXPECT_EQ(0u, own.deviceUsec) << devices[i].serial << ": counts from its own start";
+            EXPECT_GE(own.clockZeroNsec() - masterFirst.clockZeroNsec(), 2 * kFramePeriodNs) << devices[i].serial;
+        } else {
+            EXPECT_NEAR(static_cast<double>(masterFirst.clockZeroNsec()), static_cast<double>(own.clockZeroNsec()),
+                        kClockResolutionNs) << devices[i].serial << ": the master's clock";
+        }
+    }
 }
 
 TEST(SdkLayerImages, CreationChecksTheStrideAgainstTheFormat)

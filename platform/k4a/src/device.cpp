@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <random>
 #include <string>
 
 using namespace k4a_layer;
@@ -69,6 +71,9 @@ bool syncCablesFit(const k4a_virtual::VirtualDevice& device, k4a_wired_sync_mode
 
 std::atomic<std::uint64_t> startsSoFar{0};
 
+// An unplug is not signalled to a session that waits: it is looked for this often.
+constexpr std::chrono::milliseconds kUnplugCheckInterval{10};
+
 // The SDK's two-call buffer protocol: `size` in: the buffer's size, out: the size needed with the
 // terminating NUL; the text is copied only into a buffer that holds it all.
 k4a_buffer_result_t copyWithNul(const std::string& text, void* buffer, size_t* size)
@@ -83,22 +88,48 @@ k4a_buffer_result_t copyWithNul(const std::string& text, void* buffer, size_t* s
 }
 
 // Virtual devices expose their frames on one shared grid, as devices on a sync cable do, so that
-// frames of several devices show the scene at the same instants; each device's clock still counts
-// from the start of its own cameras.
+// frames of several devices show the scene at the same instants. A device captures a fixed offset
+// after the grid's instants: a subordinate its delay, a standalone device off the cable its phase.
 Clock::time_point gridEpoch()
 {
     static const Clock::time_point epoch = Clock::now();
     return epoch;
 }
 
-// The number of the grid's next instant, counted from the epoch.
-std::uint64_t nextGridSlot(Clock::duration interval)
+// The number of the next instant of the grid shifted by `offset`, counted from the epoch.
+std::uint64_t nextGridSlot(Clock::duration interval, Clock::duration offset)
 {
-    return static_cast<std::uint64_t>((Clock::now() - gridEpoch()) / interval) + 1;
+    const Clock::duration sinceOrigin = Clock::now() - (gridEpoch() + offset);
+    if (sinceOrigin < Clock::duration::zero())
+        return 0;
+    return static_cast<std::uint64_t>(sinceOrigin / interval) + 1;
 }
 
-bool validConfiguration(const k4a_device_configuration_t& config)
+// The offset of the device's frames from the grid in `mode`: the subordinate delay, or the phase
+// of a standalone device off the sync cable (within one frame period); masters and the devices
+// on the cable capture on the grid.
+Clock::duration gridOffset(const k4a_virtual::VirtualDevice& device, const k4a_device_configuration_t& config,
+                           Clock::duration interval)
 {
+    if (config.wired_sync_mode == K4A_WIRED_SYNC_MODE_SUBORDINATE)
+        return std::chrono::microseconds(config.subordinate_delay_off_master_usec);
+    if (config.wired_sync_mode != K4A_WIRED_SYNC_MODE_STANDALONE || device.onSyncCable)
+        return Clock::duration::zero();
+    const Clock::duration phase = device.phaseOffset % interval;
+    return phase < Clock::duration::zero() ? phase + interval : phase;
+}
+
+// The frames due from `start` to `now`, 0 before `start`.
+std::uint64_t framesDue(Clock::time_point now, Clock::time_point start, Clock::duration interval)
+{
+    return now < start ? 0 : static_cast<std::uint64_t>((now - start) / interval);
+}
+
+// `interval`: the frame period the configuration asks for.
+bool validConfiguration(const k4a_device_configuration_t& config, Clock::duration interval)
+{
+    if (std::chrono::microseconds(config.subordinate_delay_off_master_usec) > interval)
+        return false; // a subordinate captures within its master's frame period
     const bool colorOn = config.color_resolution != K4A_COLOR_RESOLUTION_OFF;
     if (colorOn && config.color_format != K4A_IMAGE_FORMAT_COLOR_BGRA32)
         return false;
@@ -125,15 +156,25 @@ std::uint64_t sinceEpochNs(Clock::time_point time)
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
 }
 
-// The device clock counts from the start of the cameras; the host clock is the steady clock, which
-// is CLOCK_MONOTONIC, as for the real SDK's system timestamps.
-void stampImage(Image* image, const DeviceSession& s, Clock::time_point due)
+// The device clock counts from the start of the cameras, or of the master for a subordinate
+// started before it; the host clock is the steady clock, which is CLOCK_MONOTONIC, as for the real
+// SDK's system timestamps, which come `received` (the frame's instant plus its USB latency).
+void stampImage(Image* image, const DeviceSession& s, Clock::time_point due, Clock::time_point received)
 {
     if (!image)
         return;
     image->deviceTimestampUsec =
-        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(due - s.streamStart).count());
-    image->systemTimestampNsec = sinceEpochNs(due);
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(due - s.clockStart).count());
+    image->systemTimestampNsec = sinceEpochNs(received);
+}
+
+// When the host receives the frame due at `due`.
+Clock::time_point receivedAt(DeviceSession& s, Clock::time_point due)
+{
+    const auto most = std::chrono::duration_cast<std::chrono::nanoseconds>(s.device->systemTimestampLatency).count();
+    if (most <= 0)
+        return due;
+    return due + std::chrono::nanoseconds(std::uniform_int_distribution<std::int64_t>(0, most)(s.latency));
 }
 
 // Renders the session's next frame, due at `due`, into a new capture, leaving out what the device
@@ -152,8 +193,9 @@ Capture* renderCapture(DeviceSession& s, Clock::time_point due)
     frame.colorWidth = capture->color ? capture->color->width : 0;
     frame.colorHeight = capture->color ? capture->color->height : 0;
     frame.systemTimestampNsec = sinceEpochNs(due);
-    stampImage(capture->depth, s, due);
-    stampImage(capture->color, s, due);
+    const Clock::time_point received = receivedAt(s, due);
+    stampImage(capture->depth, s, due, received);
+    stampImage(capture->color, s, due, received);
     if (device.frames)
         device.frames->render(s.calibration, s.nextFrame, frame);
     if (device.omitDepth.load()) {
@@ -186,7 +228,7 @@ bool stoppedBefore(DeviceSession& s, Clock::time_point deadline)
 k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
 {
     const Clock::time_point now = Clock::now();
-    const auto dueIndex = static_cast<std::uint64_t>((now - s.streamStart) / s.frameInterval);
+    const std::uint64_t dueIndex = framesDue(now, s.streamStart, s.frameInterval);
     if (s.device->onSyncCable)
         s.nextFrame = FrameRig::instance().nextFrame(&s, s.gridSlot + std::max(dueIndex, s.nextFrame)) - s.gridSlot;
     else if (dueIndex > s.nextFrame)
@@ -198,6 +240,34 @@ k4a_wait_result_t waitForNextFrame(DeviceSession& s, int32_t timeoutMs)
     return stoppedBefore(s, due) ? K4A_WAIT_RESULT_FAILED : K4A_WAIT_RESULT_SUCCEEDED;
 }
 
+// A subordinate on the sync cable started before its master streams from the master's first
+// frame on, on the master's device clock. Succeeds once the master has started, times out when the
+// wait runs out first, fails when the cameras are stopped or the device is unplugged meanwhile.
+k4a_wait_result_t waitForMaster(DeviceSession& s, int32_t timeoutMs)
+{
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    RigTrigger trigger;
+    for (;;) {
+        const Clock::time_point deadline = timeoutMs == K4A_WAIT_INFINITE ? Clock::now() + kUnplugCheckInterval : end;
+        switch (FrameRig::instance().awaitMaster(&s, deadline, trigger)) {
+        case FrameRig::MasterWait::Triggered:
+            s.awaitsMaster = false;
+            s.gridSlot = trigger.firstSlot;
+            s.streamStart = gridEpoch() + s.gridOffset + s.frameInterval * static_cast<Clock::rep>(s.gridSlot);
+            s.clockStart = trigger.clockStart;
+            s.nextFrame = 0;
+            return K4A_WAIT_RESULT_SUCCEEDED;
+        case FrameRig::MasterWait::Left:
+            return K4A_WAIT_RESULT_FAILED;
+        case FrameRig::MasterWait::TimedOut:
+            if (timeoutMs != K4A_WAIT_INFINITE)
+                return K4A_WAIT_RESULT_TIMEOUT;
+            if (!isPlugged(*s.device) || !isStreaming(s))
+                return K4A_WAIT_RESULT_FAILED;
+        }
+    }
+}
+
 // A silent device reports nothing: a timed wait runs out, a wait without a time limit lasts until
 // the cameras are stopped or the device is unplugged, and then fails.
 k4a_wait_result_t waitOutSilence(DeviceSession& s, int32_t timeoutMs)
@@ -205,8 +275,6 @@ k4a_wait_result_t waitOutSilence(DeviceSession& s, int32_t timeoutMs)
     if (timeoutMs != K4A_WAIT_INFINITE)
         return stoppedBefore(s, Clock::now() + std::chrono::milliseconds(timeoutMs)) ? K4A_WAIT_RESULT_FAILED
                                                                                      : K4A_WAIT_RESULT_TIMEOUT;
-    // An unplug is not signalled to the session: it is looked for this often.
-    constexpr std::chrono::milliseconds kUnplugCheckInterval{10};
     while (!stoppedBefore(s, Clock::now() + kUnplugCheckInterval))
         if (!isPlugged(*s.device))
             break;
@@ -232,6 +300,7 @@ k4a_result_t k4a_device_open(uint32_t index, k4a_device_t* device_handle)
         return K4A_RESULT_FAILED;
     device->timesOpened.fetch_add(1);
     DeviceSession* opened = new DeviceSession;
+    opened->latency.seed(std::hash<std::string>()(device->serialNumber));
     opened->device = std::move(device);
     *device_handle = toHandle<k4a_device_t>(opened);
     return K4A_RESULT_SUCCEEDED;
@@ -267,27 +336,27 @@ k4a_buffer_result_t k4a_device_get_raw_calibration(k4a_device_t device_handle, u
 k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_device_configuration_t* config)
 {
     DeviceSession* s = session(device_handle);
-    if (!s || !config || isStreaming(*s) || s->device->startFails.load() || !validConfiguration(*config)
-        || !syncCablesFit(*s->device, config->wired_sync_mode))
+    Clock::duration interval{};
+    if (!s || !config || isStreaming(*s) || s->device->startFails.load() || !frameInterval(config->camera_fps, interval)
+        || !validConfiguration(*config, interval) || !syncCablesFit(*s->device, config->wired_sync_mode))
         return K4A_RESULT_FAILED;
     k4a_calibration_t calibration{};
-    Clock::duration interval{};
-    if (!frameInterval(config->camera_fps, interval))
-        return K4A_RESULT_FAILED;
     if (!deviceCalibration(*s->device, config->depth_mode, config->color_resolution, calibration))
         return K4A_RESULT_FAILED;
     s->calibration = calibration;
     s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
     s->frameInterval = interval;
-    s->gridSlot = nextGridSlot(interval);
-    s->streamStart = gridEpoch() + interval * static_cast<Clock::rep>(s->gridSlot);
+    s->gridOffset = gridOffset(*s->device, *config, interval);
+    s->gridSlot = nextGridSlot(interval, s->gridOffset);
+    s->streamStart = gridEpoch() + s->gridOffset + interval * static_cast<Clock::rep>(s->gridSlot);
+    s->clockStart = s->streamStart;
     s->nextFrame = 0;
     s->subordinate = config->wired_sync_mode == K4A_WIRED_SYNC_MODE_SUBORDINATE;
     s->device->startedSyncMode.store(config->wired_sync_mode);
     s->device->startedSubordinateDelayUsec.store(config->subordinate_delay_off_master_usec);
     s->device->startSequence.store(++startsSoFar);
-    if (s->device->onSyncCable)
-        FrameRig::instance().join(s);
+    s->awaitsMaster = s->device->onSyncCable
+        && FrameRig::instance().join(s, config->wired_sync_mode, RigTrigger{s->gridSlot, s->clockStart});
     std::lock_guard<std::mutex> lock(s->mutex);
     s->streaming = true;
     return K4A_RESULT_SUCCEEDED;
@@ -347,6 +416,11 @@ k4a_wait_result_t k4a_device_get_capture(k4a_device_t device_handle, k4a_capture
     // A subordinate without its sync-in cable gets no trigger, so no frame.
     if (device.goesSilent.load() || (s->subordinate && !device.syncInCable.load()))
         return waitOutSilence(*s, timeout_in_ms);
+    if (s->awaitsMaster) {
+        const k4a_wait_result_t triggered = waitForMaster(*s, timeout_in_ms);
+        if (triggered != K4A_WAIT_RESULT_SUCCEEDED)
+            return triggered;
+    }
     const k4a_wait_result_t wait = waitForNextFrame(*s, timeout_in_ms);
     if (wait != K4A_WAIT_RESULT_SUCCEEDED)
         return wait;

@@ -1,5 +1,6 @@
 // The virtual devices that anyone can start: TAVORIN_VIRTUAL_CAMERAS=N (1 to 8) plugs in N devices
-// that stream the sample scene, each with its serial, its raw calibration blob and 30 fps.
+// that stream the sample scene, each with its serial, its raw calibration blob and 30 fps, wired as
+// a chain; TAVORIN_VIRTUAL_SYNC=standalone leaves them unwired, each at its own phase.
 #include <k4a/k4a.h>
 #include <k4a_virtual/VirtualDevice.h>
 
@@ -30,6 +31,9 @@ namespace {
 
 constexpr const char* kCountVariable = "TAVORIN_VIRTUAL_CAMERAS";
 constexpr const char* kTruthVariable = "TAVORIN_VIRTUAL_TRUTH";
+constexpr const char* kSyncVariable = "TAVORIN_VIRTUAL_SYNC";
+// Unwired camera i captures this much after camera 0 (modulo the frame period).
+constexpr std::chrono::microseconds kStandalonePhaseStep{11000};
 constexpr double kPlatePeriodSeconds = 4.0; // as in the sample recordings
 constexpr double kNsPerSecond = 1e9;
 constexpr double kMmPerMetre = 1000.0;
@@ -138,6 +142,20 @@ int requestedCount()
     return static_cast<int>(count);
 }
 
+// Whether TAVORIN_VIRTUAL_SYNC asks for unwired cameras; anything but "standalone" or "chain"
+// (the default) is named with one line and gives the chain.
+bool standaloneRequested()
+{
+    const char* text = std::getenv(kSyncVariable);
+    if (!text || !*text || std::strcmp(text, "chain") == 0)
+        return false;
+    if (std::strcmp(text, "standalone") == 0)
+        return true;
+    std::cerr << kSyncVariable << "=" << text << " is neither standalone nor chain; the virtual cameras are wired as a chain."
+              << std::endl;
+    return false;
+}
+
 void writeTruth(int count)
 {
     const char* path = std::getenv(kTruthVariable);
@@ -157,17 +175,24 @@ void writeTruth(int count)
 std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
 {
     const int count = requestedCount();
+    const bool standalone = count > 0 && standaloneRequested();
     std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> devices;
     const std::uint64_t epoch = steadyNowNs();
     for (int i = 0; i < count; ++i) {
         const std::string serial = sample_scene::cameraSerial(i);
         auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial),
                                                                     std::make_shared<SampleSceneFrames>(i, epoch));
-        // Several devices rendering the scene on a busy host would each drop other frames. They are
-        // wired as a daisy chain: the first one's sync-out feeds the second one's sync-in, and so on.
-        device->onSyncCable = true;
-        device->syncInCable = i > 0;
-        device->syncOutCable = i + 1 < count;
+        if (standalone) {
+            // As independent cameras: each captures at its own instants and drops its own frames.
+            device->phaseOffset = kStandalonePhaseStep * i;
+        } else {
+            // Several devices rendering the scene on a busy host would each drop other frames. They
+            // are wired as a daisy chain: the first one's sync-out feeds the second one's sync-in,
+            // and so on.
+            device->onSyncCable = true;
+            device->syncInCable = i > 0;
+            device->syncOutCable = i + 1 < count;
+        }
         devices.push_back(std::move(device));
     }
     if (count > 0) {

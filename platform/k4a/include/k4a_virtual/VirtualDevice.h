@@ -5,6 +5,7 @@
 #include <k4a/k4atypes.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,7 +22,7 @@ struct FrameBuffers {
     std::uint8_t* bgra;
     int colorWidth;
     int colorHeight;
-    std::uint64_t systemTimestampNsec; // when the frame is due, on the host's steady clock
+    std::uint64_t systemTimestampNsec; // when the frame is captured, on the host's steady clock
 };
 
 // Fills the frames of one device. Runs on the thread that waits for a capture; one device never
@@ -52,9 +53,23 @@ public:
     k4a_calibration_extrinsics_t depthToColor;
 
     // On the sync cable of our layer: the device exposes the same frames as the other devices on
-    // it, so that a host too slow for every frame drops the same frames on all of them. Change
-    // only before plugging the device in.
+    // it, so that a host too slow for every frame drops the same frames on all of them. The cable
+    // also carries the master's trigger: a subordinate started while no master on it streams
+    // delivers nothing until a master starts, then captures with it and shares its device clock;
+    // a subordinate started while its master streams keeps its own clock, misaligned. Change only
+    // before plugging the device in.
     bool onSyncCable = false;
+    // Where within the frame period the device captures while it streams standalone off the sync
+    // cable: its frames fall this long after the instants of the grid that the devices on the
+    // cable share (taken modulo the frame period), as independent cameras each run on their own
+    // clock. Masters and the devices on the cable capture on the grid; a subordinate captures its
+    // subordinate delay after it. Change only before plugging the device in.
+    std::chrono::microseconds phaseOffset{0};
+    // The most by which an image's system timestamp lies after the instant its frame was captured,
+    // drawn anew for every frame, as the host's USB latency puts it on real hardware (the device
+    // timestamp and FrameBuffers::systemTimestampNsec keep the true instant). Change only before
+    // plugging the device in.
+    std::chrono::microseconds systemTimestampLatency{0};
 
     // Faults, switched by any thread at any time; each takes effect at the next SDK call.
     std::atomic<bool> noPower{false};          // k4a_device_open fails
@@ -79,8 +94,12 @@ public:
     std::atomic<bool> isOpen{false};
     std::atomic<int> timesOpened{0};
     std::atomic<std::uint64_t> framesDelivered{0};
-    // The configuration of the last start: its wired sync mode, its subordinate delay, and its
-    // place among all starts of all devices since the process began (1 for the first).
+    // The configuration of the last start: its wired sync mode, its subordinate delay (at most one
+    // frame period, or the start fails), and its place among all starts of all devices since the
+    // process began (1 for the first). Its images carry the device timestamp, in microseconds
+    // since the device's first frame (a subordinate started before its master: since the
+    // master's), and the system timestamp: the frame's instant on the host's steady clock plus
+    // its drawn latency.
     std::atomic<int> startedSyncMode{K4A_WIRED_SYNC_MODE_STANDALONE};
     std::atomic<std::uint32_t> startedSubordinateDelayUsec{0};
     std::atomic<std::uint64_t> startSequence{0};
