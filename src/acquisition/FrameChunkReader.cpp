@@ -151,4 +151,21 @@ bool FrameChunkReader::readAsFloats(std::uint64_t frame, float* out)
     return true;
 }
 
+bool FrameChunkReader::readAsUint16(std::uint64_t frame, std::uint16_t* out)
+{
+    if (elementSize != 2 || !inflateChunk(frame, inflatedValues.data()))
+        return false;
+    const std::size_t values = frameBytes / 2;
+    const std::uint8_t* bytes = inflatedValues.data();
+    if (shuffled) {
+        const std::uint8_t* high = bytes + values;
+        for (std::size_t i = 0; i < values; ++i)
+            out[i] = static_cast<std::uint16_t>(bytes[i] | (high[i] << 8));
+    } else {
+        for (std::size_t i = 0; i < values; ++i)
+            out[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return true;
+}
+
 } // namespace tavorin

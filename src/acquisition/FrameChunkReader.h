@@ -26,6 +26,8 @@ public:
     bool attach(std::int64_t set, std::size_t elementBytes, std::size_t frameElements);
     // The frame's 16-bit values as floats. False: use the general read for this frame.
     bool readAsFloats(std::uint64_t frame, float* out);
+    // The frame's 16-bit values as they are. False: use the general read for this frame.
+    bool readAsUint16(std::uint64_t frame, std::uint16_t* out);
     // The frame's bytes. False: use the general read for this frame.
     bool readBytes(std::uint64_t frame, std::uint8_t* out);
 

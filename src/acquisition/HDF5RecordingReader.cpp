@@ -275,6 +275,7 @@ bool HDF5RecordingReader::openDepth()
     imageWidth = static_cast<std::uint32_t>(data.extent[1]);
     frames = static_cast<std::uint32_t>(data.extent[2]);
     depth.assign(std::size_t(imageWidth) * imageHeight, 0.0f);
+    depthMm16.assign(depth.size(), 0);
     h5->depthMemory = memorySpace({imageHeight, imageWidth, 1});
     h5->depthChunks.attach(data.set, sizeof(std::uint16_t), depth.size());
     return true;
@@ -514,7 +515,8 @@ bool HDF5RecordingReader::readFrameData(std::uint32_t frame)
 {
     const hsize_t depthStart[3] = {0, 0, frame};
     const hsize_t depthCount[3] = {imageHeight, imageWidth, 1};
-    if (!h5->depthChunks.readAsFloats(frame, depth.data())
+    depthIsMm16 = rawCalibrationSize > 0 && h5->depthChunks.readAsUint16(frame, depthMm16.data());
+    if (!depthIsMm16 && !h5->depthChunks.readAsFloats(frame, depth.data())
         && !readHyperslab(h5->depth, h5->depthMemory, H5T_NATIVE_FLOAT, depthStart, depthCount, depth.data()))
         return false;
     if (parameterCount > 0) {
@@ -575,7 +577,10 @@ bool HDF5RecordingReader::computeCalibratedPoints()
 {
     if (!xyTableReady && !buildXyTable())
         return false;
-    depthToPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer(), kRecordingPoints);
+    if (depthIsMm16)
+        depthToPoints(depthMm16.data(), xyTable.data(), depthMm16.size(), pointBuffer(), kRecordingPoints);
+    else
+        depthToPoints(depth.data(), xyTable.data(), depth.size(), pointBuffer(), kRecordingPoints);
     return true;
 }
 

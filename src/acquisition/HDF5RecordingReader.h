@@ -107,6 +107,10 @@ private:
     bool stopped = false;
     bool colourFailureReported = false;
     std::vector<float> depth;            // width * height, millimetres
+    // The same frame as read from a 16-bit chunk, when the points come from the calibration: the
+    // conversion then skips the float copy. depthIsMm16 says which of the two holds the frame.
+    std::vector<std::uint16_t> depthMm16;
+    bool depthIsMm16 = false;
     std::vector<float> cameraParameters; // parameterCount floats of the current frame
     std::atomic<double> timestamp{0.0};
     bool hasTimestamps = false;
