@@ -69,11 +69,13 @@ ScrollView {
             }
         }
         // The cameras' wiring and how far apart the current frames were captured, in place of a
-        // blank line, so that nothing below moves.
+        // blank line (its height kept, so that nothing below moves), small enough to fit the bar.
         Text {
             width: parent.width
+            height: 17
+            verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
-            font.pixelSize: 14
+            font.pixelSize: 11
             color: "#BBBBBB"
             text: viewModel.frameSetTiming === "" ? " " : viewModel.frameSetTiming
         }
