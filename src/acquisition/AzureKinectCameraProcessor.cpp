@@ -219,6 +219,38 @@ void AzureKinectCameraProcessor::holdFrames(SceneState& state)
     }
 }
 
+// Standalone cameras: each camera's capture after the one its record holds, so that the cycle
+// gets every camera's next frame, as a view rendering at the cameras' rate would.
+bool AzureKinectCameraProcessor::holdNextFrames(SceneState& state)
+{
+    constexpr auto kLongestWait = std::chrono::milliseconds(50);
+    constexpr auto kPoll = std::chrono::milliseconds(2);
+    if (threads.size() < 2 || allWired())
+        return false;
+    std::vector<double> heldTimes;
+    for (const auto& thread : threads) {
+        const auto record = std::find_if(state.cameras.begin(), state.cameras.end(),
+                                         [&](const auto& r) { return r->points == thread->points(); });
+        if (record == state.cameras.end() || !(*record)->timestamp)
+            return false;
+        heldTimes.push_back(*(*record)->timestamp);
+    }
+    const auto published = [&] {
+        for (std::size_t i = 0; i < threads.size(); ++i)
+            if (threads[i]->captureSeconds().value_or(0.0) <= heldTimes[i])
+                return false;
+        return true;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
+    while (!published()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    holdNewestFrames(state);
+    return true;
+}
+
 void AzureKinectCameraProcessor::holdNewestFrames(SceneState& state)
 {
     releaseFrames();

@@ -40,6 +40,7 @@ public:
     std::string syncMode() const override;
     void holdFrames(SceneState& state) override;
     void releaseFrames() override;
+    bool holdNextFrames(SceneState& state) override;
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();
 

@@ -150,7 +150,7 @@ struct HeldFrames {
 } // namespace
 
 // Registers the cameras on the calibration plate: live cameras on the records of the previous
-// frame; recordings frame after frame in order, at least one and then more while this frame has
+// frame (and, when they capture apart and frames went by unseen, on every camera's next capture); recordings frame after frame in order, at least one and then more while this frame has
 // spent less on them than the rest of the last frame step took (at least 25 ms), so that
 // registration takes every recorded frame at its own speed, with half the render thread's time
 // or more, and the view shows the last frame it took.
@@ -170,10 +170,30 @@ void Scene::runCalibrationCycle()
         if (frame == CalibrationFrame::Newest && state.depthSource)
             held.emplace(*state.depthSource, state);
         calibrator.calibrateDepthCameras(state);
+        if (frame == CalibrationFrame::Newest && state.depthSource) {
+            held.reset();
+            runOnNextLiveFramesIfSkipped();
+        }
         if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= budget)
             break;
     }
     publishProgress();
+}
+
+// Live cameras that capture apart need each camera's consecutive frames around the reference
+// capture. A view that renders below the cameras' rate skips frames between its cycles, so after
+// such a cycle the cameras' next captures get a cycle of their own.
+void Scene::runOnNextLiveFramesIfSkipped()
+{
+    constexpr double kSkipped = 1.5 / 30.0; // seconds: more than one frame period since the last cycle
+    const std::optional<double> reference = state.cameras.empty() ? std::nullopt : state.cameras.front()->timestamp;
+    const bool skipped = reference && (!lastLiveCycleCapture || *reference - *lastLiveCycleCapture > kSkipped);
+    lastLiveCycleCapture = reference;
+    if (!skipped || !state.depthSource->holdNextFrames(state))
+        return;
+    calibrator.calibrateDepthCameras(state);
+    state.depthSource->releaseFrames();
+    lastLiveCycleCapture = state.cameras.front()->timestamp;
 }
 
 void Scene::publishProgress()

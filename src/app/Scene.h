@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace tavorin {
 
@@ -60,6 +61,7 @@ public:
 private:
     void addAxisBars();
     void runCalibrationCycle();
+    void runOnNextLiveFramesIfSkipped();
     // Render thread: the calibrator's progress lines into the settings bar.
     void publishProgress();
     void publishFrameSetTiming();
@@ -90,6 +92,7 @@ private:
     std::mutex frameMutex;
     // Render thread: how long the last frame step took besides calibration.
     std::chrono::steady_clock::duration frameWork{};
+    std::optional<double> lastLiveCycleCapture; // the reference camera's capture of the last live cycle
 };
 
 } // namespace tavorin

@@ -41,6 +41,17 @@ public:
     // up to about a frame period for that). Render thread; a recording source does nothing.
     virtual void holdFrames(SceneState& state) { (void)state; }
     virtual void releaseFrames() {}
+    // After a cycle on held frames, once they are released: waits until every camera has published
+    // its next capture and holds those as holdFrames does; false (nothing held) when the source has
+    // nothing to gain from it or the captures do not come within about a frame period. Cameras that
+    // capture apart are brought to one instant from two consecutive frames each, which a cycle on
+    // the newest frames alone sees only when the view renders at the cameras' rate. Render thread;
+    // a recording source and a wired chain answer false.
+    virtual bool holdNextFrames(SceneState& state)
+    {
+        (void)state;
+        return false;
+    }
     // How the source's cameras are wired for synchronisation ("standalone", "synchronised, N
     // subordinates"); empty for a source without wiring, such as recordings.
     virtual std::string syncMode() const { return std::string(); }

@@ -598,4 +598,42 @@ TEST_F(CaptureProcessor, HoldingASyncChainWaitsForItsLateMember)
     testing::internal::GetCapturedStdout();
 }
 
+// After a cycle, cameras that capture apart are held again at every camera's next capture, the
+// frame after the one held before; a wired chain has no use for it.
+TEST_F(CaptureProcessor, NextFramesOfStandaloneCamerasAreTheCapturesAfterTheHeldOnes)
+{
+    constexpr double kFramePeriod = 1.0 / 30.0;
+    for (const bool wired : {false, true}) {
+        k4a_virtual::unplugAll();
+        auto first = makeDevice("000000000001");
+        auto second = makeDevice("000000000002");
+        second->phaseOffset = std::chrono::microseconds(11000);
+        first->syncOutCable = second->syncInCable = wired;
+        first->onSyncCable = second->onSyncCable = wired;
+        k4a_virtual::plugIn(first);
+        k4a_virtual::plugIn(second);
+        testing::internal::CaptureStdout();
+        auto processor = std::make_unique<AzureKinectCameraProcessor>();
+        ASSERT_TRUE(eventually([&] {
+            return publishedAll(*processor)
+                && std::all_of(processor->threads.begin(), processor->threads.end(),
+                               [](const auto& thread) { return thread->captureSeconds().has_value(); });
+        }));
+        SceneState state;
+        runTimed(*processor, state);
+        processor->holdFrames(state);
+        const double before[2] = {*state.cameras[0]->timestamp, *state.cameras[1]->timestamp};
+        processor->releaseFrames();
+        const bool heldNext = processor->holdNextFrames(state);
+        const double after[2] = {state.cameras[0]->timestamp.value_or(0.0), state.cameras[1]->timestamp.value_or(0.0)};
+        processor->releaseFrames();
+        processor.reset();
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(!wired, heldNext);
+        // The next capture, or a later one on a host too slow for every frame.
+        for (int i = 0; i < 2 && heldNext; ++i)
+            EXPECT_GT(after[i], before[i] + kFramePeriod / 2) << "camera " << i;
+    }
+}
+
 #endif
