@@ -13,6 +13,25 @@ namespace {
 // Steps a recording may run ahead of the caller: enough to ride out one slow frame.
 constexpr std::size_t kStepsAhead = 3;
 
+// The frame captured nearest to t. The playback's seek assumes frames 1/30 s apart; a recording
+// from a busy host has gaps, and that rule would land on a neighbouring frame, or on the same frame
+// twice.
+std::uint32_t frameNearest(const HDF5RecordingReader& reader, double t)
+{
+    std::uint32_t lo = 0;
+    std::uint32_t hi = reader.frameCount() - 1;
+    while (lo < hi) {
+        const std::uint32_t mid = lo + (hi - lo) / 2;
+        if (reader.timestampAt(mid) < t)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo > 0 && t - reader.timestampAt(lo - 1) <= reader.timestampAt(lo) - t)
+        --lo;
+    return lo;
+}
+
 PointImage imageOf(const HDF5RecordingReader& reader)
 {
     constexpr std::int32_t kFloatsPerPoint = 4;
@@ -57,8 +76,7 @@ void DetectionPipeline::run(std::size_t recording)
             if (ending)
                 return;
         }
-        reader.seekToTime(stepTimes[s]);
-        const bool stopped = reader.playbackStopped();
+        const bool stopped = !reader.loadFrame(frameNearest(reader, stepTimes[s])) || reader.playbackStopped();
         LatticeDetectionResult found = stopped ? LatticeDetectionResult{} : detectLattice(imageOf(reader));
         const double timestamp = reader.currentTimestamp();
         {

@@ -14,7 +14,7 @@ class HDF5RecordingReader;
 } // namespace tavorin
 
 // Loads and searches the recordings' frames ahead of the registration: one thread per recording
-// seeks it to each step's time and searches the frame it loaded for the lattice, up to a few steps
+// loads its frame captured nearest to each step's time and searches it for the lattice, up to a few steps
 // ahead of the caller, who takes the steps in order. The recordings thus decode and search
 // continuously, each at its own pace, instead of meeting at a barrier twice per step, and the cores
 // stay busy while the caller registers. A reader is touched by its own thread only until the
