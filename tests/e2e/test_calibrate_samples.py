@@ -97,6 +97,12 @@ def main():
                         "--capture-offsets", "0,17,33"], check=True, stdout=subprocess.DEVNULL)
         offset_truth = os.path.join(folder, "ground_truth.json")
         check_accuracy(calibrate, offset_truth, recordings_in_truth_order(offset_truth))
+    with tempfile.TemporaryDirectory() as folder:
+        print("Recordings of a busy host, six frames in ten missing:")
+        subprocess.run([os.path.join(args.build_dir, "tavorin-samples"), "--out", folder,
+                        "--drop-frames", "60"], check=True, stdout=subprocess.DEVNULL)
+        drop_truth = os.path.join(folder, "ground_truth.json")
+        check_accuracy(calibrate, drop_truth, recordings_in_truth_order(drop_truth))
     print("OK")
 
 

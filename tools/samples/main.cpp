@@ -1,7 +1,8 @@
 // tavorin-samples: writes three synthetic recordings of an operating room with a moving hole
 // plate, and their ground truth, under samples/OP1/ (or the folder given with --out). By default the
 // cameras capture together; with --capture-offsets each captures later by its own offset, as
-// cameras without a sync cable do.
+// cameras without a sync cable do; with --drop-frames the recordings miss frames, as those of a
+// host too busy for every frame do.
 #include "SampleRecordingFile.h"
 
 #include "acquisition/PinholeParameters.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -93,9 +95,10 @@ double captureSeconds(int frame, double offsetSeconds)
     return frame / kFps + offsetSeconds;
 }
 
-void writeRecording(const SampleCamera& camera, int index, const std::string& path, int frames, double duration,
-                    double offsetSeconds)
+void writeRecording(const SampleCamera& camera, int index, const std::string& path, const std::vector<int>& slots,
+                    double duration, double offsetSeconds)
 {
+    const int frames = static_cast<int>(slots.size());
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
     if (!file.ok())
         return;
@@ -106,7 +109,7 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
     std::vector<std::uint16_t> depth(std::size_t(kWidth) * kHeight);
     std::vector<std::uint8_t> bgra(depth.size() * 4);
     for (int k = 0; k < frames; ++k) {
-        const double seconds = captureSeconds(k, offsetSeconds);
+        const double seconds = captureSeconds(slots[static_cast<std::size_t>(k)], offsetSeconds);
         const PlatePose plate = sample_scene::plateAt(seconds, duration);
         camera.view->renderDepth(plate, rng, depth.data());
         camera.view->renderColor(plate, bgra.data());
@@ -118,23 +121,25 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
 
 // The plate at every frame; with capture offsets, at every capture instant of every camera, in
 // time order, each entry naming the camera that captured then, and each camera its offset.
-nlohmann::json groundTruth(const std::string& folder, int frames, double duration,
+nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& slots, double duration,
                            const std::vector<double>& offsetsSeconds)
 {
+    const int frames = static_cast<int>(slots.size());
+    const auto slotSeconds = [&](int k) { return slots[static_cast<std::size_t>(k)] / kFps; };
     nlohmann::json truth = sample_scene::groundTruth({0, 1, 2}, folder);
     const bool synchronised =
         std::all_of(offsetsSeconds.begin(), offsetsSeconds.end(), [](double offset) { return offset == 0.0; });
     if (synchronised) {
         for (int k = 0; k < frames; ++k)
             truth["trajectory"].push_back(
-                sample_scene::trajectoryEntry(k, kStartTimestamp + k / kFps, sample_scene::plateAt(k / kFps, duration)));
+                sample_scene::trajectoryEntry(k, kStartTimestamp + slotSeconds(k), sample_scene::plateAt(slotSeconds(k), duration)));
         return truth;
     }
     std::vector<std::pair<double, std::pair<int, int>>> captures; // seconds, (frame, camera)
     for (std::size_t c = 0; c < offsetsSeconds.size(); ++c) {
         truth["cameras"][c]["captureOffsetMs"] = offsetsSeconds[c] * 1000.0;
         for (int k = 0; k < frames; ++k)
-            captures.push_back({captureSeconds(k, offsetsSeconds[c]), {k, static_cast<int>(c)}});
+            captures.push_back({captureSeconds(slots[static_cast<std::size_t>(k)], offsetsSeconds[c]), {k, static_cast<int>(c)}});
     }
     std::stable_sort(captures.begin(), captures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [seconds, capture] : captures) {
@@ -150,7 +155,23 @@ struct Options {
     std::string folder = "samples/OP1";
     double seconds = kDefaultSeconds;
     std::vector<double> offsetsSeconds = std::vector<double>(kSampleCameras, 0.0);
+    int dropPercent = 0;
 };
+
+// The 30 fps capture slots a recording keeps: all of them, or, as on a host too busy for every
+// frame, each after the first dropped with the given chance (the same slots for every camera, as
+// cameras on one frame grid drop them; a fixed seed, so that the scene is the same every time).
+std::vector<int> keptSlots(int slotCount, int dropPercent)
+{
+    constexpr int kPercent = 100;
+    std::mt19937 rng(4242u);
+    std::uniform_int_distribution<int> roll(0, kPercent - 1);
+    std::vector<int> slots;
+    for (int k = 0; k < slotCount; ++k)
+        if (k == 0 || roll(rng) >= dropPercent)
+            slots.push_back(k);
+    return slots;
+}
 
 // "MS,MS,MS": one capture offset per camera, in milliseconds, 0 to 1000.
 bool parseOffsets(const std::string& text, std::vector<double>& offsetsSeconds)
@@ -185,6 +206,13 @@ bool parseOptions(int argc, char** argv, Options& options)
         else if (arg == "--capture-offsets" && i + 1 < argc) {
             if (!parseOffsets(argv[++i], options.offsetsSeconds))
                 return false;
+        } else if (arg == "--drop-frames" && i + 1 < argc) {
+            constexpr int kMaxDropPercent = 90;
+            char* stop = nullptr;
+            const long percent = std::strtol(argv[++i], &stop, 10);
+            if (*stop != '\0' || stop == argv[i] || percent < 0 || percent > kMaxDropPercent)
+                return false;
+            options.dropPercent = static_cast<int>(percent);
         } else
             return false;
     }
@@ -198,7 +226,8 @@ int main(int argc, char** argv)
     Options options;
     if (!parseOptions(argc, argv, options)) {
         console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)] "
-                     "[--capture-offsets MS,MS,MS (one per camera, 0 to 1000 ms; default 0,0,0)]");
+                     "[--capture-offsets MS,MS,MS (one per camera, 0 to 1000 ms; default 0,0,0)] "
+                     "[--drop-frames PERCENT (0 to 90; default 0)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -208,20 +237,21 @@ int main(int argc, char** argv)
         console::err("Unable to create ", options.folder, ": ", error.message());
         return 1;
     }
-    const int frames = static_cast<int>(std::lround(options.seconds * kFps));
+    const std::vector<int> slots = keptSlots(static_cast<int>(std::lround(options.seconds * kFps)), options.dropPercent);
+    const int frames = static_cast<int>(slots.size());
     std::vector<SampleCamera> cameras(kSampleCameras);
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < cameras.size(); ++i)
         workers.emplace_back([&, i] {
             cameras[i] = makeCamera(static_cast<int>(i));
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(cameras[i], static_cast<int>(i), path, frames, options.seconds, options.offsetsSeconds[i]);
+            writeRecording(cameras[i], static_cast<int>(i), path, slots, options.seconds, options.offsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(options.folder, frames, options.seconds, options.offsetsSeconds).dump(2) << "\n";
+    std::ofstream(truthPath) << groundTruth(options.folder, slots, options.seconds, options.offsetsSeconds).dump(2) << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;
