@@ -223,7 +223,6 @@ void AzureKinectCameraProcessor::holdFrames(SceneState& state)
 // gets every camera's next frame, as a view rendering at the cameras' rate would.
 bool AzureKinectCameraProcessor::holdNextFrames(SceneState& state)
 {
-    constexpr auto kLongestWait = std::chrono::milliseconds(50);
     constexpr auto kPoll = std::chrono::milliseconds(2);
     if (threads.size() < 2 || allWired())
         return false;
@@ -241,7 +240,7 @@ bool AzureKinectCameraProcessor::holdNextFrames(SceneState& state)
                 return false;
         return true;
     };
-    const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
+    const auto deadline = std::chrono::steady_clock::now() + nextFramesWait;
     while (!published()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;

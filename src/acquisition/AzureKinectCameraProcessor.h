@@ -48,6 +48,8 @@ public:
     float rescanInterval = 3.0f;   // seconds
     // The longest holdFrames waits for a wired chain's newest captures to be one capture.
     std::chrono::milliseconds lineUpWait{35};
+    // The longest holdNextFrames waits for every camera's next capture.
+    std::chrono::milliseconds nextFramesWait{50};
     std::vector<std::shared_ptr<AzureKinectReadingThread>> threads;
 
 private:

@@ -614,6 +614,7 @@ TEST_F(CaptureProcessor, NextFramesOfStandaloneCamerasAreTheCapturesAfterTheHeld
         k4a_virtual::plugIn(second);
         testing::internal::CaptureStdout();
         auto processor = std::make_unique<AzureKinectCameraProcessor>();
+        processor->nextFramesWait = std::chrono::seconds(10); // however slow the host
         ASSERT_TRUE(eventually([&] {
             return publishedAll(*processor)
                 && std::all_of(processor->threads.begin(), processor->threads.end(),
