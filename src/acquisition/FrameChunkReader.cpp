@@ -133,21 +133,29 @@ bool FrameChunkReader::readBytes(std::uint64_t frame, std::uint8_t* out)
     return elementSize == 1 && inflateChunk(frame, out);
 }
 
+namespace {
+
 // Little-endian values; the shuffle stores all low bytes of the frame, then all high bytes.
+template <typename Out>
+void unpackUint16(const std::uint8_t* bytes, std::size_t values, bool shuffled, Out* out)
+{
+    if (shuffled) {
+        const std::uint8_t* high = bytes + values;
+        for (std::size_t i = 0; i < values; ++i)
+            out[i] = static_cast<Out>(static_cast<std::uint16_t>(bytes[i] | (high[i] << 8)));
+    } else {
+        for (std::size_t i = 0; i < values; ++i)
+            out[i] = static_cast<Out>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    }
+}
+
+} // namespace
+
 bool FrameChunkReader::readAsFloats(std::uint64_t frame, float* out)
 {
     if (elementSize != 2 || !inflateChunk(frame, inflatedValues.data()))
         return false;
-    const std::size_t values = frameBytes / 2;
-    const std::uint8_t* bytes = inflatedValues.data();
-    if (shuffled) {
-        const std::uint8_t* high = bytes + values;
-        for (std::size_t i = 0; i < values; ++i)
-            out[i] = static_cast<float>(static_cast<std::uint16_t>(bytes[i] | (high[i] << 8)));
-    } else {
-        for (std::size_t i = 0; i < values; ++i)
-            out[i] = static_cast<float>(static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    }
+    unpackUint16(inflatedValues.data(), frameBytes / 2, shuffled, out);
     return true;
 }
 
@@ -155,16 +163,7 @@ bool FrameChunkReader::readAsUint16(std::uint64_t frame, std::uint16_t* out)
 {
     if (elementSize != 2 || !inflateChunk(frame, inflatedValues.data()))
         return false;
-    const std::size_t values = frameBytes / 2;
-    const std::uint8_t* bytes = inflatedValues.data();
-    if (shuffled) {
-        const std::uint8_t* high = bytes + values;
-        for (std::size_t i = 0; i < values; ++i)
-            out[i] = static_cast<std::uint16_t>(bytes[i] | (high[i] << 8));
-    } else {
-        for (std::size_t i = 0; i < values; ++i)
-            out[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    }
+    unpackUint16(inflatedValues.data(), frameBytes / 2, shuffled, out);
     return true;
 }
 

@@ -82,6 +82,16 @@ def check_refusals(calibrate, recordings):
         fail("one recording was accepted")
 
 
+def check_generated_scene(build_dir, calibrate, title, sample_options):
+    """Samples written with the options calibrate within the bounds."""
+    with tempfile.TemporaryDirectory() as folder:
+        print(title)
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", folder, *sample_options], check=True,
+                       stdout=subprocess.DEVNULL)
+        truth = os.path.join(folder, "ground_truth.json")
+        check_accuracy(calibrate, truth, recordings_in_truth_order(truth))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
@@ -91,18 +101,10 @@ def main():
     recordings = recordings_in_truth_order(truth)
     check_refusals(calibrate, recordings)
     check_accuracy(calibrate, truth, recordings)
-    with tempfile.TemporaryDirectory() as folder:
-        print("Cameras capturing 17 and 33 ms after the first:")
-        subprocess.run([os.path.join(args.build_dir, "tavorin-samples"), "--out", folder,
-                        "--capture-offsets", "0,17,33"], check=True, stdout=subprocess.DEVNULL)
-        offset_truth = os.path.join(folder, "ground_truth.json")
-        check_accuracy(calibrate, offset_truth, recordings_in_truth_order(offset_truth))
-    with tempfile.TemporaryDirectory() as folder:
-        print("Recordings of a busy host, six frames in ten missing:")
-        subprocess.run([os.path.join(args.build_dir, "tavorin-samples"), "--out", folder,
-                        "--drop-frames", "60"], check=True, stdout=subprocess.DEVNULL)
-        drop_truth = os.path.join(folder, "ground_truth.json")
-        check_accuracy(calibrate, drop_truth, recordings_in_truth_order(drop_truth))
+    check_generated_scene(args.build_dir, calibrate, "Cameras capturing 17 and 33 ms after the first:",
+                          ["--capture-offsets", "0,17,33"])
+    check_generated_scene(args.build_dir, calibrate, "Recordings of a busy host, six frames in ten missing:",
+                          ["--drop-frames", "60"])
     print("OK")
 
 
