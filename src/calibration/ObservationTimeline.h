@@ -12,16 +12,17 @@ namespace tavorin {
 // The plate between two frames of one camera, at weight w in [0, 1] from a to b: the origin, the
 // axes and every hole matched between the frames moved along the straight line between them (over
 // one frame period the plate turns by about a degree, so the chord departs from the true path by
-// micrometres). Empty when either frame lacks the lattice or the frames disagree too much to be
-// the same plate a moment apart.
+// micrometres); a w a little outside [0, 1] carries the plate on along that line. Empty when
+// either frame lacks the lattice or the frames disagree too much to be the same plate a moment
+// apart.
 std::optional<LatticeDetectionResult> interpolateDetection(const LatticeDetectionResult& a,
                                                            const LatticeDetectionResult& b, float w);
 
 // Brings the cameras' plate observations to one instant: the reference camera's capture time.
 // Cameras without a sync cable capture up to a frame period apart while the plate moves, so the
 // frames taken in one cycle show it at different poses. Every other camera's observation is
-// interpolated between its two frames around the reference capture (or taken as it is when it was
-// captured within a millisecond of it); when a camera's later frame has not arrived yet, the
+// interpolated between its two frames around the reference capture (or, when it was captured
+// within a millisecond of it, carried the rest of the way along its neighbouring frame); when a camera's later frame has not arrived yet, the
 // reference observation waits for it. A frame set that cannot be brought to its instant (a camera
 // dropped frames around it, its frames are too far apart, it never delivered a later frame) is
 // left out and counted. Holds no shared state: one thread at a time.
@@ -52,6 +53,8 @@ private:
     enum class Outcome { Resolved, Waiting, Unresolved };
 
     void restart();
+    static LatticeDetectionResult nearInstant(const std::deque<Frame>& history,
+                                              std::deque<Frame>::const_iterator frame, double t);
     // Camera `camera`'s observation at time t, or why there is none yet.
     Outcome observationAt(std::size_t camera, double t, LatticeDetectionResult& observation) const;
 

@@ -77,13 +77,15 @@ TEST_P(TimelineScenario, BringsEveryCameraToTheReferenceInstantAndCountsWhatItCa
 // Synchronised sets resolve as they come. With an offset a camera's first frame has no earlier
 // one to interpolate from, and the last reference frame waits for a later one that never comes.
 // A camera that misses a frame leaves the reference captures inside its 67 ms gap unresolved.
+// Captures within a millisecond of a reference capture are carried the rest of the way to it.
 INSTANTIATE_TEST_SUITE_P(
     ObservationTimeline, TimelineScenario,
     ::testing::Values(Scenario{"synchronised", {0.0, 0.0, 0.0}, 0.0, {}, 12, 0},
                       Scenario{"later", {0.0, 0.011, 0.022}, 0.0, {}, 11, 1},
                       Scenario{"earlier", {0.02, 0.0, 0.033}, 0.0, {}, 10, 1},
                       Scenario{"jitter", {0.0, 0.011, 0.022}, 0.002, {}, 11, 1},
-                      Scenario{"drop", {0.0, 0.011, 0.022}, 0.0, {5}, 9, 3}),
+                      Scenario{"drop", {0.0, 0.011, 0.022}, 0.0, {5}, 9, 3},
+                      Scenario{"withinAMillisecond", {0.0, kPeriod - 0.0006, 0.0005}, 0.0, {}, 11, 1}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 TEST(ObservationTimeline, InterpolationRefusesFramesThatCannotBeTheSamePlateAMomentApart)
