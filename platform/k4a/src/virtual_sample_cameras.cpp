@@ -34,7 +34,7 @@ constexpr const char* kTruthVariable = "TAVORIN_VIRTUAL_TRUTH";
 constexpr const char* kSyncVariable = "TAVORIN_VIRTUAL_SYNC";
 // Unwired camera i captures this much after camera 0 (modulo the frame period).
 constexpr std::chrono::microseconds kStandalonePhaseStep{11000};
-constexpr double kPlatePeriodSeconds = 4.0; // as in the sample recordings
+constexpr double kPlatePeriodSeconds = 4.0; // the path's, as in the sample recordings
 constexpr double kNsPerSecond = 1e9;
 constexpr double kMmPerMetre = 1000.0;
 
@@ -64,6 +64,19 @@ std::vector<float> colorRays(const k4a_calibration_camera_t& camera)
     return rays;
 }
 
+// Where the virtual plate is along the sample recordings' motion after `seconds`: that motion,
+// sped up and slowed down by up to half over a period that is no multiple of its path's, and the
+// plate turning on within its plane, so that no pose comes back and the plate never jumps, as an
+// operator's hands never repeat a pose. A calibration cycle that keeps step with a repeating path
+// sees the same few poses again and again: with the motion wrapped every 4 s, a cycle every eight
+// frames saw fifteen poses, and the plate turned back by 100 degrees at every wrap.
+double motionSeconds(double seconds)
+{
+    constexpr double kWander = 0.9;         // seconds ahead or behind at most
+    constexpr double kWanderPeriod = 11.3;  // seconds
+    return seconds + kWander * std::sin(2.0 * M_PI * seconds / kWanderPeriod);
+}
+
 // The sample scene seen by camera `index` of the rig: the plate is where it is at the frame's
 // host time, counted from `epochNs`, which all devices share, so their frames show one motion.
 class SampleSceneFrames : public k4a_virtual::FrameSource {
@@ -76,9 +89,7 @@ public:
     void render(const k4a_calibration_t& calibration, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
     {
         const double seconds = (static_cast<double>(frame.systemTimestampNsec) - static_cast<double>(epochNs)) / kNsPerSecond;
-        // The motion of the sample recordings over and over: their plate turns within its plane
-        // only from -30 to 70 degrees.
-        const PlatePose plate = sample_scene::plateAt(std::fmod(seconds, kPlatePeriodSeconds), kPlatePeriodSeconds);
+        const PlatePose plate = sample_scene::plateAt(motionSeconds(seconds), kPlatePeriodSeconds);
         if (!depthView && !makeDepthView(calibration, frame))
             return;
         depthView->renderDepth(plate, rng, frame.depthMm);
