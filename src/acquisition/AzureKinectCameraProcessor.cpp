@@ -54,7 +54,8 @@ void AzureKinectCameraProcessor::openAll()
     const auto chainClock = std::make_shared<CaptureClock>();
     for (std::size_t i : syncPlan.startOrder) {
         const bool wired = syncPlan.devices[i].role != SyncRole::Standalone;
-        if (opened[i]->start(syncPlan.devices[i], wired ? chainClock : std::make_shared<CaptureClock>()))
+        const auto clock = wired ? chainClock : std::make_shared<CaptureClock>(CaptureClock::Origin::LeastLatency);
+        if (opened[i]->start(syncPlan.devices[i], clock))
             threads.push_back(opened[i]);
         else
             unopened.push_back(opened[i]);

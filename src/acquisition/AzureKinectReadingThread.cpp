@@ -84,7 +84,9 @@ AzureKinectReadingThread::~AzureKinectReadingThread()
 
 bool AzureKinectReadingThread::open(const SyncAssignment& sync)
 {
-    return openDevice() && start(sync, std::make_shared<CaptureClock>());
+    const CaptureClock::Origin origin =
+        sync.role == SyncRole::Standalone ? CaptureClock::Origin::LeastLatency : CaptureClock::Origin::FirstFrame;
+    return openDevice() && start(sync, std::make_shared<CaptureClock>(origin));
 }
 
 bool AzureKinectReadingThread::openDevice()
@@ -233,7 +235,7 @@ void AzureKinectReadingThread::setFrameSink(std::shared_ptr<CaptureFrameSink> si
 }
 
 // Capture thread.
-void AzureKinectReadingThread::handToSink(const std::uint16_t* depthMm, k4a_image_t depth)
+void AzureKinectReadingThread::handToSink(const std::uint16_t* depthMm, k4a_image_t depth, double captureSeconds)
 {
     std::lock_guard<std::mutex> lock(sinkMutex);
     if (!frameSink)
@@ -243,7 +245,8 @@ void AzureKinectReadingThread::handToSink(const std::uint16_t* depthMm, k4a_imag
                               imageWidth,
                               imageHeight,
                               k4a_image_get_device_timestamp_usec(depth),
-                              k4a_image_get_system_timestamp_nsec(depth)};
+                              k4a_image_get_system_timestamp_nsec(depth),
+                              captureSeconds};
     frameSink->onFrame(frame);
 }
 
@@ -345,21 +348,15 @@ bool AzureKinectReadingThread::captureFrame()
 
     const std::size_t pixels = static_cast<std::size_t>(imageWidth) * imageHeight;
     const auto* depthMm = reinterpret_cast<const std::uint16_t*>(k4a_image_get_buffer(depth.get()));
-    handToSink(depthMm, depth.get());
+    const double captureSeconds = captureClock->hostSeconds(k4a_image_get_device_timestamp_usec(depth.get()),
+                                                            k4a_image_get_system_timestamp_nsec(depth.get()));
+    handToSink(depthMm, depth.get(), captureSeconds);
     const std::lock_guard<std::mutex> lock(frameMutex);
     depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
-    publishCaptureTime(k4a_image_get_device_timestamp_usec(depth.get()), k4a_image_get_system_timestamp_nsec(depth.get()));
+    publishedCaptureSeconds.store(captureSeconds, std::memory_order_release);
     return true;
-}
-
-// Capture thread. The device clock placed on the host's monotonic clock: the device's own spacing
-// of the frames, exactly comparable with its chain's other members, and with other devices to the
-// host's latency.
-void AzureKinectReadingThread::publishCaptureTime(std::uint64_t deviceUsec, std::uint64_t systemNsec)
-{
-    publishedCaptureSeconds.store(captureClock->hostSeconds(deviceUsec, systemNsec), std::memory_order_release);
 }
 
 void AzureKinectReadingThread::closeDevice()

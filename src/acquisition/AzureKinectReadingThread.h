@@ -101,8 +101,7 @@ private:
     void startCameras(const SyncAssignment& sync);
     void readCalibration();
     void readRawCalibration();
-    void publishCaptureTime(std::uint64_t deviceUsec, std::uint64_t systemNsec);
-    void handToSink(const std::uint16_t* depthMm, k4a_image_t depth);
+    void handToSink(const std::uint16_t* depthMm, k4a_image_t depth, double captureSeconds);
     void captureLoop();
     void publishBuffers();
     void buildXyTable();

@@ -24,18 +24,14 @@ CameraRecorder::~CameraRecorder()
 }
 
 // False for a frame that cannot follow the previous one: a device clock that did not advance.
+// The time axis counts from the session's start on the host clock, each frame at its capture time.
 bool CameraRecorder::onTimeAxis(const CapturedFrame& frame, double& seconds)
 {
-    if (!sawFrame) {
-        sawFrame = true;
-        firstSystemNs = frame.systemTimestampNsec;
-        firstDeviceUsec = frame.deviceTimestampUsec;
-    } else if (frame.deviceTimestampUsec <= lastDeviceUsec) {
+    if (sawFrame && frame.deviceTimestampUsec <= lastDeviceUsec)
         return false;
-    }
+    sawFrame = true;
     lastDeviceUsec = frame.deviceTimestampUsec;
-    const double start = (static_cast<double>(firstSystemNs) - static_cast<double>(startNs.load())) / kNsPerSecond;
-    seconds = start + static_cast<double>(frame.deviceTimestampUsec - firstDeviceUsec) / kUsecPerSecond;
+    seconds = frame.captureSeconds - static_cast<double>(startNs.load()) / kNsPerSecond;
     return true;
 }
 

@@ -22,11 +22,11 @@ namespace tavorin {
 // Frames are taken from start(startNs) on and up to end(endNs), both on the host's monotonic
 // clock in nanoseconds, so that recorders started and ended together cover the same time.
 //
-// Timestamps: every device counts from the start of its own cameras, so its device clock is put on
-// the host's monotonic clock through the system timestamp of its first frame taken; the
-// recording's time is then (system time of that frame - startNs) + (device time - device time of
-// that frame), in seconds. Recorders started with the same startNs share one time axis, and the
-// offsets between cameras that are not synchronised stay as they were.
+// Timestamps: every frame's time is its capture time on the host's monotonic clock, less startNs,
+// in seconds: the device timestamp placed by the device's CaptureClock, as the live records carry
+// it (a wired chain's members exactly their delays apart, a standalone device by the least USB
+// latency of its recent frames). Recorders started with the same startNs share one time axis, and
+// the offsets between cameras that are not synchronised stay as they were.
 class CameraRecorder : public CaptureFrameSink {
 public:
     struct Settings {
@@ -94,8 +94,6 @@ private:
     bool closing = false;          // guarded by queueMutex
     // Capture thread only.
     bool sawFrame = false;
-    std::uint64_t firstSystemNs = 0;
-    std::uint64_t firstDeviceUsec = 0;
     std::uint64_t lastDeviceUsec = 0;
     std::int32_t width = 0;
     std::int32_t height = 0;

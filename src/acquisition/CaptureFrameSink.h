@@ -12,6 +12,9 @@ struct CapturedFrame {
     std::int32_t height;
     std::uint64_t deviceTimestampUsec; // the device's clock, counting from the start of its cameras
     std::uint64_t systemTimestampNsec; // the host's monotonic clock when the capture arrived
+    // Seconds on the host's monotonic clock at which the depth image was captured: the device
+    // timestamp placed by the device's CaptureClock, the capture time its live record carries.
+    double captureSeconds;
 };
 
 // Receives every capture of one device. Called on that device's capture thread, which waits for

@@ -1,13 +1,51 @@
+#include "acquisition/CaptureClock.h"
 #include "acquisition/SyncChain.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
-using tavorin::planSyncChain, tavorin::SyncJacks, tavorin::SyncRole;
+using tavorin::CaptureClock, tavorin::planSyncChain, tavorin::SyncJacks, tavorin::SyncRole;
 
 namespace {
+
+// A device whose frames are captured every 1/30 s from host second 100, its crystal 50 ppm slow
+// against the host's, each system timestamp late by a USB latency of up to 3 ms (the first frame
+// by all of it): every capture time is compared with the true instant.
+TEST(CaptureClock, LeastLatencyOriginFollowsTheBestFramesAndTheDrift)
+{
+    constexpr double kHostStart = 100.0;
+    constexpr double kPeriod = 1.0 / 30.0;
+    constexpr double kSlow = 50e-6;
+    constexpr double kMostLatency = 0.003;
+    constexpr int kFrames = 30 * 120; // two minutes: 6 ms of drift
+    // The worst error after ten seconds lies within [least, most] seconds: the first frame's origin
+    // keeps its 3 ms of latency, less the drift.
+    const struct {
+        CaptureClock::Origin origin;
+        double least, most;
+    } cases[] = {{CaptureClock::Origin::LeastLatency, 0.0, 0.0006}, {CaptureClock::Origin::FirstFrame, 0.0025, 0.0035}};
+    for (const auto& c : cases) {
+        CaptureClock clock(c.origin);
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> latency(0.0, kMostLatency);
+        double worst = 0.0;
+        for (int f = 0; f < kFrames; ++f) {
+            const double captured = kHostStart + f * kPeriod;
+            const double deviceSeconds = f * kPeriod * (1.0 - kSlow);
+            const double received = captured + (f == 0 ? kMostLatency : latency(random));
+            const double placed = clock.hostSeconds(static_cast<std::uint64_t>(std::llround(deviceSeconds * 1e6)),
+                                                    static_cast<std::uint64_t>(std::llround(received * 1e9)));
+            if (f >= 300)
+                worst = std::max(worst, std::fabs(placed - captured));
+        }
+        EXPECT_GE(worst, c.least) << static_cast<int>(c.origin);
+        EXPECT_LE(worst, c.most) << static_cast<int>(c.origin);
+    }
+}
 
 TEST(SyncChain, JacksGiveTheRolesTheDelaysAndTheStartOrder)
 {

@@ -146,8 +146,8 @@ TEST(Recording, FullDiskLeavesTheCompleteFramesPlayable)
     }
 }
 
-// The recorder's time axis: each device's clock placed on the host clock by its first frame taken.
-TEST(Recording, RecorderPutsDeviceClocksOnTheHostAxisAndCountsDrops)
+// The recorder's time axis: each frame's capture time on the host clock, from the session's start.
+TEST(Recording, RecorderPutsCaptureTimesOnTheSessionAxisAndCountsDrops)
 {
     constexpr std::uint64_t kStartNs = 5'000'000'000;
     struct Case {
@@ -169,8 +169,11 @@ TEST(Recording, RecorderPutsDeviceClocksOnTheHostAxisAndCountsDrops)
         const std::vector<std::uint8_t> bgra = colorOf(0);
         for (int f = 0; f < kFrames; ++f) {
             const std::uint64_t deviceUsec = c.firstDeviceUsec + static_cast<std::uint64_t>(f) * 1'000'000 / 30;
+            // The system timestamps come late by a latency of their own; the capture time does not.
+            const std::uint64_t systemNs = c.firstSystemNs + static_cast<std::uint64_t>(f) * 1'000'000'000 / 30;
+            const double captureSeconds = (static_cast<double>(c.firstSystemNs) + f * 1e9 / 30.0) / 1e9;
             recorder.onFrame({depths[f].data(), bgra.data(), kWidth, kHeight, deviceUsec,
-                              c.firstSystemNs + static_cast<std::uint64_t>(f) * 1'000'000'000 / 30});
+                              systemNs + static_cast<std::uint64_t>(f % 3) * 1'000'000, captureSeconds});
         }
         ASSERT_TRUE(recorder.finish()) << recorder.error();
         EXPECT_GT(recorder.framesDropped(), 0u) << "a queue of one frame held 40 frames given at once";
@@ -179,8 +182,11 @@ TEST(Recording, RecorderPutsDeviceClocksOnTheHostAxisAndCountsDrops)
         ASSERT_TRUE(reader.open(settings.path, false));
         ASSERT_EQ(reader.frameCount(), recorder.framesWritten());
         EXPECT_NEAR(reader.timestampAt(0), c.firstSeconds, 1e-9);
-        for (std::uint32_t i = 1; i < reader.frameCount(); ++i)
+        for (std::uint32_t i = 1; i < reader.frameCount(); ++i) {
             EXPECT_GT(reader.timestampAt(i), reader.timestampAt(i - 1));
+            const double frames = (reader.timestampAt(i) - c.firstSeconds) * 30.0;
+            EXPECT_NEAR(frames, std::round(frames), 1e-6) << "frame " << i << " is not at its capture time";
+        }
     }
 }
 
