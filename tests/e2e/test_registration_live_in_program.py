@@ -18,13 +18,10 @@ from test_registration_in_program import (MAX_ROTATION_DEG, MAX_TRANSLATION_MM, 
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = e2e.build_dir()
-# Cycles of the newest frames; the window renders in software here, at two to four per second. At
-# 100 cycles the errors ranged from 0.7 to 3.2 mm over runs; more cycles average more frame sets.
-CYCLES = 250
-CYCLES_TIMEOUT_S = 240
-# The unsynchronised cameras reached 0.83 mm in one run and 10.4 mm in another: not yet reliable
-# enough for every run of the suite, so they run on request.
-UNSYNCHRONISED = os.environ.get("TAVORIN_E2E_UNSYNCHRONISED_LIVE") == "1"
+# Cycles of the newest frames; the window renders in software here, at two to four per second, and
+# the unsynchronised cameras resolve a frame set in about one cycle of three.
+CYCLES = 150
+CYCLES_TIMEOUT_S = 180
 
 
 class LiveRegistrationInProgram(unittest.TestCase):
@@ -48,7 +45,6 @@ class LiveRegistrationInProgram(unittest.TestCase):
         self.start()
         self.register_and_compare()
 
-    @unittest.skipUnless(UNSYNCHRONISED, "set TAVORIN_E2E_UNSYNCHRONISED_LIVE=1 to run it")
     def test_unsynchronised_cameras_converge_to_the_ground_truth(self):
         self.start("standalone")
         self.register_and_compare()

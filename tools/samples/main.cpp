@@ -2,7 +2,8 @@
 // plate, and their ground truth, under samples/OP1/ (or the folder given with --out). By default the
 // cameras capture together; with --capture-offsets each captures later by its own offset, as
 // cameras without a sync cable do; with --drop-frames the recordings miss frames, as those of a
-// host too busy for every frame do.
+// host too busy for every frame do; with --plate-period the plate runs its path more often than
+// once per recording, and so faster.
 #include "SampleRecordingFile.h"
 
 #include "acquisition/PinholeParameters.h"
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -96,7 +98,7 @@ double captureSeconds(int frame, double offsetSeconds)
 }
 
 void writeRecording(const SampleCamera& camera, int index, const std::string& path, const std::vector<int>& slots,
-                    double duration, double offsetSeconds)
+                    double platePeriod, double offsetSeconds)
 {
     const int frames = static_cast<int>(slots.size());
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
@@ -110,7 +112,7 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
     std::vector<std::uint8_t> bgra(depth.size() * 4);
     for (int k = 0; k < frames; ++k) {
         const double seconds = captureSeconds(slots[static_cast<std::size_t>(k)], offsetSeconds);
-        const PlatePose plate = sample_scene::plateAt(seconds, duration);
+        const PlatePose plate = sample_scene::plateAt(seconds, platePeriod);
         camera.view->renderDepth(plate, rng, depth.data());
         camera.view->renderColor(plate, bgra.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
@@ -121,7 +123,7 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
 
 // The plate at every frame; with capture offsets, at every capture instant of every camera, in
 // time order, each entry naming the camera that captured then, and each camera its offset.
-nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& slots, double duration,
+nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& slots, double platePeriod,
                            const std::vector<double>& offsetsSeconds)
 {
     const int frames = static_cast<int>(slots.size());
@@ -132,7 +134,7 @@ nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& sl
     if (synchronised) {
         for (int k = 0; k < frames; ++k)
             truth["trajectory"].push_back(
-                sample_scene::trajectoryEntry(k, kStartTimestamp + slotSeconds(k), sample_scene::plateAt(slotSeconds(k), duration)));
+                sample_scene::trajectoryEntry(k, kStartTimestamp + slotSeconds(k), sample_scene::plateAt(slotSeconds(k), platePeriod)));
         return truth;
     }
     std::vector<std::pair<double, std::pair<int, int>>> captures; // seconds, (frame, camera)
@@ -144,7 +146,7 @@ nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& sl
     std::stable_sort(captures.begin(), captures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [seconds, capture] : captures) {
         nlohmann::json entry =
-            sample_scene::trajectoryEntry(capture.first, kStartTimestamp + seconds, sample_scene::plateAt(seconds, duration));
+            sample_scene::trajectoryEntry(capture.first, kStartTimestamp + seconds, sample_scene::plateAt(seconds, platePeriod));
         entry["camera"] = capture.second;
         truth["trajectory"].push_back(entry);
     }
@@ -156,6 +158,7 @@ struct Options {
     double seconds = kDefaultSeconds;
     std::vector<double> offsetsSeconds = std::vector<double>(kSampleCameras, 0.0);
     int dropPercent = 0;
+    std::optional<double> platePeriod; // seconds of one pass of the plate's path; the recording's length
 };
 
 // The 30 fps capture slots a recording keeps: all of them, or, as on a host too busy for every
@@ -213,6 +216,14 @@ bool parseOptions(int argc, char** argv, Options& options)
             if (*stop != '\0' || stop == argv[i] || percent < 0 || percent > kMaxDropPercent)
                 return false;
             options.dropPercent = static_cast<int>(percent);
+        } else if (arg == "--plate-period" && i + 1 < argc) {
+            constexpr double kMinPeriod = 1.0;
+            constexpr double kMaxPeriod = 60.0;
+            char* stop = nullptr;
+            const double period = std::strtod(argv[++i], &stop);
+            if (*stop != '\0' || stop == argv[i] || !(period >= kMinPeriod && period <= kMaxPeriod))
+                return false;
+            options.platePeriod = period;
         } else
             return false;
     }
@@ -227,7 +238,8 @@ int main(int argc, char** argv)
     if (!parseOptions(argc, argv, options)) {
         console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)] "
                      "[--capture-offsets MS,MS,MS (one per camera, 0 to 1000 ms; default 0,0,0)] "
-                     "[--drop-frames PERCENT (0 to 90; default 0)]");
+                     "[--drop-frames PERCENT (0 to 90; default 0)] "
+                     "[--plate-period S (1 to 60 s for one pass of the plate's path; default the recording's length)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -239,19 +251,20 @@ int main(int argc, char** argv)
     }
     const std::vector<int> slots = keptSlots(static_cast<int>(std::lround(options.seconds * kFps)), options.dropPercent);
     const int frames = static_cast<int>(slots.size());
+    const double platePeriod = options.platePeriod.value_or(options.seconds);
     std::vector<SampleCamera> cameras(kSampleCameras);
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < cameras.size(); ++i)
         workers.emplace_back([&, i] {
             cameras[i] = makeCamera(static_cast<int>(i));
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(cameras[i], static_cast<int>(i), path, slots, options.seconds, options.offsetsSeconds[i]);
+            writeRecording(cameras[i], static_cast<int>(i), path, slots, platePeriod, options.offsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(options.folder, slots, options.seconds, options.offsetsSeconds).dump(2) << "\n";
+    std::ofstream(truthPath) << groundTruth(options.folder, slots, platePeriod, options.offsetsSeconds).dump(2) << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;
