@@ -1,6 +1,7 @@
 """Helpers for end-to-end tests: a private Xvfb display, the real program, screenshots, xdotool."""
 import argparse
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -143,6 +144,32 @@ def working_directory(repo):
     for sub in ("azure", "hdf5/a", "hdf5/b", "hdf5/c", "hdf5/velto", "hdf5/default"):
         os.makedirs(os.path.join(folder, "config", "cameras", sub))
     return folder
+
+
+def open_window(test, repo, build, env=None):
+    """Starts the program in a fresh working directory (working_directory) on a display of its own,
+    with `env` added to its environment, as test.workdir, test.display and test.program; all three
+    go when the test ends."""
+    test.workdir = working_directory(repo)
+    test.addCleanup(shutil.rmtree, test.workdir, True)
+    test.display = Display()
+    test.addCleanup(test.display.close)
+    test.display.env.update(env or {})
+    test.program = Program(test.display, os.path.join(build, "tavorin"), cwd=test.workdir)
+    test.addCleanup(test.program.kill)
+    test.assertIsNotNone(wait_for_window(test.display, "Tavorin", 30), "no window")
+
+
+def click_until(display, position, condition, tries=3, timeout=5):
+    """Clicks `position` until `condition` holds, at most `tries` times (the window's first click may
+    only activate it); the condition's last value."""
+    value = None
+    for _ in range(tries):
+        click(display, *position)
+        value = wait_for(condition, timeout)
+        if value:
+            break
+    return value
 
 
 def ensure_samples(repo, build):

@@ -4,7 +4,6 @@ wrote plays (tavorin-export reads a frame of it)."""
 import glob
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
@@ -20,27 +19,13 @@ RECORDING_SECONDS = 3
 
 class RecordInWindow(unittest.TestCase):
     def setUp(self):
-        self.workdir = e2e.working_directory(REPO)
-        self.display = e2e.Display()
-        self.display.env["TAVORIN_VIRTUAL_CAMERAS"] = "3"
-        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
-        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
-
-    def tearDown(self):
-        self.program.kill()
-        self.display.close()
-        shutil.rmtree(self.workdir, ignore_errors=True)
+        e2e.open_window(self, REPO, BUILD, {"TAVORIN_VIRTUAL_CAMERAS": "3"})
 
     def test_toggle_records_the_live_cameras(self):
         self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 90, interval=1.0),
                         "no Record toggle")
-        # The window's first click may only activate it.
-        started = None
-        for _ in range(3):
-            e2e.click(self.display, *e2e.RECORD_BUTTON)
-            started = e2e.wait_for(lambda: "Recording 3 cameras to " in self.program.console(), 5)
-            if started:
-                break
+        started = e2e.click_until(self.display, e2e.RECORD_BUTTON,
+                                  lambda: "Recording 3 cameras to " in self.program.console())
         self.assertTrue(started, self.program.console()[-2000:])
         time.sleep(RECORDING_SECONDS)
         e2e.click(self.display, *e2e.RECORD_BUTTON)

@@ -6,7 +6,6 @@ that the virtual cameras wrote (TAVORIN_VIRTUAL_TRUTH) says, within the in-windo
 bounds."""
 import json
 import os
-import shutil
 import sys
 import time
 import unittest
@@ -26,20 +25,12 @@ CYCLES_TIMEOUT_S = 180
 
 class LiveRegistrationInProgram(unittest.TestCase):
     def start(self, sync=None):
-        self.workdir = e2e.working_directory(REPO)
-        self.truth_path = os.path.join(self.workdir, "truth.json")
-        self.display = e2e.Display()
-        self.display.env["TAVORIN_VIRTUAL_CAMERAS"] = "3"
-        self.display.env["TAVORIN_VIRTUAL_TRUTH"] = self.truth_path
+        # The virtual cameras write their truth into the program's working directory, made for it.
+        env = {"TAVORIN_VIRTUAL_CAMERAS": "3", "TAVORIN_VIRTUAL_TRUTH": "truth.json"}
         if sync:
-            self.display.env["TAVORIN_VIRTUAL_SYNC"] = sync
-        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
-        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
-
-    def tearDown(self):
-        self.program.kill()
-        self.display.close()
-        shutil.rmtree(self.workdir, ignore_errors=True)
+            env["TAVORIN_VIRTUAL_SYNC"] = sync
+        e2e.open_window(self, REPO, BUILD, env)
+        self.truth_path = os.path.join(self.workdir, "truth.json")
 
     def test_wired_cameras_converge_to_the_ground_truth(self):
         self.start()
@@ -53,11 +44,7 @@ class LiveRegistrationInProgram(unittest.TestCase):
         self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 90, interval=1.0),
                         "the live cameras do not stream")
         cycles = lambda: self.program.console().count("Kinect 2: ")
-        # The window's first click may only activate it.
-        for _ in range(3):
-            e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
-            if e2e.wait_for(lambda: cycles() > 0, 5):
-                break
+        e2e.click_until(self.display, e2e.ACTIVATE_REGISTRATION, lambda: cycles() > 0)
         self.assertTrue(e2e.wait_for(lambda: cycles() >= CYCLES, CYCLES_TIMEOUT_S, interval=1.0),
                         f"{cycles()} of {CYCLES} cycles")
         e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
