@@ -108,6 +108,17 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
         state.depthSource->setModelMatrix(cameras[i]->sourceName, cameraTransforms[i]);
 }
 
+void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timestamps,
+                                             const std::vector<LatticeDetectionResult>& frameDetections)
+{
+    if (fineAligner.cloudCount() != timestamps.size())
+        startAfresh(timestamps.size());
+    if (observationTimeline.cameraCount() != timestamps.size())
+        observationTimeline = ObservationTimeline(timestamps.size(), kReferenceCamera);
+    for (const std::vector<LatticeDetectionResult>& set : observationTimeline.add(timestamps, frameDetections))
+        addFrameSet(set);
+}
+
 std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
 {
     constexpr double kMmPerMetre = 1000.0;

@@ -40,6 +40,11 @@ public:
     // calibrateDepthCameras runs it on its own searches; a caller that searched the frames itself
     // (the headless calibrator) runs it alone, with records that carry at least the capture times.
     void registerDetections(std::vector<LatticeDetectionResult> frameDetections, SceneState& state);
+    // Frames that reach the timeline outside a cycle (the headless calibrator's frames of a camera
+    // between two of its steps), per camera its capture time and search; a camera given its newest
+    // capture time again adds nothing. The frame sets they resolve join the registrations, which
+    // the next cycle computes; nothing is counted or printed.
+    void addTimelineFrames(const std::vector<double>& timestamps, const std::vector<LatticeDetectionResult>& frameDetections);
 
     // Results of the last run, one per camera in the cameras' order.
     const std::vector<Mat4>& transforms() const { return cameraTransforms; }

@@ -4,6 +4,8 @@
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 using tavorin::HDF5RecordingReader, tavorin::LatticeDetectionResult, tavorin::PointImage;
@@ -48,6 +50,7 @@ DetectionPipeline::DetectionPipeline(std::vector<std::shared_ptr<HDF5RecordingRe
     for (Slot& slot : slots) {
         slot.step.detections.resize(readers.size());
         slot.step.timestamps.resize(readers.size());
+        slot.step.between.resize(readers.size());
     }
     for (std::size_t i = 0; i < readers.size(); ++i)
         threads.emplace_back([this, i] { run(i); });
@@ -69,6 +72,13 @@ void DetectionPipeline::run(std::size_t recording)
 {
     HDF5RecordingReader::silenceLibraryErrors();
     HDF5RecordingReader& reader = *readers[recording];
+    std::optional<std::uint32_t> previous; // the frame searched for the previous step
+    const auto search = [&](std::uint32_t frame, Frame& searched) {
+        const bool loaded = reader.loadFrame(frame) && !reader.playbackStopped();
+        searched.detection = loaded ? detectLattice(imageOf(reader)) : LatticeDetectionResult{};
+        searched.timestamp = reader.currentTimestamp();
+        return loaded;
+    };
     for (std::size_t s = 0; s < stepTimes.size(); ++s) {
         {
             std::unique_lock<std::mutex> lock(mutex);
@@ -76,14 +86,20 @@ void DetectionPipeline::run(std::size_t recording)
             if (ending)
                 return;
         }
-        const bool stopped = !reader.loadFrame(frameNearest(reader, stepTimes[s])) || reader.playbackStopped();
-        LatticeDetectionResult found = stopped ? LatticeDetectionResult{} : detectLattice(imageOf(reader));
-        const double timestamp = reader.currentTimestamp();
+        const std::uint32_t frame = frameNearest(reader, stepTimes[s]);
+        std::vector<Frame> between;
+        bool stopped = false;
+        for (std::uint32_t f = previous ? *previous + 1 : frame; f < frame && !stopped; ++f)
+            stopped = !search(f, between.emplace_back());
+        Frame found;
+        stopped = stopped || !search(frame, found);
+        previous = std::max(frame, previous.value_or(0));
         {
             std::lock_guard<std::mutex> lock(mutex);
             Slot& slot = slots[s % slots.size()];
-            slot.step.detections[recording] = std::move(found);
-            slot.step.timestamps[recording] = timestamp;
+            slot.step.detections[recording] = std::move(found.detection);
+            slot.step.timestamps[recording] = found.timestamp;
+            slot.step.between[recording] = std::move(between);
             slot.step.stopped = slot.step.stopped || stopped;
             ++slot.done;
         }

@@ -21,10 +21,18 @@ class HDF5RecordingReader;
 // pipeline is destroyed. One caller thread.
 class DetectionPipeline {
 public:
+    struct Frame {
+        double timestamp = 0.0;
+        tavorin::LatticeDetectionResult detection;
+    };
     struct Step {
         std::vector<tavorin::LatticeDetectionResult> detections; // per recording
         std::vector<double> timestamps;                           // of the frames searched
-        bool stopped = false;                                     // a recording stopped playing
+        // Per recording, in order, its frames between the one it searched for the previous step and
+        // the one for this step, searched too: where the first recording missed a frame, another
+        // camera's consecutive frames around a step's instant would otherwise never meet.
+        std::vector<std::vector<Frame>> between;
+        bool stopped = false; // a recording stopped playing
     };
 
     DetectionPipeline(std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>> readers, std::vector<double> stepTimes);

@@ -217,6 +217,30 @@ std::vector<double> stepTimes(const SteppedRecordingSource& source, long steps)
     return times;
 }
 
+// The frames of the other recordings between two steps (where the first recording missed a frame)
+// go to the timeline in order before the step's own: an unsynchronised camera's plate is brought to
+// a step's instant from its two consecutive frames around it, and those may fall on either side of
+// the gap. A recording without such a frame gives its newest capture time again, which adds nothing.
+void addFramesBetweenSteps(DepthCameraCalibrator& calibrator, const DetectionPipeline::Step& step,
+                           const SceneState& state)
+{
+    std::vector<double> timestamps;
+    for (const auto& record : state.cameras)
+        timestamps.push_back(record->timestamp.value_or(0.0));
+    std::size_t most = 0;
+    for (const auto& frames : step.between)
+        most = std::max(most, frames.size());
+    for (std::size_t k = 0; k < most; ++k) {
+        std::vector<LatticeDetectionResult> detections(timestamps.size());
+        for (std::size_t i = 0; i < timestamps.size() && i < step.between.size(); ++i)
+            if (k < step.between[i].size()) {
+                timestamps[i] = step.between[i][k].timestamp;
+                detections[i] = step.between[i][k].detection;
+            }
+        calibrator.addTimelineFrames(timestamps, detections);
+    }
+}
+
 // The records the registration needs from each recording: its name and, per step, the capture time.
 std::vector<std::shared_ptr<DepthCameraData>> cycleRecords(const SteppedRecordingSource& source)
 {
@@ -323,6 +347,7 @@ int main(int argc, char** argv)
                 console::err("tavorin-calibrate: a recording stopped playing at step ", step, "; nothing calibrated.");
                 return kExitUnreadable;
             }
+            addFramesBetweenSteps(calibrator, searched, state);
             for (std::size_t i = 0; i < state.cameras.size(); ++i)
                 state.cameras[i]->timestamp = searched.timestamps[i];
             calibrator.registerDetections(std::move(searched.detections), state);

@@ -123,9 +123,11 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
 
 // The plate at every frame; with capture offsets, at every capture instant of every camera, in
 // time order, each entry naming the camera that captured then, and each camera its offset.
-nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& slots, double platePeriod,
-                           const std::vector<double>& offsetsSeconds)
+// `cameraSlots`: per camera, the capture slots its recording keeps.
+nlohmann::json groundTruth(const std::string& folder, const std::vector<std::vector<int>>& cameraSlots,
+                           double platePeriod, const std::vector<double>& offsetsSeconds)
 {
+    const std::vector<int>& slots = cameraSlots.front();
     const int frames = static_cast<int>(slots.size());
     const auto slotSeconds = [&](int k) { return slots[static_cast<std::size_t>(k)] / kFps; };
     nlohmann::json truth = sample_scene::groundTruth({0, 1, 2}, folder);
@@ -140,8 +142,9 @@ nlohmann::json groundTruth(const std::string& folder, const std::vector<int>& sl
     std::vector<std::pair<double, std::pair<int, int>>> captures; // seconds, (frame, camera)
     for (std::size_t c = 0; c < offsetsSeconds.size(); ++c) {
         truth["cameras"][c]["captureOffsetMs"] = offsetsSeconds[c] * 1000.0;
-        for (int k = 0; k < frames; ++k)
-            captures.push_back({captureSeconds(slots[static_cast<std::size_t>(k)], offsetsSeconds[c]), {k, static_cast<int>(c)}});
+        const std::vector<int>& kept = cameraSlots[c];
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            captures.push_back({captureSeconds(kept[k], offsetsSeconds[c]), {static_cast<int>(k), static_cast<int>(c)}});
     }
     std::stable_sort(captures.begin(), captures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [seconds, capture] : captures) {
@@ -162,12 +165,13 @@ struct Options {
 };
 
 // The 30 fps capture slots a recording keeps: all of them, or, as on a host too busy for every
-// frame, each after the first dropped with the given chance (the same slots for every camera, as
-// cameras on one frame grid drop them; a fixed seed, so that the scene is the same every time).
-std::vector<int> keptSlots(int slotCount, int dropPercent)
+// frame, each after the first dropped with the given chance. Cameras on one frame grid drop the
+// same slots (`stream` 0 for all); cameras that capture apart each drop their own (their own
+// `stream`). A fixed seed per stream, so that the scene is the same every time.
+std::vector<int> keptSlots(int slotCount, int dropPercent, unsigned stream)
 {
     constexpr int kPercent = 100;
-    std::mt19937 rng(4242u);
+    std::mt19937 rng(4242u + stream);
     std::uniform_int_distribution<int> roll(0, kPercent - 1);
     std::vector<int> slots;
     for (int k = 0; k < slotCount; ++k)
@@ -249,8 +253,16 @@ int main(int argc, char** argv)
         console::err("Unable to create ", options.folder, ": ", error.message());
         return 1;
     }
-    const std::vector<int> slots = keptSlots(static_cast<int>(std::lround(options.seconds * kFps)), options.dropPercent);
-    const int frames = static_cast<int>(slots.size());
+    const bool synchronised = std::all_of(options.offsetsSeconds.begin(), options.offsetsSeconds.end(),
+                                          [](double offset) { return offset == 0.0; });
+    std::vector<std::vector<int>> slots;
+    std::string frames; // "120", or per camera "51, 49, 55"
+    for (int c = 0; c < kSampleCameras; ++c) {
+        slots.push_back(keptSlots(static_cast<int>(std::lround(options.seconds * kFps)), options.dropPercent,
+                                  synchronised ? 0u : static_cast<unsigned>(c)));
+        if (c == 0 || !synchronised)
+            frames += (c == 0 ? "" : ", ") + std::to_string(slots.back().size());
+    }
     const double platePeriod = options.platePeriod.value_or(options.seconds);
     std::vector<SampleCamera> cameras(kSampleCameras);
     std::vector<std::thread> workers;
@@ -258,7 +270,7 @@ int main(int argc, char** argv)
         workers.emplace_back([&, i] {
             cameras[i] = makeCamera(static_cast<int>(i));
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(cameras[i], static_cast<int>(i), path, slots, platePeriod, options.offsetsSeconds[i]);
+            writeRecording(cameras[i], static_cast<int>(i), path, slots[i], platePeriod, options.offsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
