@@ -231,6 +231,46 @@ struct PlaneFit {
 
 enum class PlaneRefit { None, LeastSquares };
 
+// The least-squares plane (a, b, c, d) through the cloud's points at `indices`: through their
+// centroid, normal to their direction of least spread. Computed here rather than by the library's
+// model, whose compiled code would hand back a vector allocated under its own build's alignment
+// rules, for this file to free under other ones (AddressSanitizer caught that).
+std::optional<Eigen::Vector4f> leastSquaresPlane(const Cloud& cloud, const std::vector<int>& indices)
+{
+    constexpr std::size_t kMinPoints = 3;
+    if (indices.size() < kMinPoints)
+        return std::nullopt;
+    Eigen::Vector3d centroid = Eigen::Vector3d::Zero();
+    for (int i : indices)
+        centroid += cloud[static_cast<std::size_t>(i)].getVector3fMap().cast<double>();
+    centroid /= static_cast<double>(indices.size());
+    Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
+    for (int i : indices) {
+        const Eigen::Vector3d d = cloud[static_cast<std::size_t>(i)].getVector3fMap().cast<double>() - centroid;
+        scatter += d * d.transpose();
+    }
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(scatter);
+    if (solver.info() != Eigen::Success)
+        return std::nullopt;
+    const Eigen::Vector3d normal = solver.eigenvectors().col(0); // the least eigenvalue's
+    if (!normal.allFinite())
+        return std::nullopt;
+    return Eigen::Vector4f(static_cast<float>(normal.x()), static_cast<float>(normal.y()),
+                           static_cast<float>(normal.z()), static_cast<float>(-normal.dot(centroid)));
+}
+
+// The indices of the cloud's points within `distance` of the plane (unit normal).
+std::vector<int> pointsNearPlane(const Cloud& cloud, const Eigen::Vector4f& plane, double distance)
+{
+    std::vector<int> near;
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+        const Eigen::Vector3f p = cloud[i].getVector3fMap();
+        if (std::fabs(plane.head<3>().dot(p) + plane[3]) <= distance)
+            near.push_back(static_cast<int>(i));
+    }
+    return near;
+}
+
 // RANSAC plane with the library's fixed seeds; the model only reads the crop. The consensus plane
 // runs through three sampled points, so depth noise tilts and shifts it by millimetres from frame
 // to frame (1.3 mm RMS along the normal at the hole centres on the sample scene); refitted by least
@@ -251,15 +291,17 @@ PlaneFit fitPlane(const Cloud::ConstPtr& crop, double inlierDistance, PlaneRefit
         // plate); a second refit on the inliers around the first leaves none. The inliers stay
         // those the last refit used.
         constexpr int kRefitPasses = 2;
+        std::optional<Eigen::Vector4f> plane;
         for (int pass = 0; refit == PlaneRefit::LeastSquares && pass < kRefitPasses; ++pass) {
-            if (pass > 0)
-                model->selectWithinDistance(fit.coefficients, inlierDistance, fit.inliers);
-            Eigen::VectorXf refitted;
-            model->optimizeModelCoefficients(fit.inliers, fit.coefficients, refitted);
-            if (refitted.size() != fit.coefficients.size() || !refitted.allFinite())
+            if (plane)
+                fit.inliers = pointsNearPlane(*crop, *plane, inlierDistance);
+            const std::optional<Eigen::Vector4f> refitted = leastSquaresPlane(*crop, fit.inliers);
+            if (!refitted)
                 break;
-            fit.coefficients = refitted;
+            plane = refitted;
         }
+        if (plane)
+            fit.coefficients = *plane;
     }
     return fit;
 }
