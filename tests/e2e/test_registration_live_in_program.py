@@ -17,10 +17,14 @@ from test_registration_in_program import (MAX_ROTATION_DEG, MAX_TRANSLATION_MM, 
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = e2e.build_dir()
-# Cycles of the newest frames; the window renders in software here, at two to four per second, and
-# the unsynchronised cameras resolve a frame set in about one cycle of three.
+# Cycles of the newest frames; the window renders in software here, at two to four per second.
 CYCLES = 150
 CYCLES_TIMEOUT_S = 180
+# The unsynchronised cameras need each camera's two consecutive frames around a reference capture,
+# and the virtual cameras, ray-casting on the same two cores as the software renderer, drop frames:
+# in the window only a few cycles in a hundred resolve a frame set. They get another minute of
+# cycles after the first CYCLES.
+UNSYNCHRONISED_EXTRA_S = 60
 
 
 class LiveRegistrationInProgram(unittest.TestCase):
@@ -38,15 +42,16 @@ class LiveRegistrationInProgram(unittest.TestCase):
 
     def test_unsynchronised_cameras_converge_to_the_ground_truth(self):
         self.start("standalone")
-        self.register_and_compare()
+        self.register_and_compare(UNSYNCHRONISED_EXTRA_S)
 
-    def register_and_compare(self):
+    def register_and_compare(self, extra_seconds=0):
         self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 90, interval=1.0),
                         "the live cameras do not stream")
         cycles = lambda: self.program.console().count("Kinect 2: ")
         e2e.click_until(self.display, e2e.ACTIVATE_REGISTRATION, lambda: cycles() > 0)
         self.assertTrue(e2e.wait_for(lambda: cycles() >= CYCLES, CYCLES_TIMEOUT_S, interval=1.0),
                         f"{cycles()} of {CYCLES} cycles")
+        time.sleep(extra_seconds)
         e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
         time.sleep(1)
         self.assertTrue(e2e.save_registration_scrolled(self.display, self.program, 3),
