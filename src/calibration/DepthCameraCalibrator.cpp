@@ -38,13 +38,19 @@ std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::frameSet
 {
     if (state.cameras.empty() || !allTimed(state.cameras))
         return {detections};
-    if (observationTimeline.cameraCount() != state.cameras.size())
-        observationTimeline = ObservationTimeline(state.cameras.size(), kReferenceCamera);
     std::vector<double> timestamps;
     timestamps.reserve(state.cameras.size());
     for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
         timestamps.push_back(*camera->timestamp);
-    return observationTimeline.add(timestamps, detections);
+    return timelineSets(timestamps, detections);
+}
+
+std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::timelineSets(
+    const std::vector<double>& timestamps, const std::vector<LatticeDetectionResult>& frameDetections)
+{
+    if (observationTimeline.cameraCount() != timestamps.size())
+        observationTimeline = ObservationTimeline(timestamps.size(), kReferenceCamera);
+    return observationTimeline.add(timestamps, frameDetections);
 }
 
 void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set)
@@ -113,9 +119,7 @@ void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timesta
 {
     if (fineAligner.cloudCount() != timestamps.size())
         startAfresh(timestamps.size());
-    if (observationTimeline.cameraCount() != timestamps.size())
-        observationTimeline = ObservationTimeline(timestamps.size(), kReferenceCamera);
-    for (const std::vector<LatticeDetectionResult>& set : observationTimeline.add(timestamps, frameDetections))
+    for (const std::vector<LatticeDetectionResult>& set : timelineSets(timestamps, frameDetections))
         addFrameSet(set);
 }
 

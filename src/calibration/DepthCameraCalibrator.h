@@ -60,6 +60,10 @@ private:
     // The frame sets this run adds to the registrations: the timeline's resolved ones, or the
     // run's own detections when a record has no capture time.
     std::vector<std::vector<LatticeDetectionResult>> frameSets(const SceneState& state);
+    // The timeline's frame sets resolved by these frames (one per camera), the timeline made anew
+    // for another camera count.
+    std::vector<std::vector<LatticeDetectionResult>> timelineSets(const std::vector<double>& timestamps,
+                                                                  const std::vector<LatticeDetectionResult>& frameDetections);
     void addFrameSet(const std::vector<LatticeDetectionResult>& set);
     void detectAll(const std::vector<std::shared_ptr<DepthCameraData>>& cameras);
     void startAfresh(std::size_t cameraCount);
