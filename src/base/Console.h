@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -36,6 +38,46 @@ template <typename... Parts>
 void err(const Parts&... parts)
 {
     writeLines(Stream::Err, line(parts...));
+}
+
+// Decides how often a text that can come every frame is written: the first time at once, then,
+// while it keeps coming, once per window as a count: its first line followed by " (repeated N
+// times in S s)". A text that stays away for a whole window is written at once again, after the
+// count of its last burst if that was not written yet. Each text counts on its own; the texts
+// themselves are never changed. Times in seconds on any steady
+// clock. Not thread-safe: the console's own instance is used under its lock.
+class RepeatLimiter {
+public:
+    static constexpr double kWindowSeconds = 10.0;
+
+    // What to write now for `text` arriving at `seconds`: the text, a count line, or nothing.
+    std::string admit(const std::string& text, double seconds);
+
+private:
+    struct Seen {
+        double windowStart = 0.0;
+        double last = 0.0;       // the text's latest arrival
+        std::size_t repeats = 0; // arrivals since the window started, not written yet
+    };
+    static std::string countLine(const std::string& text, const Seen& entry, double until);
+    static constexpr std::size_t kMaxTexts = 256; // beyond this the oldest are forgotten
+    std::map<std::string, Seen> seen;
+};
+
+// Lines that could otherwise repeat every frame, on standard output or standard error, through
+// the console's RepeatLimiter.
+void writeRepeating(Stream stream, const std::string& lines);
+
+template <typename... Parts>
+void outRepeating(const Parts&... parts)
+{
+    writeRepeating(Stream::Out, line(parts...));
+}
+
+template <typename... Parts>
+void errRepeating(const Parts&... parts)
+{
+    writeRepeating(Stream::Err, line(parts...));
 }
 
 } // namespace tavorin::console

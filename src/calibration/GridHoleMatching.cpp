@@ -75,16 +75,16 @@ std::vector<std::vector<Vec4>> matchAllGridHoles_ByRoughRegistration(std::vector
                                                                      int referenceIndex)
 {
     if (roughTransforms.size() != results.size()) {
-        console::err("matchAllGridHoles_ByRoughRegistration: Both input arrays must have the same size!");
+        console::errRepeating("matchAllGridHoles_ByRoughRegistration: Both input arrays must have the same size!");
         return {};
     }
     if (roughTransforms.size() < 2) {
-        console::err(
+        console::errRepeating(
             "matchAllGridHoles_ByRoughRegistration: There must be at least 2 array elements for registration!");
         return {};
     }
     if (referenceIndex < 0 || static_cast<std::size_t>(referenceIndex) >= results.size()) {
-        console::err("matchAllGridHoles_ByRoughRegistration: The reference index ", referenceIndex,
+        console::errRepeating("matchAllGridHoles_ByRoughRegistration: The reference index ", referenceIndex,
                      " names no camera!");
         return {};
     }

@@ -43,16 +43,16 @@ PointCloudAligner::PointCloudAligner(unsigned cloudCount) : clouds(cloudCount), 
 void PointCloudAligner::addCorrespondencePoints(std::vector<std::vector<Vec4>> points)
 {
     if (points.empty()) {
-        console::err("No points given (addCorrespondencePoints)!");
+        console::errRepeating("No points given (addCorrespondencePoints)!");
         return;
     }
     if (points.size() != clouds) {
-        console::err("The outer array must match the size of the specified point clouds (addCorrespondencePoints)!");
+        console::errRepeating("The outer array must match the size of the specified point clouds (addCorrespondencePoints)!");
         return;
     }
     for (const std::vector<Vec4>& cloud : points) {
         if (cloud.size() != points.front().size()) {
-            console::err("Arrays of different size are given (addCorrespondencePoints)!");
+            console::errRepeating("Arrays of different size are given (addCorrespondencePoints)!");
             return;
         }
     }
@@ -63,17 +63,17 @@ void PointCloudAligner::addCorrespondencePoints(std::vector<std::vector<Vec4>> p
 bool PointCloudAligner::canRegistrate(int targetCloudId) const
 {
     if (clouds <= 1) {
-        console::err("The number of specified point clouds has to be 2 at minimum! Was ", clouds);
+        console::errRepeating("The number of specified point clouds has to be 2 at minimum! Was ", clouds);
         return false;
     }
     if (targetCloudId < 0 || static_cast<std::size_t>(targetCloudId) >= referencePoints.size()) {
-        console::err("The given point cloud id doesn't exists. Given point cloud id: ", targetCloudId,
+        console::errRepeating("The given point cloud id doesn't exists. Given point cloud id: ", targetCloudId,
                      ". Size of point clouds: ", clouds, ".");
         return false;
     }
     const std::size_t targetPoints = referencePoints[static_cast<std::size_t>(targetCloudId)].size();
     if (targetPoints < kMinReferencePoints) {
-        console::err("There have to be at least 4 reference points for the specified point cloud id! There were just ",
+        console::errRepeating("There have to be at least 4 reference points for the specified point cloud id! There were just ",
                      targetPoints);
         return false;
     }

@@ -101,7 +101,7 @@ void DepthCamera::releaseCloudBuffers(QOpenGLFunctions_3_3_Core* gl)
 void DepthCamera::drawPointCloud(const RenderContext& context, QOpenGLFunctions_3_3_Core* gl)
 {
     if (!data || !data->hasPointCloud) {
-        console::out("No point cloud available.");
+        console::outRepeating("No point cloud available.");
         return;
     }
     const std::int32_t count = data->width * data->height;

@@ -37,7 +37,7 @@ void HeightMapVisualizer::draw(const RenderContext& context, QOpenGLFunctions_3_
 {
     // A record without readable samples is as good as none: nothing to draw, nothing to read.
     if (!data || !data->hasSamples()) {
-        console::out("No height map available.");
+        console::outRepeating("No height map available.");
         return;
     }
     const std::int64_t samples = static_cast<std::int64_t>(data->width) * data->height;

@@ -48,7 +48,7 @@ void GLRectangleRenderer::paint()
     // One error per frame: the first one still queued.
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
-        console::out(glErrorLine(error));
+        console::outRepeating(glErrorLine(error));
 
     const QSize currentWindow = window ? (QSizeF(window->size()) * ratio).toSize() : windowSize;
     glViewport(viewportPosition.x(), currentWindow.height() - viewportPosition.y() - windowSize.height(),

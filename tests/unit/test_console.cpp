@@ -42,3 +42,30 @@ TEST(Console, LinesFromSeveralThreadsNeverInterleave)
         EXPECT_EQ(kThreads * kLines, count);
     }
 }
+
+// A text that comes every frame is written once, then as a count per window; another text counts
+// on its own; after a quiet window the unwritten count of the last burst comes before the text.
+TEST(Console, RepeatedTextsAreWrittenOnceThenCounted)
+{
+    console::RepeatLimiter limiter;
+    const std::string flood = "No points given (addCorrespondencePoints)!\n";
+    const std::string matrix = "Matrix\n1\t0\t0\t0\n0\t1\t0\t0\n0\t0\t1\t0\n0\t0\t0\t1\n\n";
+    const struct {
+        const std::string& text;
+        double seconds;
+        std::string written;
+    } arrivals[] = {
+        {flood, 0.0, flood},
+        {flood, 0.1, ""},
+        {matrix, 0.2, matrix},
+        {flood, 5.0, ""},
+        {matrix, 5.0, ""},
+        {flood, 10.0, "No points given (addCorrespondencePoints)! (repeated 3 times in 10 s)\n"},
+        {matrix, 10.2, "Matrix (repeated 2 times in 10 s)\n"},
+        {flood, 12.0, ""},
+        {flood, 30.0, "No points given (addCorrespondencePoints)! (repeated 1 time in 2 s)\n" + flood},
+        {flood, 45.0, flood},
+    };
+    for (const auto& arrival : arrivals)
+        EXPECT_EQ(arrival.written, limiter.admit(arrival.text, arrival.seconds)) << "at " << arrival.seconds << " s";
+}
