@@ -41,7 +41,7 @@ void convertEachPixel(const Depth* depthMm, const float* rays, std::size_t pixel
     for (std::size_t k = 0; k < pixels; ++k) {
         const float tx = rays[2 * k];
         const float ty = rays[2 * k + 1];
-        const bool valid = depthMm[k] != 0 && !std::isnan(tx) && !std::isnan(ty);
+        const bool valid = isDepthMeasurement(static_cast<float>(depthMm[k])) && !std::isnan(tx) && !std::isnan(ty);
         float* p = points + 4 * k;
         if (valid)
             scalePixel<Scaling>(static_cast<float>(depthMm[k]), tx, ty, yFlip, p);
@@ -57,7 +57,7 @@ void convertEachPixel(const Depth* depthMm, const float* rays, std::size_t pixel
 #if defined(__SSE2__)
 struct FourDepths {
     __m128 millimetres;
-    __m128 missing; // all ones where the depth is exactly 0
+    __m128 missing; // all ones where the depth is no measurement (isDepthMeasurement)
 };
 
 FourDepths loadFour(const std::uint16_t* depthMm)
@@ -67,10 +67,13 @@ FourDepths loadFour(const std::uint16_t* depthMm)
     return {_mm_cvtepi32_ps(depth), _mm_castsi128_ps(_mm_cmpeq_epi32(depth, zero))};
 }
 
+// Not at least 1 mm, or not at most the largest float: NaN fails both compares.
 FourDepths loadFour(const float* depthMm)
 {
     const __m128 depth = _mm_loadu_ps(depthMm);
-    return {depth, _mm_cmpeq_ps(depth, _mm_setzero_ps())};
+    const __m128 belowOne = _mm_cmpnge_ps(depth, _mm_set1_ps(1.0f));
+    const __m128 infinite = _mm_cmpnle_ps(depth, _mm_set1_ps(3.40282347e38f));
+    return {depth, _mm_or_ps(belowOne, infinite)};
 }
 
 // 1 where the pixel is valid, the old fourth float where it is not (read only when one is not).

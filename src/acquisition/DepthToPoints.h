@@ -32,10 +32,19 @@ constexpr PointConvention kLiveCameraPoints{RayTableY::AsSdk, MetreScaling::Divi
 // Recordings: the table holds (x, -y), w = 1 where valid.
 constexpr PointConvention kRecordingPoints{RayTableY::Negated, MetreScaling::ScaleRay, FourthFloat::OneWhereValid};
 
+// Whether a depth in millimetres is a measurement: finite and at least 1 mm. Zero, negative and
+// not-a-number depths, and the infinities that a conversion from a wider type can give, are none.
+inline bool isDepthMeasurement(float depthMm)
+{
+    constexpr float kMinDepthMm = 1.0f;
+    constexpr float kMaxFiniteMm = 3.40282347e38f;
+    return depthMm >= kMinDepthMm && depthMm <= kMaxFiniteMm;
+}
+
 // Depth in millimetres and each pixel's unit-depth ray (tx, ty) = rays[2k], rays[2k + 1] to points
 // in metres, camera frame (x to the image's left, y up, z along the view): the SDK's point of the
-// pixel with x and y negated, whichever way the table stores y. A pixel with depth exactly 0 or a
-// NaN in its ray gets x, y, z = 0. The fourth float follows the convention. Any number of pixels;
+// pixel with x and y negated, whichever way the table stores y. A pixel whose depth is no
+// measurement (isDepthMeasurement) or with a NaN in its ray gets x, y, z = 0. The fourth float follows the convention. Any number of pixels;
 // whole groups of four go through SSE2 with the same operations and so the same bits.
 void depthToPoints(const std::uint16_t* depthMm, const float* rays, std::size_t pixels, float* points,
                    PointConvention convention);

@@ -11,44 +11,29 @@ namespace tavorin {
 
 namespace {
 
-// The stored types each memory type accepts: the standard types, in either byte order, whose
-// every value the library converts exactly. Depth and camera parameters (read as 32-bit floats):
-// integers of up to 16 bits and 32-bit IEEE floats. Timestamps (64-bit floats): integers of up
-// to 32 bits and 32- or 64-bit IEEE floats. Raw calibration and colour (unsigned bytes): unsigned
-// bytes only. Anything else is refused: another precision or bit offset (the library's
-// conversion of a 142-bit integer held in 2 bytes overruns its buffers), wider integers and
-// 64-bit floats where they would be rounded, signed bytes that would be clamped, other float
-// layouts, strings and compound types.
+// The stored types each memory type accepts: the standard types, in either byte order. Depth,
+// camera parameters and timestamps (read as floats): every standard integer of 8 to 64 bits,
+// signed or unsigned, and 32- or 64-bit IEEE floats; the library converts each of them to the
+// nearest float, and depths in millimetres, intrinsics and timestamps lie far inside the range
+// where that is exact enough. Raw calibration and colour (unsigned bytes): unsigned bytes only.
+// Anything else is refused: another precision or bit offset (the library's conversion of a
+// 142-bit integer held in 2 bytes overruns its buffers), signed bytes that would be clamped,
+// other float layouts, strings and compound types.
 std::vector<hid_t> acceptedTypes(RecordingMemoryType memory)
 {
-    const std::vector<hid_t> bytes = {H5T_STD_U8LE, H5T_STD_U8BE};
-    std::vector<hid_t> floats = {H5T_STD_U8LE,  H5T_STD_U8BE,  H5T_STD_I8LE,    H5T_STD_I8BE,
-                                 H5T_STD_U16LE, H5T_STD_U16BE, H5T_STD_I16LE,   H5T_STD_I16BE,
-                                 H5T_IEEE_F32LE, H5T_IEEE_F32BE};
-    switch (memory) {
-    case RecordingMemoryType::UInt8:
-        return bytes;
-    case RecordingMemoryType::Float32:
-        return floats;
-    case RecordingMemoryType::Float64:
-        floats.insert(floats.end(), {H5T_STD_U32LE, H5T_STD_U32BE, H5T_STD_I32LE, H5T_STD_I32BE, H5T_IEEE_F64LE,
-                                     H5T_IEEE_F64BE});
-        return floats;
-    }
-    return {};
+    if (memory == RecordingMemoryType::Bytes)
+        return {H5T_STD_U8LE, H5T_STD_U8BE};
+    return {H5T_STD_U8LE,  H5T_STD_U8BE,  H5T_STD_I8LE,  H5T_STD_I8BE,  H5T_STD_U16LE,  H5T_STD_U16BE,
+            H5T_STD_I16LE, H5T_STD_I16BE, H5T_STD_U32LE, H5T_STD_U32BE, H5T_STD_I32LE,  H5T_STD_I32BE,
+            H5T_STD_U64LE, H5T_STD_U64BE, H5T_STD_I64LE, H5T_STD_I64BE, H5T_IEEE_F32LE, H5T_IEEE_F32BE,
+            H5T_IEEE_F64LE, H5T_IEEE_F64BE};
 }
 
 const char* acceptedText(RecordingMemoryType memory)
 {
-    switch (memory) {
-    case RecordingMemoryType::UInt8:
+    if (memory == RecordingMemoryType::Bytes)
         return "unsigned 8-bit integers";
-    case RecordingMemoryType::Float32:
-        return "integers of up to 16 bits or 32-bit IEEE floats";
-    case RecordingMemoryType::Float64:
-        return "integers of up to 32 bits or 32- or 64-bit IEEE floats";
-    }
-    return "";
+    return "standard integers of 8 to 64 bits or 32- or 64-bit IEEE floats";
 }
 
 // The text of `key` in a table of (key, text) pairs, `otherwise` for a key it lacks.
@@ -103,6 +88,34 @@ std::string describeType(hid_t type)
     return text.str();
 }
 
+// Refuses every external link the library would follow (a negative answer fails the traversal
+// before the other file is opened).
+herr_t refuseExternalLink(const char*, const char*, const char*, const char*, unsigned*, hid_t, void*)
+{
+    return -1;
+}
+
+// "another.h5:/depth", or "another file" when the link's value cannot be read.
+std::string externalTarget(hid_t file, const char* name, std::size_t valueSize)
+{
+    std::vector<char> value(valueSize + 1, '\0');
+    const char* targetFile = nullptr;
+    const char* targetObject = nullptr;
+    if (H5Lget_val(file, name, value.data(), valueSize, H5P_DEFAULT) < 0
+        || H5Lunpack_elink_val(value.data(), valueSize, nullptr, &targetFile, &targetObject) < 0 || !targetFile
+        || !targetObject)
+        return "another file";
+    return std::string(targetFile) + ":" + targetObject;
+}
+
+std::string softTarget(hid_t file, const char* name, std::size_t valueSize)
+{
+    std::vector<char> value(valueSize + 1, '\0');
+    if (H5Lget_val(file, name, value.data(), valueSize, H5P_DEFAULT) < 0)
+        return "a path that cannot be read";
+    return std::string(value.data());
+}
+
 bool allowedFilter(H5Z_filter_t filter)
 {
     return filter == H5Z_FILTER_DEFLATE || filter == H5Z_FILTER_SHUFFLE || filter == H5Z_FILTER_FLETCHER32;
@@ -151,6 +164,37 @@ std::string storageFault(std::int64_t set)
         fault = "has filters the HDF5 library cannot read";
     H5Pclose(properties);
     return fault;
+}
+
+std::int64_t linkAccessInsideFile()
+{
+    const hid_t access = H5Pcreate(H5P_DATASET_ACCESS); // a link access list too
+    if (access >= 0)
+        H5Pset_elink_cb(access, refuseExternalLink, nullptr);
+    return access;
+}
+
+std::string linkFault(std::int64_t file, const char* name, std::int64_t access)
+{
+    constexpr char kInsideOnly[] = "; only values inside the recording are read";
+    if (H5Lexists(file, name, access) <= 0)
+        return {};
+    H5L_info_t info{};
+    if (H5Lget_info(file, name, &info, access) < 0)
+        return "is a link the HDF5 library cannot read";
+    switch (info.type) {
+    case H5L_TYPE_HARD:
+        return {};
+    case H5L_TYPE_SOFT:
+        if (H5Oexists_by_name(file, name, access) > 0)
+            return {};
+        return "is a soft link to " + softTarget(file, name, info.u.val_size)
+            + ", which leads to no object inside the recording" + kInsideOnly;
+    case H5L_TYPE_EXTERNAL:
+        return "is an external link to " + externalTarget(file, name, info.u.val_size) + kInsideOnly;
+    default:
+        return "is a user-defined link (class " + std::to_string(static_cast<int>(info.type)) + ")" + kInsideOnly;
+    }
 }
 
 } // namespace tavorin

@@ -6,6 +6,7 @@
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
+#include "acquisition/RawCalibrationBlob.h"
 #include "acquisition/RayTable.h"
 #include "acquisition/RecordingDataSets.h"
 #include "acquisition/RecordingPlausibility.h"
@@ -50,6 +51,7 @@ struct DataSet {
     hid_t set = H5I_INVALID_HID;
     hid_t space = H5I_INVALID_HID;
     int dims = -1; // -1: not open
+    bool named = false; // the file has a link of the data set's name
     hsize_t extent[kMaxDims] = {};
     ChunkIntegrity chunks; // attached once the data set is accepted
 
@@ -64,11 +66,13 @@ struct DataSet {
     }
 };
 
-bool openDataSet(hid_t file, const char* name, DataSet& out)
+// `access`: the link access list under which external links are not followed.
+bool openDataSet(hid_t file, const char* name, DataSet& out, hid_t access)
 {
-    if (file < 0 || H5Lexists(file, name, H5P_DEFAULT) <= 0)
+    if (file < 0 || H5Lexists(file, name, access) <= 0)
         return false;
-    out.set = H5Dopen2(file, name, H5P_DEFAULT);
+    out.named = true;
+    out.set = H5Dopen2(file, name, access);
     if (out.set < 0)
         return false;
     out.space = H5Dget_space(out.set);
@@ -82,14 +86,18 @@ bool openDataSet(hid_t file, const char* name, DataSet& out)
     return true;
 }
 
-// Opens `name` as openDataSet does; false, after the line "Expected <dims> dimension(s) in <what>
-// data space! Got <n>.<rest>", when the set does not have `dims` dimensions (-1 when it is missing
-// or unreadable).
-bool openWithDimensions(hid_t file, const char* name, DataSet& out, int dims, const char* what, const char* rest)
+// Opens `name` as openDataSet does; false when the set is missing (out.named is false; nothing is
+// printed: the optional data sets may be left out) or does not have `dims` dimensions, after the
+// line "Expected <dims> dimension(s) in <what> data space! Got <n>.<rest>" (-1 when it cannot be
+// opened).
+bool openWithDimensions(hid_t file, const char* name, DataSet& out, hid_t access, int dims, const char* what,
+                        const char* rest)
 {
-    openDataSet(file, name, out);
+    openDataSet(file, name, out, access);
     if (out.dims == dims)
         return true;
+    if (!out.named)
+        return false;
     const char* dimensions = dims == 1 ? " dimension in " : " dimensions in ";
     console::err("Expected ", dims, dimensions, what, " data space! Got ", out.dims, ".", rest);
     return false;
@@ -162,6 +170,7 @@ std::string calibrationFault(const k4a_calibration_camera_t& camera)
 
 struct HDF5RecordingReader::Handles {
     hid_t file = H5I_INVALID_HID;
+    hid_t linkAccess = linkAccessInsideFile();
     DataSet depth, parameters, rawCalibration, timestamps, colour;
     hid_t depthMemory = H5I_INVALID_HID;
     hid_t parameterMemory = H5I_INVALID_HID;
@@ -178,6 +187,8 @@ struct HDF5RecordingReader::Handles {
             data->close();
         if (file >= 0)
             H5Fclose(file);
+        if (linkAccess >= 0)
+            H5Pclose(linkAccess);
     }
 };
 
@@ -249,19 +260,27 @@ bool HDF5RecordingReader::accepted(const char* setName, const std::string& fault
     return fault.empty() || refuse(std::string(setName) + " " + fault + ".");
 }
 
+// Only links that stay inside the recording are followed.
+bool HDF5RecordingReader::linkAccepted(const char* setName) const
+{
+    return accepted(setName, linkFault(h5->file, setName, h5->linkAccess));
+}
+
 bool HDF5RecordingReader::openDepth()
 {
     DataSet& data = h5->depth;
-    if (!openDataSet(h5->file, kDepthSet, data)) {
+    if (!linkAccepted(kDepthSet))
+        return false;
+    if (!openDataSet(h5->file, kDepthSet, data, h5->linkAccess)) {
         console::err("Depth-DataSet not available!");
         return false;
     }
-    console::out("DepthDataSpace: ", data.space);
     if (data.dims != 3) {
         console::err("Expected 3 dimensions for depth data set (Height x Width x Frame)! Got ", data.dims, ".");
         return false;
     }
-    if (!accepted(kDepthSet, dataSetFault(data, RecordingMemoryType::Float32)))
+    console::out("DepthDataSpace: ", data.extent[0], " x ", data.extent[1], " x ", data.extent[2]);
+    if (!accepted(kDepthSet, dataSetFault(data, RecordingMemoryType::Numbers)))
         return false;
     if (data.extent[0] == 0 || data.extent[1] == 0 || data.extent[0] > kMaxImageSide
         || data.extent[1] > kMaxImageSide || data.extent[2] == 0 || data.extent[2] > kMaxFrames)
@@ -284,7 +303,9 @@ bool HDF5RecordingReader::openDepth()
 bool HDF5RecordingReader::openCameraParameters()
 {
     DataSet& data = h5->parameters;
-    if (!openWithDimensions(h5->file, kParameterSet, data, 2, "camera parameter", "")) {
+    if (!linkAccepted(kParameterSet))
+        return false;
+    if (!openWithDimensions(h5->file, kParameterSet, data, h5->linkAccess, 2, "camera parameter", "")) {
         if (data.dims >= 0) {
             console::err("Refusing ", name, ": the camera parameters need one row per frame.");
             return false;
@@ -292,7 +313,7 @@ bool HDF5RecordingReader::openCameraParameters()
         console::out("Camera Parameter Count: 0");
         return true;
     }
-    if (!accepted(kParameterSet, dataSetFault(data, RecordingMemoryType::Float32)))
+    if (!accepted(kParameterSet, dataSetFault(data, RecordingMemoryType::Numbers)))
         return false;
     if (data.extent[0] < frames || data.extent[1] > kMaxParameters)
         return refuse(std::to_string(data.extent[0]) + " camera parameter rows of " + std::to_string(data.extent[1])
@@ -308,11 +329,17 @@ bool HDF5RecordingReader::openCameraParameters()
 bool HDF5RecordingReader::openRawCalibration()
 {
     DataSet& data = h5->rawCalibration;
-    if (!openWithDimensions(h5->file, kRawCalibrationSet, data, 2, "azure camera parameter", " Not loaded."))
+    if (!linkAccepted(kRawCalibrationSet))
+        return false;
+    if (!openWithDimensions(h5->file, kRawCalibrationSet, data, h5->linkAccess, 2, "azure camera parameter",
+                            " Not loaded.")) {
+        if (!data.named)
+            console::out("No raw calibration in ", name, ": its points come from the pinhole parameters.");
         return true;
+    }
     const hsize_t size = data.extent[1];
     console::out("Azure Kinect Parameter Count: ", size);
-    if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::UInt8)))
+    if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::Bytes)))
         return false;
     if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes) {
         console::err("Ignoring the raw calibration of ", name, ": ", data.extent[0], " rows of ", size, " bytes.");
@@ -342,7 +369,9 @@ bool HDF5RecordingReader::loadCalibration()
     if (k4a_calibration_get_from_raw(blob.data(), blob.size(), K4A_DEPTH_MODE_NFOV_UNBINNED, K4A_COLOR_RESOLUTION_720P,
                                      &h5->calibration)
         != K4A_RESULT_SUCCEEDED) {
-        console::err("Failed to load calibration from raw calibration blob!");
+        const std::string fault = rawCalibrationFault(rawCalibration);
+        console::err("Failed to load calibration from raw calibration blob! ", name, ": the blob ",
+                     fault.empty() ? "holds values the SDK refused" : fault, ".");
         return false;
     }
     const k4a_calibration_camera_t& camera = h5->calibration.depth_camera_calibration;
@@ -358,9 +387,14 @@ bool HDF5RecordingReader::loadCalibration()
 bool HDF5RecordingReader::openTimestamps()
 {
     DataSet& data = h5->timestamps;
-    if (!openWithDimensions(h5->file, kTimestampSet, data, 1, "timestamp", ""))
+    if (!linkAccepted(kTimestampSet))
+        return false;
+    if (!openWithDimensions(h5->file, kTimestampSet, data, h5->linkAccess, 1, "timestamp", "")) {
+        if (!data.named)
+            console::out("No timestamps in ", name, ": its frames are taken 1/30 s apart.");
         return true;
-    if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Float64)))
+    }
+    if (!accepted(kTimestampSet, dataSetFault(data, RecordingMemoryType::Numbers)))
         return false;
     if (data.extent[0] < frames)
         return refuse(std::to_string(data.extent[0]) + " timestamps for " + std::to_string(frames) + " depth frames.");
@@ -407,7 +441,9 @@ bool HDF5RecordingReader::checkPinholeParameters()
 bool HDF5RecordingReader::openColour()
 {
     DataSet& data = h5->colour;
-    if (!openDataSet(h5->file, kColourSet, data)) {
+    if (!linkAccepted(kColourSet))
+        return false;
+    if (!openDataSet(h5->file, kColourSet, data, h5->linkAccess)) {
         console::err("Color image not available. Ignore it.");
         colorEnabled = false;
         return true;
@@ -422,7 +458,7 @@ bool HDF5RecordingReader::openColour()
         colorEnabled = false;
         return true;
     }
-    if (!accepted(kColourSet, dataSetFault(data, RecordingMemoryType::UInt8)))
+    if (!accepted(kColourSet, dataSetFault(data, RecordingMemoryType::Bytes)))
         return false;
     if (data.extent[2] != kColourChannels || data.extent[3] < frames) {
         console::err("Ignoring the colour of ", name, ": ", data.extent[2], " channels and ", data.extent[3],
@@ -507,7 +543,7 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
     }
     computePinholePoints();
     publishPoints();
-    print("Matrix", modelMatrix());
+    console::writeRepeating(console::Stream::Out, formatMatrix("Matrix", modelMatrix()));
     return true;
 }
 
@@ -585,10 +621,10 @@ bool HDF5RecordingReader::computeCalibratedPoints()
 }
 
 // Pinhole model with the frame's parameters (column/row of the principal point, focal lengths,
-// pixel centres at +0.5); y grows with the image row. No depth: NaN.
+// pixel centres at +0.5); y grows with the image row. A depth that is no measurement: NaN.
 void HDF5RecordingReader::computePinholePoints()
 {
-    constexpr double kMinDepthM = 0.001;
+    constexpr float kMmPerMetre = 1000.0f;
     float* out = pointBuffer();
     const double p0 = cameraParameters[0];
     const double p1 = cameraParameters[1];
@@ -599,12 +635,12 @@ void HDF5RecordingReader::computePinholePoints()
     for (std::size_t k = 0; k < pixels; ++k) {
         const std::size_t r = k / imageWidth;
         const std::size_t c = k % imageWidth;
-        const float z = depth[k] / 1000.0f;
         float* p = out + 4 * k;
-        if (std::isnan(z) || z <= kMinDepthM) {
+        if (!isDepthMeasurement(depth[k])) {
             p[0] = p[1] = p[2] = nan;
             continue;
         }
+        const float z = depth[k] / kMmPerMetre;
         p[0] = static_cast<float>(-((static_cast<double>(c) + 0.5 - p0) * invFx * z));
         p[1] = static_cast<float>((static_cast<double>(r) + 0.5 - p1) * invFy * z);
         p[2] = z;

@@ -71,6 +71,7 @@ private:
 
     bool refuse(const std::string& reason) const;
     bool accepted(const char* setName, const std::string& fault) const;
+    bool linkAccepted(const char* setName) const;
     bool openDepth();
     bool openCameraParameters();
     bool openRawCalibration();

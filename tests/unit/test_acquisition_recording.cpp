@@ -22,6 +22,7 @@
 #include <limits>
 #include <numeric>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tavorin::CalibrationFrame, tavorin::DepthCameraData, tavorin::depthToPoints, tavorin::HDF5CameraProcessor,
@@ -793,7 +794,8 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
             replaceDataSet(file, "/depth_measure_z_0", type, {2, 2, 1}, "abcdefghijklmnop");
             H5Tclose(type);
         };
-    }, "Refusing PATH: /depth_measure_z_0 stores strings; it must hold integers of up to 16 bits or 32-bit IEEE");
+    }, "Refusing PATH: /depth_measure_z_0 stores strings; it must hold standard integers of 8 to 64 bits or 32- or "
+       "64-bit IEEE floats.");
     // The library's own conversion of this type overruns its stack buffer.
     cases.push_back({"depth precision 142", [] {
                          Recording rec;
@@ -801,14 +803,19 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                          return patchedCopy(rec.write("precision.h5"), depthPrecision(142));
                      },
                      "Refusing PATH: /depth_measure_z_0 stores 142-bit unsigned integers (2 bytes, little-endian, "
-                     "bit offset 0); it must hold integers of up to 16 bits or 32-bit IEEE floats."});
-    recordingCase("int64 timestamps", [&](Recording& r) {
+                     "bit offset 0); it must hold standard integers of 8 to 64 bits or 32- or 64-bit IEEE floats."});
+    recordingCase("half floats", [&](Recording& r) {
         r.edit = [&r](hid_t file) {
-            const std::vector<std::int64_t> t(r.frames, 1);
-            replaceDataSet(file, "/timestampsBK_0", H5T_STD_I64LE, {r.frames}, t.data());
+            const hid_t half = H5Tcopy(H5T_IEEE_F32LE);
+            H5Tset_fields(half, 15, 10, 5, 0, 10);
+            H5Tset_precision(half, 16);
+            H5Tset_size(half, 2);
+            H5Tset_ebias(half, 15);
+            replaceDataSet(file, "/camera_parameters_0", half, {r.frames, 4}, nullptr);
+            H5Tclose(half);
         };
-    }, "/timestampsBK_0 stores 64-bit signed integers (8 bytes, little-endian, bit offset 0); it must hold "
-       "integers of up to 32 bits or 32- or 64-bit IEEE floats.");
+    }, "/camera_parameters_0 stores 16-bit floats (2 bytes, little-endian, bit offset 0, sign bit 15, 5-bit "
+       "exponent at bit 10, 10-bit mantissa at bit 0)");
     recordingCase("signed colour", [&](Recording& r) {
         r.edit = [&r](hid_t file) {
             const std::vector<std::int8_t> bgra(r.height * r.width * 4 * r.frames, 1);
@@ -825,6 +832,36 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
             H5Pclose(properties);
         };
     }, "/depth_measure_z_0 keeps its values in external files; only values inside the recording are read.");
+    // Only values inside the recording are read: links out of it are not followed, not even opened.
+    recordingCase("external link", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+            H5Lcreate_external("other.h5", "/depth", file, "/depth_measure_z_0", H5P_DEFAULT, H5P_DEFAULT);
+        };
+    }, "Refusing PATH: /depth_measure_z_0 is an external link to other.h5:/depth; only values inside the "
+       "recording are read.");
+    recordingCase("external link to a FIFO", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            const std::string fifo = tempPath("fifo");
+            std::remove(fifo.c_str());
+            EXPECT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+            H5Lcreate_external(fifo.c_str(), "/t", file, "/timestampsBK_0", H5P_DEFAULT, H5P_DEFAULT);
+        };
+    }, "/timestampsBK_0 is an external link to ");
+    recordingCase("dangling soft link", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/depth_measure_z_0", H5P_DEFAULT);
+            H5Lcreate_soft("/nowhere", file, "/depth_measure_z_0", H5P_DEFAULT, H5P_DEFAULT);
+        };
+    }, "Refusing PATH: /depth_measure_z_0 is a soft link to /nowhere, which leads to no object inside the "
+       "recording; only values inside the recording are read.");
+    recordingCase("soft link through an external one", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            H5Ldelete(file, "/camera_parameters_0", H5P_DEFAULT);
+            H5Lcreate_external("other.h5", "/", file, "/outside", H5P_DEFAULT, H5P_DEFAULT);
+            H5Lcreate_soft("/outside/p", file, "/camera_parameters_0", H5P_DEFAULT, H5P_DEFAULT);
+        };
+    }, "/camera_parameters_0 is a soft link to /outside/p, which leads to no object inside the recording");
     recordingCase("nbit depth", [&](Recording& r) {
         r.edit = [&r](hid_t file) {
             const hid_t properties = H5Pcreate(H5P_DATASET_CREATE);
@@ -885,7 +922,15 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                      },
                      "Expected 1 dimension in timestamp data space! Got 2.", true});
     blobCase("blob not calibration", [](std::string& blob) { blob = "{\"CalibrationInformation\": 42}"; },
-             "Failed to load calibration from raw calibration blob!");
+             "Failed to load calibration from raw calibration blob! PATH: the blob has a \"CalibrationInformation\" "
+             "that is not an object.");
+    blobCase("blob without the depth camera's radius", [](std::string& blob) {
+        blob.replace(blob.find("\"MetricRadius\""), 14, "\"MetricRadiux\"");
+    }, "the blob has no \"MetricRadius\" for the depth camera.");
+    blobCase("blob with too few parameters", [](std::string& blob) {
+        const std::size_t list = blob.find("\"ModelParameters\"");
+        blob.replace(list, blob.find(']', list) - list + 1, "\"ModelParameters\": [0.5, 0.5]");
+    }, "the blob has a \"ModelParameters\" for the depth camera that is not 14 numbers.");
     blobCase("blob focal length zero", [](std::string& blob) { blob.replace(blob.find("0.49281969666481018"), 19, "0"); },
              "Refusing PATH: the raw calibration's depth camera has focal lengths 0 x 504.757 px");
     cases.push_back({"blob of another resolution", [] {
@@ -910,6 +955,63 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
         if (c.opens) {
             EXPECT_DOUBLE_EQ(static_cast<double>(3.0f * (1.0f / 30.0f)), reader.timestampAt(3)) << c.name;
         }
+    }
+}
+
+// Depth, parameters and timestamps in every standard integer and IEEE float type, in either byte
+// order, as independent recorders write them (numpy's default is a 64-bit float): read as the
+// same numbers. Depths that are no measurement (negative, below 1 mm) give no point.
+TEST(AcquisitionRecording, EveryStandardNumberTypeReadsExactly)
+{
+    const hid_t types[] = {H5T_STD_U8LE,  H5T_STD_U8BE,  H5T_STD_I8LE,  H5T_STD_I8BE,  H5T_STD_U16LE,
+                           H5T_STD_U16BE, H5T_STD_I16LE, H5T_STD_I16BE, H5T_STD_U32LE, H5T_STD_U32BE,
+                           H5T_STD_I32LE, H5T_STD_I32BE, H5T_STD_U64LE, H5T_STD_U64BE, H5T_STD_I64LE,
+                           H5T_STD_I64BE, H5T_IEEE_F32LE, H5T_IEEE_F32BE, H5T_IEEE_F64LE, H5T_IEEE_F64BE};
+    const auto store = [](hid_t file, const char* name, hid_t type, std::vector<hsize_t> dims,
+                          const std::vector<double>& values) {
+        H5Ldelete(file, name, H5P_DEFAULT);
+        const hid_t space = H5Screate_simple(static_cast<int>(dims.size()), dims.data(), nullptr);
+        const hid_t set = H5Dcreate2(file, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        H5Dwrite(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data());
+        H5Dclose(set);
+        H5Sclose(space);
+    };
+    // 8-bit types hold depths of up to 127 mm; the signed ones also -5 mm, which is no measurement.
+    const auto depthOf = [](hsize_t r, hsize_t c, hsize_t f, bool isSigned) {
+        return r == 0 && c == 0 ? (isSigned ? -5.0 : 0.0) : static_cast<double>(100 + 2 * c + r + f);
+    };
+    for (const hid_t type : types) {
+        const bool isSigned = H5Tget_class(type) == H5T_FLOAT || H5Tget_sign(type) == H5T_SGN_2;
+        Recording rec;
+        rec.colour = false;
+        rec.edit = [&](hid_t file) {
+            std::vector<double> depth, parameters, times;
+            for (hsize_t r = 0; r < rec.height; ++r)
+                for (hsize_t c = 0; c < rec.width; ++c)
+                    for (hsize_t f = 0; f < rec.frames; ++f)
+                        depth.push_back(depthOf(r, c, f, isSigned));
+            for (hsize_t f = 0; f < rec.frames; ++f) {
+                parameters.insert(parameters.end(), {4.0, 3.0, 5.0, 5.0});
+                times.push_back(static_cast<double>(2 * f));
+            }
+            store(file, "/depth_measure_z_0", type, {rec.height, rec.width, rec.frames}, depth);
+            store(file, "/camera_parameters_0", type, {rec.frames, 4}, parameters);
+            store(file, "/timestampsBK_0", type, {rec.frames}, times);
+        };
+        const std::string path = rec.write("types.h5");
+        HDF5RecordingReader reader;
+        std::string errors;
+        ASSERT_TRUE(openQuietly(reader, path, &errors)) << H5Tget_size(type) << " bytes: " << errors;
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(reader.loadFrame(3));
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(6.0, reader.timestampAt(3));
+        EXPECT_TRUE(std::isnan(pointAt(reader, 0, 0)[2]));
+        const float* p = pointAt(reader, 7, 5);
+        const float z = static_cast<float>(depthOf(5, 7, 3, isSigned)) / 1000.0f;
+        EXPECT_EQ(z, p[2]) << errors;
+        EXPECT_FLOAT_EQ(-(7.5f - 4.0f) / 5.0f * z, p[0]);
+        EXPECT_FLOAT_EQ((5.5f - 3.0f) / 5.0f * z, p[1]);
     }
 }
 

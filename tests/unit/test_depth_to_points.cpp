@@ -20,9 +20,10 @@ constexpr float kUntouched = 7.0f;
 using Point = std::array<float, 4>;
 using Reference = Point (*)(float depthMm, float tx, float ty, float oldW);
 
+// A measurement is finite and at least 1 mm.
 bool hasPoint(float depthMm, float tx, float ty)
 {
-    return depthMm != 0.0f && !std::isnan(tx) && !std::isnan(ty);
+    return depthMm >= 1.0f && std::isfinite(depthMm) && !std::isnan(tx) && !std::isnan(ty);
 }
 
 // Live capture: the SDK's rays (y down), divided by -1000, w = 0.
@@ -70,7 +71,8 @@ void expectReference(const std::vector<Depth>& depthMm, const DepthRun& run, Poi
     std::vector<float> points(4 * pixels, kUntouched);
     depthToPoints(depthMm.data(), run.rays.data(), pixels, points.data(), convention);
     for (std::size_t k = 0; k < pixels; ++k) {
-        const Point expected = reference(run.depthMm[k], run.rays[2 * k], run.rays[2 * k + 1], kUntouched);
+        const Point expected =
+            reference(static_cast<float>(depthMm[k]), run.rays[2 * k], run.rays[2 * k + 1], kUntouched);
         EXPECT_EQ(0, std::memcmp(expected.data(), &points[4 * k], sizeof(expected)))
             << what << ", " << pixels << " pixels, pixel " << k;
     }
@@ -78,8 +80,22 @@ void expectReference(const std::vector<Depth>& depthMm, const DepthRun& run, Poi
 
 } // namespace
 
+// Float depths that are no measurement, as a recording of floats or signed integers may hold them.
+std::vector<float> withoutMeasurements(const std::vector<std::uint16_t>& depthMm, unsigned seed)
+{
+    const float none[] = {-1500.0f, -0.0f, 0.5f, 0.999f, std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+    std::mt19937 rng(seed);
+    std::vector<float> depth(depthMm.begin(), depthMm.end());
+    for (float& d : depth)
+        if (rng() % 4 == 0)
+            d = none[rng() % std::size(none)];
+    return depth;
+}
+
 // DepthRun lengths around the four-pixel steps, so that both the vector steps and the remainder are
-// checked, for both sources and both depth types.
+// checked, for both sources and both depth types; float depths also with values that are no
+// measurement.
 TEST(DepthToPoints, EveryPixelMatchesThePlainLoopOfItsSource)
 {
     struct Source {
@@ -95,5 +111,7 @@ TEST(DepthToPoints, EveryPixelMatchesThePlainLoopOfItsSource)
             const std::vector<float> floatDepthMm(run.depthMm.begin(), run.depthMm.end());
             expectReference(run.depthMm, run, source.convention, source.reference, source.name);
             expectReference(floatDepthMm, run, source.convention, source.reference, source.name);
+            expectReference(withoutMeasurements(run.depthMm, static_cast<unsigned>(pixels)), run, source.convention,
+                            source.reference, source.name);
         }
 }
