@@ -6,15 +6,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
+#include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,6 +30,8 @@ namespace {
 
 constexpr const char* kMatrixKey = "modelMatrix";
 constexpr std::size_t kMatrixSize = 16;
+constexpr const char* kBackupSuffix = ".bak";
+constexpr std::size_t kKeptBackups = 5; // copies of earlier contents kept per file
 
 // Recording file names are kinect_<12-digit serial>.h5: the serial starts 8 characters after the
 // last "/" (counting the "/"), and the folder tag is the 3 characters before it.
@@ -185,6 +192,66 @@ bool writeTemporary(const std::string& temporary, const std::string& text)
     return false;
 }
 
+// A kept copy of a file: "<file>.<YYYYMMDD>_<HHMMSS>.bak", or "<file>.<YYYYMMDD>_<HHMMSS>_<n>.bak"
+// for the n-th further copy within that second; ordered by time, then n.
+struct Backup {
+    std::string stamp;
+    unsigned long n = 0;
+    std::filesystem::path path;
+    bool operator<(const Backup& other) const { return std::tie(stamp, n) < std::tie(other.stamp, other.n); }
+};
+
+// The copies of `file` in its folder.
+std::vector<Backup> backupsOf(const std::filesystem::path& file)
+{
+    constexpr std::size_t kStampLength = 15; // YYYYMMDD_HHMMSS
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    const std::string prefix = file.filename().string() + ".";
+    const std::string suffix = kBackupSuffix;
+    std::vector<Backup> copies;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() < prefix.size() + kStampLength + suffix.size() || name.compare(0, prefix.size(), prefix) != 0
+            || name.compare(name.size() - suffix.size(), std::string::npos, suffix) != 0)
+            continue;
+        const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        Backup copy{middle.substr(0, kStampLength), 0, entry.path()};
+        if (middle.size() > kStampLength + 1 && middle[kStampLength] == '_')
+            copy.n = std::strtoul(middle.c_str() + kStampLength + 1, nullptr, 10);
+        else if (middle.size() != kStampLength)
+            continue;
+        copies.push_back(copy);
+    }
+    std::sort(copies.begin(), copies.end());
+    return copies;
+}
+
+// The name of a new copy of `path` at the local time, after every copy of that second.
+std::string backupPath(const std::string& path)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local);
+    std::optional<unsigned long> last;
+    for (const Backup& copy : backupsOf(path))
+        if (copy.stamp == stamp)
+            last = copy.n;
+    const std::string base = path + "." + stamp;
+    return last ? base + "_" + std::to_string(*last + 1) + kBackupSuffix : base + kBackupSuffix;
+}
+
+// The copies of `path` beyond the newest kKeptBackups are removed.
+void pruneBackups(const std::string& path)
+{
+    const std::vector<Backup> copies = backupsOf(path);
+    std::error_code error;
+    for (std::size_t i = 0; i + kKeptBackups < copies.size(); ++i)
+        std::filesystem::remove(copies[i].path, error);
+}
+
 } // namespace
 
 std::string pathSafeSerial(const std::string& serial)
@@ -242,10 +309,35 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
     const nlohmann::json document = {{kMatrixKey, values}};
     const std::string text = document.dump(4);
 
+    std::string previous;
+    bool hasPrevious = false;
+    try {
+        hasPrevious = readConfigText(path, previous);
+    } catch (const Refused& refused) {
+        console::err("Unable to write camera configuration ", path, ": the file there cannot be kept (",
+                     refused.what(), ")");
+        return false;
+    }
+    if (hasPrevious && previous == text) {
+        console::out("Stored Depth Camera Configuration to ", path, " (unchanged, not rewritten)");
+        return true;
+    }
     const std::string temporary = path + ".tmp";
     if (!writeTemporary(temporary, text)) {
         console::err("Unable to write camera configuration ", path, ": ", std::strerror(errno));
         return false;
+    }
+    if (hasPrevious) {
+        const std::string backup = backupPath(path);
+        if (!writeTemporary(backup, previous)) {
+            const int error = errno;
+            ::unlink(temporary.c_str());
+            console::err("Unable to write camera configuration ", path, ": its previous content cannot be kept as ",
+                         backup, " (", std::strerror(error), ")");
+            return false;
+        }
+        console::out("Kept the previous ", path, " as ", backup);
+        pruneBackups(path);
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;

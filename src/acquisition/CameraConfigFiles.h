@@ -31,9 +31,12 @@ std::string recordingConfigPath(const std::string& recordingPath);
 bool loadModelMatrix(const std::string& path, Mat4& matrix);
 
 // Writes the file atomically (a temporary file beside it, flushed to the disk, then renamed over
-// it) and prints "Stored Depth Camera Configuration to <path>". A failure, or a matrix that the
-// reader would refuse, is reported on standard error instead and returns false; the previous file
-// is then left as it was and no temporary file remains.
+// it) and prints "Stored Depth Camera Configuration to <path>". A file that already holds exactly
+// this text is not rewritten (the line then ends in " (unchanged, not rewritten)"). Other content
+// is first kept beside it as "<path>.<YYYYMMDD>_<HHMMSS>.bak" ("Kept the previous <path> as
+// <copy>"); the newest five copies of a file stay. A failure, or a matrix that the reader would
+// refuse, is reported on standard error instead and returns false; the previous file is then left
+// as it was and no temporary file remains.
 bool writeModelMatrix(const std::string& path, const Mat4& matrix);
 
 // Writes the file of every camera record that has a configuration path, in list order. Returns

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -14,8 +15,10 @@
 #include <iterator>
 #include <memory>
 #include <tuple>
+#include <vector>
 
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,7 +204,7 @@ TEST(ConfigFiles, FailedWriteLeavesThePreviousFileAndNoTemporary)
     const auto handler = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails
     const std::tuple<std::string, Mat4, const rlimit*, const char*> cases[] = {
         {previous, sampleMatrix(), &small, "Unable to write camera configuration "},
-        {directory, sampleMatrix(), &unlimited, "Unable to replace camera configuration "},
+        {directory, sampleMatrix(), &unlimited, "Unable to write camera configuration "},
         {previous, scale(Mat4(), 1.0f, 0.0f, 1.0f), &unlimited, "Unable to write camera configuration "},
     };
     for (const auto& [path, matrix, limit, message] : cases) {
@@ -216,6 +219,57 @@ TEST(ConfigFiles, FailedWriteLeavesThePreviousFileAndNoTemporary)
     EXPECT_EQ("previous", readFileText(previous));
     EXPECT_TRUE(std::filesystem::is_directory(directory));
     std::filesystem::remove(directory);
+}
+
+// A file about to change is first kept beside it, and named; the newest five copies stay. An
+// unchanged file is not rewritten.
+TEST(ConfigFiles, OverwrittenContentIsKeptAndUnchangedFilesAreNotRewritten)
+{
+    const std::string folder = tempPath("backups");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    const std::string path = folder + "/kinect_000000000001.json";
+    const auto copies = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().string() != path)
+                names.push_back(entry.path().string());
+        return names;
+    };
+    const auto store = [&](float x) {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(writeModelMatrix(path, translate(Mat4(), x, 0.0f, 0.0f)));
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ("Stored Depth Camera Configuration to " + path + "\n", store(1.0f));
+    const std::string first = readFileText(path);
+    ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
+    const auto written = std::filesystem::last_write_time(path);
+    EXPECT_EQ("Stored Depth Camera Configuration to " + path + " (unchanged, not rewritten)\n", store(1.0f));
+    EXPECT_EQ(written, std::filesystem::last_write_time(path));
+    EXPECT_TRUE(copies().empty());
+
+    const std::string out = store(2.0f);
+    ASSERT_EQ(1u, copies().size());
+    const std::string copy = copies().front();
+    EXPECT_EQ(first, readFileText(copy));
+    EXPECT_EQ(0u, copy.rfind(path + ".", 0)) << copy;
+    EXPECT_EQ(".bak", copy.substr(copy.size() - 4));
+    EXPECT_EQ("Kept the previous " + path + " as " + copy + "\nStored Depth Camera Configuration to " + path + "\n", out);
+
+    std::vector<float> keptContents;
+    for (int x = 3; x <= 9; ++x)
+        store(static_cast<float>(x));
+    for (const std::string& kept : copies()) {
+        Mat4 m;
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(loadModelMatrix(kept, m));
+        testing::internal::GetCapturedStdout();
+        keptContents.push_back(m.m[12]);
+    }
+    std::sort(keptContents.begin(), keptContents.end());
+    EXPECT_EQ((std::vector<float>{4, 5, 6, 7, 8}), keptContents) << "the newest five contents before each store";
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
@@ -240,7 +294,7 @@ TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
     EXPECT_FALSE(storeCalibrations(state));
     const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ("Stored Depth Camera Configuration to " + good + "\n", out);
+    EXPECT_NE(std::string::npos, out.find("Stored Depth Camera Configuration to " + good + "\n"));
     EXPECT_NE(std::string::npos, err.find(bad));
     Mat4 m;
     ASSERT_TRUE(loadModelMatrix(good, m));
