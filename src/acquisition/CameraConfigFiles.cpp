@@ -1,6 +1,7 @@
 #include "acquisition/CameraConfigFiles.h"
 
 #include "base/Console.h"
+#include "base/RegularFile.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 
@@ -14,8 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <tuple>
@@ -81,29 +80,17 @@ std::string kindOf(const nlohmann::json& value)
 // bytes: anything far larger is refused before it is read.
 bool readConfigText(const std::string& path, std::string& text)
 {
-    constexpr std::uintmax_t kMaxBytes = 1 << 20;
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found)
+    constexpr std::size_t kMaxBytes = 1 << 20;
+    std::string fault;
+    switch (readRegularFile(path, kMaxBytes, text, fault)) {
+    case FileRead::Read:
+        return true;
+    case FileRead::Missing:
         return false;
-    if (error)
-        throw Refused(error.message());
-    if (status.type() == std::filesystem::file_type::directory)
-        throw Refused("it is a directory");
-    if (status.type() != std::filesystem::file_type::regular)
-        throw Refused("it is not a regular file");
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        throw Refused(error.message());
-    if (size > kMaxBytes)
-        throw Refused("it is larger than 1 MiB");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Refused(std::strerror(errno));
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw Refused(std::strerror(errno));
-    return true;
+    case FileRead::Refused:
+        break;
+    }
+    throw Refused(fault);
 }
 
 const nlohmann::json& matrixMember(const nlohmann::json& document)

@@ -161,9 +161,18 @@ ScrollView {
                     width: 100
                     height: 24
                     property string label: modelData.name
+                    property bool saved: false
                     onClicked: {
+                        saved = true
                         viewModel.storeRoomCalibPoint(index)
-                        label = viewModel.getRoomCalibPointString(index)
+                    }
+                    // A saved point shows where it lies now, also after a room registration.
+                    Connections {
+                        target: viewModel
+                        function onRoomCalibPointsChanged() {
+                            if (pointButton.saved)
+                                pointButton.label = viewModel.getRoomCalibPointString(index)
+                        }
                     }
                     contentItem: Text {
                         text: pointButton.label

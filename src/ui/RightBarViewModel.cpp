@@ -168,23 +168,34 @@ int RightBarViewModel::getNumbersOfLights()
     return static_cast<int>(scene->sceneState().lights.size());
 }
 
+// The cursor is in the coordinates the cameras are drawn in; the point is kept in camera 0's own.
 void RightBarViewModel::storeRoomCalibPoint(int id)
 {
     if (id < 0 || id > 2)
         return;
-    roomCalibPoints[static_cast<std::size_t>(id)] = Vec4::point(calibCursorX(), calibCursorY(), calibCursorZ());
+    const Vec4 cursor = Vec4::point(calibCursorX(), calibCursorY(), calibCursorZ());
+    roomCalibPoints[static_cast<std::size_t>(id)] = inverse(drawnFromCamera0()) * cursor;
+    emit roomCalibPointsChanged();
+}
+
+Mat4 RightBarViewModel::drawnFromCamera0() const
+{
+    if (!scene)
+        return Mat4::identity();
+    std::lock_guard<std::mutex> lock(scene->frameLock());
+    return T_drawn_camera0(scene->sceneState().cameras);
 }
 
 Vec4 RightBarViewModel::roomCalibPoint(int id) const
 {
-    return roomCalibPoints.at(static_cast<std::size_t>(id));
+    return drawnFromCamera0() * roomCalibPoints.at(static_cast<std::size_t>(id));
 }
 
 QString RightBarViewModel::getRoomCalibPointString(int id) const
 {
     if (id < 0 || id > 2)
         return QStringLiteral("NULL");
-    const Vec4& p = roomCalibPoints[static_cast<std::size_t>(id)];
+    const Vec4 p = roomCalibPoint(id);
     return QString::number(p.x, 'f', 2) + " x " + QString::number(p.y, 'f', 2) + " x "
         + QString::number(p.z, 'f', 2);
 }
@@ -197,13 +208,24 @@ bool RightBarViewModel::storeCalibrations()
     return tavorin::storeCalibrations(scene->sceneState());
 }
 
+// The points are taken where they lie now: after a room registration they lie in the room, so a
+// second press finds the frame already in effect and changes nothing.
 void RightBarViewModel::registrateRoom()
 {
     if (!scene)
         return;
-    std::lock_guard<std::mutex> lock(scene->frameLock());
-    SceneState& state = scene->sceneState();
-    tavorin::registrateRoom(state.cameras, state.depthSource.get(), roomCalibPoints);
+    RoomRegistrationResult result;
+    {
+        std::lock_guard<std::mutex> lock(scene->frameLock());
+        SceneState& state = scene->sceneState();
+        const Mat4 T_drawn_cam0 = T_drawn_camera0(state.cameras);
+        std::array<Vec4, 3> drawn;
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            drawn[i] = T_drawn_cam0 * roomCalibPoints[i];
+        result = tavorin::registrateRoom(state.cameras, state.depthSource.get(), drawn);
+    }
+    if (result == RoomRegistrationResult::Applied)
+        emit roomCalibPointsChanged();
 }
 
 } // namespace tavorin

@@ -143,10 +143,13 @@ public:
     Q_INVOKABLE bool storeCalibrations();
     Q_INVOKABLE void registrateRoom();
 
-    // Room points in room coordinates: index 1 is the corner O, 0 the point A, 2 the point B.
+    // A room point in the coordinates the cameras are drawn in now: index 1 is the corner O, 0
+    // the point A, 2 the point B.
     Vec4 roomCalibPoint(int id) const;
 
 signals:
+    // A room point was saved or moved with a room registration: its text changed.
+    void roomCalibPointsChanged();
     void maxIntensityChangementChanged(float value);
     void debug_showRaysChanged(bool value);
     void debug_showKinectPCChanged(bool value);
@@ -180,6 +183,8 @@ private:
     template <typename T>
     using Property = AtomicProperty<RightBarViewModel, T>;
 
+    // Camera 0's model matrix now (identity without a scene or cameras); takes the frame lock.
+    Mat4 drawnFromCamera0() const;
     void enqueueTubusParameters();
     void installLightOptimizer(int oldId, int newId);
     void readBackModule(int id);
@@ -213,6 +218,8 @@ private:
     Property<float> calibModulRotationYValue{0.0f, &RightBarViewModel::calibModulRotationYChanged};
     Property<float> calibModulMaxIntensityValue{0.0f, &RightBarViewModel::calibModulMaxIntensityChanged};
 
+    // In camera 0's own coordinates (the frame its model matrix maps to the drawn one), so that a
+    // point means the same floor spot whatever registration happens after it was saved.
     std::array<Vec4, 3> roomCalibPoints{Vec4::point(1, 0, 0), Vec4::point(0, 0, 0), Vec4::point(0, 0, 1)};
     bool readBackGuard = false;
     std::shared_ptr<SingleLightEnablerOptimizer> ownOptimizer;

@@ -15,7 +15,7 @@
 #include <vector>
 
 using tavorin::DepthCameraData, tavorin::GlobalStateHandler, tavorin::LightIntensityOptimizer,
-    tavorin::LightModuleRecord, tavorin::Mat4, tavorin::recordingFiles, tavorin::RightBarViewModel, tavorin::SceneState,
+    tavorin::LightModuleRecord, tavorin::Mat4, tavorin::Vec4, tavorin::recordingFiles, tavorin::RightBarViewModel, tavorin::SceneState,
     tavorin::SingleLightEnablerOptimizer, tavorin::translate, tavorin::TubeRecord;
 
 namespace {
@@ -181,6 +181,59 @@ TEST_F(RightBarTest, DeselectingPutsBackExactlyTheOptimizerInstalledBefore)
     auto single = std::dynamic_pointer_cast<SingleLightEnablerOptimizer>(state.lightOptimizer);
     ASSERT_TRUE(single);
     EXPECT_EQ(single->selectedIndex, 3);
+}
+
+// A depth source that takes the matrices it is given, as a real one does for the next frame.
+class MatrixTakingSource : public tavorin::DepthCameraProcessor {
+public:
+    void process(SceneState&) override {}
+    void setModelMatrix(std::string, const Mat4&) override { ++calls; }
+    int calls = 0;
+};
+
+// "Register World" pressed twice changes nothing the second time; points saved before a new
+// camera registration (camera 0 back at the identity) still give the same room frame.
+TEST_F(RightBarTest, RegisterWorldTwiceChangesNothingTheSecondTime)
+{
+    auto source = std::make_shared<MatrixTakingSource>();
+    state.depthSource = source;
+    const Mat4 T_camera0_camera1 = translate(tavorin::rotate(Mat4(), 0.7f, tavorin::AxisY), 2.0f, 0.1f, 0.5f);
+    const auto camera = [](const Mat4& m) {
+        auto record = std::make_shared<DepthCameraData>();
+        record->modelMatrix = m;
+        return record;
+    };
+    state.cameras = {camera(Mat4()), camera(T_camera0_camera1)};
+    // A floor 2.2 m below camera 0, tilted a little, as its own coordinates see it.
+    const Mat4 T_camera0_floor = translate(tavorin::rotate(Mat4(), 0.1f, tavorin::AxisX), 0.3f, -2.2f, 3.0f);
+    const Vec4 floorPoints[3] = {T_camera0_floor * Vec4::point(1.2f, 0, 0), T_camera0_floor * Vec4::point(0, 0, 0),
+                                 T_camera0_floor * Vec4::point(0, 0, 0.8f)};
+    for (int id = 0; id < 3; ++id) {
+        bar.setCalibCursorX(floorPoints[id].x);
+        bar.setCalibCursorY(floorPoints[id].y);
+        bar.setCalibCursorZ(floorPoints[id].z);
+        bar.storeRoomCalibPoint(id);
+    }
+    testing::internal::CaptureStdout();
+    bar.registrateRoom();
+    const Mat4 first0 = state.cameras[0]->modelMatrix;
+    const Mat4 first1 = state.cameras[1]->modelMatrix;
+    bar.registrateRoom();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(2, source->calls);
+    EXPECT_EQ(first0, state.cameras[0]->modelMatrix);
+    EXPECT_EQ(first1, state.cameras[1]->modelMatrix);
+    EXPECT_NE(out.find("nothing changes"), std::string::npos) << out;
+    EXPECT_EQ(bar.getRoomCalibPointString(1).toStdString(), "-0.60 x 0.00 x -0.40") << "the corner, in the room";
+
+    state.cameras = {camera(Mat4()), camera(T_camera0_camera1)};
+    testing::internal::CaptureStdout();
+    bar.registrateRoom();
+    testing::internal::GetCapturedStdout();
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(first0.m[i], state.cameras[0]->modelMatrix.m[i], 1e-5f) << i;
+        EXPECT_NEAR(first1.m[i], state.cameras[1]->modelMatrix.m[i], 1e-5f) << i;
+    }
 }
 
 TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)

@@ -1,5 +1,7 @@
 #include "DetectionPipeline.h"
 
+#include "StepWatchdog.h"
+
 #include "acquisition/HDF5RecordingReader.h"
 #include "calibration/LatticeDetection.h"
 #include "calibration/PointImage.h"
@@ -74,9 +76,13 @@ void DetectionPipeline::run(std::size_t recording)
     HDF5RecordingReader& reader = *readers[recording];
     std::optional<std::uint32_t> previous; // the frame searched for the previous step
     const auto search = [&](std::uint32_t frame, Frame& searched) {
+        StepWatchdog::doing(recording, "reading frame " + std::to_string(frame) + " of " + reader.fileName());
         const bool loaded = reader.loadFrame(frame) && !reader.playbackStopped();
+        StepWatchdog::doing(recording, "searching frame " + std::to_string(frame) + " of " + reader.fileName()
+                                           + " for the lattice");
         searched.detection = loaded ? detectLattice(imageOf(reader)) : LatticeDetectionResult{};
         searched.timestamp = reader.currentTimestamp();
+        StepWatchdog::doing(recording, "");
         return loaded;
     };
     for (std::size_t s = 0; s < stepTimes.size(); ++s) {

@@ -1,11 +1,11 @@
 #include "GroundTruth.h"
 
 #include "base/Console.h"
+#include "base/RegularFile.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <fstream>
 
 using tavorin::Mat4, tavorin::Vec4;
 namespace console = tavorin::console;
@@ -65,13 +65,16 @@ const GroundTruth::PlateFrame* GroundTruth::plateAt(double t) const
 
 std::optional<GroundTruth> loadGroundTruth(const std::string& path)
 {
-    std::ifstream file(path);
-    if (!file) {
-        console::err("Cannot read ground truth ", path);
+    constexpr std::size_t kMaxBytes = std::size_t(256) << 20;
+    std::string text;
+    std::string fault;
+    const tavorin::FileRead read = tavorin::readRegularFile(path, kMaxBytes, text, fault);
+    if (read != tavorin::FileRead::Read) {
+        console::err("Cannot read ground truth ", path, ": ", read == tavorin::FileRead::Missing ? "no such file" : fault);
         return std::nullopt;
     }
     try {
-        const nlohmann::json json = nlohmann::json::parse(file);
+        const nlohmann::json json = nlohmann::json::parse(text);
         GroundTruth truth;
         for (const nlohmann::json& entry : json.at("cameras")) {
             GroundTruth::Camera camera;

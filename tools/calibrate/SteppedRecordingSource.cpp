@@ -1,5 +1,7 @@
 #include "SteppedRecordingSource.h"
 
+#include "StepWatchdog.h"
+
 #include "acquisition/HDF5RecordingReader.h"
 #include "calibration/WorkerPool.h"
 #include "scene/DepthCameraData.h"
@@ -19,15 +21,19 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
     HDF5RecordingReader::silenceLibraryErrors();
     for (const std::string& path : paths) {
         auto reader = std::make_shared<HDF5RecordingReader>();
+        StepWatchdog::doing(0, "opening " + path);
         if (!reader->open(path, false) || reader->frameCount() == 0)
             return false;
         readers.push_back(reader);
     }
+    StepWatchdog::doing(0, "");
     loaders = std::make_unique<WorkerPool>(readers.size());
     std::vector<char> loaded(readers.size(), 0);
     loaders->run(readers.size(), [&](std::size_t i) {
         HDF5RecordingReader::silenceLibraryErrors();
+        StepWatchdog::doing(i, "reading frame 0 of " + readers[i]->fileName());
         loaded[i] = readers[i]->loadFrame(0) ? 1 : 0;
+        StepWatchdog::doing(i, "");
     });
     return std::all_of(loaded.begin(), loaded.end(), [](char ok) { return ok != 0; });
 }

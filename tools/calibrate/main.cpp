@@ -22,11 +22,14 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 using tavorin::DepthCameraCalibrator, tavorin::DepthCameraData, tavorin::distance, tavorin::dot, tavorin::HDF5RecordingReader, tavorin::inverse,
     tavorin::LatticeDetectionResult, tavorin::length, tavorin::Mat4, tavorin::normalize, tavorin::print,
@@ -50,8 +53,14 @@ constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] 
                                "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
 constexpr const char* kHelp =
     "Runs the calibration cycle over the recordings, stepped on the capture times of the first\n"
-    "recording's frames (all of them, or the first N), and prints every camera's matrix. The other\n"
-    "cameras' observations are brought to those instants from their own capture times.\n"
+    "recording's frames (all of them, or the first N, up to the end of the shortest recording), and\n"
+    "prints every camera's matrix. The other cameras' observations are brought to those instants\n"
+    "from their own capture times. The cameras are placed in camera 0's stored frame when its\n"
+    "configuration file holds one (a room registration stays), else in camera 0's coordinates.\n"
+    "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
+    "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
+    "Each recording, and each camera, may be given once. --store keeps the files it replaces as\n"
+    "<file>.<date>_<time>.bak beside them.\n"
     "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
     "truth cannot be read, a recording stopped playing, or opening or one step took more than 30 s;\n"
     "3 no usable registration (the lattice was never found,\n"
@@ -84,6 +93,7 @@ std::optional<long> positiveCount(const char* text)
     return value;
 }
 
+// The options, or nothing after a line that says what is wrong with them.
 std::optional<Options> parseOptions(int argc, char** argv)
 {
     constexpr int kRoomNumbers = 9;
@@ -92,16 +102,21 @@ std::optional<Options> parseOptions(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--frames" && i + 1 < argc) {
             options.frames = positiveCount(argv[++i]);
-            if (!options.frames)
+            if (!options.frames) {
+                console::err("tavorin-calibrate: --frames wants a whole number from 1 to ",
+                             std::numeric_limits<long>::max(), ", not \"", argv[i], "\".");
                 return std::nullopt;
+            }
         } else if (arg == "--store") {
             options.store = true;
         } else if (arg == "--room" && i + kRoomNumbers < argc) {
             std::array<float, kRoomNumbers> v{};
             for (float& value : v) {
                 const std::optional<float> n = number(argv[++i]);
-                if (!n)
+                if (!n) {
+                    console::err("tavorin-calibrate: --room wants nine finite numbers (metres), not \"", argv[i], "\".");
                     return std::nullopt;
+                }
                 value = *n;
             }
             options.room = std::array<Vec4, 3>{Vec4::point(v[0], v[1], v[2]), Vec4::point(v[3], v[4], v[5]),
@@ -109,14 +124,50 @@ std::optional<Options> parseOptions(int argc, char** argv)
         } else if (arg == "--truth" && i + 1 < argc) {
             options.truthPath = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
+            console::err("tavorin-calibrate: ", arg, " is not an option, or lacks its values.");
             return std::nullopt;
         } else {
             options.recordings.push_back(arg);
         }
     }
-    if (options.recordings.size() < kMinRecordings || options.recordings.size() > kMaxRecordings)
+    if (options.recordings.size() < kMinRecordings || options.recordings.size() > kMaxRecordings) {
+        console::err("tavorin-calibrate: ", options.recordings.size(), " recordings given; it takes 2 or 3.");
         return std::nullopt;
+    }
     return options;
+}
+
+// The serial of a recording named kinect_<serial>.h5, or empty for another name.
+std::string serialOfName(const std::string& path)
+{
+    constexpr char kPrefix[] = "kinect_";
+    constexpr char kSuffix[] = ".h5";
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t prefix = sizeof kPrefix - 1;
+    const std::size_t suffix = sizeof kSuffix - 1;
+    if (name.size() <= prefix + suffix || name.compare(0, prefix, kPrefix) != 0
+        || name.compare(name.size() - suffix, suffix, kSuffix) != 0)
+        return {};
+    return name.substr(prefix, name.size() - prefix - suffix);
+}
+
+// Why the recordings cannot be calibrated together, or empty: one file given twice (by any
+// path), or two recordings of the same camera, which would also share a configuration file.
+std::string duplicateRecordings(const std::vector<std::string>& paths)
+{
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        for (std::size_t j = i + 1; j < paths.size(); ++j) {
+            struct stat a {}, b {};
+            if (::stat(paths[i].c_str(), &a) == 0 && ::stat(paths[j].c_str(), &b) == 0 && a.st_dev == b.st_dev
+                && a.st_ino == b.st_ino)
+                return paths[i] + " and " + paths[j] + " are the same file";
+            const std::string serial = serialOfName(paths[i]);
+            if (!serial.empty() && serial == serialOfName(paths[j]))
+                return paths[i] + " and " + paths[j] + " are recordings of the same camera (serial " + serial + ")";
+        }
+    }
+    return {};
 }
 
 // Whether the whole plate is in front of the camera, facing it within 50 degrees, 1.1 to 2.2 m
@@ -201,11 +252,35 @@ void countDetections(const DepthCameraCalibrator& calibrator, const std::vector<
     }
 }
 
-// One step per frame of the first recording, or its first --frames frames.
+// One step per frame of the first recording, or its first --frames frames, up to the last one
+// that every other recording can still answer: a step more than three frame periods after a
+// recording's last frame would only search that frame again (a recording that claims far more
+// frames than the others hold would step for hours).
 long stepPlan(const Options& options, const SteppedRecordingSource& source)
 {
-    const long frames = static_cast<long>(source.recordingReaders().front()->frameCount());
-    return options.frames ? std::min(*options.frames, frames) : frames;
+    constexpr double kReachSeconds = 0.1;
+    const auto& readers = source.recordingReaders();
+    const HDF5RecordingReader& reference = *readers.front();
+    long steps = static_cast<long>(reference.frameCount());
+    if (options.frames)
+        steps = std::min(*options.frames, steps);
+    const HDF5RecordingReader* shortest = nullptr;
+    double end = INFINITY;
+    for (std::size_t i = 1; i < readers.size(); ++i) {
+        const double last = readers[i]->timestampAt(readers[i]->frameCount() - 1) + kReachSeconds;
+        if (last < end) {
+            end = last;
+            shortest = readers[i].get();
+        }
+    }
+    long reachable = steps;
+    while (reachable > 0 && reference.timestampAt(static_cast<std::uint32_t>(reachable - 1)) > end)
+        --reachable;
+    if (reachable < steps)
+        console::out("Stepping ends after ", reachable, " of ", steps, " steps, at ",
+                     reachable > 0 ? reference.timestampAt(static_cast<std::uint32_t>(reachable - 1)) : 0.0,
+                     " s: ", shortest->fileName(), " has no frame after ", end - kReachSeconds, " s.");
+    return reachable;
 }
 
 // The reference recording's timestamps of the steps.
@@ -307,6 +382,19 @@ void reportErrors(const DepthCameraCalibrator& calibrator, const GroundTruth& tr
     console::out("max rotation error ", maxRotation, " deg, max translation error ", maxTranslation, " mm");
 }
 
+// The frame the cameras are placed in: camera 0's stored matrix, so that a room registration it
+// holds survives a new calibration, or camera 0's own coordinates without one. Says which.
+Mat4 startingFrame(const HDF5RecordingReader& camera0)
+{
+    const Mat4 stored = camera0.modelMatrix();
+    if (stored == Mat4::identity())
+        console::out("Camera 0 stays at the identity: the cameras are placed in camera 0's coordinates.");
+    else
+        console::out("Camera 0 keeps its stored matrix from ", camera0.configPath(),
+                     ": the cameras are placed in the frame it holds (a room registration stays).");
+    return stored;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -317,6 +405,18 @@ int main(int argc, char** argv)
     if (!options) {
         console::err(kUsage);
         return kExitUsage;
+    }
+    const std::string duplicate = duplicateRecordings(options->recordings);
+    if (!duplicate.empty()) {
+        console::err("tavorin-calibrate: ", duplicate, "; each camera may be given once. Nothing calibrated.");
+        return kExitUsage;
+    }
+    if (options->room) {
+        const std::string fault = tavorin::roomPointsFault(*options->room);
+        if (!fault.empty()) {
+            console::err("tavorin-calibrate: --room refused: ", fault, ". Nothing calibrated.");
+            return kExitUsage;
+        }
     }
     std::optional<GroundTruth> truth;
     if (options->truthPath) {
@@ -330,6 +430,7 @@ int main(int argc, char** argv)
         console::err("tavorin-calibrate: a recording cannot be read; nothing calibrated.");
         return kExitUnreadable;
     }
+    const Mat4 T_base_camera0 = startingFrame(*source->recordingReaders().front());
     const long steps = stepPlan(*options, *source);
 
     SceneState state;
@@ -354,28 +455,32 @@ int main(int argc, char** argv)
             countDetections(calibrator, searched.timestamps, truth, options->recordings, counts);
         }
     }
-    for (std::size_t i = 0; i < calibrator.transforms().size() && i < state.cameras.size(); ++i)
-        source->setModelMatrix(state.cameras[i]->sourceName, calibrator.transforms()[i]);
     StepWatchdog::disarm();
     const bool anyLattice = std::any_of(counts.begin(), counts.end(), [](const DetectionCounts& c) { return c.found > 0; });
     if (!anyLattice) {
         console::err("tavorin-calibrate: the lattice was not found in any of ", steps, " steps; nothing calibrated.");
         return kExitNoRegistration;
     }
-
-    source->process(state);
-    if (options->room) {
-        registrateRoom(state.cameras, source.get(), *options->room);
-        source->process(state);
-    }
     const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
         calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
-    reportCameras(state, residuals, counts, steps);
-    reportFrameSets(calibrator.timeline());
     if (!registrationUsable(residuals, state.cameras.size())) {
+        reportFrameSets(calibrator.timeline());
         console::err("tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated.");
         return kExitNoRegistration;
     }
+    const auto& readers = source->recordingReaders();
+    for (std::size_t i = 0; i < readers.size(); ++i)
+        source->setModelMatrix(readers[i]->fileName(), T_base_camera0 * calibrator.transforms()[i]);
+    source->process(state);
+    if (options->room) {
+        std::array<Vec4, 3> drawn;
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            drawn[i] = tavorin::T_drawn_camera0(state.cameras) * (*options->room)[i];
+        registrateRoom(state.cameras, source.get(), drawn);
+        source->process(state);
+    }
+    reportCameras(state, residuals, counts, steps);
+    reportFrameSets(calibrator.timeline());
     if (options->store && !storeCalibrations(state)) {
         console::err("tavorin-calibrate: not every configuration file was written.");
         return kExitStoreFailed;

@@ -1,5 +1,6 @@
 // tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
-// placed in the room by its configuration-file matrix (x, y, z float metres; red, green, blue).
+// placed by its configuration-file matrix (x, y, z float metres; red, green, blue); the header's
+// comment and the last console line name the frame the points are in.
 #include "HelpOption.h"
 #include "StepWatchdog.h"
 
@@ -103,10 +104,42 @@ void appendRoomPoints(HDF5RecordingReader& reader, std::vector<PlyVertex>& verti
     }
 }
 
-bool writePlyStream(const std::string& path, const std::vector<PlyVertex>& vertices)
+bool isIdentity(const Mat4& matrix)
+{
+    constexpr float kTolerance = 1e-6f;
+    const Mat4 identity;
+    for (int i = 0; i < 16; ++i)
+        if (std::fabs(matrix.m[i] - identity.m[i]) > kTolerance)
+            return false;
+    return true;
+}
+
+// The frame the points are in, from the configuration files' matrices (one per recording): a
+// calibration leaves its reference camera at the identity, a room registration moves every camera
+// off it.
+std::string frameOf(const std::vector<std::string>& recordings, const std::vector<Mat4>& matrices)
+{
+    std::size_t identities = 0;
+    std::size_t reference = 0;
+    for (std::size_t i = matrices.size(); i-- > 0;)
+        if (isIdentity(matrices[i])) {
+            ++identities;
+            reference = i;
+        }
+    if (identities == 0)
+        return "room coordinates in metres";
+    if (identities == matrices.size())
+        return "each camera's own coordinates in metres, no calibration stored";
+    const std::string& path = recordings[reference];
+    const std::size_t slash = path.find_last_of('/');
+    return "the coordinates of camera " + (slash == std::string::npos ? path : path.substr(slash + 1))
+        + " in metres, no room registration stored";
+}
+
+bool writePlyStream(const std::string& path, const std::vector<PlyVertex>& vertices, const std::string& frame)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "ply\nformat binary_little_endian 1.0\ncomment tavorin-export, room coordinates in metres\n"
+    out << "ply\nformat binary_little_endian 1.0\ncomment tavorin-export, " << frame << "\n"
         << "element vertex " << vertices.size() << "\n"
         << "property float x\nproperty float y\nproperty float z\n"
         << "property uchar red\nproperty uchar green\nproperty uchar blue\nend_header\n";
@@ -125,10 +158,10 @@ bool writePlyStream(const std::string& path, const std::vector<PlyVertex>& verti
 }
 
 // Through a temporary file beside the target, renamed over it once complete: no half-written PLY.
-bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices)
+bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices, const std::string& frame)
 {
     const std::string partial = path + ".tmp-" + std::to_string(::getpid());
-    if (writePlyStream(partial, vertices) && std::rename(partial.c_str(), path.c_str()) == 0)
+    if (writePlyStream(partial, vertices, frame) && std::rename(partial.c_str(), path.c_str()) == 0)
         return true;
     std::remove(partial.c_str());
     return false;
@@ -146,28 +179,33 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     std::vector<PlyVertex> vertices;
+    std::vector<Mat4> matrices;
     StepWatchdog::arm(kReadLimitSeconds, kReadStuck, kExitUnreadable);
     for (const std::string& path : options.recordings) {
         HDF5RecordingReader reader;
+        StepWatchdog::doing(0, "opening " + path);
         if (!reader.open(path, true)) {
             console::err("Cannot export ", path, ": not a readable recording.");
             return kExitUnreadable;
         }
+        StepWatchdog::doing(0, "reading frame " + std::to_string(options.frame) + " of " + path);
         if (!reader.loadFrame(options.frame)) {
             console::err("Cannot export frame ", options.frame, " of ", path, " (", reader.frameCount(), " frames).");
             return kExitUnreadable;
         }
         appendRoomPoints(reader, vertices);
+        matrices.push_back(reader.modelMatrix());
     }
     StepWatchdog::disarm();
     if (vertices.empty()) {
         console::err("Cannot export frame ", options.frame, ": it holds no usable point; nothing written.");
         return kExitNoPoints;
     }
-    if (!writePly(options.out, vertices)) {
+    const std::string frame = frameOf(options.recordings, matrices);
+    if (!writePly(options.out, vertices, frame)) {
         console::err("Unable to write ", options.out);
         return kExitUnreadable;
     }
-    console::out("Wrote ", vertices.size(), " points to ", options.out);
+    console::out("Wrote ", vertices.size(), " points to ", options.out, ", ", frame);
     return 0;
 }
