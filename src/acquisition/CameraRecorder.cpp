@@ -87,6 +87,7 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
     if (!slot->bgra.empty())
         std::memcpy(slot->bgra.data(), frame.bgra, slot->bgra.size());
     slot->seconds = seconds;
+    noteInterval(seconds);
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         filledSlots.push_back(slot);
@@ -94,6 +95,23 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
     queueChanged.notify_one();
     if (taken.fetch_add(1) + 1 == settings.frameLimit)
         done.store(true);
+}
+
+// Capture thread: the interval since the frame taken before (or since the start).
+void CameraRecorder::noteInterval(double seconds)
+{
+    const double interval = seconds - lastTakenSeconds;
+    if (interval > kGapPeriods * settings.framePeriodSeconds) {
+        std::lock_guard<std::mutex> lock(gapMutex);
+        gapList.push_back({lastTakenSeconds, interval});
+    }
+    lastTakenSeconds = seconds;
+}
+
+std::vector<CameraRecorder::Gap> CameraRecorder::gaps() const
+{
+    std::lock_guard<std::mutex> lock(gapMutex);
+    return gapList;
 }
 
 // Writer thread: until finish() closes the queue and the queue is empty.

@@ -36,7 +36,15 @@ public:
         std::size_t queueFrames = kDefaultQueueFrames;
         int depthLevel = HDF5RecordingWriter::kDefaultDepthLevel;
         int colorLevel = HDF5RecordingWriter::kDefaultColorLevel;
+        double framePeriodSeconds = 1.0 / 30.0; // the device's
     };
+    // A stretch of the time axis without a frame, longer than kGapPeriods frame periods: the host
+    // or the device stalled, or the queue dropped frames one after another.
+    struct Gap {
+        double afterSeconds = 0.0; // the last frame before it (0: the start of the recording)
+        double lengthSeconds = 0.0;
+    };
+    static constexpr double kGapPeriods = 3.0;
     // One second at 30 frames per second, about 66 MB with colour.
     static constexpr std::size_t kDefaultQueueFrames = 30;
 
@@ -68,6 +76,8 @@ public:
     // The frame limit is reached, or writing has failed: nothing more is taken.
     bool isDone() const { return done.load(); }
     const std::string& path() const { return settings.path; }
+    // The gaps between the frames taken so far (and before the first), in order.
+    std::vector<Gap> gaps() const;
     // After finish(): the failure that ended the file early or kept it from being completed.
     const std::string& error() const { return failure; }
     std::uint64_t bytesWritten() const { return writer.bytesWritten(); }
@@ -92,8 +102,11 @@ private:
     std::deque<Slot*> freeSlots;   // guarded by queueMutex
     std::deque<Slot*> filledSlots; // guarded by queueMutex, in capture order
     bool closing = false;          // guarded by queueMutex
+    void noteInterval(double seconds);
+
     // Capture thread only.
     bool sawFrame = false;
+    double lastTakenSeconds = 0.0; // the time axis's start before the first frame
     std::uint64_t lastDeviceUsec = 0;
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -107,6 +120,8 @@ private:
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<bool> done{false};
     std::atomic<bool> writeFailed{false};
+    mutable std::mutex gapMutex;
+    std::vector<Gap> gapList; // guarded by gapMutex
     bool finished = false;
     std::string failure;
     std::thread writerThread;

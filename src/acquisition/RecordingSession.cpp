@@ -10,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <iomanip>
+#include <sstream>
 #include <thread>
 #include <fcntl.h>
 #include <unistd.h>
@@ -128,7 +130,23 @@ bool RecordingSession::end(Camera& camera)
                      " (", recorder.framesDropped(), " dropped)");
     if (!complete)
         console::err("Recording of ", camera.serial, " ended early: ", recorder.error());
+    reportGaps(camera);
     return complete;
+}
+
+// One line per gap, the first kMaxGapLines of them, then their count.
+void RecordingSession::reportGaps(const Camera& camera)
+{
+    constexpr std::size_t kMaxGapLines = 10;
+    const std::vector<CameraRecorder::Gap> gaps = camera.recorder->gaps();
+    for (std::size_t i = 0; i < gaps.size() && i < kMaxGapLines; ++i) {
+        std::ostringstream line;
+        line << std::fixed << std::setprecision(3) << "Gap in the capture of " << camera.serial << ": no frame for "
+             << gaps[i].lengthSeconds << " s after " << gaps[i].afterSeconds << " s";
+        console::err(line.str());
+    }
+    if (gaps.size() > kMaxGapLines)
+        console::err("Gaps in the capture of ", camera.serial, ": ", gaps.size(), " in all");
 }
 
 // Frames reach the sink a little after their system time, later still from a device that lags
@@ -164,6 +182,14 @@ bool RecordingSession::stop()
         complete = end(camera) && complete;
     console::out("Dropped frames: ", framesDropped());
     return complete;
+}
+
+bool RecordingSession::hasGaps() const
+{
+    for (const Camera& camera : cameras)
+        if (!camera.recorder->gaps().empty())
+            return true;
+    return false;
 }
 
 std::uint64_t RecordingSession::framesWritten() const

@@ -48,6 +48,9 @@ public:
     // every file was completed with every frame that was taken.
     bool stop();
 
+    // Some recording has a gap in capture longer than CameraRecorder::kGapPeriods frame periods
+    // (reported when its recording ends).
+    bool hasGaps() const;
     std::size_t cameraCount() const { return cameras.size(); }
     std::uint64_t framesWritten() const;
     std::uint64_t framesDropped() const;
@@ -64,6 +67,7 @@ private:
         bool ended = false;
     };
     bool end(Camera& camera);
+    static void reportGaps(const Camera& camera);
     void awaitFramesUpTo(std::uint64_t endNs) const;
 
     std::vector<Camera> cameras;

@@ -99,7 +99,9 @@ def round_trip(build, work):
     # 120 frames, the plate's whole 4 s path, however slowly a loaded host renders them: a slow
     # host drops frames on every camera alike, and fewer frames than this do not always reach 3 mm.
     run = record(build, folder, "--seconds", "60", "--frames", "120", env_extra={"TAVORIN_VIRTUAL_TRUTH": truth_path})
-    if run.returncode != 0:
+    # Exit 3: complete files with gaps in capture, which a host too loaded to render every frame
+    # leaves; each gap is then listed.
+    if run.returncode not in (0, 3) or (run.returncode == 3) != ("Gap in the capture of " in run.stderr):
         fail("tavorin-record exited %d: %s" % (run.returncode, run.stderr[-2000:]))
     print("\n".join(l for l in run.stdout.splitlines() if l.startswith(("Recorded", "Dropped"))))
     with open(truth_path) as f:
@@ -126,16 +128,26 @@ def round_trip(build, work):
         fail(last)
 
 
-def ended_by_sigterm(build, work):
+def stalled_then_ended_by_sigterm(build, work):
+    """A capture that stalls for 2 s (the process stopped, then continued) is reported per camera
+    with the gap's length and exit 3; SIGTERM ends the recording with files that play."""
     folder = os.path.join(work, "stopped")
     env = dict(os.environ, TAVORIN_VIRTUAL_CAMERAS="2")
     process = subprocess.Popen([os.path.join(build, "tavorin-record"), "--out", folder], env=env,
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    time.sleep(4.0)
+    time.sleep(3.0)
+    process.send_signal(signal.SIGSTOP)
+    time.sleep(2.0)
+    process.send_signal(signal.SIGCONT)
+    time.sleep(2.0)
     process.send_signal(signal.SIGTERM)
     out, _ = process.communicate(timeout=30)
-    if process.returncode != 0 or "Stopping the recording" not in out:
-        fail("after SIGTERM tavorin-record exited %d: %s" % (process.returncode, out[-1500:]))
+    if process.returncode != 3 or "Stopping the recording" not in out:
+        fail("after a stall and SIGTERM tavorin-record exited %d: %s" % (process.returncode, out[-1500:]))
+    gaps = re.findall(r"Gap in the capture of (\d+): no frame for (\S+) s after", out)
+    if sorted({serial for serial, _ in gaps}) != sorted(set(re.findall(r"kinect_(\d+)\.h5", out))) \
+            or not all(float(length) >= 1.8 for _, length in gaps):
+        fail("the stall is not reported per camera with its length: %s" % gaps)
     names = sorted(os.listdir(folder))
     if len(names) != 2 or not all(n.endswith(".h5") for n in names):
         fail("after SIGTERM the folder holds %s" % names)
@@ -155,7 +167,7 @@ def main():
     build = build_dir()
     with tempfile.TemporaryDirectory(prefix="tavorin-record-") as work:
         round_trip(build, work)
-        ended_by_sigterm(build, work)
+        stalled_then_ended_by_sigterm(build, work)
     unwritable_folder_refused(build)
     print("PASS")
 

@@ -9,6 +9,7 @@
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -50,9 +51,12 @@ struct Options {
 bool parseFrame(const char* text, std::uint32_t& frame)
 {
     char* end = nullptr;
+    errno = 0;
     const unsigned long value = std::strtoul(text, &end, 10);
-    if (!*text || *end || text[0] == '-' || value > 0xffffffffUL)
+    if (!*text || *end || text[0] == '-' || errno == ERANGE || value > 0xffffffffUL) {
+        console::err("tavorin-export: --frame wants a frame index from 0 to 4294967295, not \"", text, "\".");
         return false;
+    }
     frame = static_cast<std::uint32_t>(value);
     return true;
 }
@@ -67,6 +71,7 @@ bool parseOptions(int argc, char** argv, Options& options)
         } else if (arg == "--out" && i + 1 < argc) {
             options.out = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
+            console::err("tavorin-export: ", arg, " is not an option, or lacks its value.");
             return false;
         } else {
             options.recordings.push_back(arg);

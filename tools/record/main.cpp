@@ -8,6 +8,7 @@
 #include <k4a/k4a.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitGaps = 3;
 constexpr std::chrono::milliseconds kPollInterval{20};
 
 constexpr const char* kUsage =
@@ -32,8 +34,11 @@ constexpr const char* kHelp =
     "Records every attached camera into FOLDER/kinect_<serial>.h5 (default recordings/<date>_<time>)\n"
     "until S seconds have passed, every camera has N frames, or SIGINT or SIGTERM arrives. --set puts the\n"
     "files into the subfolder whose recordings play with that set's camera configurations.\n"
+    "A recording is complete when its camera delivered frames from the start to the end, with no gap\n"
+    "of more than three frame periods (each gap is listed with its length) and every file was written.\n"
     "Exit codes: 0 every recording is complete; 1 no camera, the folder cannot be written, or a\n"
-    "recording ended early (its file still plays); 2 wrong arguments.";
+    "recording ended early (its file still plays); 2 wrong arguments; 3 every file was written, but\n"
+    "a recording has gaps in capture (it plays; its frame sets around a gap are left out).";
 
 struct Options {
     bool help = false;
@@ -51,15 +56,23 @@ bool parsePositive(const char* text, double& value)
     return *text && !*end && value > 0.0 && value < 1e7;
 }
 
+// A whole number of 1 or more that fits: strtoull would wrap a minus sign and saturate an
+// overflow without a word.
 bool parseCount(const char* text, std::uint64_t& value)
 {
     char* end = nullptr;
+    errno = 0;
     value = std::strtoull(text, &end, 10);
-    return *text && !*end && text[0] != '-' && value > 0;
+    return *text && !*end && text[0] != '-' && errno != ERANGE && value > 0;
 }
 
+// The options, or false after a line that says what is wrong with them.
 bool parseOptions(int argc, char** argv, Options& options)
 {
+    const auto wrong = [](const std::string& what, const char* value) {
+        console::err("tavorin-record: ", what, ", not \"", value, "\".");
+        return false;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -67,20 +80,20 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.help = true;
         else if (arg == "--seconds" && hasValue) {
             if (!parsePositive(argv[++i], options.seconds))
-                return false;
+                return wrong("--seconds wants a number of seconds above 0 and below 1e7", argv[i]);
         } else if (arg == "--out" && hasValue && argv[i + 1][0])
             options.folder = argv[++i];
         else if (arg == "--set" && hasValue) {
             options.set = argv[++i];
             if (RecordingSession::setSubfolder(options.set).empty())
-                return false;
+                return wrong("--set wants a, b, c or velto", argv[i]);
         } else if (arg == "--frames" && hasValue) {
             if (!parseCount(argv[++i], options.frames))
-                return false;
+                return wrong("--frames wants a whole number from 1 to 18446744073709551615", argv[i]);
         } else if (arg == "--no-color")
             options.withColor = false;
         else
-            return false;
+            return wrong("unknown option, or one without its value", argv[i]);
     }
     return true;
 }
@@ -169,15 +182,19 @@ int main(int argc, char** argv)
         return kExitFailed;
     }
     bool complete = false;
+    bool gaps = false;
     {
         RecordingSession session(devices, {folder, options.withColor, options.frames});
         console::out("Recording ", session.cameraCount(), " cameras to ", folder);
         recordUntilDone(session, options.seconds);
         complete = session.stop();
+        gaps = session.hasGaps();
     }
     for (const std::shared_ptr<AzureKinectReadingThread>& device : devices)
         device->requestStop();
     for (const std::shared_ptr<AzureKinectReadingThread>& device : devices)
         device->stop();
-    return complete ? 0 : kExitFailed;
+    if (!complete)
+        return kExitFailed;
+    return gaps ? kExitGaps : 0;
 }
