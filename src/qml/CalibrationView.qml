@@ -10,39 +10,34 @@ ScrollView {
     // The file dialogs are children too, so the scrolled height is not deduced from the column.
     contentHeight: settingsColumn.implicitHeight
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog1
-        title: "(1) Choose first Azure Kinect Recording:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog1.fileUrl)
+        prompt: "(1) Choose first Azure Kinect Recording:"
+        viewModel: calibrationView.viewModel
+        onChosen: {
             fileDialog2.folder = fileDialog1.fileUrl
             fileDialog2.open()
         }
         onRejected: console.log("Canceled")
     }
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog2
-        title: "(2) Choose second Azure Kinect Recording:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog2.fileUrl)
+        prompt: "(2) Choose second Azure Kinect Recording:"
+        viewModel: calibrationView.viewModel
+        onChosen: {
             fileDialog3.folder = fileDialog2.fileUrl
             fileDialog3.open()
         }
         onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString())
     }
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog3
-        title: "(3) Choose third Azure Kinect Recording:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog3.fileUrl)
-            viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(), fileDialog2.fileUrl.toString(),
-                                          fileDialog3.fileUrl.toString())
-        }
+        prompt: "(3) Choose third Azure Kinect Recording:"
+        viewModel: calibrationView.viewModel
+        onChosen: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(), fileDialog2.fileUrl.toString(),
+                                                fileDialog3.fileUrl.toString())
         onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(),
                                                   fileDialog2.fileUrl.toString())
     }

@@ -8,39 +8,34 @@ ScrollView {
     id: overviewView
     property RightBarViewModel viewModel: null
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog1
-        title: "(1) Wähle erste Kinect-Aufname aus:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog1.fileUrl)
+        prompt: "(1) Wähle erste Kinect-Aufname aus:"
+        viewModel: overviewView.viewModel
+        onChosen: {
             fileDialog2.folder = fileDialog1.fileUrl
             fileDialog2.open()
         }
         onRejected: console.log("Canceled")
     }
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog2
-        title: "(2) Wähle zweite Kinect-Aufname aus:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog2.fileUrl)
+        prompt: "(2) Wähle zweite Kinect-Aufname aus:"
+        viewModel: overviewView.viewModel
+        onChosen: {
             fileDialog3.folder = fileDialog2.fileUrl
             fileDialog3.open()
         }
         onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString())
     }
 
-    FileDialog {
+    RecordingDialog {
         id: fileDialog3
-        title: "(3) Wähle dritte Kinect-Aufname aus:"
-        folder: shortcuts.home
-        onAccepted: {
-            console.log("You chose: " + fileDialog3.fileUrl)
-            viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(), fileDialog2.fileUrl.toString(),
-                                          fileDialog3.fileUrl.toString())
-        }
+        prompt: "(3) Wähle dritte Kinect-Aufname aus:"
+        viewModel: overviewView.viewModel
+        onChosen: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(), fileDialog2.fileUrl.toString(),
+                                                fileDialog3.fileUrl.toString())
         onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString(),
                                                   fileDialog2.fileUrl.toString())
     }

@@ -4,6 +4,13 @@
 
 #include <QUrl>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace tavorin {
 
 namespace {
@@ -18,7 +25,35 @@ std::string recordingPath(const QString& file)
     return text.size() > kSchemePrefixLength ? text.substr(kSchemePrefixLength) : std::string();
 }
 
+// A local path from a dialog's URL; a plain path stays as it is.
+std::string localPath(const QString& text)
+{
+    const QUrl url(text);
+    return (url.isLocalFile() ? url.toLocalFile() : text).toStdString();
+}
+
 } // namespace
+
+std::string recordingChoiceFault(const QString& fileUrl, const QString& folderUrl)
+{
+    const std::string path = fileUrl.isEmpty() ? std::string() : localPath(fileUrl);
+    if (path.empty()) {
+        const std::string folder = localPath(folderUrl);
+        return folder.empty() ? "no file was chosen" : folder + " is a folder, not a recording";
+    }
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return path + ": " + std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return path + " is a folder, not a recording";
+    if (!S_ISREG(status.st_mode))
+        return path + " is not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return path + " cannot be read: " + std::strerror(errno);
+    ::close(fd);
+    return {};
+}
 
 std::vector<std::string> recordingFiles(int type, const QStringList& files)
 {

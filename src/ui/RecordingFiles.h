@@ -14,4 +14,9 @@ namespace tavorin {
 // a "file:///" prefix.
 std::vector<std::string> recordingFiles(int type, const QStringList& files);
 
+// Why the file a recording dialog returned cannot be played, or empty: no file at all (the
+// dialog returned `folderUrl`, a folder), a folder, a missing or unreadable file, or something
+// other than a regular file. Both are the dialog's URLs (or plain paths).
+std::string recordingChoiceFault(const QString& fileUrl, const QString& folderUrl);
+
 } // namespace tavorin

@@ -4,6 +4,7 @@
 #include "app/Scene.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "app/SetTubusTargetParametersAction.h"
+#include "base/Console.h"
 #include "calibration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "scene/LightModuleRecord.h"
@@ -206,6 +207,14 @@ bool RightBarViewModel::storeCalibrations()
         return false;
     std::lock_guard<std::mutex> lock(scene->frameLock());
     return tavorin::storeCalibrations(scene->sceneState());
+}
+
+QString RightBarViewModel::recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const
+{
+    const std::string fault = tavorin::recordingChoiceFault(fileUrl, folderUrl);
+    if (!fault.empty())
+        console::err("Cannot play ", fault, "; choose a recording file (.h5).");
+    return QString::fromStdString(fault);
 }
 
 // The points are taken where they lie now: after a room registration they lie in the room, so a

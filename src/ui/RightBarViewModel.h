@@ -142,6 +142,8 @@ public:
     Q_INVOKABLE QString getRoomCalibPointString(int id) const;
     Q_INVOKABLE bool storeCalibrations();
     Q_INVOKABLE void registrateRoom();
+    // Empty when a recording dialog's choice can be played; else the reason, also on the console.
+    Q_INVOKABLE QString recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const;
 
     // A room point in the coordinates the cameras are drawn in now: index 1 is the corner O, 0
     // the point A, 2 the point B.

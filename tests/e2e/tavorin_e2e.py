@@ -218,13 +218,24 @@ def type_into_file_dialog(display, title, path):
     time.sleep(0.8)
 
 
-def cancel_file_dialog(display, title):
+def press_file_dialog_button(display, title, from_right):
+    """Clicks the dialog's button whose centre lies from_right pixels left of its right edge."""
     geometry = wait_for_window(display, title)
     if geometry is None:
         raise RuntimeError(f"no file dialog '{title}'")
     x, y, width, height = geometry
-    display.xdotool("mousemove", str(x + width - 125), str(y + height - 16), "click", "1")
+    display.xdotool("mousemove", str(x + width - from_right), str(y + height - 16), "click", "1")
     time.sleep(0.8)
+
+
+def cancel_file_dialog(display, title):
+    press_file_dialog_button(display, title, 125)
+
+
+def open_folder_in_file_dialog(display, title, folder):
+    """Goes to the folder (a typed folder is entered, not returned) and presses Open on it."""
+    type_into_file_dialog(display, title, folder)
+    press_file_dialog_button(display, title, 40)
 
 
 DIALOG_TITLES = ("(1) Choose first Azure Kinect Recording:",
@@ -232,11 +243,14 @@ DIALOG_TITLES = ("(1) Choose first Azure Kinect Recording:",
                  "(3) Choose third Azure Kinect Recording:")
 
 
-def choose_recordings(display, paths):
-    """Picks "Recording (.hdf5)" and types up to three recording paths; cancels the next dialog."""
+def choose_recordings(display, paths, first_folder=None):
+    """Picks "Recording (.hdf5)" and types up to three recording paths; cancels the next dialog.
+    With first_folder, the first dialog is first answered with that folder (it must ask again)."""
     click(display, *SOURCE_COMBO)
     time.sleep(0.6)
     click(display, *SOURCE_COMBO_RECORDING_ENTRY)
+    if first_folder:
+        open_folder_in_file_dialog(display, DIALOG_TITLES[0], first_folder)
     for title, path in zip(DIALOG_TITLES, paths):
         type_into_file_dialog(display, title, path)
     if len(paths) < 3:

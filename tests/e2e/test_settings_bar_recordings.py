@@ -1,5 +1,6 @@
-"""A user's journey through the settings bar with the sample recordings: open two recordings
-through the file dialogs, pick a cloud point, store the calibrations, switch back to live."""
+"""A user's journey through the settings bar with the sample recordings: answer a file dialog with
+a folder, open two recordings through the file dialogs, pick a cloud point, store the
+calibrations, register the room twice and store again, switch back to live."""
 import json
 import os
 import re
@@ -45,7 +46,10 @@ class SettingsBarWithRecordings(unittest.TestCase):
     def test_two_recordings_pick_store_and_back_to_live(self):
         empty = e2e.cloud_pixels(self.display, self.shot("empty"))
 
-        e2e.choose_recordings(self.display, self.recordings[:2])
+        # A folder is refused with its name and the dialog asks again.
+        folder = os.path.dirname(self.recordings[0])
+        e2e.choose_recordings(self.display, self.recordings[:2], first_folder=folder)
+        self.assertIn(f"Cannot play {folder} is a folder, not a recording", self.program.console())
         self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > empty + 20000, 20),
                         "the two clouds never appeared")
         console = self.program.console()
@@ -74,13 +78,29 @@ class SettingsBarWithRecordings(unittest.TestCase):
         folder = os.path.join(self.workdir, "config", "cameras", "hdf5", "a")
         names = ["kinect_" + os.path.basename(r)[7:-3] + ".json" for r in self.recordings[:2]]
         self.assertTrue(e2e.wait_for(lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 2, 10))
-        self.assertEqual(sorted(os.listdir(folder)), sorted(names))
+        # The first file held the same matrix in other words: it is kept as a copy.
+        listed = os.listdir(folder)
+        self.assertEqual(sorted(n for n in listed if not n.endswith(".bak")), sorted(names))
+        self.assertEqual([n.split(".json.")[0] + ".json" for n in listed if n.endswith(".bak")], names[:1])
         expected = [self.placed, [1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0]]
         for name, matrix in zip(names, expected):
             with open(os.path.join(folder, name)) as f:
                 text = f.read()
             self.assertRegex(text, CONFIG_TEXT)
             self.assertEqual(json.loads(text)["modelMatrix"], matrix)
+
+        # "Register World" twice: the second press finds the room frame in effect. Storing again
+        # keeps each replaced file as a copy beside it.
+        e2e.click(self.display, *e2e.REGISTER_WORLD)
+        self.assertTrue(e2e.wait_for(lambda: "Room rectangle: corner angle 90.0" in self.program.console(), 10))
+        time.sleep(0.5)
+        e2e.click(self.display, *e2e.REGISTER_WORLD)
+        self.assertTrue(e2e.wait_for(lambda: "nothing changes" in self.program.console(), 10), "second press")
+        self.assertEqual(self.program.console().count("Difference"), 1)
+        e2e.click(self.display, *e2e.SAVE_REGISTRATION)
+        self.assertTrue(e2e.wait_for(lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 4, 10))
+        copies = sorted(n for n in os.listdir(folder) if n.endswith(".bak"))
+        self.assertEqual(sorted(c.split(".json.")[0] + ".json" for c in copies), sorted(names[:1] + names))
 
         # Back to the live cameras: none attached, so the clouds go.
         e2e.click(self.display, *e2e.SOURCE_COMBO)
