@@ -101,17 +101,42 @@ def check_accuracy(calibrate, truth_path, recordings, min_resolved_share=None):
             fail("only %d of %d possible frame sets were brought to the reference's instants" % (resolved, possible))
 
 
-def check_refusals(calibrate, recordings):
+def check_refusals(build_dir, calibrate, recordings):
+    """Input that cannot be calibrated is refused at once, with a message and a non-zero exit."""
+    first, second = recordings[:2]
+    zero_room = ["--room"] + ["0"] * 9
+    collinear_room = ["--room", "1", "0", "0", "0", "0", "0", "2", "0", "0"]
     with tempfile.TemporaryDirectory() as folder:
         broken = os.path.join(folder, "kinect_000000000000.h5")
         with open(broken, "wb") as f:
             f.write(b"not a recording")
-        run = subprocess.run([calibrate, recordings[0], broken], capture_output=True, text=True)
-        if run.returncode == 0 or "cannot be read" not in run.stderr:
-            fail("an unreadable recording was not refused: %d %s" % (run.returncode, run.stderr))
-    run = subprocess.run([calibrate, recordings[0]], capture_output=True, text=True)
-    if run.returncode == 0 or "usage" not in run.stderr:
-        fail("one recording was accepted")
+        fifo = os.path.join(folder, "truth.json")
+        os.mkfifo(fifo)
+        cases = [
+            ("an unreadable recording", [first, broken], 2, "cannot be read"),
+            ("one recording", [first], 1, "usage"),
+            ("the same recording twice", [first, second, first], 1, "are the same file"),
+            ("the same file by another path", [first, os.path.join(os.path.dirname(first), ".", os.path.basename(first))],
+             1, "are the same file"),
+            ("equal room points", zero_room + [first, second], 1, "Point 0 lies 0.000 m from the corner"),
+            ("collinear room points", collinear_room + [first, second], 1, "measures 0.0 degrees"),
+            ("a frame count beyond 64 bits", ["--frames", "18446744073709551616", first, second], 1, "--frames wants"),
+            ("ground truth from a FIFO", ["--truth", fifo, first, second], 2, "it is not a regular file"),
+        ]
+        for name, args, code, message in cases:
+            run = subprocess.run([calibrate] + args, capture_output=True, text=True, timeout=60)
+            if run.returncode != code or message not in run.stderr:
+                fail("%s: exit %d, %s" % (name, run.returncode, run.stderr[-500:]))
+        # Stepping ends with the shortest recording, not with the first one's last frame.
+        short = os.path.join(folder, "short")
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", short, "--seconds", "1"], check=True,
+                       stdout=subprocess.DEVNULL)
+        others = sorted(glob.glob(os.path.join(short, "kinect_*.h5")))
+        run = subprocess.run([calibrate, first] + [o for o in others if os.path.basename(o) != os.path.basename(first)],
+                             capture_output=True, text=True, timeout=120)
+        ends = re.search(r"Stepping ends after (\d+) of (\d+) steps", run.stdout)
+        if not ends or not 30 <= int(ends.group(1)) <= 34:
+            fail("stepping did not end with the 1 s recordings: %s" % run.stdout[-800:])
 
 
 def check_generated_scene(build_dir, calibrate, title, sample_options, min_resolved_share=None):
@@ -131,7 +156,7 @@ def main():
     calibrate = os.path.join(args.build_dir, "tavorin-calibrate")
     truth = ensure_samples(args.build_dir)
     recordings = recordings_in_truth_order(truth)
-    check_refusals(calibrate, recordings)
+    check_refusals(args.build_dir, calibrate, recordings)
     check_accuracy(calibrate, truth, recordings)
     check_generated_scene(args.build_dir, calibrate,
                           "Cameras capturing 17 and 33 ms after the first, the plate at 0.4 m/s for 9 s:",

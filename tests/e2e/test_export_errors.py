@@ -111,6 +111,10 @@ def main():
                              timeout=60, cwd=root)
         if run.returncode != 0 or not os.path.getsize(ply) > 1000000:
             failures.append("the last frame does not export: %s %s" % (run.stdout[-300:], run.stderr))
+        with open(ply, "rb") as f:
+            header = f.read(200)
+        if b"comment tavorin-export, each camera's own coordinates in metres, no calibration stored\n" not in header:
+            failures.append("without configuration files the PLY claims another frame: %r" % header)
         for tool in ("tavorin-export", "tavorin-calibrate"):
             run = subprocess.run([os.path.join(build, tool), "--help"], capture_output=True, text=True, timeout=60)
             if run.returncode != 0 or "Exit codes: 0" not in run.stdout:

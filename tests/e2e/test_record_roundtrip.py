@@ -89,6 +89,8 @@ def floor_heights(export, recordings, work):
     with open(ply, "rb") as f:
         data = f.read()
     start = data.index(b"end_header\n") + len(b"end_header\n")
+    if b"comment tavorin-export, room coordinates in metres\n" not in data[:start]:
+        fail("the PLY of room-registered cameras does not say so: %r" % data[:start])
     count = int(re.search(rb"element vertex (\d+)", data[:start]).group(1))
     return [struct.unpack_from("<fff", data, start + 15 * i)[1] for i in range(count)]
 
