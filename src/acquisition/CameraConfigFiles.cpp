@@ -294,24 +294,27 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
     for (float value : matrix.m)
         values.push_back(static_cast<double>(value));
     const nlohmann::json document = {{kMatrixKey, values}};
-    const std::string text = document.dump(4);
+    return replaceKeptFile(path, document.dump(4), "camera configuration", "Stored Depth Camera Configuration to ");
+}
 
+bool replaceKeptFile(const std::string& path, const std::string& text, const std::string& what,
+                     const std::string& storedLine)
+{
     std::string previous;
     bool hasPrevious = false;
     try {
         hasPrevious = readConfigText(path, previous);
     } catch (const Refused& refused) {
-        console::err("Unable to write camera configuration ", path, ": the file there cannot be kept (",
-                     refused.what(), ")");
+        console::err("Unable to write ", what, " ", path, ": the file there cannot be kept (", refused.what(), ")");
         return false;
     }
     if (hasPrevious && previous == text) {
-        console::out("Stored Depth Camera Configuration to ", path, " (unchanged, not rewritten)");
+        console::out(storedLine, path, " (unchanged, not rewritten)");
         return true;
     }
     const std::string temporary = path + ".tmp";
     if (!writeTemporary(temporary, text)) {
-        console::err("Unable to write camera configuration ", path, ": ", std::strerror(errno));
+        console::err("Unable to write ", what, " ", path, ": ", std::strerror(errno));
         return false;
     }
     if (hasPrevious) {
@@ -319,8 +322,8 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
         if (!writeTemporary(backup, previous)) {
             const int error = errno;
             ::unlink(temporary.c_str());
-            console::err("Unable to write camera configuration ", path, ": its previous content cannot be kept as ",
-                         backup, " (", std::strerror(error), ")");
+            console::err("Unable to write ", what, " ", path, ": its previous content cannot be kept as ", backup, " (",
+                         std::strerror(error), ")");
             return false;
         }
         console::out("Kept the previous ", path, " as ", backup);
@@ -329,10 +332,10 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix)
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        console::err("Unable to replace camera configuration ", path, ": ", std::strerror(error));
+        console::err("Unable to replace ", what, " ", path, ": ", std::strerror(error));
         return false;
     }
-    console::out("Stored Depth Camera Configuration to ", path);
+    console::out(storedLine, path);
     return true;
 }
 

@@ -39,6 +39,12 @@ bool loadModelMatrix(const std::string& path, Mat4& matrix);
 // as it was and no temporary file remains.
 bool writeModelMatrix(const std::string& path, const Mat4& matrix);
 
+// Replaces the file at `path` by `text` as writeModelMatrix does (atomically, the earlier content
+// kept as a dated copy, an unchanged file left alone), with "<storedLine><path>" on standard output
+// and "Unable to write <what> <path>: <reason>" on standard error.
+bool replaceKeptFile(const std::string& path, const std::string& text, const std::string& what,
+                     const std::string& storedLine);
+
 // Writes the file of every camera record that has a configuration path, in list order. Returns
 // false when any file failed. GUI thread, with the scene's frame lock held.
 bool storeCalibrations(const SceneState& state);
