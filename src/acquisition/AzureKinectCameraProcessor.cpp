@@ -187,6 +187,7 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
         if (float* points = thread.points()) {
             DepthCameraData record;
             record.modelMatrix = thread.modelMatrix;
+            record.depthCorrection = thread.depthCorrection();
             record.sourceName = thread.serialNumber();
             record.configPath = liveCameraConfigPath(thread.serialNumber());
             record.points = points;
@@ -290,6 +291,15 @@ bool AzureKinectCameraProcessor::capturesLineUp() const
 void AzureKinectCameraProcessor::releaseFrames()
 {
     heldFrames.clear();
+}
+
+void AzureKinectCameraProcessor::setDepthCorrection(std::string name, const DepthCorrection& correction)
+{
+    for (const auto& thread : threads)
+        if (thread->serialNumber() == name) {
+            thread->setDepthCorrection(correction);
+            return;
+        }
 }
 
 void AzureKinectCameraProcessor::setModelMatrix(std::string name, const Mat4& matrix)

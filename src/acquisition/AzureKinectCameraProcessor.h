@@ -30,6 +30,7 @@ public:
     // rescanInterval seconds and drops the threads that have ended.
     void process(SceneState& state) override;
     void setModelMatrix(std::string name, const Mat4& matrix) override;
+    void setDepthCorrection(std::string name, const DepthCorrection& correction) override;
 
     // Opens a thread object per attached device, in index order, keeping those that open in
     // `threads` (in index order) and the others for retries. The devices' sync jacks decide their

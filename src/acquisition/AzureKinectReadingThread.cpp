@@ -1,6 +1,7 @@
 #include "acquisition/AzureKinectReadingThread.h"
 
 #include "acquisition/CameraConfigFiles.h"
+#include "acquisition/DepthCorrectionFile.h"
 #include "acquisition/DepthToPoints.h"
 #include "acquisition/RayTable.h"
 #include "base/Console.h"
@@ -123,6 +124,9 @@ bool AzureKinectReadingThread::start(const SyncAssignment& sync, std::shared_ptr
     // Read once the device streams, so that a device retried while it fails to start does not
     // print a complaint about its file every time.
     loadModelMatrix(liveCameraConfigPath(serial), modelMatrix);
+    DepthCorrection loaded;
+    if (loadDepthCorrection(depthCorrectionPath(liveCameraConfigPath(serial)), loaded))
+        setDepthCorrection(loaded);
     console::out("Started Azure Kinect Reading thread");
     captureThread = std::thread(&AzureKinectReadingThread::captureLoop, this);
     return true;
@@ -354,9 +358,22 @@ bool AzureKinectReadingThread::captureFrame()
     const std::lock_guard<std::mutex> lock(frameMutex);
     depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
+    depthCorrection().removeFrom(pointStorage.get(), pixels);
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     publishedCaptureSeconds.store(captureSeconds, std::memory_order_release);
     return true;
+}
+
+DepthCorrection AzureKinectReadingThread::depthCorrection() const
+{
+    std::lock_guard<std::mutex> lock(correctionMutex);
+    return correction;
+}
+
+void AzureKinectReadingThread::setDepthCorrection(const DepthCorrection& c)
+{
+    std::lock_guard<std::mutex> lock(correctionMutex);
+    correction = c;
 }
 
 void AzureKinectReadingThread::closeDevice()

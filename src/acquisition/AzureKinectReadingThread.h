@@ -3,6 +3,7 @@
 #include "acquisition/CaptureClock.h"
 #include "acquisition/CaptureFrameSink.h"
 #include "acquisition/SyncChain.h"
+#include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
 #include <k4a/k4a.h>
@@ -91,6 +92,10 @@ public:
     // Camera points to room; from the configuration file at opening, later from setModelMatrix.
     // Render thread.
     Mat4 modelMatrix;
+    // The depth error removed from the points of every capture from the next one on; from the file
+    // beside the configuration file at opening. Any thread.
+    DepthCorrection depthCorrection() const;
+    void setDepthCorrection(const DepthCorrection& correction);
 
 private:
     void announceAttempt() const;
@@ -116,6 +121,8 @@ private:
     std::atomic<float*> publishedPoints{nullptr};
     std::atomic<double> publishedCaptureSeconds{0.0};
     std::mutex frameMutex; // held while a frame is written into the published buffers
+    mutable std::mutex correctionMutex;
+    DepthCorrection correction; // guarded by correctionMutex
     std::shared_ptr<CaptureClock> captureClock; // set before the capture thread starts
     std::atomic<std::uint8_t*> publishedColors{nullptr};
     k4a_device_t device = nullptr;

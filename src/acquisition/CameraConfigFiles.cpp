@@ -1,5 +1,6 @@
 #include "acquisition/CameraConfigFiles.h"
 
+#include "acquisition/DepthCorrectionFile.h"
 #include "base/Console.h"
 #include "base/RegularFile.h"
 #include "scene/DepthCameraData.h"
@@ -346,6 +347,11 @@ bool storeCalibrations(const SceneState& state)
         if (camera->configPath.empty())
             continue;
         allWritten = writeModelMatrix(camera->configPath, camera->modelMatrix) && allWritten;
+        // A correction file is written once a camera has a correction, and kept true after that.
+        const std::string depthPath = depthCorrectionPath(camera->configPath);
+        std::error_code error;
+        if (!camera->depthCorrection.isIdentity() || std::filesystem::exists(depthPath, error))
+            allWritten = writeDepthCorrection(depthPath, camera->depthCorrection) && allWritten;
     }
     return allWritten;
 }

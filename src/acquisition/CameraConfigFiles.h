@@ -45,8 +45,9 @@ bool writeModelMatrix(const std::string& path, const Mat4& matrix);
 bool replaceKeptFile(const std::string& path, const std::string& text, const std::string& what,
                      const std::string& storedLine);
 
-// Writes the file of every camera record that has a configuration path, in list order. Returns
-// false when any file failed. GUI thread, with the scene's frame lock held.
+// Writes the file of every camera record that has a configuration path, in list order, and beside
+// it the depth correction file of a camera that has a correction (or had one). Returns false when
+// any file failed. GUI thread, with the scene's frame lock held.
 bool storeCalibrations(const SceneState& state);
 
 } // namespace tavorin

@@ -172,6 +172,7 @@ void HDF5CameraProcessor::process(SceneState& state)
             continue;
         DepthCameraData record;
         record.modelMatrix = reader->modelMatrix();
+        record.depthCorrection = reader->depthCorrection();
         record.sourceName = reader->fileName();
         record.configPath = reader->configPath();
         record.points = points;
@@ -183,6 +184,15 @@ void HDF5CameraProcessor::process(SceneState& state)
         record.timestamp = reader->currentTimestamp();
         state.cameras.push_back(std::make_shared<DepthCameraData>(record));
     }
+}
+
+void HDF5CameraProcessor::setDepthCorrection(std::string name, const DepthCorrection& correction)
+{
+    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
+        if (reader->fileName() == name) {
+            reader->setDepthCorrection(correction);
+            return;
+        }
 }
 
 void HDF5CameraProcessor::setModelMatrix(std::string name, const Mat4& matrix)

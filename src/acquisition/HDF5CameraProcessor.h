@@ -29,6 +29,7 @@ public:
 
     void process(SceneState& state) override;
     void setModelMatrix(std::string name, const Mat4& matrix) override;
+    void setDepthCorrection(std::string name, const DepthCorrection& correction) override;
     void holdForCalibration() override;
     CalibrationFrame nextCalibrationFrame() override;
     void resumeClock() override;

@@ -2,6 +2,7 @@
 
 #include "acquisition/CameraConfigFiles.h"
 #include "acquisition/ChunkIntegrity.h"
+#include "acquisition/DepthCorrectionFile.h"
 #include "acquisition/DepthToPoints.h"
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
@@ -484,6 +485,9 @@ void HDF5RecordingReader::loadConfig()
     if (configFile.empty())
         return;
     console::out("Try to load config: ", configFile);
+    DepthCorrection loadedCorrection;
+    if (loadDepthCorrection(depthCorrectionPath(configFile), loadedCorrection))
+        setDepthCorrection(loadedCorrection);
     Mat4 loaded;
     if (!loadModelMatrix(configFile, loaded))
         return;
@@ -515,6 +519,18 @@ void HDF5RecordingReader::setModelMatrix(const Mat4& m)
     matrix = m;
 }
 
+DepthCorrection HDF5RecordingReader::depthCorrection() const
+{
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    return correction;
+}
+
+void HDF5RecordingReader::setDepthCorrection(const DepthCorrection& c)
+{
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    correction = c;
+}
+
 void HDF5RecordingReader::stop(const std::string& message)
 {
     console::err(message);
@@ -535,13 +551,16 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
     timestamp.store(timestampAt(frame), std::memory_order_relaxed);
     loadedFrame.store(frame, std::memory_order_release);
     frameLoaded = true;
+    const std::size_t pixels = std::size_t(imageWidth) * imageHeight;
     if (rawCalibrationSize > 0) {
         if (!computeCalibratedPoints())
             return false;
+        depthCorrection().removeFrom(pointBuffer(), pixels);
         publishPoints();
         return true;
     }
     computePinholePoints();
+    depthCorrection().removeFrom(pointBuffer(), pixels);
     publishPoints();
     console::writeRepeating(console::Stream::Out, formatMatrix("Matrix", modelMatrix()));
     return true;

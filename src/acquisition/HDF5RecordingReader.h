@@ -1,5 +1,6 @@
 #pragma once
 
+#include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
 #include <atomic>
@@ -65,6 +66,10 @@ public:
 
     Mat4 modelMatrix() const;
     void setModelMatrix(const Mat4& matrix);
+    // The depth error removed from every point made from the next frame on; from the file beside
+    // the configuration file at opening. Any thread.
+    DepthCorrection depthCorrection() const;
+    void setDepthCorrection(const DepthCorrection& correction);
 
 private:
     struct Handles;
@@ -119,7 +124,8 @@ private:
     std::vector<std::uint8_t> colorBuffer;
     std::vector<std::uint8_t> rawCalibration;
     mutable std::mutex matrixMutex;
-    Mat4 matrix; // guarded by matrixMutex
+    Mat4 matrix;                 // guarded by matrixMutex
+    DepthCorrection correction;  // guarded by matrixMutex
 };
 
 } // namespace tavorin

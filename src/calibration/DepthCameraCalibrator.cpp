@@ -53,8 +53,12 @@ std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::timeline
     return observationTimeline.add(timestamps, frameDetections);
 }
 
-void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set)
+void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set,
+                                       const std::vector<DepthCorrection>& removed)
 {
+    joint.addFrameSet(set, removed);
+    if (set.empty() || !set[kReferenceCamera].found)
+        return;
     roughAligner.addCorrespondencePoints(latticeAxisPoints(set));
     std::vector<Mat4> rough = roughAligner.registrate(kReferenceCamera, inlierThreshold);
     fineAligner.addCorrespondencePoints(matchAllGridHoles_ByRoughRegistration(std::move(rough), set, kReferenceCamera));
@@ -76,6 +80,7 @@ void DepthCameraCalibrator::detectAll(const std::vector<std::shared_ptr<DepthCam
 
 void DepthCameraCalibrator::startAfresh(std::size_t cameraCount)
 {
+    joint = JointCalibration(cameraCount);
     roughAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     fineAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     framesFound.assign(cameraCount, 0);
@@ -104,8 +109,12 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
     if (fineAligner.cloudCount() != cameras.size())
         startAfresh(cameras.size());
     countFrames();
+    std::vector<DepthCorrection> removed;
+    for (const std::shared_ptr<DepthCameraData>& camera : cameras)
+        removed.push_back(camera->depthCorrection);
+    corrections = removed;
     for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
-        addFrameSet(set);
+        addFrameSet(set, removed);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
 
     if (!state.depthSource)
@@ -120,7 +129,7 @@ void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timesta
     if (fineAligner.cloudCount() != timestamps.size())
         startAfresh(timestamps.size());
     for (const std::vector<LatticeDetectionResult>& set : timelineSets(timestamps, frameDetections))
-        addFrameSet(set);
+        addFrameSet(set, corrections);
 }
 
 std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calibration/JointCalibration.h"
 #include "calibration/LatticeDetectionResult.h"
 #include "calibration/ObservationTimeline.h"
 #include "calibration/PointCloudAligner.h"
@@ -52,6 +53,8 @@ public:
     const PointCloudAligner& fineRegistration() const { return fineAligner; }
     float registrationInlierThreshold() const { return inlierThreshold; }
     const ObservationTimeline& timeline() const { return observationTimeline; }
+    // Every frame set so far, for the joint estimate of all cameras at once.
+    const JointCalibration& jointCalibration() const { return joint; }
 
     // Per camera since the camera count last changed; a cost per call that does not grow.
     std::vector<RegistrationProgress> progress() const;
@@ -64,12 +67,15 @@ private:
     // for another camera count.
     std::vector<std::vector<LatticeDetectionResult>> timelineSets(const std::vector<double>& timestamps,
                                                                   const std::vector<LatticeDetectionResult>& frameDetections);
-    void addFrameSet(const std::vector<LatticeDetectionResult>& set);
+    // The set joins the joint estimate; one in which the reference camera saw the plate also the
+    // pairwise registrations onto it.
+    void addFrameSet(const std::vector<LatticeDetectionResult>& set, const std::vector<DepthCorrection>& removed);
     void detectAll(const std::vector<std::shared_ptr<DepthCameraData>>& cameras);
     void startAfresh(std::size_t cameraCount);
     void countFrames();
 
     std::unique_ptr<WorkerPool> workers;
+    JointCalibration joint;
     PointCloudAligner roughAligner;
     PointCloudAligner fineAligner;
     std::vector<Mat4> cameraTransforms;
@@ -78,6 +84,9 @@ private:
     ObservationTimeline observationTimeline;
     std::vector<std::size_t> framesFound;    // per camera
     std::size_t framesExamined = 0;
+    // Per camera, the depth correction its source removed in the last cycle; the frames that
+    // reach the timeline between cycles come from the same sources.
+    std::vector<DepthCorrection> corrections;
 };
 
 } // namespace tavorin

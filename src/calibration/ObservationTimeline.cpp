@@ -151,7 +151,7 @@ std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
         history.push_back(Frame{timestamps[c], detections[c]});
         if (history.size() > kHistoryFrames)
             history.pop_front();
-        if (c == reference && detections[c].found)
+        if (c == reference)
             pending.push_back(history.back());
     }
 
@@ -166,12 +166,13 @@ std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
                 outcome = observationAt(c, frame.timestamp, set[c]);
         if (outcome == Outcome::Waiting && now - frame.timestamp <= kMaxWait)
             break;
-        if (outcome == Outcome::Resolved) {
-            ++resolved;
+        const bool referenceFound = frame.detection.found;
+        const bool anyFound =
+            std::any_of(set.begin(), set.end(), [](const LatticeDetectionResult& d) { return d.found; });
+        if (outcome == Outcome::Resolved && anyFound)
             sets.push_back(std::move(set));
-        } else {
-            ++unresolved;
-        }
+        if (referenceFound)
+            ++(outcome == Outcome::Resolved ? resolved : unresolved);
         pending.pop_front();
     }
     return sets;

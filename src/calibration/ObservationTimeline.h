@@ -35,7 +35,9 @@ public:
     // and adds nothing; one whose time runs backwards (a recording started over) restarts the
     // whole timeline. Returns the frame sets resolved by it, oldest first: per camera, its
     // observation at the reference capture time (found false where the camera did not see the
-    // plate then).
+    // plate then). Every reference capture is such an instant, also one at which the reference
+    // did not see the plate and others did; a set in which no camera saw it is not returned. The
+    // counts below take only the instants at which the reference saw the plate.
     std::vector<std::vector<LatticeDetectionResult>> add(const std::vector<double>& timestamps,
                                                          const std::vector<LatticeDetectionResult>& detections);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
 #include <cstdint>
@@ -31,6 +32,8 @@ struct DepthCameraData {
     bool hasColor = false;
     std::int32_t width = 0;
     std::int32_t height = 0;
+    // The sensor's depth error that the source removed from these points (identity: none).
+    DepthCorrection depthCorrection;
     // Seconds: when the depth image was captured, on the device's clock for a live camera and on
     // the recording's clock on playback; empty where the source does not know it.
     std::optional<double> timestamp;

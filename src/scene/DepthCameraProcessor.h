@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Processor.h"
+#include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
 #include <string>
@@ -24,6 +25,13 @@ public:
 
     // Gives the first camera whose name matches byte for byte a new model matrix; no match: nothing.
     virtual void setModelMatrix(std::string name, const Mat4& matrix) = 0;
+    // Gives that camera the depth error to remove from the points it makes from its next frame on;
+    // a source that makes no points of its own ignores it.
+    virtual void setDepthCorrection(std::string name, const DepthCorrection& correction)
+    {
+        (void)name;
+        (void)correction;
+    }
 
     // The pace of registration; render thread. A recording source stops following its clock and
     // holds the frame it is at, so that registration takes every frame in order at its own speed;

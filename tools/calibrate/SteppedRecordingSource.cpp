@@ -44,6 +44,7 @@ void SteppedRecordingSource::process(SceneState& state)
     for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
         auto record = std::make_shared<DepthCameraData>();
         record->modelMatrix = reader->modelMatrix();
+        record->depthCorrection = reader->depthCorrection();
         record->sourceName = reader->fileName();
         record->configPath = reader->configPath();
         record->points = reader->points();
@@ -52,6 +53,16 @@ void SteppedRecordingSource::process(SceneState& state)
         record->height = static_cast<std::int32_t>(reader->height());
         record->timestamp = reader->currentTimestamp();
         state.cameras.push_back(record);
+    }
+}
+
+void SteppedRecordingSource::setDepthCorrection(std::string name, const tavorin::DepthCorrection& correction)
+{
+    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
+        if (reader->fileName() == name) {
+            reader->setDepthCorrection(correction);
+            return;
+        }
     }
 }
 

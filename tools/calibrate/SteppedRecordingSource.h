@@ -24,6 +24,7 @@ public:
 
     void process(tavorin::SceneState& state) override;
     void setModelMatrix(std::string name, const tavorin::Mat4& matrix) override;
+    void setDepthCorrection(std::string name, const tavorin::DepthCorrection& correction) override;
 
     const std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>>& recordingReaders() const { return readers; }
 

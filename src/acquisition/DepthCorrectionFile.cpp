@@ -1,4 +1,4 @@
-#include "acquisition/DepthCorrection.h"
+#include "acquisition/DepthCorrectionFile.h"
 
 #include "acquisition/CameraConfigFiles.h"
 #include "base/Console.h"
@@ -17,32 +17,8 @@ constexpr char kScaleKey[] = "scale";
 constexpr double kMaxOffsetMm = 100.0;
 constexpr double kMaxScale = 0.05;
 constexpr std::size_t kMaxFileBytes = 1 << 16;
-constexpr double kMmPerMetre = 1000.0;
 
 } // namespace
-
-DepthCorrection DepthCorrection::after(const DepthCorrection& first) const
-{
-    return DepthCorrection{(1.0 + first.scale) * offsetMm + first.offsetMm, (1.0 + first.scale) * (1.0 + scale) - 1.0};
-}
-
-void DepthCorrection::removeFrom(float* points, std::size_t count) const
-{
-    if (isIdentity())
-        return;
-    const double offsetM = offsetMm / kMmPerMetre;
-    const double inverseGain = 1.0 / (1.0 + scale);
-    for (std::size_t k = 0; k < count; ++k) {
-        float* p = points + 4 * k;
-        const double range = std::sqrt(double(p[0]) * p[0] + double(p[1]) * p[1] + double(p[2]) * p[2]);
-        if (!(range > 0.0))
-            continue;
-        const double factor = (range - offsetM) * inverseGain / range;
-        p[0] = static_cast<float>(p[0] * factor);
-        p[1] = static_cast<float>(p[1] * factor);
-        p[2] = static_cast<float>(p[2] * factor);
-    }
-}
 
 std::string depthCorrectionPath(const std::string& modelMatrixPath)
 {
