@@ -1,5 +1,9 @@
 #include "calibration/ObservationTimeline.h"
 
+#include <Eigen/Core>
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,6 +15,7 @@ constexpr double kSameInstant = 0.001;      // seconds: a capture this close sta
 constexpr double kExactInstant = 0.00005;   // seconds: closer than a wired chain's 160 us exposure steps
 constexpr double kMaxFrameGap = 0.05;       // seconds: 1.5 frame periods at 30 fps; more is a drop
 constexpr double kMaxWait = 0.15;           // seconds a reference frame waits for the other cameras
+constexpr double kCubicWait = 0.08;         // seconds it waits for a camera's second frame after it
 constexpr std::size_t kHistoryFrames = 8;   // per camera, covers the wait at 30 fps with margin
 constexpr float kMaxHoleMove = 0.04f;       // metres between frames: half the hole pitch
 constexpr float kMinAxisAgreement = 0.94f;  // cosine of 20 degrees between the frames' axes
@@ -18,11 +23,6 @@ constexpr float kMinAxisAgreement = 0.94f;  // cosine of 20 degrees between the 
 Vec4 lerp(const Vec4& a, const Vec4& b, float w)
 {
     return a + (b - a) * w;
-}
-
-Vec4 lerpDirection(const Vec4& a, const Vec4& b, float w)
-{
-    return normalize(lerp(a, b, w));
 }
 
 const Vec4* nearestHole(const std::vector<Vec4>& holes, const Vec4& p)
@@ -39,31 +39,144 @@ const Vec4* nearestHole(const std::vector<Vec4>& holes, const Vec4& p)
     return best;
 }
 
+Eigen::Vector3d eigenOf(const Vec4& v)
+{
+    return Eigen::Vector3d(v.x, v.y, v.z);
+}
+
+Vec4 pointOf(const Eigen::Vector3d& v)
+{
+    return Vec4::point(static_cast<float>(v.x()), static_cast<float>(v.y()), static_cast<float>(v.z()));
+}
+
+Vec4 directionOf(const Eigen::Vector3d& v)
+{
+    return Vec4::direction(static_cast<float>(v.x()), static_cast<float>(v.y()), static_cast<float>(v.z()));
+}
+
+// The holes of a and b that each one's nearest neighbour pairs both ways: a hole seen in one
+// frame only has no partner.
+std::vector<std::pair<Vec4, Vec4>> pairedHoles(const LatticeDetectionResult& a, const LatticeDetectionResult& b)
+{
+    std::vector<std::pair<Vec4, Vec4>> pairs;
+    for (const Vec4& hole : a.holes) {
+        const Vec4* partner = nearestHole(b.holes, hole);
+        if (partner && nearestHole(a.holes, *partner) == &hole)
+            pairs.emplace_back(hole, *partner);
+    }
+    return pairs;
+}
+
+// The plate's rigid motion between two frames: p_b = R p_a + t, fitted to the paired holes
+// (Kabsch); nothing for fewer than three pairs.
+struct RigidMotion {
+    Eigen::Matrix3d R = Eigen::Matrix3d::Identity();
+    Eigen::Vector3d t = Eigen::Vector3d::Zero();
+};
+
+std::optional<RigidMotion> rigidMotion(const std::vector<std::pair<Vec4, Vec4>>& pairs)
+{
+    constexpr std::size_t kMinPairs = 3;
+    if (pairs.size() < kMinPairs)
+        return std::nullopt;
+    Eigen::Vector3d centroidA = Eigen::Vector3d::Zero();
+    Eigen::Vector3d centroidB = Eigen::Vector3d::Zero();
+    for (const auto& [a, b] : pairs) {
+        centroidA += eigenOf(a);
+        centroidB += eigenOf(b);
+    }
+    centroidA /= static_cast<double>(pairs.size());
+    centroidB /= static_cast<double>(pairs.size());
+    Eigen::Matrix3d covariance = Eigen::Matrix3d::Zero();
+    for (const auto& [a, b] : pairs)
+        covariance += (eigenOf(b) - centroidB) * (eigenOf(a) - centroidA).transpose();
+    const Eigen::JacobiSVD<Eigen::Matrix3d> svd(covariance, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d d = Eigen::Matrix3d::Identity();
+    d(2, 2) = (svd.matrixU() * svd.matrixV().transpose()).determinant() < 0.0 ? -1.0 : 1.0;
+    RigidMotion motion;
+    motion.R = svd.matrixU() * d * svd.matrixV().transpose();
+    motion.t = centroidB - motion.R * centroidA;
+    return motion;
+}
+
+Eigen::Vector3d rotationVector(const Eigen::Matrix3d& R)
+{
+    const Eigen::AngleAxisd turn(R);
+    return turn.angle() * turn.axis();
+}
+
 } // namespace
+
+std::optional<LatticeDetectionResult> interpolateAlong(const std::vector<TimedDetection>& frames, std::size_t before,
+                                                       double t)
+{
+    if (frames.size() < 2 || before + 1 >= frames.size())
+        return std::nullopt;
+    const LatticeDetectionResult& base = *frames[before].detection;
+    const LatticeDetectionResult& next = *frames[before + 1].detection;
+    if (!base.found || !next.found)
+        return std::nullopt;
+    if (dot(base.primaryAxis, next.primaryAxis) < kMinAxisAgreement || dot(base.normal, next.normal) < kMinAxisAgreement
+        || distance(base.origin, next.origin) > kMaxHoleMove)
+        return std::nullopt;
+    // Every frame's plate as a rigid motion of the base frame's, followed by its centroid and
+    // its rotation vector, which a polynomial through the frames' times carries to t.
+    Eigen::Vector3d centroid = Eigen::Vector3d::Zero();
+    for (const Vec4& hole : base.holes)
+        centroid += eigenOf(hole);
+    centroid /= static_cast<double>(std::max<std::size_t>(1, base.holes.size()));
+    std::vector<RigidMotion> motions(frames.size());
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        if (k == before)
+            continue;
+        const LatticeDetectionResult& frame = *frames[k].detection;
+        if (!frame.found || dot(base.normal, frame.normal) < kMinAxisAgreement)
+            return std::nullopt;
+        const std::optional<RigidMotion> motion = rigidMotion(pairedHoles(base, frame));
+        if (!motion)
+            return std::nullopt;
+        motions[k] = *motion;
+    }
+    Eigen::Vector3d rotation = Eigen::Vector3d::Zero();
+    Eigen::Vector3d position = Eigen::Vector3d::Zero();
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        double weight = 1.0; // Lagrange's basis polynomial of frame k at t
+        for (std::size_t j = 0; j < frames.size(); ++j)
+            if (j != k)
+                weight *= (t - frames[j].t) / (frames[k].t - frames[j].t);
+        rotation += weight * rotationVector(motions[k].R);
+        position += weight * (motions[k].R * centroid + motions[k].t);
+    }
+    const Eigen::Matrix3d R_t = Eigen::AngleAxisd(rotation.norm(), rotation.norm() > 0.0 ? Eigen::Vector3d(rotation.normalized())
+                                                                                          : Eigen::Vector3d::UnitX())
+                                    .toRotationMatrix();
+    const RigidMotion& toNext = motions[before + 1];
+    // Both frames' points carried to t, weighted by nearness: the noise of both averages.
+    const double w = (t - frames[before].t) / (frames[before + 1].t - frames[before].t);
+    const auto carried = [&](const Eigen::Vector3d& inBase) { return R_t * (inBase - centroid) + position; };
+    const auto point = [&](const Vec4& p, const Vec4& q) {
+        const Eigen::Vector3d qInBase = toNext.R.transpose() * (eigenOf(q) - toNext.t);
+        return pointOf((1.0 - w) * carried(eigenOf(p)) + w * carried(qInBase));
+    };
+    const auto axis = [&](const Vec4& d, const Vec4& e) {
+        return normalize(directionOf(R_t * ((1.0 - w) * eigenOf(d) + w * (toNext.R.transpose() * eigenOf(e)))));
+    };
+    LatticeDetectionResult out;
+    out.found = true;
+    out.origin = point(base.origin, next.origin);
+    out.primaryAxis = axis(base.primaryAxis, next.primaryAxis);
+    out.secondaryAxis = axis(base.secondaryAxis, next.secondaryAxis);
+    out.normal = axis(base.normal, next.normal);
+    out.ringOffset = lerp(base.ringOffset, next.ringOffset, static_cast<float>(w));
+    for (const auto& [p, q] : pairedHoles(base, next))
+        out.holes.push_back(point(p, q));
+    return out;
+}
 
 std::optional<LatticeDetectionResult> interpolateDetection(const LatticeDetectionResult& a,
                                                            const LatticeDetectionResult& b, float w)
 {
-    if (!a.found || !b.found)
-        return std::nullopt;
-    if (dot(a.primaryAxis, b.primaryAxis) < kMinAxisAgreement || dot(a.normal, b.normal) < kMinAxisAgreement
-        || distance(a.origin, b.origin) > kMaxHoleMove)
-        return std::nullopt;
-    LatticeDetectionResult out;
-    out.found = true;
-    out.origin = lerp(a.origin, b.origin, w);
-    out.primaryAxis = lerpDirection(a.primaryAxis, b.primaryAxis, w);
-    out.secondaryAxis = lerpDirection(a.secondaryAxis, b.secondaryAxis, w);
-    out.normal = lerpDirection(a.normal, b.normal, w);
-    out.ringOffset = lerp(a.ringOffset, b.ringOffset, w);
-    // Only holes that each frame's nearest neighbour pairs both ways: a hole seen in one frame
-    // only has no partner to move toward.
-    for (const Vec4& hole : a.holes) {
-        const Vec4* partner = nearestHole(b.holes, hole);
-        if (partner && nearestHole(a.holes, *partner) == &hole)
-            out.holes.push_back(lerp(hole, *partner, w));
-    }
-    return out;
+    return interpolateAlong({{0.0, &a}, {1.0, &b}}, 0, w);
 }
 
 ObservationTimeline::ObservationTimeline(std::size_t cameraCount, std::size_t referenceCamera)
@@ -104,7 +217,7 @@ LatticeDetectionResult ObservationTimeline::nearInstant(const std::deque<Frame>&
     return observation ? *observation : frame->detection;
 }
 
-ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t camera, double t,
+ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t camera, double t, double now,
                                                                 LatticeDetectionResult& observation) const
 {
     const std::deque<Frame>& history = histories[camera];
@@ -118,12 +231,31 @@ ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t came
     const auto after = std::find_if(history.begin(), history.end(), [t](const Frame& f) { return f.timestamp > t; });
     if (after == history.begin() || after->timestamp - std::prev(after)->timestamp > kMaxFrameGap)
         return Outcome::Unresolved;
-    const Frame& before = *std::prev(after);
+    const auto before = std::prev(after);
     observation = LatticeDetectionResult{};
-    if (!before.detection.found || !after->detection.found)
+    if (!before->detection.found || !after->detection.found)
         return Outcome::Resolved; // the camera did not see the plate around then
-    const float w = static_cast<float>((t - before.timestamp) / (after->timestamp - before.timestamp));
-    const std::optional<LatticeDetectionResult> between = interpolateDetection(before.detection, after->detection, w);
+    // A cubic through the frames on either side when they are there and consecutive: the plate's
+    // path curves between frames. The fourth frame is waited for a little.
+    const auto consecutive = [](const Frame& a, const Frame& b) {
+        return a.detection.found && b.detection.found && b.timestamp - a.timestamp <= kMaxFrameGap;
+    };
+    const auto afterNext = std::next(after);
+    if (afterNext == history.end() && now - t <= kCubicWait)
+        return Outcome::Waiting;
+    std::vector<TimedDetection> frames;
+    std::size_t at = 0;
+    if (before != history.begin() && consecutive(*std::prev(before), *before) && afterNext != history.end()
+        && consecutive(*after, *afterNext)) {
+        frames = {{std::prev(before)->timestamp, &std::prev(before)->detection},
+                  {before->timestamp, &before->detection},
+                  {after->timestamp, &after->detection},
+                  {afterNext->timestamp, &afterNext->detection}};
+        at = 1;
+    }
+    std::optional<LatticeDetectionResult> between = frames.empty() ? std::nullopt : interpolateAlong(frames, at, t);
+    if (!between)
+        between = interpolateAlong({{before->timestamp, &before->detection}, {after->timestamp, &after->detection}}, 0, t);
     if (!between)
         return Outcome::Unresolved;
     observation = *between;
@@ -163,7 +295,7 @@ std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
         Outcome outcome = Outcome::Resolved;
         for (std::size_t c = 0; c < histories.size() && outcome == Outcome::Resolved; ++c)
             if (c != reference)
-                outcome = observationAt(c, frame.timestamp, set[c]);
+                outcome = observationAt(c, frame.timestamp, now, set[c]);
         if (outcome == Outcome::Waiting && now - frame.timestamp <= kMaxWait)
             break;
         const bool referenceFound = frame.detection.found;

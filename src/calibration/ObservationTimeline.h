@@ -9,12 +9,23 @@
 
 namespace tavorin {
 
-// The plate between two frames of one camera, at weight w in [0, 1] from a to b: the origin, the
-// axes and every hole matched between the frames moved along the straight line between them (over
-// one frame period the plate turns by about a degree, so the chord departs from the true path by
-// micrometres); a w a little outside [0, 1] carries the plate on along that line. Empty when
-// either frame lacks the lattice or the frames disagree too much to be the same plate a moment
-// apart.
+// A frame's lattice search and its capture time (seconds); the detection is borrowed.
+struct TimedDetection {
+    double t = 0.0;
+    const LatticeDetectionResult* detection = nullptr;
+};
+
+// The plate at time t between frames[before] and frames[before + 1] of one camera (times
+// increasing). Every frame's plate is taken as a rigid motion of frames[before]'s (fitted to their
+// matched holes); a polynomial through all the frames' times (a line for two frames, a cubic for
+// four) carries that motion's rotation vector and the plate's centroid to t, and the holes of the
+// two frames around t, carried there, are averaged by nearness. The plate keeps its shape: a
+// straight line between the holes would cut its turn short and shrink it, and two frames alone
+// cut a curved path short. A t a little outside the two frames carries the plate on. Empty when a
+// frame lacks the lattice or the frames disagree too much to be the same plate moments apart.
+std::optional<LatticeDetectionResult> interpolateAlong(const std::vector<TimedDetection>& frames, std::size_t before,
+                                                       double t);
+// The same between two frames, at weight w from a (0) to b (1).
 std::optional<LatticeDetectionResult> interpolateDetection(const LatticeDetectionResult& a,
                                                            const LatticeDetectionResult& b, float w);
 
@@ -57,8 +68,9 @@ private:
     void restart();
     static LatticeDetectionResult nearInstant(const std::deque<Frame>& history,
                                               std::deque<Frame>::const_iterator frame, double t);
-    // Camera `camera`'s observation at time t, or why there is none yet.
-    Outcome observationAt(std::size_t camera, double t, LatticeDetectionResult& observation) const;
+    // Camera `camera`'s observation at time t, or why there is none yet; `now`, the newest
+    // reference capture, tells how long a cubic's fourth frame may still be waited for.
+    Outcome observationAt(std::size_t camera, double t, double now, LatticeDetectionResult& observation) const;
 
     std::size_t reference;
     std::vector<std::deque<Frame>> histories; // per camera, oldest first

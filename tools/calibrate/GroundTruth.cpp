@@ -82,6 +82,9 @@ std::optional<GroundTruth> loadGroundTruth(const std::string& path)
             camera.serial = entry.value("serial", "");
             camera.T_room_camera = matrixOf(entry, "modelMatrixRoom");
             camera.T_camera0_camera = matrixOf(entry, "modelMatrixRelativeToCamera0");
+            if (entry.contains("depthError"))
+                camera.depthError = tavorin::DepthCorrection{entry["depthError"].at("offsetMm").get<double>(),
+                                                             entry["depthError"].at("scale").get<double>()};
             truth.cameras.push_back(camera);
         }
         if (json.contains("plate") && json["plate"].contains("size") && json["plate"]["size"].is_number())

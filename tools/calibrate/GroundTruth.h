@@ -1,5 +1,6 @@
 #pragma once
 
+#include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
 #include <optional>
@@ -14,6 +15,8 @@ struct GroundTruth {
         std::string serial;
         std::optional<tavorin::Mat4> T_room_camera;
         std::optional<tavorin::Mat4> T_camera0_camera;
+        // What the scene's sensor added to the range ("depthError": {"offsetMm", "scale"}).
+        std::optional<tavorin::DepthCorrection> depthError;
     };
     struct PlateFrame {
         double timestamp = 0.0; // seconds on the recordings' clock

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -43,8 +44,9 @@ constexpr int kExitUsage = 1;
 constexpr int kExitUnreadable = 2;
 constexpr int kExitNoRegistration = 3;
 constexpr int kExitStoreFailed = 4;
+constexpr int kExitSomeNotCalibrated = 5;
 constexpr std::size_t kMinRecordings = 2;
-constexpr std::size_t kMaxRecordings = 3;
+constexpr std::size_t kMaxRecordings = 32;
 constexpr unsigned kStepLimitSeconds = 30; // opening the recordings, then each step
 constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the recordings took more than 30 s at once; "
                                    "one of them is damaged. Nothing calibrated.\n";
@@ -328,14 +330,14 @@ std::vector<std::shared_ptr<DepthCameraData>> cycleRecords(const SteppedRecordin
     return records;
 }
 
-// Every camera needs inliers of the fine registration for its matrix to mean anything.
-bool registrationUsable(const std::vector<RegistrationResidual>& residuals, std::size_t cameras)
+std::string signedFixed(double value, int decimals)
 {
-    return residuals.size() == cameras
-        && std::all_of(residuals.begin(), residuals.end(), [](const RegistrationResidual& r) { return r.inlierCount > 0; });
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(decimals) << std::showpos << value;
+    return text.str();
 }
 
-void reportCameras(const SceneState& state, const std::vector<RegistrationResidual>& residuals,
+void reportCameras(const SceneState& state, const tavorin::JointEstimate& estimate,
                    const std::vector<DetectionCounts>& counts, long steps)
 {
     for (std::size_t i = 0; i < state.cameras.size(); ++i) {
@@ -347,9 +349,35 @@ void reportCameras(const SceneState& state, const std::vector<RegistrationResidu
                  << 100.0 * static_cast<double>(counts[i].foundWhenEligible) / static_cast<double>(counts[i].eligible)
                  << " %) steps with the whole plate facing it";
         console::out(line.str());
-        if (i < residuals.size())
-            console::out("Camera ", i, ": fine registration inliers ", residuals[i].inlierCount, ", RMS ",
-                         residuals[i].inlierRms * 1000.0, " mm");
+        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
+        if (!camera.calibrated) {
+            console::out("Camera ", i, " is not calibrated: it ", camera.reason, "; it keeps its matrix.");
+            continue;
+        }
+        std::ostringstream fit;
+        fit << std::fixed << "Camera " << i << ": hole residual RMS " << std::setprecision(2) << camera.holeRmsMm
+            << " mm over " << camera.holeCount << " holes in " << camera.frameSets << " frame sets; 1 sigma "
+            << std::setprecision(4) << camera.sigmaRotationDeg << " deg, " << std::setprecision(3)
+            << camera.sigmaTranslationMm << " mm";
+        console::out(fit.str());
+    }
+}
+
+// One line per calibrated camera: what its sensor adds to the range (the format the README
+// gives), then the same at the plate's mean distance with its 1 sigma.
+void reportDepthErrors(const tavorin::JointEstimate& estimate)
+{
+    for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
+        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
+        if (!camera.calibrated)
+            continue;
+        console::out("Depth error of camera ", i, ": ", signedFixed(camera.depthError.offsetMm, 1), " mm, ",
+                     signedFixed(camera.depthError.scale * 100.0, 3), " %");
+        std::ostringstream at;
+        at << std::fixed << std::setprecision(2) << "Camera " << i << ": depth error at its mean plate distance "
+           << camera.meanPlateDistanceM << " m " << signedFixed(camera.depthError.errorMmAt(camera.meanPlateDistanceM), 2)
+           << " mm, 1 sigma " << camera.sigmaDepthMm << " mm";
+        console::out(at.str());
     }
 }
 
@@ -359,23 +387,30 @@ void reportFrameSets(const tavorin::ObservationTimeline& timeline)
                  timeline.unresolvedCount(), " left out (a camera's frames around it missing or too far apart)");
 }
 
-// With the truth: each camera's calibrated transform into camera 0 against the expected one.
-void reportErrors(const DepthCameraCalibrator& calibrator, const GroundTruth& truth,
-                  const std::vector<std::string>& paths)
+// With the truth: each camera's calibrated transform into camera 0 against the expected one, and
+// its depth error against the one the truth applied, both beside their 1 sigma.
+void reportErrors(const tavorin::JointEstimate& estimate, const GroundTruth& truth, const std::vector<std::string>& paths)
 {
     double maxRotation = 0.0;
     double maxTranslation = 0.0;
-    const std::vector<Mat4>& transforms = calibrator.transforms();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::optional<Mat4> expected = expectedRelativeMatrix(truth, paths, i);
-        if (!expected || i >= transforms.size()) {
-            console::out("Camera ", i, ": no ground truth or no registration to compare");
+        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
+        if (!expected || !camera.calibrated) {
+            console::out("Camera ", i, ": no ground truth or no calibration to compare");
             maxRotation = maxTranslation = INFINITY;
             continue;
         }
-        const double rotation = rotationErrorDegrees(transforms[i], *expected);
-        const double translation = 1000.0 * distance(transforms[i].translation(), expected->translation());
-        console::out("Camera ", i, ": rotation error ", rotation, " deg, translation error ", translation, " mm");
+        const double rotation = rotationErrorDegrees(camera.T_camera0_camera, *expected);
+        const double translation = 1000.0 * distance(camera.T_camera0_camera.translation(), expected->translation());
+        console::out("Camera ", i, ": rotation error ", rotation, " deg, translation error ", translation,
+                     " mm (1 sigma ", camera.sigmaRotationDeg, " deg, ", camera.sigmaTranslationMm, " mm)");
+        const GroundTruth::Camera* truthCamera = truth.cameraFor(paths[i], i);
+        if (truthCamera && truthCamera->depthError) {
+            const double at = camera.meanPlateDistanceM;
+            console::out("Camera ", i, ": depth error at ", at, " m ", camera.depthError.errorMmAt(at), " mm, true ",
+                         truthCamera->depthError->errorMmAt(at), " mm (1 sigma ", camera.sigmaDepthMm, " mm)");
+        }
         maxRotation = std::max(maxRotation, rotation);
         maxTranslation = std::max(maxTranslation, translation);
     }
@@ -461,16 +496,24 @@ int main(int argc, char** argv)
         console::err("tavorin-calibrate: the lattice was not found in any of ", steps, " steps; nothing calibrated.");
         return kExitNoRegistration;
     }
-    const std::vector<RegistrationResidual> residuals = calibrator.fineRegistration().residuals(
-        calibrator.transforms(), 0, calibrator.registrationInlierThreshold());
-    if (!registrationUsable(residuals, state.cameras.size())) {
+    const tavorin::JointEstimate estimate = calibrator.jointCalibration().solve();
+    const auto calibrated = [&](std::size_t i) { return estimate.cameras[i].calibrated; };
+    std::size_t calibratedCount = 0;
+    for (std::size_t i = 1; i < estimate.cameras.size(); ++i)
+        calibratedCount += calibrated(i) ? 1 : 0;
+    if (calibratedCount == 0) {
         reportFrameSets(calibrator.timeline());
-        console::err("tavorin-calibrate: a camera has no registration inliers; nothing usable calibrated.");
+        console::err("tavorin-calibrate: no camera has seen the plate together with camera 0, or with a camera that "
+                     "did; nothing calibrated.");
         return kExitNoRegistration;
     }
     const auto& readers = source->recordingReaders();
-    for (std::size_t i = 0; i < readers.size(); ++i)
-        source->setModelMatrix(readers[i]->fileName(), T_base_camera0 * calibrator.transforms()[i]);
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+        if (!calibrated(i))
+            continue;
+        source->setModelMatrix(readers[i]->fileName(), T_base_camera0 * estimate.cameras[i].T_camera0_camera);
+        source->setDepthCorrection(readers[i]->fileName(), estimate.cameras[i].depthError);
+    }
     source->process(state);
     if (options->room) {
         std::array<Vec4, 3> drawn;
@@ -479,13 +522,25 @@ int main(int argc, char** argv)
         registrateRoom(state.cameras, source.get(), drawn);
         source->process(state);
     }
-    reportCameras(state, residuals, counts, steps);
+    reportCameras(state, estimate, counts, steps);
     reportFrameSets(calibrator.timeline());
-    if (options->store && !storeCalibrations(state)) {
-        console::err("tavorin-calibrate: not every configuration file was written.");
-        return kExitStoreFailed;
+    reportDepthErrors(estimate);
+    if (options->store) {
+        SceneState calibratedOnly;
+        for (std::size_t i = 0; i < state.cameras.size(); ++i)
+            if (calibrated(i))
+                calibratedOnly.cameras.push_back(state.cameras[i]);
+        if (!storeCalibrations(calibratedOnly)) {
+            console::err("tavorin-calibrate: not every configuration file was written.");
+            return kExitStoreFailed;
+        }
     }
     if (truth)
-        reportErrors(calibrator, *truth, options->recordings);
+        reportErrors(estimate, *truth, options->recordings);
+    if (calibratedCount + 1 < estimate.cameras.size()) {
+        console::err("tavorin-calibrate: not every camera is calibrated (named above); the others are",
+                     options->store ? " stored." : ".");
+        return kExitSomeNotCalibrated;
+    }
     return 0;
 }
