@@ -15,7 +15,8 @@ constexpr double kSameInstant = 0.001;      // seconds: a capture this close sta
 constexpr double kExactInstant = 0.00005;   // seconds: closer than a wired chain's 160 us exposure steps
 constexpr double kMaxFrameGap = 0.05;       // seconds: 1.5 frame periods at 30 fps; more is a drop
 constexpr double kMaxWait = 0.15;           // seconds a reference frame waits for the other cameras
-constexpr double kCubicWait = 0.08;         // seconds it waits for a camera's second frame after it
+constexpr double kCubicWait = 0.08;
+constexpr double kMaxOuterFrameGap = 0.085; // seconds to a cubic's outer frame: one frame may be missing         // seconds it waits for a camera's second frame after it
 constexpr std::size_t kHistoryFrames = 8;   // per camera, covers the wait at 30 fps with margin
 constexpr float kMaxHoleMove = 0.04f;       // metres between frames: half the hole pitch
 constexpr float kMinAxisAgreement = 0.94f;  // cosine of 20 degrees between the frames' axes
@@ -238,7 +239,7 @@ ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t came
     // A cubic through the frames on either side when they are there and consecutive: the plate's
     // path curves between frames. The fourth frame is waited for a little.
     const auto consecutive = [](const Frame& a, const Frame& b) {
-        return a.detection.found && b.detection.found && b.timestamp - a.timestamp <= kMaxFrameGap;
+        return a.detection.found && b.detection.found && b.timestamp - a.timestamp <= kMaxOuterFrameGap;
     };
     const auto afterNext = std::next(after);
     if (afterNext == history.end() && now - t <= kCubicWait)
