@@ -101,10 +101,13 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
 {
     std::lock_guard<std::mutex> lock(frameMutex);
     const bool registering = rightBar && rightBar->depthCameraRegistrationEnabled();
-    if (registering)
+    if (registering) {
         runCalibrationCycle();
-    else if (state.depthSource)
-        state.depthSource->resumeClock();
+    } else {
+        if (state.depthSource)
+            state.depthSource->resumeClock();
+        calibrator.refreshJointEstimate(state);
+    }
     const auto workStart = std::chrono::steady_clock::now();
     context.view = orbitCamera.view();
     context.time += kFrameSeconds;
@@ -177,6 +180,7 @@ void Scene::runCalibrationCycle()
         if (frame == CalibrationFrame::Newest || std::chrono::steady_clock::now() - start >= budget)
             break;
     }
+    calibrator.refreshJointEstimate(state);
     publishProgress();
 }
 

@@ -56,7 +56,13 @@ std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::timeline
 void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set,
                                        const std::vector<DepthCorrection>& removed)
 {
+    // A long live calibration keeps every second of its older sets: the estimate stays quick.
+    constexpr std::size_t kMaxKeptSets = 3600;
     joint.addFrameSet(set, removed);
+    if (joint.frameSetCount() > kMaxKeptSets) {
+        joint.thinTo(kMaxKeptSets / 2);
+        setsSubmitted = 0;
+    }
     if (set.empty() || !set[kReferenceCamera].found)
         return;
     roughAligner.addCorrespondencePoints(latticeAxisPoints(set));
@@ -80,6 +86,10 @@ void DepthCameraCalibrator::detectAll(const std::vector<std::shared_ptr<DepthCam
 
 void DepthCameraCalibrator::startAfresh(std::size_t cameraCount)
 {
+    ++generation;
+    setsSubmitted = 0;
+    latestJoint.reset();
+    trusted.clear();
     joint = JointCalibration(cameraCount);
     roughAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     fineAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
@@ -106,8 +116,13 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
     for (std::size_t i = 0; i < detections.size(); ++i)
         console::out("Kinect ", i, ": ", (detections[i].found ? "LATTICE FOUND!" : " Lattice not found."));
     const std::vector<std::shared_ptr<DepthCameraData>> cameras = state.cameras;
-    if (fineAligner.cloudCount() != cameras.size())
+    std::vector<std::string> names;
+    for (const std::shared_ptr<DepthCameraData>& camera : cameras)
+        names.push_back(camera->sourceName);
+    if (fineAligner.cloudCount() != cameras.size() || names != cameraNames) {
         startAfresh(cameras.size());
+        cameraNames = names;
+    }
     countFrames();
     std::vector<DepthCorrection> removed;
     for (const std::shared_ptr<DepthCameraData>& camera : cameras)
@@ -116,11 +131,65 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
     for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
         addFrameSet(set, removed);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
+}
 
-    if (!state.depthSource)
+void DepthCameraCalibrator::submitJointEstimate(const SceneState& state)
+{
+    constexpr auto kMinInterval = std::chrono::seconds(1);
+    constexpr std::size_t kMaxSets = 900; // a solve stays well within a second
+    const auto now = std::chrono::steady_clock::now();
+    if (joint.frameSetCount() == setsSubmitted || now - lastSubmission < kMinInterval || jointWorker.busy())
         return;
-    for (std::size_t i = 0; i < cameraTransforms.size() && i < cameras.size(); ++i)
-        state.depthSource->setModelMatrix(cameras[i]->sourceName, cameraTransforms[i]);
+    JointCalibration snapshot = joint;
+    snapshot.thinTo(kMaxSets);
+    submittedNames.clear();
+    for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
+        submittedNames.push_back(camera->sourceName);
+    if (submittedNames.size() != joint.cameraCount() || !jointWorker.start(std::move(snapshot), generation))
+        return;
+    setsSubmitted = joint.frameSetCount();
+    lastSubmission = now;
+}
+
+// A camera's estimate is trusted only when it is precise and fits: a matrix that would be wrong
+// with confidence is never applied.
+void DepthCameraCalibrator::applyJointEstimate(std::uint64_t tag, JointEstimate estimate, SceneState& state)
+{
+    constexpr double kMaxSigmaMm = 3.0;
+    constexpr double kMaxSigmaDeg = 0.2;
+    constexpr double kMaxRmsMm = 3.0;
+    constexpr std::size_t kMinFrameSets = 10;
+    if (tag != generation || estimate.cameras.size() != submittedNames.size())
+        return;
+    trusted.assign(estimate.cameras.size(), false);
+    for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
+        const JointCameraEstimate& camera = estimate.cameras[i];
+        trusted[i] = estimate.converged && camera.calibrated && camera.sigmaTranslationMm <= kMaxSigmaMm
+            && camera.sigmaRotationDeg <= kMaxSigmaDeg && camera.holeRmsMm <= kMaxRmsMm
+            && camera.frameSets >= kMinFrameSets;
+        if (!trusted[i] || !state.depthSource)
+            continue;
+        state.depthSource->setModelMatrix(submittedNames[i], camera.T_camera0_camera);
+        state.depthSource->setDepthCorrection(submittedNames[i], camera.depthError);
+    }
+    latestJoint = std::move(estimate);
+}
+
+void DepthCameraCalibrator::refreshJointEstimate(SceneState& state)
+{
+    if (std::optional<std::pair<std::uint64_t, JointEstimate>> finished = jointWorker.takeFinished())
+        applyJointEstimate(finished->first, std::move(finished->second), state);
+    submitJointEstimate(state);
+}
+
+void DepthCameraCalibrator::finishJointEstimate(SceneState& state)
+{
+    jointWorker.wait();
+    lastSubmission = {};
+    refreshJointEstimate(state);
+    jointWorker.wait();
+    if (std::optional<std::pair<std::uint64_t, JointEstimate>> finished = jointWorker.takeFinished())
+        applyJointEstimate(finished->first, std::move(finished->second), state);
 }
 
 void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timestamps,
@@ -134,17 +203,21 @@ void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timesta
 
 std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
 {
-    constexpr double kMmPerMetre = 1000.0;
-    const std::vector<RegistrationResidual> residuals = fineAligner.currentResiduals();
     std::vector<RegistrationProgress> result(framesFound.size());
     for (std::size_t i = 0; i < result.size(); ++i) {
         result[i].framesFound = framesFound[i];
         result[i].framesExamined = framesExamined;
         result[i].reference = i == static_cast<std::size_t>(kReferenceCamera);
-        if (i < residuals.size()) {
-            result[i].rmsMm = residuals[i].inlierRms * kMmPerMetre;
-            result[i].correspondences = residuals[i].correspondenceCount;
-        }
+        if (!latestJoint || i >= latestJoint->cameras.size())
+            continue;
+        const JointCameraEstimate& camera = latestJoint->cameras[i];
+        result[i].calibrated = i < trusted.size() && trusted[i];
+        result[i].notCalibratedWhy = camera.calibrated ? std::string() : camera.reason;
+        result[i].rmsMm = camera.holeRmsMm;
+        result[i].sigmaMm = camera.sigmaTranslationMm;
+        result[i].sigmaDeg = camera.sigmaRotationDeg;
+        result[i].plateDistanceM = camera.meanPlateDistanceM;
+        result[i].depthErrorMm = camera.depthError.errorMmAt(camera.meanPlateDistanceM);
     }
     return result;
 }

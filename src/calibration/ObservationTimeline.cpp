@@ -127,13 +127,33 @@ std::optional<LatticeDetectionResult> interpolateAlong(const std::vector<TimedDe
         centroid += eigenOf(hole);
     centroid /= static_cast<double>(std::max<std::size_t>(1, base.holes.size()));
     std::vector<RigidMotion> motions(frames.size());
+    const std::optional<RigidMotion> toNextFrame = rigidMotion(pairedHoles(base, next));
+    if (!toNextFrame)
+        return std::nullopt;
+    motions[before + 1] = *toNextFrame;
+    const Eigen::Vector3d nextRotation = rotationVector(toNextFrame->R);
+    const Eigen::Vector3d nextCentroid = toNextFrame->R * centroid + toNextFrame->t;
     for (std::size_t k = 0; k < frames.size(); ++k) {
-        if (k == before)
+        if (k == before || k == before + 1)
             continue;
         const LatticeDetectionResult& frame = *frames[k].detection;
         if (!frame.found || dot(base.normal, frame.normal) < kMinAxisAgreement)
             return std::nullopt;
-        const std::optional<RigidMotion> motion = rigidMotion(pairedHoles(base, frame));
+        // A frame farther away is paired through the motion to the next frame, scaled to its
+        // time: the plate may have moved by more than half a hole pitch since the base frame.
+        const double share = (frames[k].t - frames[before].t) / (frames[before + 1].t - frames[before].t);
+        const Eigen::Vector3d turn = share * nextRotation;
+        const Eigen::Matrix3d R_guess =
+            turn.norm() > 0.0 ? Eigen::AngleAxisd(turn.norm(), turn.normalized()).toRotationMatrix()
+                              : Eigen::Matrix3d::Identity();
+        const Eigen::Vector3d t_guess = centroid + share * (nextCentroid - centroid) - R_guess * centroid;
+        LatticeDetectionResult guessed = base;
+        for (Vec4& hole : guessed.holes)
+            hole = pointOf(R_guess * eigenOf(hole) + t_guess);
+        std::vector<std::pair<Vec4, Vec4>> pairs = pairedHoles(guessed, frame);
+        for (auto& pair : pairs)
+            pair.first = pointOf(R_guess.transpose() * (eigenOf(pair.first) - t_guess));
+        const std::optional<RigidMotion> motion = rigidMotion(pairs);
         if (!motion)
             return std::nullopt;
         motions[k] = *motion;

@@ -6,18 +6,24 @@
 namespace tavorin {
 
 // How far registration has come for one camera since it started: in how many of the frames it
-// examined the lattice was found, and its fine registration as it stands (zeros for the
-// reference camera, which the others are registered onto).
+// examined the lattice was found, and what the newest joint estimate says of it.
 struct RegistrationProgress {
     std::size_t framesFound = 0;
     std::size_t framesExamined = 0;
     bool reference = false;
-    double rmsMm = 0.0; // inliers' residual, millimetres
-    std::size_t correspondences = 0;
+    // The joint estimate's figures, once it trusts this camera (its matrix is then applied).
+    bool calibrated = false;
+    std::string notCalibratedWhy; // why not, when an estimate says so; empty while none came yet
+    double rmsMm = 0.0;           // hole residual
+    double sigmaMm = 0.0;         // 1 sigma of the translation
+    double sigmaDeg = 0.0;        // 1 sigma of the rotation
+    double depthErrorMm = 0.0;    // what the sensor adds to the range at the plate's mean distance
+    double plateDistanceM = 0.0;
 };
 
 // The settings bar's line for camera `index`, for example "Camera 1: found 87 of 120 frames,
-// RMS 1.84 mm, 2175 correspondences", or "Camera 2: plate not seen yet (12 frames)".
+// RMS 0.45 mm, 1σ 0.12 mm 0.004°, depth +5.6 mm at 1.9 m", "Camera 2: found 12 of 120 frames, not
+// calibrated yet", or "Camera 3: plate not seen yet (12 frames)".
 std::string progressLine(std::size_t index, const RegistrationProgress& progress);
 
 } // namespace tavorin
