@@ -12,7 +12,7 @@ std::string progressLine(std::size_t index, const RegistrationProgress& progress
         std::snprintf(line, sizeof line, "Camera %zu: plate not seen yet (%zu frames)", index, progress.framesExamined);
         return line;
     }
-    int used = std::snprintf(line, sizeof line, "Camera %zu: found %zu of %zu frames", index, progress.framesFound,
+    int used = std::snprintf(line, sizeof line, "Camera %zu: %zu/%zu frames", index, progress.framesFound,
                              progress.framesExamined);
     const auto append = [&](const char* format, auto... values) {
         if (used >= 0 && static_cast<std::size_t>(used) < sizeof line)
@@ -23,7 +23,7 @@ std::string progressLine(std::size_t index, const RegistrationProgress& progress
     if (progress.calibrated) {
         if (!progress.reference)
             append(", RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0", progress.rmsMm, progress.sigmaMm, progress.sigmaDeg);
-        append(", depth %+.1f mm at %.1f m", progress.depthErrorMm, progress.plateDistanceM);
+        append(", depth %+.1f mm", progress.depthErrorMm);
     } else if (!progress.reference) {
         append(", not calibrated yet");
         if (!progress.notCalibratedWhy.empty())

@@ -10,6 +10,25 @@ ScrollView {
     // The file dialogs are children too, so the scrolled height is not deduced from the column.
     contentHeight: settingsColumn.implicitHeight
 
+    // Every kinect_*.h5 of one folder, played in step. A folder without one is named on the console
+    // and in the title, and the dialog asks again.
+    FileDialog {
+        id: folderDialog
+        property string prompt: "Choose a folder of Azure Kinect recordings:"
+        title: prompt
+        selectFolder: true
+        folder: shortcuts.home
+        onAccepted: {
+            var fault = calibrationView.viewModel.setRecordingFolder(fileUrl.toString(), folder.toString())
+            if (fault !== "") {
+                title = prompt + " " + fault
+                open()
+                return
+            }
+            title = prompt
+        }
+    }
+
     RecordingDialog {
         id: fileDialog1
         prompt: "(1) Choose first Azure Kinect Recording:"
@@ -53,11 +72,13 @@ ScrollView {
             ComboBox {
                 id: sourceBox
                 width: 146
-                model: ["Azure Kinect (Live)", "Recording (.hdf5)"]
+                model: ["Azure Kinect (Live)", "Recording (.hdf5)", "Recording folder (.hdf5)"]
                 currentIndex: 0
                 onCurrentIndexChanged: {
                     if (currentIndex === 1)
                         fileDialog1.open()
+                    else if (currentIndex === 2)
+                        folderDialog.open()
                     else
                         viewModel.setDepthImageSource(currentIndex)
                 }
@@ -90,11 +111,11 @@ ScrollView {
             checked: viewModel.depthCameraRegistrationEnabled
             onToggled: viewModel.depthCameraRegistrationEnabled = checked
         }
-        // One line for each of up to three cameras in place of a blank line, in a fixed height so
-        // that nothing below moves when the lines appear.
+        // One line per camera in place of a blank line, in a fixed height for up to three cameras
+        // so that nothing below moves when the lines appear; more cameras make room for theirs.
         Column {
             width: parent.width
-            height: 42
+            height: Math.max(42, 14 * viewModel.registrationProgress.length)
             clip: true
             Repeater {
                 model: viewModel.registrationProgress

@@ -4,8 +4,10 @@
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,6 +35,34 @@ std::string localPath(const QString& text)
 }
 
 } // namespace
+
+std::vector<std::string> recordingsInFolder(const QString& folderUrl, std::string& folder, std::string& fault)
+{
+    constexpr char kPrefix[] = "kinect_";
+    constexpr char kSuffix[] = ".h5";
+    folder = localPath(folderUrl);
+    std::vector<std::string> paths;
+    std::error_code error;
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
+        fault = (folder.empty() ? std::string("no folder") : folder) + " is not a folder";
+        return paths;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() > sizeof kPrefix - 1 + sizeof kSuffix - 1 && name.rfind(kPrefix, 0) == 0
+            && name.compare(name.size() - (sizeof kSuffix - 1), std::string::npos, kSuffix) == 0
+            && entry.is_regular_file(error))
+            paths.push_back(entry.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    if (error)
+        fault = folder + " cannot be read: " + error.message();
+    else if (paths.empty())
+        fault = folder + " holds no recording kinect_*.h5";
+    if (!fault.empty())
+        paths.clear();
+    return paths;
+}
 
 std::string recordingChoiceFault(const QString& fileUrl, const QString& folderUrl)
 {

@@ -14,6 +14,10 @@ namespace tavorin {
 // a "file:///" prefix.
 std::vector<std::string> recordingFiles(int type, const QStringList& files);
 
+// The kinect_*.h5 regular files of `folder` (a local URL or a plain path), sorted by name; and
+// its path. Empty when there are none (`fault` then says why).
+std::vector<std::string> recordingsInFolder(const QString& folderUrl, std::string& folder, std::string& fault);
+
 // Why the file a recording dialog returned cannot be played, or empty: no file at all (the
 // dialog returned `folderUrl`, a folder), a folder, a missing or unreadable file, or something
 // other than a regular file. Both are the dialog's URLs (or plain paths).

@@ -217,6 +217,22 @@ QString RightBarViewModel::recordingChoiceFault(const QString& fileUrl, const QS
     return QString::fromStdString(fault);
 }
 
+QString RightBarViewModel::setRecordingFolder(const QString& fileUrl, const QString& folderUrl)
+{
+    std::string folder;
+    std::string fault;
+    std::vector<std::string> paths = recordingsInFolder(fileUrl.isEmpty() ? folderUrl : fileUrl, folder, fault);
+    if (!fault.empty()) {
+        console::err("Cannot play ", fault, "; choose a folder of recordings.");
+        return QString::fromStdString(fault);
+    }
+    console::out("Playing the ", paths.size(), " recordings of ", folder);
+    if (scene)
+        scene->sceneState().enqueue(
+            std::make_shared<SetDepthImageSourceAction>(SetDepthImageSourceAction::kRecordings, std::move(paths)));
+    return {};
+}
+
 // The points are taken where they lie now: after a room registration they lie in the room, so a
 // second press finds the frame already in effect and changes nothing.
 void RightBarViewModel::registrateRoom()

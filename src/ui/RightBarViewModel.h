@@ -144,6 +144,9 @@ public:
     Q_INVOKABLE void registrateRoom();
     // Empty when a recording dialog's choice can be played; else the reason, also on the console.
     Q_INVOKABLE QString recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const;
+    // Plays every kinect_*.h5 of the folder the dialog returned (its fileUrl, else its folder) in
+    // step; empty when it does, else why not, also on the console.
+    Q_INVOKABLE QString setRecordingFolder(const QString& fileUrl, const QString& folderUrl);
 
     // A room point in the coordinates the cameras are drawn in now: index 1 is the corner O, 0
     // the point A, 2 the point B.

@@ -138,11 +138,11 @@ TEST(DepthCameraCalibrator, ProgressLinesTellFramesResidualSigmaAndDepthOrWhatIs
     RegistrationProgress unreachable = seen(30, 120, false);
     unreachable.notCalibratedWhy = "has not seen the plate together with a registered camera";
     const Case cases[] = {
-        {0, calibrated(true), "Camera 0: found 87 of 120 frames (reference), depth +5.6 mm at 1.9 m"},
-        {1, calibrated(false), "Camera 1: found 87 of 120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm at 1.9 m"},
+        {0, calibrated(true), "Camera 0: 87/120 frames (reference), depth +5.6 mm"},
+        {1, calibrated(false), "Camera 1: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm"},
         {2, seen(0, 12, false), "Camera 2: plate not seen yet (12 frames)"},
-        {3, seen(12, 120, false), "Camera 3: found 12 of 120 frames, not calibrated yet"},
-        {4, unreachable, "Camera 4: found 30 of 120 frames, not calibrated yet: has not seen the plate together with a registered camera"},
+        {3, seen(12, 120, false), "Camera 3: 12/120 frames, not calibrated yet"},
+        {4, unreachable, "Camera 4: 30/120 frames, not calibrated yet: has not seen the plate together with a registered camera"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.line, progressLine(c.index, c.progress));
