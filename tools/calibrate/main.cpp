@@ -1,7 +1,8 @@
 // tavorin-calibrate: the calibration cycle on recordings, without the window. Steps the
 // recordings along their common time axis from one capture of the first recording to the next,
-// runs the cycle each step as the program does, then reports each camera's matrix and fine-registration residuals and, with
-// --truth, its errors against the ground truth.
+// runs the cycle each step as the program does, then the joint estimate of every camera, and
+// reports each camera's matrix, residual, 1 sigma and depth error and, with --truth, its errors
+// against the ground truth.
 
 #include "DetectionPipeline.h"
 #include "GroundTruth.h"
@@ -54,9 +55,10 @@ constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the r
 constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
                                "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
 constexpr const char* kHelp =
-    "Runs the calibration cycle over the recordings, stepped on the capture times of the first\n"
-    "recording's frames (all of them, or the first N, up to the end of the shortest recording), and\n"
-    "prints every camera's matrix. The other cameras' observations are brought to those instants\n"
+    "Runs the calibration cycle over the recordings (2 to 32), stepped on the capture times of the first\n"
+    "recording's frames (all of them, or the first N, up to the end of the shortest recording), then the\n"
+    "joint estimate of every camera's pose and depth error, and prints every camera's matrix, its 1 sigma\n"
+    "and \"Depth error of camera <i>: <offset> mm, <scale> %\". The other cameras' observations are brought to those instants\n"
     "from their own capture times. The cameras are placed in camera 0's stored frame when its\n"
     "configuration file holds one (a room registration stays), else in camera 0's coordinates.\n"
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
@@ -65,8 +67,9 @@ constexpr const char* kHelp =
     "<file>.<date>_<time>.bak beside them.\n"
     "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
     "truth cannot be read, a recording stopped playing, or opening or one step took more than 30 s;\n"
-    "3 no usable registration (the lattice was never found,\n"
-    "or a camera has no registration inliers; nothing is stored); 4 a configuration file was not written.";
+    "3 no usable registration (the lattice was never found, or no camera has seen the plate together with\n"
+    "camera 0 or a camera that did; nothing is stored); 4 a configuration file was not written; 5 every\n"
+    "camera but those named as not calibrated is calibrated (and stored); their files stay as they were.";
 
 struct Options {
     std::optional<long> frames;
