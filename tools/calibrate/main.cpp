@@ -53,13 +53,13 @@ constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the r
                                    "one of them is damaged. Nothing calibrated.\n";
 
 constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] [--room Ax Ay Az Ox Oy Oz Bx By Bz] "
-                               "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5]";
+                               "[--truth GROUND_TRUTH.json] REC.h5 REC2.h5 [REC3.h5 ...]";
 constexpr const char* kHelp =
     "Runs the calibration cycle over the recordings (2 to 32), stepped on the capture times of the first\n"
     "recording's frames (all of them, or the first N, up to the end of the shortest recording), then the\n"
     "joint estimate of every camera's pose and depth error, and prints every camera's matrix, its 1 sigma\n"
-    "and \"Depth error of camera <i>: <offset> mm, <scale> %\". The other cameras' observations are brought to those instants\n"
-    "from their own capture times. The cameras are placed in camera 0's stored frame when its\n"
+    "and \"Depth error of camera <i>: <offset> mm, <scale> %\". The other cameras' observations are\n"
+    "brought to those instants from their own capture times. The cameras are placed in camera 0's stored frame when its\n"
     "configuration file holds one (a room registration stays), else in camera 0's coordinates.\n"
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
     "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
