@@ -188,6 +188,7 @@ void AzureKinectCameraProcessor::collectRecords(SceneState& state)
             DepthCameraData record;
             record.modelMatrix = thread.modelMatrix;
             record.depthCorrection = thread.depthCorrection();
+            record.removedDepthCorrection = thread.removedDepthCorrection();
             record.sourceName = thread.serialNumber();
             record.configPath = liveCameraConfigPath(thread.serialNumber());
             record.points = points;

@@ -358,10 +358,21 @@ bool AzureKinectReadingThread::captureFrame()
     const std::lock_guard<std::mutex> lock(frameMutex);
     depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
-    depthCorrection().removeFrom(pointStorage.get(), pixels);
+    const DepthCorrection current = depthCorrection();
+    current.removeFrom(pointStorage.get(), pixels);
+    {
+        std::lock_guard<std::mutex> correctionLock(correctionMutex);
+        removed = current;
+    }
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     publishedCaptureSeconds.store(captureSeconds, std::memory_order_release);
     return true;
+}
+
+DepthCorrection AzureKinectReadingThread::removedDepthCorrection() const
+{
+    std::lock_guard<std::mutex> lock(correctionMutex);
+    return removed;
 }
 
 DepthCorrection AzureKinectReadingThread::depthCorrection() const

@@ -96,6 +96,8 @@ public:
     // beside the configuration file at opening. Any thread.
     DepthCorrection depthCorrection() const;
     void setDepthCorrection(const DepthCorrection& correction);
+    // The depth error removed from the points of the capture published last. Any thread.
+    DepthCorrection removedDepthCorrection() const;
 
 private:
     void announceAttempt() const;
@@ -123,6 +125,7 @@ private:
     std::mutex frameMutex; // held while a frame is written into the published buffers
     mutable std::mutex correctionMutex;
     DepthCorrection correction; // guarded by correctionMutex
+    DepthCorrection removed;    // guarded by correctionMutex: from the published points
     std::shared_ptr<CaptureClock> captureClock; // set before the capture thread starts
     std::atomic<std::uint8_t*> publishedColors{nullptr};
     k4a_device_t device = nullptr;

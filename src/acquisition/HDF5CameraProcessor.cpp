@@ -173,6 +173,7 @@ void HDF5CameraProcessor::process(SceneState& state)
         DepthCameraData record;
         record.modelMatrix = reader->modelMatrix();
         record.depthCorrection = reader->depthCorrection();
+        record.removedDepthCorrection = reader->removedDepthCorrection();
         record.sourceName = reader->fileName();
         record.configPath = reader->configPath();
         record.points = points;

@@ -519,6 +519,12 @@ void HDF5RecordingReader::setModelMatrix(const Mat4& m)
     matrix = m;
 }
 
+DepthCorrection HDF5RecordingReader::removedDepthCorrection() const
+{
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    return removed;
+}
+
 DepthCorrection HDF5RecordingReader::depthCorrection() const
 {
     std::lock_guard<std::mutex> lock(matrixMutex);
@@ -551,16 +557,15 @@ bool HDF5RecordingReader::loadFrame(std::uint32_t frame)
     timestamp.store(timestampAt(frame), std::memory_order_relaxed);
     loadedFrame.store(frame, std::memory_order_release);
     frameLoaded = true;
-    const std::size_t pixels = std::size_t(imageWidth) * imageHeight;
     if (rawCalibrationSize > 0) {
         if (!computeCalibratedPoints())
             return false;
-        depthCorrection().removeFrom(pointBuffer(), pixels);
+        removeDepthError();
         publishPoints();
         return true;
     }
     computePinholePoints();
-    depthCorrection().removeFrom(pointBuffer(), pixels);
+    removeDepthError();
     publishPoints();
     console::writeRepeating(console::Stream::Out, formatMatrix("Matrix", modelMatrix()));
     return true;
@@ -607,6 +612,14 @@ float* HDF5RecordingReader::pointBuffer()
     if (!pointStorage)
         pointStorage.reset(new float[std::size_t(imageWidth) * imageHeight * 4]());
     return pointStorage.get();
+}
+
+void HDF5RecordingReader::removeDepthError()
+{
+    const DepthCorrection current = depthCorrection();
+    current.removeFrom(pointBuffer(), std::size_t(imageWidth) * imageHeight);
+    std::lock_guard<std::mutex> lock(matrixMutex);
+    removed = current;
 }
 
 // The render thread sees the buffer only once it holds a complete first frame.

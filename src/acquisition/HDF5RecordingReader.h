@@ -70,6 +70,8 @@ public:
     // the configuration file at opening. Any thread.
     DepthCorrection depthCorrection() const;
     void setDepthCorrection(const DepthCorrection& correction);
+    // The depth error removed from the points of the frame loaded last. Any thread.
+    DepthCorrection removedDepthCorrection() const;
 
 private:
     struct Handles;
@@ -92,6 +94,7 @@ private:
     void computePinholePoints();
     float* pointBuffer();
     void publishPoints();
+    void removeDepthError();
     void stop(const std::string& message);
 
     std::unique_ptr<float[]> pointStorage;
@@ -126,6 +129,7 @@ private:
     mutable std::mutex matrixMutex;
     Mat4 matrix;                 // guarded by matrixMutex
     DepthCorrection correction;  // guarded by matrixMutex
+    DepthCorrection removed;     // guarded by matrixMutex: from the points of the frame loaded last
 };
 
 } // namespace tavorin

@@ -126,7 +126,7 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
     countFrames();
     std::vector<DepthCorrection> removed;
     for (const std::shared_ptr<DepthCameraData>& camera : cameras)
-        removed.push_back(camera->depthCorrection);
+        removed.push_back(camera->removedDepthCorrection);
     corrections = removed;
     for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
         addFrameSet(set, removed);

@@ -32,8 +32,11 @@ struct DepthCameraData {
     bool hasColor = false;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    // The sensor's depth error that the source removed from these points (identity: none).
+    // The camera's depth correction: the sensor's error that its source removes from the points
+    // it makes (identity: none), stored beside its configuration file.
     DepthCorrection depthCorrection;
+    // The correction removed from these points: the camera's, unless it changed since they were made.
+    DepthCorrection removedDepthCorrection;
     // Seconds: when the depth image was captured, on the device's clock for a live camera and on
     // the recording's clock on playback; empty where the source does not know it.
     std::optional<double> timestamp;

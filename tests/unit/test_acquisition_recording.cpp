@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -431,6 +432,48 @@ TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
     EXPECT_FLOAT_EQ(2.0f, p[2]);
     const float* missing = pointAt(reader, 2, 1);
     EXPECT_TRUE(std::isnan(missing[0]) && std::isnan(missing[1]) && std::isnan(missing[2]));
+}
+
+// The depth correction stored beside a recording's configuration file moves every point along its
+// ray to the true range from the first frame on; a new correction applies from the next frame, and
+// the reader says which one its points carry.
+TEST(AcquisitionRecording, TheDepthCorrectionMovesEveryPointAlongItsRay)
+{
+    const std::string folder = tempPath("corrected");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder + "/OP1");
+    std::filesystem::create_directories(folder + "/config/cameras/hdf5/a");
+    std::ofstream(folder + "/config/cameras/hdf5/a/kinect_000000000042.depth.json")
+        << "{\"offsetMm\": 5.0, \"scale\": 0.001}";
+    Recording rec;
+    rec.depth = [](hsize_t, hsize_t, hsize_t) { return 2000.0f; };
+    const std::string written = rec.write("corrected.h5");
+    std::filesystem::rename(written, folder + "/OP1/kinect_000000000042.h5");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    HDF5RecordingReader reader;
+    const bool opened = openQuietly(reader, "OP1/kinect_000000000042.h5");
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(opened);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(reader.loadFrame(0));
+    const float x = -((0.5f - 4.0f) / 5.0f * 2.0f);
+    const float y = (0.5f - 3.0f) / 5.0f * 2.0f;
+    const double range = std::sqrt(double(x) * x + double(y) * y + 4.0);
+    const double factor = (range - 0.005) / (1.001 * range);
+    const float* p = pointAt(reader, 0, 0);
+    EXPECT_NEAR(x * factor, p[0], 1e-6);
+    EXPECT_NEAR(y * factor, p[1], 1e-6);
+    EXPECT_NEAR(2.0 * factor, p[2], 1e-6);
+    EXPECT_EQ(5.0, reader.removedDepthCorrection().offsetMm);
+
+    reader.setDepthCorrection({});
+    EXPECT_EQ(5.0, reader.removedDepthCorrection().offsetMm) << "the points still carry the old one";
+    ASSERT_TRUE(reader.loadFrame(1));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(reader.removedDepthCorrection().isIdentity());
+    EXPECT_FLOAT_EQ(2.0f, pointAt(reader, 0, 0)[2]);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(AcquisitionRecording, SeekJumpsSettlesAndHoldsTheLastFrame)

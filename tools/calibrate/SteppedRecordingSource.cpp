@@ -45,6 +45,7 @@ void SteppedRecordingSource::process(SceneState& state)
         auto record = std::make_shared<DepthCameraData>();
         record->modelMatrix = reader->modelMatrix();
         record->depthCorrection = reader->depthCorrection();
+        record->removedDepthCorrection = reader->removedDepthCorrection();
         record->sourceName = reader->fileName();
         record->configPath = reader->configPath();
         record->points = reader->points();
