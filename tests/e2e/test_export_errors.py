@@ -94,7 +94,7 @@ def main():
             ("no arguments", [], 2),
             ("unknown option", ["--colour", good], 2),
             ("negative frame", ["--frame", "-1", good], 2),
-            ("four recordings", [good] * 4, 2),
+            ("33 recordings", [good] * 33, 2),
             ("missing file", [os.path.join(root, "missing.h5")], 1),
             ("text file", [text], 1),
             ("frame past the end", ["--frame", "6", good], 1),

@@ -1,4 +1,4 @@
-// tavorin-export: one binary PLY of frame N of up to three recordings, each camera's points
+// tavorin-export: one binary PLY of frame N of up to 32 recordings, each camera's points
 // placed by its configuration-file matrix (x, y, z float metres; red, green, blue); the header's
 // comment and the last console line name the frame the points are in.
 #include "HelpOption.h"
@@ -26,7 +26,7 @@ namespace console = tavorin::console;
 
 namespace {
 
-constexpr std::size_t kMaxRecordings = 3;
+constexpr std::size_t kMaxRecordings = 32;
 constexpr int kExitUnreadable = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoPoints = 3;
@@ -34,9 +34,9 @@ constexpr unsigned kReadLimitSeconds = 30;
 constexpr const char* kReadStuck =
     "tavorin-export: reading the recordings took more than 30 s; one of them is damaged.\n";
 
-constexpr const char* kUsage = "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 [REC3.h5]]";
+constexpr const char* kUsage = "Usage: tavorin-export [--frame N] [--out FILE] REC.h5 [REC2.h5 ...]";
 constexpr const char* kHelp =
-    "Writes frame N (default 0) of up to three recordings as one binary PLY (default export.ply), each\n"
+    "Writes frame N (default 0) of up to 32 recordings as one binary PLY (default export.ply), each\n"
     "camera's points placed in the room by its configuration file.\n"
     "Exit codes: 0 the PLY was written; 1 a recording or its frame cannot be read (or reading takes\n"
     "more than 30 s), or the PLY cannot be written; 2 wrong arguments; 3 the frame holds no usable\n"
