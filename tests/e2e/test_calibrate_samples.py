@@ -1,5 +1,5 @@
 """The headless calibrator on the sample recordings: every camera within 0.2 deg and 3 mm of the
-ground truth, the lattice found in at least 90 % of the steps in which the whole plate faces the
+ground truth (five cameras in a row with depth errors: 0.1 deg and 1 mm), the lattice found in at least 90 % of the steps in which the whole plate faces the
 camera, and unreadable input refused with a non-zero exit. The same bounds hold for recordings of
 cameras that capture apart, up to a whole frame period of 33 ms, while the plate moves briskly."""
 
@@ -149,6 +149,42 @@ def check_generated_scene(build_dir, calibrate, title, sample_options, min_resol
         check_accuracy(calibrate, truth, recordings_in_truth_order(truth), min_resolved_share)
 
 
+def check_five_camera_row(build_dir, calibrate):
+    """Five cameras along a room, each seeing the plate only with its neighbours (cameras 2 to 4
+    never with camera 0), with the sensors' depth artefacts and a systematic depth error each: every
+    camera within 0.1 degrees and 1 mm, each error within 3 sigma, and each depth error at the
+    camera's mean plate distance within 1 mm of the one applied."""
+    print("Five cameras in a row with depth errors and artefacts:")
+    with tempfile.TemporaryDirectory() as folder:
+        scene = os.path.join(folder, "OP1")
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", scene, "--cameras", "5", "--layout", "row",
+                        "--seconds", "16", "--depth-offsets", "4,-6,2.5,-3,5.5", "--depth-scales",
+                        "0.08,-0.1,0.05,0.1,-0.06", "--depth-artefacts"], check=True, stdout=subprocess.DEVNULL)
+        truth = os.path.join(scene, "ground_truth.json")
+        run = subprocess.run([calibrate, "--truth", truth] + recordings_in_truth_order(truth), capture_output=True,
+                             text=True, timeout=600)
+        if run.returncode != 0:
+            fail("tavorin-calibrate exited %d: %s" % (run.returncode, run.stderr[-2000:]))
+        poses = re.findall(r"Camera (\d+): rotation error (\S+) deg, translation error (\S+) mm "
+                           r"\(1 sigma (\S+) deg, (\S+) mm\)", run.stdout)
+        depths = re.findall(r"Camera (\d+): depth error at (\S+) m (\S+) mm, true (\S+) mm \(1 sigma (\S+) mm\)",
+                            run.stdout)
+        if len(poses) != 5 or len(depths) != 5 or len(re.findall(r"Depth error of camera \d+: [+-]", run.stdout)) != 5:
+            fail("not every camera reported: " + run.stdout[-2000:])
+        for camera, degrees, mm, sigma_deg, sigma_mm in poses:
+            print("camera %s: %.4f deg, %.2f mm (1 sigma %.4f deg, %.2f mm)" % (
+                camera, float(degrees), float(mm), float(sigma_deg), float(sigma_mm)))
+            if not float(degrees) <= 0.1 or not float(mm) <= 1.0:
+                fail("camera %s is %s deg and %s mm off" % (camera, degrees, mm))
+            if not float(degrees) <= 3 * float(sigma_deg) + 1e-6 or not float(mm) <= 3 * float(sigma_mm) + 1e-6:
+                fail("camera %s: the error lies beyond 3 sigma" % camera)
+        for camera, _, estimated, true, sigma in depths:
+            error = abs(float(estimated) - float(true))
+            print("camera %s: depth error %.2f mm, true %.2f mm" % (camera, float(estimated), float(true)))
+            if not error <= 1.0 or not error <= 3 * float(sigma):
+                fail("camera %s: depth error %s mm against %s mm (1 sigma %s)" % (camera, estimated, true, sigma))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
@@ -167,6 +203,7 @@ def main():
                           "Cameras 11 and 22 ms apart on a busy host, each missing its own three frames in ten:",
                           ["--seconds", "6", "--plate-period", "2.2", "--capture-offsets", "0,11,22",
                            "--drop-frames", "30"], min_resolved_share=0.9)
+    check_five_camera_row(args.build_dir, calibrate)
     print("OK")
 
 

@@ -1,8 +1,12 @@
 """The sample recordings, read back by the system's own reader (through tavorin-export), show the
 geometry their ground truth describes: with each camera placed by its ground-truth room matrix,
-every point lies on the floor, on a marker or on the plate of that frame, within the noise."""
+every point lies on the floor, on a marker or on the plate of that frame, within the noise. A row
+of cameras along a room sees the plate in turn, neighbours together, and each sensor's range error
+is the one its ground truth states."""
 import argparse
+import itertools
 import json
+import math
 import os
 import struct
 import subprocess
@@ -10,6 +14,12 @@ import sys
 import tempfile
 
 NOISE_TOLERANCE_M = 0.008  # depth noise sigma 1.5 mm, quantised, seen at grazing angles
+# The rectangle that the image of every sample depth camera holds, as x / z (either side) and y / z
+# (up, down) of the SDK's depth camera frame: the whole plate inside it is in the image.
+VIEW_X = 0.69
+VIEW_UP, VIEW_DOWN = -0.75, 0.51
+ROW_OFFSETS_MM = [0, 25, -40, 10, 0]
+ROW_SCALE_PERCENTS = [0, -0.5, 0.8, 0, 0.3]
 
 
 def read_ply(path):
@@ -41,6 +51,91 @@ def sub(a, b):
 
 def column_major_product(a, b):
     return [sum(a[k * 4 + r] * b[c * 4 + k] for k in range(4)) for c in range(4) for r in range(4)]
+
+
+def sdk_axes(matrix):
+    """x, y, z axes and origin of the SDK depth frame in the room, from a model matrix."""
+    column = [[matrix[4 * c + r] for r in range(3)] for c in range(4)]
+    return [-v for v in column[0]], [-v for v in column[1]], column[2], column[3]
+
+
+def sees_plate(axes, plate, half_size):
+    x, y, z, origin = axes
+    for a in (-half_size, half_size):
+        for b in (-half_size, half_size):
+            p = sub([c + a * u + b * v for c, u, v in zip(plate["centre"], plate["u"], plate["v"])], origin)
+            depth = dot(p, z)
+            if not (0.5 <= depth <= 3.5 and abs(dot(p, x)) <= VIEW_X * depth
+                    and VIEW_UP * depth <= dot(p, y) <= VIEW_DOWN * depth):
+                return False
+    return True
+
+
+def range_error_fit(points, position):
+    """Offset (mm) and scale of the range error of floor points, against the true range along each
+    point's ray to the floor; the far edge of the range left out, where the sensor drops points."""
+    true_m, error_mm = [], []
+    for x, y, z, r, g, b in points:
+        if y > 0.1 or (r > 120 and g < 100):  # off the floor, or on a marker
+            continue
+        ray = sub((x, y, z), position)
+        measured = math.sqrt(dot(ray, ray))
+        true = -position[1] * measured / ray[1]
+        if true < 3.6:
+            true_m.append(true)
+            error_mm.append((measured - true) * 1000.0)
+    mean_t, mean_e = sum(true_m) / len(true_m), sum(error_mm) / len(error_mm)
+    slope = (sum((t - mean_t) * (e - mean_e) for t, e in zip(true_m, error_mm))
+             / sum((t - mean_t) ** 2 for t in true_m))
+    return mean_e - slope * mean_t, slope / 1000.0
+
+
+def check_row(build, failures):
+    with tempfile.TemporaryDirectory() as root:
+        out = os.path.join(root, "samples", "OP1")
+        run = subprocess.run([os.path.join(build, "tavorin-samples"), "--out", out, "--layout", "row", "--cameras", "5",
+                              "--depth-offsets", ",".join(map(str, ROW_OFFSETS_MM)),
+                              "--depth-scales", ",".join(map(str, ROW_SCALE_PERCENTS))],
+                             capture_output=True, text=True, timeout=240)
+        if run.returncode != 0:
+            failures.append("row scene: %s %s" % (run.stdout, run.stderr))
+            return
+        truth = json.load(open(os.path.join(out, "ground_truth.json")))
+        cameras = truth["cameras"]
+        stated = [(c["depthError"]["offsetMm"], c["depthError"]["scale"]) for c in cameras]
+        if stated != [(o, p / 100.0) for o, p in zip(ROW_OFFSETS_MM, ROW_SCALE_PERCENTS)] or truth["depthArtefacts"]:
+            failures.append("row scene: depth errors %s, artefacts %s" % (stated, truth["depthArtefacts"]))
+
+        # Frames in which each camera sees the whole plate, and how far away.
+        half_size = truth["plate"]["size"] / 2
+        axes = [sdk_axes(camera["modelMatrixRoom"]) for camera in cameras]
+        seen = [{} for _ in cameras]
+        for entry in truth["trajectory"]:
+            for i, camera in enumerate(cameras):
+                if sees_plate(axes[i], entry, half_size):
+                    seen[i][entry["frame"]] = math.dist(entry["centre"], camera["position"])
+        # Neighbours share a stretch of the plate's path, cameras further apart none of it.
+        for a, b in itertools.combinations(range(len(cameras)), 2):
+            low, high = (40, 170) if b == a + 1 else (0, 0)
+            shared = len(seen[a].keys() & seen[b].keys())
+            if not low <= shared <= high:
+                failures.append("row scene: cameras %d and %d share %d frames, not %d to %d" % (a, b, shared, low, high))
+        for i, distances in enumerate(seen):
+            if not distances or min(distances.values()) > 1.5 or max(distances.values()) < 2.4:
+                failures.append("row scene: camera %d sees the plate at %s m" % (i, sorted(distances.values())[::20]))
+
+        for i in (1, 2, 4):
+            write_config(root, cameras[i]["serial"], cameras[i]["modelMatrixRoom"])
+            ply = os.path.join(root, "row%d.ply" % i)
+            export = subprocess.run([os.path.join(build, "tavorin-export"), "--out", ply,
+                                     os.path.join("samples", "OP1", "kinect_%s.h5" % cameras[i]["serial"])],
+                                    cwd=root, capture_output=True, text=True, timeout=120)
+            if export.returncode != 0:
+                failures.append("row scene: export of camera %d: %s" % (i, export.stderr))
+                continue
+            offset_mm, scale = range_error_fit(read_ply(ply), cameras[i]["position"])
+            if abs(offset_mm - ROW_OFFSETS_MM[i]) > 1.0 or abs(scale - ROW_SCALE_PERCENTS[i] / 100.0) > 0.0003:
+                failures.append("row scene: camera %d measures ranges with %.2f mm and %.5f" % (i, offset_mm, scale))
 
 
 def timestamps(path):
@@ -145,6 +240,7 @@ def main():
         if off_marker:
             failures.append("%d red points off the markers, e.g. %s" % (len(off_marker), off_marker[:3]))
 
+    check_row(build, failures)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0

@@ -1,9 +1,12 @@
-// tavorin-samples: writes three synthetic recordings of an operating room with a moving hole
-// plate, and their ground truth, under samples/OP1/ (or the folder given with --out). By default the
-// cameras capture together; with --capture-offsets each captures later by its own offset, as
-// cameras without a sync cable do; with --drop-frames the recordings miss frames, as those of a
-// host too busy for every frame do; with --plate-period the plate runs its path more often than
-// once per recording, and so faster.
+// tavorin-samples: writes synthetic recordings of an operating room with a moving hole plate, and
+// their ground truth, under samples/OP1/ (or the folder given with --out): by default three cameras
+// around the work centre; with --cameras and --layout row, a row of cameras along a room that the
+// plate is carried through. By default the cameras capture together; with --capture-offsets each
+// captures later by its own offset, as cameras without a sync cable do; with --drop-frames the
+// recordings miss frames, as those of a host too busy for every frame do; with --plate-period the
+// plate runs its path more often than once per recording, and so faster. With --depth-offsets and
+// --depth-scales each sensor measures ranges with its own systematic error, with --depth-artefacts
+// with a real sensor's random faults.
 #include "SampleRecordingFile.h"
 
 #include "acquisition/PinholeParameters.h"
@@ -11,6 +14,7 @@
 #include "base/Console.h"
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleLayout.h"
 #include "sample_scene/SampleView.h"
 
 #include <k4a/k4a.h>
@@ -34,6 +38,7 @@
 
 namespace console = tavorin::console;
 using tavorin::fillRayTable, tavorin::RayTableY;
+using sample_scene::DepthError, sample_scene::SampleLayout;
 
 namespace {
 
@@ -41,9 +46,13 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 576;
 constexpr double kFps = 30.0;
 constexpr double kDefaultSeconds = 4.0;
+// A row's plate passes each camera's stretch in about this long, at 0.7 m/s at most.
+constexpr double kRowSecondsPerCamera = 2.0;
 constexpr double kStartTimestamp = 12.0; // seconds on the shared device clock
 constexpr int kParameterCount = 14;
-constexpr int kSampleCameras = 3;
+constexpr int kDefaultCameras = 3;
+constexpr int kMinCameras = 2;
+constexpr double kPercentPerFraction = 100.0;
 
 // One sample camera: its calibration and its view of the room.
 struct SampleCamera {
@@ -73,7 +82,7 @@ std::vector<float> unitDepthRays(const k4a_calibration_t& calibration)
     return rays;
 }
 
-SampleCamera makeCamera(int index)
+SampleCamera makeCamera(const SampleLayout& layout, int index)
 {
     SampleCamera camera;
     camera.serial = sample_scene::cameraSerial(index);
@@ -86,7 +95,7 @@ SampleCamera makeCamera(int index)
         rays.assign(std::size_t(kWidth) * kHeight * 2, std::numeric_limits<float>::quiet_NaN());
     }
     camera.view =
-        std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), kWidth, kHeight, std::move(rays));
+        std::make_unique<sample_scene::SampleView>(layout.cameraPose(index), kWidth, kHeight, std::move(rays));
     return camera;
 }
 
@@ -97,8 +106,8 @@ double captureSeconds(int frame, double offsetSeconds)
     return frame / kFps + offsetSeconds;
 }
 
-void writeRecording(const SampleCamera& camera, int index, const std::string& path, const std::vector<int>& slots,
-                    double platePeriod, double offsetSeconds)
+void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int index, const std::string& path,
+                    const std::vector<int>& slots, double platePeriod, double offsetSeconds)
 {
     const int frames = static_cast<int>(slots.size());
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
@@ -112,7 +121,7 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
     std::vector<std::uint8_t> bgra(depth.size() * 4);
     for (int k = 0; k < frames; ++k) {
         const double seconds = captureSeconds(slots[static_cast<std::size_t>(k)], offsetSeconds);
-        const PlatePose plate = sample_scene::plateAt(seconds, platePeriod);
+        const PlatePose plate = layout.plateAt(seconds, platePeriod);
         camera.view->renderDepth(plate, rng, depth.data());
         camera.view->renderColor(plate, bgra.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
@@ -124,19 +133,21 @@ void writeRecording(const SampleCamera& camera, int index, const std::string& pa
 // The plate at every frame; with capture offsets, at every capture instant of every camera, in
 // time order, each entry naming the camera that captured then, and each camera its offset.
 // `cameraSlots`: per camera, the capture slots its recording keeps.
-nlohmann::json groundTruth(const std::string& folder, const std::vector<std::vector<int>>& cameraSlots,
-                           double platePeriod, const std::vector<double>& offsetsSeconds)
+nlohmann::json groundTruth(const SampleLayout& layout, const std::string& folder,
+                           const std::vector<std::vector<int>>& cameraSlots, double platePeriod,
+                           const std::vector<double>& offsetsSeconds, const std::vector<DepthError>& depthErrors,
+                           bool depthArtefacts)
 {
     const std::vector<int>& slots = cameraSlots.front();
     const int frames = static_cast<int>(slots.size());
     const auto slotSeconds = [&](int k) { return slots[static_cast<std::size_t>(k)] / kFps; };
-    nlohmann::json truth = sample_scene::groundTruth({0, 1, 2}, folder);
+    nlohmann::json truth = sample_scene::groundTruth(layout.sceneCameras(depthErrors), folder, depthArtefacts);
     const bool synchronised =
         std::all_of(offsetsSeconds.begin(), offsetsSeconds.end(), [](double offset) { return offset == 0.0; });
     if (synchronised) {
         for (int k = 0; k < frames; ++k)
-            truth["trajectory"].push_back(
-                sample_scene::trajectoryEntry(k, kStartTimestamp + slotSeconds(k), sample_scene::plateAt(slotSeconds(k), platePeriod)));
+            truth["trajectory"].push_back(sample_scene::trajectoryEntry(k, kStartTimestamp + slotSeconds(k),
+                                                                        layout.plateAt(slotSeconds(k), platePeriod)));
         return truth;
     }
     std::vector<std::pair<double, std::pair<int, int>>> captures; // seconds, (frame, camera)
@@ -148,8 +159,8 @@ nlohmann::json groundTruth(const std::string& folder, const std::vector<std::vec
     }
     std::stable_sort(captures.begin(), captures.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [seconds, capture] : captures) {
-        nlohmann::json entry =
-            sample_scene::trajectoryEntry(capture.first, kStartTimestamp + seconds, sample_scene::plateAt(seconds, platePeriod));
+        nlohmann::json entry = sample_scene::trajectoryEntry(capture.first, kStartTimestamp + seconds,
+                                                             layout.plateAt(seconds, platePeriod));
         entry["camera"] = capture.second;
         truth["trajectory"].push_back(entry);
     }
@@ -158,8 +169,14 @@ nlohmann::json groundTruth(const std::string& folder, const std::vector<std::vec
 
 struct Options {
     std::string folder = "samples/OP1";
-    double seconds = kDefaultSeconds;
-    std::vector<double> offsetsSeconds = std::vector<double>(kSampleCameras, 0.0);
+    std::optional<double> seconds; // the layout's default
+    int cameras = kDefaultCameras;
+    SampleLayout::Kind layout = SampleLayout::Kind::Around;
+    // Per camera when given; their number is checked against the cameras' once all are read.
+    std::vector<double> offsetsMs;
+    std::vector<double> depthOffsetsMm;
+    std::vector<double> depthScalePercents;
+    bool depthArtefacts = false;
     int dropPercent = 0;
     std::optional<double> platePeriod; // seconds of one pass of the plate's path; the recording's length
 };
@@ -180,40 +197,63 @@ std::vector<int> keptSlots(int slotCount, int dropPercent, unsigned stream)
     return slots;
 }
 
-// "MS,MS,MS": one capture offset per camera, in milliseconds, 0 to 1000.
-bool parseOffsets(const std::string& text, std::vector<double>& offsetsSeconds)
+// "V,V,...": numbers from `low` to `high`; false for anything else.
+bool parseList(const std::string& text, double low, double high, std::vector<double>& values)
 {
-    constexpr double kMaxOffsetMs = 1000.0;
-    std::vector<double> offsets;
+    values.clear();
     std::size_t begin = 0;
     while (begin <= text.size()) {
         const std::size_t end = std::min(text.find(',', begin), text.size());
         const std::string field = text.substr(begin, end - begin);
         char* stop = nullptr;
-        const double ms = std::strtod(field.c_str(), &stop);
-        if (field.empty() || *stop != '\0' || !std::isfinite(ms) || ms < 0.0 || ms > kMaxOffsetMs)
+        const double value = std::strtod(field.c_str(), &stop);
+        if (field.empty() || *stop != '\0' || !std::isfinite(value) || value < low || value > high)
             return false;
-        offsets.push_back(ms / 1000.0);
+        values.push_back(value);
         begin = end + 1;
     }
-    if (offsets.size() != offsetsSeconds.size())
-        return false;
-    offsetsSeconds = offsets;
     return true;
+}
+
+// Whether a per-camera list is absent or has one value per camera.
+bool onePerCamera(const std::vector<double>& values, int cameras)
+{
+    return values.empty() || values.size() == static_cast<std::size_t>(cameras);
 }
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
+    constexpr double kMaxOffsetMs = 1000.0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--out" && i + 1 < argc)
             options.folder = argv[++i];
         else if (arg == "--seconds" && i + 1 < argc)
             options.seconds = std::atof(argv[++i]);
-        else if (arg == "--capture-offsets" && i + 1 < argc) {
-            if (!parseOffsets(argv[++i], options.offsetsSeconds))
+        else if (arg == "--cameras" && i + 1 < argc) {
+            char* stop = nullptr;
+            const long count = std::strtol(argv[++i], &stop, 10);
+            if (*stop != '\0' || stop == argv[i] || count < kMinCameras || count > sample_scene::kMaxCameras)
                 return false;
-        } else if (arg == "--drop-frames" && i + 1 < argc) {
+            options.cameras = static_cast<int>(count);
+        } else if (arg == "--layout" && i + 1 < argc) {
+            const std::string layout = argv[++i];
+            if (layout != "around" && layout != "row")
+                return false;
+            options.layout = layout == "row" ? SampleLayout::Kind::Row : SampleLayout::Kind::Around;
+        } else if (arg == "--capture-offsets" && i + 1 < argc) {
+            if (!parseList(argv[++i], 0.0, kMaxOffsetMs, options.offsetsMs))
+                return false;
+        } else if (arg == "--depth-offsets" && i + 1 < argc) {
+            if (!parseList(argv[++i], -DepthError::kMaxOffsetMm, DepthError::kMaxOffsetMm, options.depthOffsetsMm))
+                return false;
+        } else if (arg == "--depth-scales" && i + 1 < argc) {
+            constexpr double kMaxPercent = DepthError::kMaxScale * kPercentPerFraction;
+            if (!parseList(argv[++i], -kMaxPercent, kMaxPercent, options.depthScalePercents))
+                return false;
+        } else if (arg == "--depth-artefacts")
+            options.depthArtefacts = true;
+        else if (arg == "--drop-frames" && i + 1 < argc) {
             constexpr int kMaxDropPercent = 90;
             char* stop = nullptr;
             const long percent = std::strtol(argv[++i], &stop, 10);
@@ -231,7 +271,18 @@ bool parseOptions(int argc, char** argv, Options& options)
         } else
             return false;
     }
-    return options.seconds > 0.0 && options.seconds <= 60.0;
+    if (!options.seconds)
+        options.seconds =
+            options.layout == SampleLayout::Kind::Row ? kRowSecondsPerCamera * options.cameras : kDefaultSeconds;
+    return *options.seconds > 0.0 && *options.seconds <= 60.0 && onePerCamera(options.offsetsMs, options.cameras)
+        && onePerCamera(options.depthOffsetsMm, options.cameras)
+        && onePerCamera(options.depthScalePercents, options.cameras);
+}
+
+// Each camera's value of a per-camera list, 0 where none was given.
+double valueOf(const std::vector<double>& values, int camera)
+{
+    return values.empty() ? 0.0 : values[static_cast<std::size_t>(camera)];
 }
 
 } // namespace
@@ -240,10 +291,15 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        console::err("Usage: tavorin-samples [--out FOLDER] [--seconds S (0 < S <= 60)] "
-                     "[--capture-offsets MS,MS,MS (one per camera, 0 to 1000 ms; default 0,0,0)] "
+        console::err("Usage: tavorin-samples [--out FOLDER] "
+                     "[--cameras N (2 to 8; default 3)] [--layout around|row (default around)] "
+                     "[--seconds S (0 < S <= 60; default 4, with --layout row 2 per camera)] "
+                     "[--capture-offsets MS,MS,... (one per camera, 0 to 1000 ms; default 0 each)] "
                      "[--drop-frames PERCENT (0 to 90; default 0)] "
-                     "[--plate-period S (1 to 60 s for one pass of the plate's path; default the recording's length)]");
+                     "[--plate-period S (1 to 60 s for one pass of the plate's path; default the recording's length)] "
+                     "[--depth-offsets MM,MM,... (one per camera, -50 to 50 mm added to each range; default 0 each)] "
+                     "[--depth-scales PERCENT,PERCENT,... (one per camera, -1 to 1 % of each range; default 0 each)] "
+                     "[--depth-artefacts (range noise, lost and mixed pixels of a real sensor; default off)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -253,30 +309,46 @@ int main(int argc, char** argv)
         console::err("Unable to create ", options.folder, ": ", error.message());
         return 1;
     }
-    const bool synchronised = std::all_of(options.offsetsSeconds.begin(), options.offsetsSeconds.end(),
-                                          [](double offset) { return offset == 0.0; });
+    const SampleLayout layout(options.layout, options.cameras);
+    std::vector<double> offsetsSeconds;
+    std::vector<DepthError> depthErrors;
+    for (int c = 0; c < options.cameras; ++c) {
+        constexpr double kMsPerSecond = 1000.0;
+        offsetsSeconds.push_back(valueOf(options.offsetsMs, c) / kMsPerSecond);
+        depthErrors.push_back(
+            {valueOf(options.depthOffsetsMm, c), valueOf(options.depthScalePercents, c) / kPercentPerFraction});
+    }
+    const bool synchronised =
+        std::all_of(offsetsSeconds.begin(), offsetsSeconds.end(), [](double offset) { return offset == 0.0; });
     std::vector<std::vector<int>> slots;
     std::string frames; // "120", or per camera "51, 49, 55"
-    for (int c = 0; c < kSampleCameras; ++c) {
-        slots.push_back(keptSlots(static_cast<int>(std::lround(options.seconds * kFps)), options.dropPercent,
+    for (int c = 0; c < options.cameras; ++c) {
+        slots.push_back(keptSlots(static_cast<int>(std::lround(*options.seconds * kFps)), options.dropPercent,
                                   synchronised ? 0u : static_cast<unsigned>(c)));
         if (c == 0 || !synchronised)
             frames += (c == 0 ? "" : ", ") + std::to_string(slots.back().size());
     }
-    const double platePeriod = options.platePeriod.value_or(options.seconds);
-    std::vector<SampleCamera> cameras(kSampleCameras);
+    const double platePeriod = options.platePeriod.value_or(*options.seconds);
+    std::vector<SampleCamera> cameras(static_cast<std::size_t>(options.cameras));
     std::vector<std::thread> workers;
     for (std::size_t i = 0; i < cameras.size(); ++i)
         workers.emplace_back([&, i] {
-            cameras[i] = makeCamera(static_cast<int>(i));
+            const int index = static_cast<int>(i);
+            cameras[i] = makeCamera(layout, index);
+            cameras[i].view->setDepthError(depthErrors[i]);
+            if (options.depthArtefacts)
+                cameras[i].view->simulateArtefacts();
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(cameras[i], static_cast<int>(i), path, slots[i], platePeriod, options.offsetsSeconds[i]);
+            writeRecording(layout, cameras[i], index, path, slots[i], platePeriod, offsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(options.folder, slots, platePeriod, options.offsetsSeconds).dump(2) << "\n";
+    std::ofstream(truthPath) << groundTruth(layout, options.folder, slots, platePeriod, offsetsSeconds, depthErrors,
+                                            options.depthArtefacts)
+                                    .dump(2)
+                             << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;

@@ -1,6 +1,9 @@
 // The virtual devices that anyone can start: TAVORIN_VIRTUAL_CAMERAS=N (1 to 8) plugs in N devices
 // that stream the sample scene, each with its serial, its raw calibration blob and 30 fps, wired as
 // a chain; TAVORIN_VIRTUAL_SYNC=standalone leaves them unwired, each at its own phase.
+// TAVORIN_VIRTUAL_DEPTH_ERRORS="MM:PERCENT,..." gives each depth sensor a systematic range error
+// (one pair per camera: millimetres added to each range, percent of the range added to it), and
+// TAVORIN_VIRTUAL_ARTEFACTS=1 a real sensor's random faults.
 #include <k4a/k4a.h>
 #include <k4a_virtual/VirtualDevice.h>
 
@@ -8,12 +11,14 @@
 #include "depth_rays.h"
 #include "device_handles.h"
 
+#include "sample_scene/DepthError.h"
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
 #include "sample_scene/SampleView.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -24,6 +29,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace k4a_layer {
 
@@ -32,6 +38,9 @@ namespace {
 constexpr const char* kCountVariable = "TAVORIN_VIRTUAL_CAMERAS";
 constexpr const char* kTruthVariable = "TAVORIN_VIRTUAL_TRUTH";
 constexpr const char* kSyncVariable = "TAVORIN_VIRTUAL_SYNC";
+constexpr const char* kDepthErrorsVariable = "TAVORIN_VIRTUAL_DEPTH_ERRORS";
+constexpr const char* kArtefactsVariable = "TAVORIN_VIRTUAL_ARTEFACTS";
+constexpr double kPercentPerFraction = 100.0;
 // Unwired camera i captures this much after camera 0 (modulo the frame period).
 constexpr std::chrono::microseconds kStandalonePhaseStep{11000};
 constexpr double kPlatePeriodSeconds = 4.0; // the path's, as in the sample recordings
@@ -81,8 +90,9 @@ double motionSeconds(double seconds)
 // host time, counted from `epochNs`, which all devices share, so their frames show one motion.
 class SampleSceneFrames : public k4a_virtual::FrameSource {
 public:
-    SampleSceneFrames(int index_, std::uint64_t epochNs_)
-        : index(index_), epochNs(epochNs_), rng(2000u + static_cast<unsigned>(index_))
+    SampleSceneFrames(int index_, std::uint64_t epochNs_, const sample_scene::DepthError& depthError_, bool artefacts_)
+        : index(index_), epochNs(epochNs_), depthError(depthError_), artefacts(artefacts_),
+          rng(2000u + static_cast<unsigned>(index_))
     {
     }
 
@@ -106,6 +116,9 @@ private:
             return false;
         depthView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), frame.depthWidth,
                                                                 frame.depthHeight, rays);
+        depthView->setDepthError(depthError);
+        if (artefacts)
+            depthView->simulateArtefacts();
         return true;
     }
 
@@ -132,6 +145,8 @@ private:
 
     const int index;
     const std::uint64_t epochNs;
+    const sample_scene::DepthError depthError;
+    const bool artefacts;
     std::mt19937 rng;
     std::unique_ptr<sample_scene::SampleView> depthView;
     std::unique_ptr<sample_scene::SampleView> colorView;
@@ -167,16 +182,78 @@ bool standaloneRequested()
     return false;
 }
 
-void writeTruth(int count)
+// One "MM:PERCENT" pair into `error`; false for anything else or for values beyond the largest
+// error the scene takes.
+bool parseDepthError(const std::string& pair, sample_scene::DepthError& error)
+{
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string offset = pair.substr(0, colon);
+    const std::string percent = pair.substr(colon + 1);
+    char* offsetEnd = nullptr;
+    char* percentEnd = nullptr;
+    const double offsetMm = std::strtod(offset.c_str(), &offsetEnd);
+    const double scale = std::strtod(percent.c_str(), &percentEnd) / kPercentPerFraction;
+    if (offset.empty() || percent.empty() || *offsetEnd || *percentEnd
+        || !(std::abs(offsetMm) <= sample_scene::DepthError::kMaxOffsetMm)
+        || !(std::abs(scale) <= sample_scene::DepthError::kMaxScale))
+        return false;
+    error = {offsetMm, scale};
+    return true;
+}
+
+// The depth error of each of `count` cameras: zeros without the variable, and, with one line,
+// for a value that is not one good pair per camera.
+std::vector<sample_scene::DepthError> requestedDepthErrors(int count)
+{
+    std::vector<sample_scene::DepthError> errors(static_cast<std::size_t>(count));
+    const char* text = std::getenv(kDepthErrorsVariable);
+    if (!text || !*text)
+        return errors;
+    std::vector<sample_scene::DepthError> parsed;
+    const std::string list = text;
+    bool good = true;
+    for (std::size_t begin = 0; good && begin <= list.size();) {
+        const std::size_t end = std::min(list.find(',', begin), list.size());
+        sample_scene::DepthError error;
+        good = parseDepthError(list.substr(begin, end - begin), error);
+        parsed.push_back(error);
+        begin = end + 1;
+    }
+    if (good && parsed.size() == errors.size())
+        return parsed;
+    std::cerr << kDepthErrorsVariable << "=" << text << " is not one MM:PERCENT pair per camera (" << count
+              << ", within " << sample_scene::DepthError::kMaxOffsetMm << " mm and "
+              << sample_scene::DepthError::kMaxScale * kPercentPerFraction
+              << " %); the depth sensors measure without error." << std::endl;
+    return errors;
+}
+
+// Whether TAVORIN_VIRTUAL_ARTEFACTS asks for the sensors' random faults: "1" does, "0" or nothing
+// does not, anything else is named with one line and does not.
+bool artefactsRequested()
+{
+    const char* text = std::getenv(kArtefactsVariable);
+    if (!text || !*text || std::strcmp(text, "0") == 0)
+        return false;
+    if (std::strcmp(text, "1") == 0)
+        return true;
+    std::cerr << kArtefactsVariable << "=" << text << " is neither 1 nor 0; the depth sensors show no artefacts."
+              << std::endl;
+    return false;
+}
+
+void writeTruth(const std::vector<sample_scene::DepthError>& depthErrors, bool artefacts)
 {
     const char* path = std::getenv(kTruthVariable);
     if (!path || !*path)
         return;
-    std::vector<int> indices;
-    for (int i = 0; i < count; ++i)
-        indices.push_back(i);
+    std::vector<sample_scene::SceneCamera> cameras;
+    for (std::size_t i = 0; i < depthErrors.size(); ++i)
+        cameras.push_back({static_cast<int>(i), sample_scene::cameraPose(static_cast<int>(i)), depthErrors[i]});
     std::ofstream file(path);
-    file << sample_scene::groundTruth(indices, ".").dump(2) << "\n";
+    file << sample_scene::groundTruth(cameras, ".", artefacts).dump(2) << "\n";
     if (!file.flush())
         std::cerr << "Cannot write the virtual cameras' ground truth to " << path << std::endl;
 }
@@ -187,12 +264,16 @@ std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
 {
     const int count = requestedCount();
     const bool standalone = count > 0 && standaloneRequested();
+    const std::vector<sample_scene::DepthError> depthErrors = count > 0 ? requestedDepthErrors(count)
+                                                                        : std::vector<sample_scene::DepthError>();
+    const bool artefacts = count > 0 && artefactsRequested();
     std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> devices;
     const std::uint64_t epoch = steadyNowNs();
     for (int i = 0; i < count; ++i) {
         const std::string serial = sample_scene::cameraSerial(i);
-        auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial),
-                                                                    std::make_shared<SampleSceneFrames>(i, epoch));
+        auto frames =
+            std::make_shared<SampleSceneFrames>(i, epoch, depthErrors[static_cast<std::size_t>(i)], artefacts);
+        auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial), frames);
         if (standalone) {
             // As independent cameras: each captures at its own instants and drops its own frames.
             device->phaseOffset = kStandalonePhaseStep * i;
@@ -208,7 +289,7 @@ std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
     }
     if (count > 0) {
         std::cout << count << " virtual cameras stream the sample scene (" << kCountVariable << ")." << std::endl;
-        writeTruth(count);
+        writeTruth(depthErrors, artefacts);
     }
     return devices;
 }

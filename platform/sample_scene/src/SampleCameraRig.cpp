@@ -39,18 +39,6 @@ Eigen::Vector3d aimPoint()
     return {0.0, 0.90, 0.0};
 }
 
-Eigen::Matrix3d lookAt(const Eigen::Vector3d& position, const Eigen::Vector3d& target)
-{
-    const Eigen::Vector3d forward = (target - position).normalized();
-    const Eigen::Vector3d right = forward.cross(Eigen::Vector3d::UnitY()).normalized();
-    const Eigen::Vector3d down = forward.cross(right);
-    Eigen::Matrix3d R;
-    R.col(0) = right;
-    R.col(1) = down;
-    R.col(2) = forward;
-    return R;
-}
-
 nlohmann::json vec(const Eigen::Vector3d& v)
 {
     return {v.x(), v.y(), v.z()};
@@ -82,10 +70,20 @@ CameraPose cameraPose(int index)
 {
     const CameraMount& mount = kMounts[index];
     const double a = mount.azimuthDeg * kDegree;
+    const Eigen::Vector3d position(workCentre().x() + mount.distance * std::sin(a), mount.height,
+                                   workCentre().z() + mount.distance * std::cos(a));
+    return aimedPose(position, aimPoint());
+}
+
+CameraPose aimedPose(const Eigen::Vector3d& position, const Eigen::Vector3d& target)
+{
+    const Eigen::Vector3d forward = (target - position).normalized();
+    const Eigen::Vector3d right = forward.cross(Eigen::Vector3d::UnitY()).normalized();
     CameraPose pose;
-    pose.position = Eigen::Vector3d(workCentre().x() + mount.distance * std::sin(a), mount.height,
-                                    workCentre().z() + mount.distance * std::cos(a));
-    pose.R_room_sdk = lookAt(pose.position, aimPoint());
+    pose.position = position;
+    pose.R_room_sdk.col(0) = right;
+    pose.R_room_sdk.col(1) = forward.cross(right); // down
+    pose.R_room_sdk.col(2) = forward;
     return pose;
 }
 
@@ -117,25 +115,26 @@ PlatePose plateAt(double seconds, double period)
     return pose;
 }
 
-nlohmann::json groundTruth(const std::vector<int>& indices, const std::string& folder)
+nlohmann::json groundTruth(const std::vector<SceneCamera>& cameras, const std::string& folder, bool depthArtefacts)
 {
     nlohmann::json truth;
     truth["units"] = "metres; room frame y up, floor at y = 0";
     truth["pointConvention"] = "camera points (-x*d, -y*d, d) of the SDK depth camera frame (x right, y down)";
     truth["matrixLayout"] = "16 numbers column-major, as in the camera configuration files";
-    const Eigen::Matrix4d M0 = modelMatrix(cameraPose(indices.front()));
-    for (const int index : indices) {
-        const CameraPose pose = cameraPose(index);
-        const Eigen::Matrix4d M = modelMatrix(pose);
+    const Eigen::Matrix4d M0 = modelMatrix(cameras.front().pose);
+    for (const SceneCamera& camera : cameras) {
+        const Eigen::Matrix4d M = modelMatrix(camera.pose);
         nlohmann::json entry;
-        entry["serial"] = cameraSerial(index);
-        entry["file"] = folder + "/kinect_" + cameraSerial(index) + ".h5";
-        entry["position"] = vec(pose.position);
-        entry["forward"] = vec(pose.R_room_sdk.col(2));
+        entry["serial"] = cameraSerial(camera.rigIndex);
+        entry["file"] = folder + "/kinect_" + cameraSerial(camera.rigIndex) + ".h5";
+        entry["position"] = vec(camera.pose.position);
+        entry["forward"] = vec(camera.pose.R_room_sdk.col(2));
         entry["modelMatrixRoom"] = columnMajor(M);
         entry["modelMatrixRelativeToCamera0"] = columnMajor(M0.inverse() * M);
+        entry["depthError"] = {{"offsetMm", camera.depthError.offsetMm}, {"scale", camera.depthError.scale}};
         truth["cameras"].push_back(entry);
     }
+    truth["depthArtefacts"] = depthArtefacts;
     for (const Eigen::Vector3d& marker : SampleRoom::markerCentres())
         truth["markers"].push_back(vec(marker));
     truth["markerRadius"] = SampleRoom::kMarkerRadius;

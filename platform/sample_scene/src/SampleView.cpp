@@ -139,48 +139,122 @@ void SampleView::renderPlate(const PlatePose& plate)
 void SampleView::renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm)
 {
     renderPlate(plate);
-    for (float& t : frameT) {
-        const float z = t * kMmPerMetre;
-        t = z >= kMinDepthMm && z <= kMaxDepthMm ? z : 0.0f;
+    if (artefacts) {
+        artefacts->startFrame(rng);
+        measureWithArtefacts(plate);
+        findSteps();
+        mixPixelsAtSteps();
+    } else {
+        measure();
+        findSteps();
+        dropMixedPixels();
     }
-    dropMixedPixels();
     addNoise(rng, depthMm);
 }
 
-// The sensor loses the far side of a depth step between two surfaces in range; such steps lie
-// only at the plate's outline.
-void SampleView::dropMixedPixels()
+// The depth (millimetres) the sensor reports for the surface that frameT holds at `pixel`: its
+// range error moves the point along its ray. A ray of unit depth is 1 / sqrt(inverseLengthSquared)
+// long, so a range error e moves the depth by e * sqrt(inverseLengthSquared).
+float SampleView::measuredDepthMm(std::size_t pixel) const
 {
+    const float z = frameT[pixel] * kMmPerMetre;
+    if (depthError.isZero())
+        return z;
+    return static_cast<float>((1.0 + depthError.scale) * z
+                              + depthError.offsetMm * std::sqrt(static_cast<double>(inverseLengthSquared[pixel])));
+}
+
+void SampleView::measure()
+{
+    for (std::size_t k = 0; k < frameT.size(); ++k) {
+        const float z = measuredDepthMm(k);
+        frameT[k] = z >= kMinDepthMm && z <= kMaxDepthMm ? z : 0.0f;
+    }
+}
+
+// As measure(), and each return in range may be lost or carries the range noise: how much light
+// comes back depends on the surface's range, its brightness and the angle at which the ray meets
+// it (the plate's normal, or the floor's).
+void SampleView::measureWithArtefacts(const PlatePose& plate)
+{
+    constexpr float kLuminanceB = 0.114f / 255.0f;
+    constexpr float kLuminanceG = 0.587f / 255.0f;
+    constexpr float kLuminanceR = 0.299f / 255.0f;
+    const Eigen::Vector3f plateNormal = plate.n.cast<float>();
+    for (std::size_t k = 0; k < frameT.size(); ++k) {
+        const float z = measuredDepthMm(k);
+        if (!(z >= kMinDepthMm && z <= kMaxDepthMm)) {
+            frameT[k] = 0.0f;
+            continue;
+        }
+        const float inverseLength = std::sqrt(inverseLengthSquared[k]);
+        const Eigen::Vector3f& direction = directions[k];
+        const bool onPlate = frameT[k] < backgroundT[k];
+        const float cosIncidence = std::abs(onPlate ? plateNormal.dot(direction) : direction.y()) * inverseLength;
+        const float rangeM = frameT[k] / inverseLength;
+        const std::array<std::uint8_t, 3>& bgr = frameBgr[k];
+        const float brightness = kLuminanceB * bgr[0] + kLuminanceG * bgr[1] + kLuminanceR * bgr[2];
+        frameT[k] = artefacts->lost(rangeM, cosIncidence, brightness)
+            ? 0.0f
+            : z + artefacts->rangeNoiseMm(rangeM, cosIncidence) * inverseLength;
+    }
+}
+
+// The depth steps between two surfaces in range; they lie only at the plate's outline and its
+// holes.
+void SampleView::findSteps()
+{
+    steps.clear();
     if (span.rowBegin >= span.rowEnd)
         return;
     const int r0 = std::max(0, span.rowBegin - 1);
     const int r1 = std::min(rows, span.rowEnd + 1);
     const int c0 = std::max(0, span.columnBegin - 1);
     const int c1 = std::min(columns, span.columnEnd + 1);
-    const auto nearerNeighbour = [this](int r, int c) {
-        const float here = frameT[static_cast<std::size_t>(r) * columns + c];
-        const int dr[4] = {-1, 1, 0, 0};
-        const int dc[4] = {0, 0, -1, 1};
-        for (int i = 0; i < 4; ++i) {
-            const int rr = r + dr[i];
-            const int cc = c + dc[i];
-            if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
+    constexpr int kNeighbours = 4;
+    constexpr int dr[kNeighbours] = {-1, 1, 0, 0};
+    constexpr int dc[kNeighbours] = {0, 0, -1, 1};
+    for (int r = r0; r < r1; ++r)
+        for (int c = c0; c < c1; ++c) {
+            const std::size_t k = static_cast<std::size_t>(r) * columns + c;
+            const float here = frameT[k];
+            if (here == 0.0f)
                 continue;
-            const float there = frameT[static_cast<std::size_t>(rr) * columns + cc];
-            if (there > 0.0f && here - there > kMixedPixelStepMm)
-                return true;
+            float nearest = std::numeric_limits<float>::infinity();
+            float farthest = 0.0f;
+            for (int i = 0; i < kNeighbours; ++i) {
+                const int rr = r + dr[i];
+                const int cc = c + dc[i];
+                if (rr < 0 || rr >= rows || cc < 0 || cc >= columns)
+                    continue;
+                const float there = frameT[static_cast<std::size_t>(rr) * columns + cc];
+                if (there > 0.0f) {
+                    nearest = std::min(nearest, there);
+                    farthest = std::max(farthest, there);
+                }
+            }
+            if (here - nearest > kMixedPixelStepMm)
+                steps.push_back({k, nearest, true});
+            else if (farthest - here > kMixedPixelStepMm)
+                steps.push_back({k, farthest, false});
         }
-        return false;
-    };
-    mixed.assign(static_cast<std::size_t>(r1 - r0) * (c1 - c0), 0);
-    for (int r = r0; r < r1; ++r)
-        for (int c = c0; c < c1; ++c)
-            mixed[static_cast<std::size_t>(r - r0) * (c1 - c0) + (c - c0)] =
-                frameT[static_cast<std::size_t>(r) * columns + c] > 0.0f && nearerNeighbour(r, c);
-    for (int r = r0; r < r1; ++r)
-        for (int c = c0; c < c1; ++c)
-            if (mixed[static_cast<std::size_t>(r - r0) * (c1 - c0) + (c - c0)])
-                frameT[static_cast<std::size_t>(r) * columns + c] = 0.0f;
+}
+
+// The sensor loses the far side of a depth step.
+void SampleView::dropMixedPixels()
+{
+    for (const StepPixel& step : steps)
+        if (step.farSide)
+            frameT[step.pixel] = 0.0f;
+}
+
+void SampleView::mixPixelsAtSteps()
+{
+    for (const StepPixel& step : steps) {
+        float& depth = frameT[step.pixel];
+        depth = step.farSide ? artefacts->farSideOfStep(step.acrossMm, depth)
+                             : artefacts->nearSideOfStep(depth, step.acrossMm);
+    }
 }
 
 void SampleView::addNoise(std::mt19937& rng, std::uint16_t* depthMm) const

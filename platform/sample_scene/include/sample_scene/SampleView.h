@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sample_scene/DepthArtefacts.h"
+#include "sample_scene/DepthError.h"
 #include "sample_scene/SampleCameraRig.h"
 #include "sample_scene/SampleRoom.h"
 
@@ -7,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -24,10 +27,17 @@ public:
                const Eigen::Vector3d& t_sdk_view_m = Eigen::Vector3d::Zero());
 
     // The depth image (millimetres, 0 outside the sensor's 0.5 m to 3.86 m): the far side of a depth
-    // step is lost as on the sensor, and each depth carries noise of 1.5 mm before rounding.
+    // step is lost as on the sensor, and each depth carries noise of 1.5 mm before rounding. With a
+    // depth error, each depth is where the sensor's range error puts it along its ray; with
+    // artefacts, the sensor's random faults come on top (DepthArtefacts), drawn from `rng`.
     void renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm);
     // The colour image, B, G, R, A (255).
     void renderColor(const PlatePose& plate, std::uint8_t* bgra);
+
+    // The sensor's systematic range error and its random faults, in every depth image from now on;
+    // colour images show neither.
+    void setDepthError(const DepthError& error) { depthError = error; }
+    void simulateArtefacts() { artefacts = std::make_unique<DepthArtefacts>(); }
 
     int width() const { return columns; }
     int height() const { return rows; }
@@ -36,11 +46,24 @@ private:
     struct PlateSpan {
         int rowBegin = 0, rowEnd = 0, columnBegin = 0, columnEnd = 0; // pixels the plate covers, end excluded
     };
+    // A pixel next to a depth step of the frame: on its far side (next to a nearer surface) or its
+    // near side, with the depth across the step (millimetres).
+    struct StepPixel {
+        std::size_t pixel;
+        float acrossMm;
+        bool farSide;
+    };
     float coarseStepAngle() const;
     PlateSpan plateSpan(const Eigen::Vector3f& toCentre) const;
     // Distance along each ray (ray parameter, metres) and colour of the nearest surface.
     void renderPlate(const PlatePose& plate);
+    // Turn frameT from ray parameters (metres) into the depths the sensor reports (millimetres).
+    void measure();
+    void measureWithArtefacts(const PlatePose& plate);
+    float measuredDepthMm(std::size_t pixel) const;
+    void findSteps();
     void dropMixedPixels();
+    void mixPixelsAtSteps();
     void addNoise(std::mt19937& rng, std::uint16_t* depthMm) const;
 
     int columns;
@@ -53,10 +76,12 @@ private:
     std::vector<std::uint8_t> backgroundBgra; // made with the first colour frame
     std::vector<float> frameT;               // the frame being rendered
     std::vector<std::array<std::uint8_t, 3>> frameBgr;
-    std::vector<std::uint8_t> mixed;         // per pixel of the plate span: lost to a depth step
+    std::vector<StepPixel> steps;            // of the frame being rendered
     std::vector<float> noiseMm;              // drawn once, read from a random start every frame
     PlateSpan span;
     float stepAngle = 0.0f;
+    DepthError depthError;
+    std::unique_ptr<DepthArtefacts> artefacts; // null: none
 };
 
 } // namespace sample_scene
