@@ -218,6 +218,8 @@ std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
         result[i].sigmaDeg = camera.sigmaRotationDeg;
         result[i].plateDistanceM = camera.meanPlateDistanceM;
         result[i].depthErrorMm = camera.depthError.errorMmAt(camera.meanPlateDistanceM);
+        constexpr double kMinDistanceSpreadM = 0.15;
+        result[i].narrowDistances = camera.calibrated && camera.plateDistanceSpreadM < kMinDistanceSpreadM;
     }
     return result;
 }

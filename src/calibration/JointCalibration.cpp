@@ -589,6 +589,7 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
     const Layout layout = layoutOf(problem);
     const Eigen::MatrixXd covariance = layout.size > 0 ? cameraCovariance(problem, layout, lossScale) : Eigen::MatrixXd();
     std::vector<double> squared(problem.cameras.size(), 0.0), range(problem.cameras.size(), 0.0);
+    std::vector<double> rangeSquared(problem.cameras.size(), 0.0);
     std::vector<std::size_t> inliers(problem.cameras.size(), 0);
     for (const FrameSet& set : problem.sets) {
         for (const Observation& obs : set.observations) {
@@ -598,6 +599,7 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
                 const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, obs.places[k], obs.points[k]);
                 ++camera.holeCount;
                 range[obs.camera] += obs.points[k].norm();
+                rangeSquared[obs.camera] += obs.points[k].squaredNorm();
                 if (term.residual.norm() < 3.0 * lossScale) {
                     squared[obs.camera] += term.residual.squaredNorm();
                     ++inliers[obs.camera];
@@ -615,6 +617,10 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
         camera.depthError = DepthCorrection{state.offsetM * 1000.0, state.scale};
         camera.holeRmsMm = inliers[c] > 0 ? 1000.0 * std::sqrt(squared[c] / static_cast<double>(inliers[c])) : 0.0;
         camera.meanPlateDistanceM = camera.holeCount > 0 ? range[c] / static_cast<double>(camera.holeCount) : 0.0;
+        if (camera.holeCount > 0)
+            camera.plateDistanceSpreadM = std::sqrt(std::max(
+                0.0, rangeSquared[c] / static_cast<double>(camera.holeCount)
+                         - camera.meanPlateDistanceM * camera.meanPlateDistanceM));
         const int first = firstFreeParameter(c);
         const int at = layout.offset[c] - first; // where parameter 0 would sit
         if (first == 0) {

@@ -22,6 +22,8 @@ struct JointCameraEstimate {
     std::size_t holeCount = 0;    // hole observations that entered the estimate
     std::size_t frameSets = 0;    // frame sets in which it saw the plate
     double meanPlateDistanceM = 0.0;
+    double plateDistanceSpreadM = 0.0; // standard deviation of the holes' ranges: how well its
+                                       // depth offset and scale can be told apart
     // 1 sigma from the solution's covariance, robust to errors shared within a frame set: the
     // rotation's angle, the translation's length, the depth error at the mean plate distance.
     double sigmaRotationDeg = 0.0;

@@ -19,6 +19,7 @@ struct RegistrationProgress {
     double sigmaDeg = 0.0;        // 1 sigma of the rotation
     double depthErrorMm = 0.0;    // what the sensor adds to the range at the plate's mean distance
     double plateDistanceM = 0.0;
+    bool narrowDistances = false; // the plate was seen at too few distances to tell offset from scale
 };
 
 // The settings bar's line for camera `index`: the frames in which it found the plate, and once
