@@ -10,6 +10,7 @@ PACKAGES=(
   qml-module-qtquick-dialogs qml-module-qtquick-controls qml-module-qtquick-layouts
   qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings qml-module-qtqml-models2
   libhdf5-dev hdf5-tools libdeflate-dev
+  cyclonedds-dev cyclonedds-tools libpng-dev
   libpcl-dev libeigen3-dev libboost-dev
   nlohmann-json3-dev libstb-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -1,6 +1,10 @@
 #include "acquisition/CameraRecorder.h"
 
+#include "base/Console.h"
+
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
 namespace tavorin {
 
@@ -176,6 +180,20 @@ bool CameraRecorder::finish()
     else if (!complete)
         failure = "cannot complete " + settings.path;
     return complete && !writeFailed.load();
+}
+
+void reportCaptureGaps(const std::string& cameraName, const CameraRecorder& recorder)
+{
+    constexpr std::size_t kMaxGapLines = 10;
+    const std::vector<CameraRecorder::Gap> gaps = recorder.gaps();
+    for (std::size_t i = 0; i < gaps.size() && i < kMaxGapLines; ++i) {
+        std::ostringstream line;
+        line << std::fixed << std::setprecision(3) << "Gap in the capture of " << cameraName << ": no frame for "
+             << gaps[i].lengthSeconds << " s after " << gaps[i].afterSeconds << " s";
+        console::err(line.str());
+    }
+    if (gaps.size() > kMaxGapLines)
+        console::err("Gaps in the capture of ", cameraName, ": ", gaps.size(), " in all");
 }
 
 } // namespace tavorin

@@ -127,4 +127,8 @@ private:
     std::thread writerThread;
 };
 
+// One line per gap of the recorder's capture on standard error ("Gap in the capture of <name>: no
+// frame for 5.034 s after 2.100 s"), the first ten of them, then their count.
+void reportCaptureGaps(const std::string& cameraName, const CameraRecorder& recorder);
+
 } // namespace tavorin

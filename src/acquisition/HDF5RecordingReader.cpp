@@ -7,6 +7,7 @@
 #include "acquisition/FrameChunkReader.h"
 #include "acquisition/HDF5DataSetChecks.h"
 #include "acquisition/HDF5RootHeapCheck.h"
+#include "acquisition/PinholeParameters.h"
 #include "acquisition/RawCalibrationBlob.h"
 #include "acquisition/RayTable.h"
 #include "acquisition/RecordingDataSets.h"
@@ -517,6 +518,25 @@ void HDF5RecordingReader::setModelMatrix(const Mat4& m)
 {
     std::lock_guard<std::mutex> lock(matrixMutex);
     matrix = m;
+}
+
+void HDF5RecordingReader::loadedDepthMm(std::vector<std::uint16_t>& depthMm) const
+{
+    constexpr float kMaxMm = 65535.0f;
+    if (depthIsMm16) {
+        depthMm = depthMm16;
+        return;
+    }
+    depthMm.resize(depth.size());
+    for (std::size_t k = 0; k < depth.size(); ++k)
+        depthMm[k] = isDepthMeasurement(depth[k]) && depth[k] <= kMaxMm
+            ? static_cast<std::uint16_t>(std::lround(depth[k]))
+            : std::uint16_t(0);
+}
+
+std::vector<float> HDF5RecordingReader::cameraParameterRow() const
+{
+    return rawCalibrationSize > 0 ? pinholeParameters(h5->calibration) : cameraParameters;
 }
 
 DepthCorrection HDF5RecordingReader::removedDepthCorrection() const

@@ -73,6 +73,14 @@ public:
     // The depth error removed from the points of the frame loaded last. Any thread.
     DepthCorrection removedDepthCorrection() const;
 
+    // For republishing a recording. Playback thread (or the thread that loads its frames).
+    // The loaded frame's depth in millimetres (0: no measurement), width * height.
+    void loadedDepthMm(std::vector<std::uint16_t>& depthMm) const;
+    // The camera parameters in the recordings' per-frame layout (principal point with pixel
+    // centres at +0.5, focal lengths, k1..k6, codx, cody, p2, p1): from the raw calibration when
+    // the recording has one, else the loaded frame's row.
+    std::vector<float> cameraParameterRow() const;
+
 private:
     struct Handles;
 

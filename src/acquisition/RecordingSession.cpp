@@ -10,8 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <iomanip>
-#include <sstream>
 #include <thread>
 #include <fcntl.h>
 #include <unistd.h>
@@ -130,23 +128,8 @@ bool RecordingSession::end(Camera& camera)
                      " (", recorder.framesDropped(), " dropped)");
     if (!complete)
         console::err("Recording of ", camera.serial, " ended early: ", recorder.error());
-    reportGaps(camera);
+    reportCaptureGaps(camera.serial, *camera.recorder);
     return complete;
-}
-
-// One line per gap, the first kMaxGapLines of them, then their count.
-void RecordingSession::reportGaps(const Camera& camera)
-{
-    constexpr std::size_t kMaxGapLines = 10;
-    const std::vector<CameraRecorder::Gap> gaps = camera.recorder->gaps();
-    for (std::size_t i = 0; i < gaps.size() && i < kMaxGapLines; ++i) {
-        std::ostringstream line;
-        line << std::fixed << std::setprecision(3) << "Gap in the capture of " << camera.serial << ": no frame for "
-             << gaps[i].lengthSeconds << " s after " << gaps[i].afterSeconds << " s";
-        console::err(line.str());
-    }
-    if (gaps.size() > kMaxGapLines)
-        console::err("Gaps in the capture of ", camera.serial, ": ", gaps.size(), " in all");
 }
 
 // Frames reach the sink a little after their system time, later still from a device that lags

@@ -67,7 +67,6 @@ private:
         bool ended = false;
     };
     bool end(Camera& camera);
-    static void reportGaps(const Camera& camera);
     void awaitFramesUpTo(std::uint64_t endNs) const;
 
     std::vector<Camera> cameras;

@@ -1,6 +1,7 @@
 #include "app/SetDepthImageSourceAction.h"
 
 #include "acquisition/DepthSourceFactory.h"
+#include "network/NetworkDepthSource.h"
 #include "scene/DepthCameraProcessor.h"
 
 namespace tavorin {
@@ -20,6 +21,8 @@ void SetDepthImageSourceAction::execute(SceneState&, std::shared_ptr<DepthCamera
     }
     else if (type == kRecordings)
         depthSource = createRecordingSource(files);
+    else if (type == kNetworkCameras)
+        depthSource = std::make_shared<NetworkDepthSource>();
 }
 
 } // namespace tavorin

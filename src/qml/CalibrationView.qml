@@ -72,7 +72,7 @@ ScrollView {
             ComboBox {
                 id: sourceBox
                 width: 146
-                model: ["Azure Kinect (Live)", "Recording (.hdf5)", "Recording folder (.hdf5)"]
+                model: ["Azure Kinect (Live)", "Recording (.hdf5)", "Recording folder (.hdf5)", "Network (ROS 2)"]
                 currentIndex: 0
                 onCurrentIndexChanged: {
                     if (currentIndex === 1)

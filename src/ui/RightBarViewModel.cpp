@@ -7,6 +7,8 @@
 #include "base/Console.h"
 #include "calibration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
+#include "network/TfStaticPublisher.h"
+#include "scene/DepthCameraData.h"
 #include "scene/LightModuleRecord.h"
 #include "ui/RecordingFiles.h"
 
@@ -201,12 +203,26 @@ QString RightBarViewModel::getRoomCalibPointString(int id) const
         + QString::number(p.z, 'f', 2);
 }
 
+// Stored, the cameras' poses also go to ROS tools (tf_static), on a participant made with the first
+// store and kept, so that tools that start later still get them.
 bool RightBarViewModel::storeCalibrations()
 {
     if (!scene)
         return false;
-    std::lock_guard<std::mutex> lock(scene->frameLock());
-    return tavorin::storeCalibrations(scene->sceneState());
+    std::vector<std::pair<std::string, Mat4>> poses;
+    bool stored = false;
+    {
+        std::lock_guard<std::mutex> lock(scene->frameLock());
+        stored = tavorin::storeCalibrations(scene->sceneState());
+        for (const std::shared_ptr<DepthCameraData>& camera : scene->sceneState().cameras)
+            poses.emplace_back(camera->sourceName, camera->modelMatrix);
+    }
+    if (poses.empty())
+        return stored;
+    if (!tfStatic)
+        tfStatic = std::make_unique<TfStaticPublisher>();
+    tfStatic->publish(poses);
+    return stored;
 }
 
 QString RightBarViewModel::recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const

@@ -20,6 +20,7 @@ namespace tavorin {
 class Scene;
 class SingleLightEnablerOptimizer;
 class LightIntensityOptimizer;
+class TfStaticPublisher;
 
 // View model of the settings bar. Properties are written on the GUI thread; the render thread reads
 // the flags and the cursor every frame, so every value sits in an AtomicProperty. Setters compare
@@ -230,6 +231,7 @@ private:
     std::shared_ptr<SingleLightEnablerOptimizer> ownOptimizer;
     std::shared_ptr<LightIntensityOptimizer> savedOptimizer;
     Scene* scene = nullptr; // non-owning
+    std::unique_ptr<TfStaticPublisher> tfStatic; // GUI thread, from the first store on
     mutable std::mutex progressMutex;
     QStringList progressLines; // guarded by progressMutex
     QString timingLine;        // guarded by progressMutex

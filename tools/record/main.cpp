@@ -2,8 +2,11 @@
 // the layout the playback reads, until the time is up, the frame count is reached or SIGINT or
 // SIGTERM arrives.
 #include "acquisition/AzureKinectReadingThread.h"
+#include "NetworkRecording.h"
+
 #include "acquisition/RecordingSession.h"
 #include "base/Console.h"
+#include "network/NetworkDepthSource.h"
 
 #include <k4a/k4a.h>
 
@@ -29,11 +32,13 @@ constexpr int kExitGaps = 3;
 constexpr std::chrono::milliseconds kPollInterval{20};
 
 constexpr const char* kUsage =
-    "Usage: tavorin-record [--seconds S] [--out FOLDER] [--set a|b|c|velto] [--frames N] [--no-color]";
+    "Usage: tavorin-record [--seconds S] [--out FOLDER] [--set a|b|c|velto] [--frames N] [--no-color] [--network]";
 constexpr const char* kHelp =
     "Records every attached camera into FOLDER/kinect_<serial>.h5 (default recordings/<date>_<time>)\n"
     "until S seconds have passed, every camera has N frames, or SIGINT or SIGTERM arrives. --set puts the\n"
-    "files into the subfolder whose recordings play with that set's camera configurations.\n"
+    "files into the subfolder whose recordings play with that set's camera configurations. With --network it\n"
+    "records every camera that other computers publish to ROS 2 (see tavorin-node) instead, without colour,\n"
+    "each frame at its header stamp, into FOLDER/kinect_<last part of its namespace>.h5.\n"
     "A recording is complete when its camera delivered frames from the start to the end, with no gap\n"
     "of more than three frame periods (each gap is listed with its length) and every file was written.\n"
     "Exit codes: 0 every recording is complete; 1 no camera, the folder cannot be written, or a\n"
@@ -47,6 +52,7 @@ struct Options {
     std::string set;
     std::uint64_t frames = 0;
     bool withColor = true;
+    bool network = false;
 };
 
 bool parsePositive(const char* text, double& value)
@@ -92,6 +98,8 @@ bool parseOptions(int argc, char** argv, Options& options)
                 return wrong("--frames wants a whole number from 1 to 18446744073709551615", argv[i]);
         } else if (arg == "--no-color")
             options.withColor = false;
+        else if (arg == "--network")
+            options.network = true;
         else
             return wrong("unknown option, or one without its value", argv[i]);
     }
@@ -156,6 +164,36 @@ void recordUntilDone(RecordingSession& session, double seconds)
 
 } // namespace
 
+// Every network camera until the time is up, every camera has its frames, or a signal; the
+// recording starts with the first camera that streams and ends together for all.
+int recordNetwork(const Options& options, const std::string& folder)
+{
+    NetworkRecording recording(folder, options.frames);
+    bool complete = false;
+    {
+        tavorin::NetworkDepthSource source(
+            [&recording](const std::string& nameSpace, const tavorin::CameraInfoFields& model,
+                         const std::uint16_t* depthMm, double stamp) { recording.onFrame(nameSpace, model, depthMm, stamp); });
+        console::out("Recording the network cameras to ", folder);
+        const auto start = std::chrono::steady_clock::now();
+        const auto elapsed = [&start] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        while (!stopSignal.load() && !recording.allDone() && (options.seconds <= 0.0 || elapsed() < options.seconds))
+            std::this_thread::sleep_for(kPollInterval);
+        if (stopSignal.load())
+            console::out("Stopping the recording (", strsignal(stopSignal.load()), ").");
+    }
+    if (recording.cameraCount() == 0) {
+        console::err("Cannot record: no network camera streamed.");
+        return kExitFailed;
+    }
+    complete = recording.stop();
+    if (!complete)
+        return kExitFailed;
+    return recording.hasGaps() ? kExitGaps : 0;
+}
+
 int main(int argc, char** argv)
 {
     Options options;
@@ -176,6 +214,8 @@ int main(int argc, char** argv)
         console::err("Cannot record: ", fault);
         return kExitFailed;
     }
+    if (options.network)
+        return recordNetwork(options, folder);
     std::vector<std::shared_ptr<AzureKinectReadingThread>> devices = openDevices();
     if (devices.empty()) {
         console::err("Cannot record: no camera could be opened.");

@@ -1,0 +1,238 @@
+// The network depth source against publishers in the same process, over DDS on the loopback
+// interface in a domain of this test's own: a camera appears, streams its cloud from compressed
+// frames, goes and returns; malformed messages of another camera are refused with one line while
+// the first keeps streaming; the calibration reaches an independent tf_static subscriber.
+#include "network/DepthPublisher.h"
+#include "network/NetworkDepthSource.h"
+#include "network/RosDomain.h"
+#include "network/TfStaticPublisher.h"
+#include "scene/DepthCameraData.h"
+#include "scene/SceneState.h"
+
+#include "sensor_msgs.h"
+#include "tf2_msgs.h"
+
+#include <dds/dds.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using tavorin::CameraInfoFields, tavorin::DepthPublisher, tavorin::Mat4, tavorin::NetworkDepthSource, tavorin::RosDomain,
+    tavorin::SceneState;
+
+namespace {
+
+constexpr std::uint32_t kWidth = 64;
+constexpr std::uint32_t kHeight = 48;
+constexpr double kFocal = 50.0;
+
+// Loopback only, and a domain of this process's own (tests run side by side).
+class NetworkSourceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        setenv("CYCLONEDDS_URI", "file://" TAVORIN_SOURCE_DIR "/tests/network/cyclonedds-loopback.xml", 1);
+        setenv("ROS_DOMAIN_ID", std::to_string(1 + ::getpid() % 200).c_str(), 1);
+    }
+};
+
+CameraInfoFields pinhole()
+{
+    return tavorin::rationalPolynomialInfo(kWidth, kHeight, kFocal, kFocal, 31.5, 23.5, {});
+}
+
+bool waitFor(const std::function<bool()>& done, double seconds = 10.0)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+// The record of the camera named `name` after process(), or null.
+std::shared_ptr<tavorin::DepthCameraData> recordOf(NetworkDepthSource& source, const std::string& name)
+{
+    SceneState state;
+    source.process(state);
+    for (const auto& record : state.cameras)
+        if (record->sourceName == name)
+            return record;
+    return nullptr;
+}
+
+} // namespace
+
+// A wall 1.5 m away, sent as the driver sends it: the source takes the compressed frames, and every
+// pixel becomes the point of its ray at the frame's depth, stamped with the header's time.
+TEST_F(NetworkSourceTest, ACameraAppearsStreamsGoesAndReturns)
+{
+    RosDomain domain;
+    ASSERT_TRUE(domain.ok());
+    testing::internal::CaptureStdout();
+    NetworkDepthSource source;
+    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
+    auto publisher = std::make_unique<DepthPublisher>(domain, "test/cam_a", pinhole());
+    std::shared_ptr<tavorin::DepthCameraData> record;
+    ASSERT_TRUE(waitFor([&] {
+        publisher->publish(wall.data(), 1234.5);
+        return (record = recordOf(source, "test/cam_a")) != nullptr;
+    }));
+    EXPECT_DOUBLE_EQ(1234.5, *record->timestamp);
+    EXPECT_EQ(static_cast<std::int32_t>(kWidth), record->width);
+    const float* corner = record->points; // pixel (0, 0): 31.5 and 23.5 pixels off the axis
+    EXPECT_NEAR(31.5 / kFocal * 1.5, corner[0], 1e-6);
+    EXPECT_NEAR(23.5 / kFocal * 1.5, corner[1], 1e-6);
+    EXPECT_NEAR(1.5, corner[2], 1e-6);
+
+    publisher.reset();
+    ASSERT_TRUE(waitFor([&] { return recordOf(source, "test/cam_a") == nullptr; }));
+    publisher = std::make_unique<DepthPublisher>(domain, "test/cam_a", pinhole());
+    ASSERT_TRUE(waitFor([&] {
+        publisher->publish(wall.data(), 1235.0);
+        return recordOf(source, "test/cam_a") != nullptr;
+    }));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Network camera test/cam_a appeared (compressedDepth)"), std::string::npos) << out;
+    EXPECT_NE(out.find("Network camera test/cam_a is gone: its publisher is gone"), std::string::npos) << out;
+}
+
+// Each kind of malformed message of camera B is refused with its own line; camera A goes on.
+TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
+{
+    RosDomain domain;
+    ASSERT_TRUE(domain.ok());
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    NetworkDepthSource source;
+    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
+    DepthPublisher good(domain, "test/good", pinhole());
+
+    const auto writerOf = [&](const char* suffix, const dds_topic_descriptor_t* type) {
+        const dds_entity_t topic = dds_create_topic(domain.handle(), type,
+                                                    tavorin::ros_topics::topic("test/bad", suffix).c_str(), nullptr, nullptr);
+        return dds_create_writer(domain.handle(), topic, nullptr, nullptr);
+    };
+    const dds_entity_t info = writerOf(tavorin::ros_topics::kCameraInfo, &sensor_msgs_msg_dds__CameraInfo__desc);
+    const dds_entity_t image = writerOf(tavorin::ros_topics::kImage, &sensor_msgs_msg_dds__Image__desc);
+    std::string model = "fisheye";
+    std::string encoding = "16UC1";
+    std::string frame = "test_bad_depth";
+    std::vector<std::uint8_t> bytes(kWidth * kHeight * 2, 0);
+    const auto sendInfo = [&](const std::string& distortion, double focal) {
+        model = distortion;
+        sensor_msgs_msg_dds__CameraInfo_ message{};
+        message.header.frame_id = frame.data();
+        message.width = kWidth;
+        message.height = kHeight;
+        message.distortion_model = model.data();
+        const double k[9] = {focal, 0, 31.5, 0, focal, 23.5, 0, 0, 1};
+        std::copy(std::begin(k), std::end(k), message.k);
+        dds_write(info, &message);
+    };
+    const auto sendImage = [&](const std::string& imageEncoding, std::uint32_t step, std::uint32_t length) {
+        encoding = imageEncoding;
+        sensor_msgs_msg_dds__Image_ message{};
+        message.header.frame_id = frame.data();
+        message.width = kWidth;
+        message.height = kHeight;
+        message.encoding = encoding.data();
+        message.step = step;
+        message.data._buffer = bytes.data();
+        message.data._length = message.data._maximum = length;
+        dds_write(image, &message);
+    };
+    const struct {
+        std::function<void()> send;
+        const char* message;
+    } cases[] = {
+        {[&] { sendInfo("fisheye", kFocal); }, "fisheye"},
+        {[&] { sendInfo("plumb_bob", 0.0); }, "focal"},
+        {[&] { sendInfo("plumb_bob", std::nan("")); }, "focal"},
+        {[&] { sendImage("rgb8", kWidth * 2, kWidth * kHeight * 2); }, "rgb8"},
+        {[&] { sendImage("16UC1", kWidth * 2, kWidth * kHeight); }, "step"},
+        {[&] { sendImage("16UC1", kWidth, kWidth * kHeight * 2); }, "step"},
+    };
+    const auto streaming = [&](const std::string& name) {
+        const std::vector<std::string> names = source.cameraNames();
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    ASSERT_TRUE(waitFor([&] { return streaming("test/bad") && streaming("test/good"); }));
+    for (const auto& c : cases) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            c.send();
+            good.publish(wall.data(), 10.0 + repeat);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        EXPECT_NE(nullptr, recordOf(source, "test/good"));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    for (const auto& c : cases)
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.message << " in: " << err;
+    EXPECT_EQ(std::string::npos, err.find("test/good")) << err;
+    EXPECT_EQ(nullptr, recordOf(source, "test/bad"));
+}
+
+// A subscriber that joins after the calibration was published still gets it (transient-local),
+// with the room as the parent and each camera's depth frame as the child.
+TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
+{
+    const std::string folder = testing::TempDir() + "tavorin_tf_" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder + "/config/cameras/ros");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    tavorin::TfStaticPublisher publisher;
+    const bool published = publisher.publish({{"test/cam_a", translate(Mat4(), 1.0f, 2.0f, 3.0f)}});
+    std::filesystem::current_path(before);
+    ASSERT_TRUE(published);
+    std::ifstream yaml(folder + "/" + tavorin::TfStaticPublisher::kYamlPath);
+    const std::string text((std::istreambuf_iterator<char>(yaml)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("child_frame_id: test_cam_a_depth"), std::string::npos) << text;
+    EXPECT_NE(text.find("translation: {x: 1, y: 2, z: 3}"), std::string::npos) << text;
+    RosDomain subscriber;
+    const dds_entity_t topic =
+        dds_create_topic(subscriber.handle(), &tf2_msgs_msg_dds__TFMessage__desc, "rt/tf_static", nullptr, nullptr);
+    dds_qos_t* qos = dds_create_qos();
+    dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
+    dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
+    const dds_entity_t reader = dds_create_reader(subscriber.handle(), topic, qos, nullptr);
+    dds_delete_qos(qos);
+    std::string child;
+    double x = 0.0;
+    ASSERT_TRUE(waitFor([&] {
+        void* samples[1] = {nullptr};
+        dds_sample_info_t infos[1];
+        if (dds_take(reader, samples, infos, 1, 1) <= 0)
+            return false;
+        const auto* message = static_cast<const tf2_msgs_msg_dds__TFMessage_*>(samples[0]);
+        if (infos[0].valid_data && message->transforms._length == 1) {
+            child = message->transforms._buffer[0].child_frame_id;
+            x = message->transforms._buffer[0].transform.translation.x;
+            EXPECT_STREQ("room", message->transforms._buffer[0].header.frame_id);
+        }
+        dds_return_loan(reader, samples, 1);
+        return !child.empty();
+    }));
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ("test_cam_a_depth", child);
+    EXPECT_DOUBLE_EQ(1.0, x);
+}

@@ -1,0 +1,133 @@
+#include "NetworkRecording.h"
+
+#include "acquisition/CameraConfigFiles.h"
+#include "base/Console.h"
+#include "network/CameraInfoCalibration.h"
+
+#include <chrono>
+#include <cmath>
+
+using tavorin::CameraRecorder, tavorin::CapturedFrame;
+namespace console = tavorin::console;
+
+namespace {
+
+constexpr double kNsPerSecond = 1e9;
+constexpr double kUsecPerSecond = 1e6;
+
+std::uint64_t monotonicNs()
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+std::string fileName(const std::string& nameSpace)
+{
+    const std::size_t slash = nameSpace.find_last_of('/');
+    return "kinect_" + tavorin::pathSafeSerial(slash == std::string::npos ? nameSpace : nameSpace.substr(slash + 1))
+        + ".h5";
+}
+
+} // namespace
+
+NetworkRecording::NetworkRecording(std::string folder_, std::uint64_t frameLimit_)
+    : folder(std::move(folder_)), frameLimit(frameLimit_)
+{
+    const double wall = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const double monotonic = static_cast<double>(monotonicNs()) / kNsPerSecond;
+    wallMinusMonotonic = wall - monotonic;
+}
+
+NetworkRecording::~NetworkRecording()
+{
+    stop();
+}
+
+void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::CameraInfoFields& model,
+                               const std::uint16_t* depthMm, double stampSeconds)
+{
+    std::shared_ptr<CameraRecorder> recorder;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopped)
+            return;
+        if (startNs == 0)
+            startNs = monotonicNs();
+        auto& slot = recorders[nameSpace];
+        if (!slot) {
+            CameraRecorder::Settings settings;
+            settings.path = folder + "/" + fileName(nameSpace);
+            settings.layout.withColor = false;
+            settings.layout.cameraParameters = tavorin::cameraParameterRowFor(model);
+            settings.layout.rawCalibration = tavorin::rawCalibrationBlobFor(model);
+            settings.frameLimit = frameLimit;
+            slot = std::make_shared<CameraRecorder>(settings);
+            slot->start(startNs);
+            console::out("Recording network camera ", nameSpace, " to ", settings.path,
+                         settings.layout.rawCalibration.empty() ? " (pinhole parameters only)" : "");
+        }
+        recorder = slot;
+    }
+    CapturedFrame frame{};
+    frame.depthMm = depthMm;
+    frame.bgra = nullptr;
+    frame.width = static_cast<std::int32_t>(model.width);
+    frame.height = static_cast<std::int32_t>(model.height);
+    frame.deviceTimestampUsec = static_cast<std::uint64_t>(std::llround(stampSeconds * kUsecPerSecond));
+    frame.systemTimestampNsec = monotonicNs();
+    frame.captureSeconds = stampSeconds - wallMinusMonotonic;
+    recorder->onFrame(frame);
+}
+
+bool NetworkRecording::stop()
+{
+    std::map<std::string, std::shared_ptr<CameraRecorder>> ending;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopped)
+            return true;
+        stopped = true;
+        ending = recorders;
+    }
+    bool complete = true;
+    std::uint64_t dropped = 0;
+    for (auto& [name, recorder] : ending) {
+        recorder->end(monotonicNs());
+        const bool whole = recorder->finish();
+        console::out("Recorded ", recorder->framesWritten(), " frames of ", name, " to ", recorder->path(), " (",
+                     recorder->framesDropped(), " dropped)");
+        if (!whole)
+            console::err("Recording of ", name, " ended early: ", recorder->error());
+        tavorin::reportCaptureGaps(name, *recorder);
+        dropped += recorder->framesDropped();
+        complete = complete && whole;
+    }
+    console::out("Dropped frames: ", dropped);
+    return complete;
+}
+
+bool NetworkRecording::hasGaps() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [name, recorder] : recorders)
+        if (!recorder->gaps().empty())
+            return true;
+    return false;
+}
+
+bool NetworkRecording::allDone() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (recorders.empty())
+        return false;
+    for (const auto& [name, recorder] : recorders)
+        if (!recorder->isDone())
+            return false;
+    return true;
+}
+
+std::size_t NetworkRecording::cameraCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return recorders.size();
+}
