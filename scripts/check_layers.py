@@ -15,6 +15,7 @@ LAYERS = [
     ("render", "render/Shader.h", "scene/Mesh.h"),
     ("scene", "scene/SceneState.h", "acquisition/HDF5RecordingReader.h"),
     ("acquisition", "acquisition/HDF5RecordingReader.h", "calibration/LatticeDetection.h"),
+    ("network", "network/NetworkDepthSource.h", "app/Scene.h"),
     ("calibration", "calibration/LatticeDetection.h", "app/Scene.h"),
     ("light", "light/SingleLightEnablerOptimizer.h", "app/Scene.h"),
     ("app", "app/Scene.h", "ui/RightBarViewModel.h"),

@@ -39,6 +39,16 @@ Codec codecOf(const std::string& format)
     return Codec::Unknown;
 }
 
+// The format as a reason quotes it: printable characters only, at most 60 of them.
+std::string quoted(const std::string& format)
+{
+    constexpr std::size_t kMaxShown = 60;
+    std::string shown = "\"";
+    for (std::size_t at = 0; at < format.size() && at < kMaxShown; ++at)
+        shown += format[at] >= ' ' && format[at] <= '~' ? format[at] : '?';
+    return shown + (format.size() > kMaxShown ? "...\"" : "\"");
+}
+
 void putLittleEndian32(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
     for (int byte = 0; byte < 4; ++byte)
@@ -87,7 +97,7 @@ std::string decodeRvlImage(const std::uint8_t* data, std::size_t size, std::uint
         return "RVL image ends inside its size (" + std::to_string(size) + " of 8 bytes)";
     const std::uint32_t width = littleEndian32(data);
     const std::uint32_t height = littleEndian32(data + 4);
-    std::string fault = sizeFault("RVL image", width, height, maxSide);
+    const std::string fault = sizeFault("RVL image", width, height, maxSide);
     if (!fault.empty())
         return fault;
     resize(out, width, height);
@@ -284,10 +294,10 @@ std::string decodeCompressedDepth(const std::string& format, const std::uint8_t*
     const Codec codec = codecOf(format);
     std::string fault;
     if (encoding == "32FC1" && codec != Codec::Unknown)
-        fault = "compressedDepth format \"" + format
-            + "\" carries 32FC1 depth quantised as inverse depth, which is not decoded";
+        fault = "compressedDepth format " + quoted(format)
+            + " carries 32FC1 depth quantised as inverse depth, which is not decoded";
     else if ((encoding != "16UC1" && encoding != "mono16") || codec == Codec::Unknown)
-        fault = "compressedDepth format \"" + format + "\" is not 16UC1 or mono16 in rvl or png";
+        fault = "compressedDepth format " + quoted(format) + " is not 16UC1 or mono16 in rvl or png";
     else if (size <= kConfigHeaderBytes)
         fault = "compressedDepth message of " + std::to_string(size) + " bytes has no image after its 12-byte header";
     else if (codec == Codec::Rvl)

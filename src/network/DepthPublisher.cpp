@@ -64,6 +64,16 @@ DepthPublisher::~DepthPublisher()
             dds_delete(entity);
 }
 
+bool DepthPublisher::hasSubscriber() const
+{
+    for (const dds_entity_t writer : {imageWriter, compressedWriter}) {
+        dds_publication_matched_status_t matched{};
+        if (writer > 0 && dds_get_publication_matched_status(writer, &matched) == DDS_RETCODE_OK && matched.current_count > 0)
+            return true;
+    }
+    return false;
+}
+
 bool DepthPublisher::publish(const std::uint16_t* depthMm, double stampSeconds)
 {
     if (!writersReady)

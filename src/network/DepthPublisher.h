@@ -25,6 +25,8 @@ public:
     // False (after a line on standard error) when the writers could not be made.
     bool ok() const { return writersReady; }
     const std::string& nameSpace() const { return name; }
+    // Whether a reader of its depth (raw or compressed) has been matched.
+    bool hasSubscriber() const;
     // One frame of the model's size; false when a write failed.
     bool publish(const std::uint16_t* depthMm, double stampSeconds);
 

@@ -38,6 +38,44 @@ std::uint16_t unZigZag(std::uint32_t code, std::uint16_t previous)
     return static_cast<std::uint16_t>(previous + delta);
 }
 
+#if TAVORIN_RVL_AVX2
+
+// Whether the AVX2 kernels may run, asked of the processor once. They code blocks of 16 depths
+// whose differences fit in two nibbles and decode 32 nibbles a step; all else, and processors
+// without them, take the plain code, to the same bytes and depths.
+bool vectorKernels()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")
+            && __builtin_cpu_supports("popcnt");
+    }();
+    return supported;
+}
+
+using Bytes16 = std::array<std::uint8_t, 16>;
+constexpr std::uint8_t kZeroLane = 0x80; // a byte shuffle index that yields 0
+
+TAVORIN_TARGET_AVX2 __m128i load(const Bytes16& bytes)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data()));
+}
+
+// Two table rows as the two halves of one register.
+TAVORIN_TARGET_AVX2 __m256i loadPair(const Bytes16& low, const Bytes16& high)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load(low)), load(high), 1);
+}
+
+#else
+
+bool vectorKernels()
+{
+    return false;
+}
+
+#endif
+
 // ---- Encoding. Codes go out one nibble a byte (0..15, stream order) into a chunk that is packed
 // into words when it fills.
 
@@ -67,30 +105,6 @@ void packWord(const std::uint8_t* nibbles, std::uint8_t* bytes)
 
 #if TAVORIN_RVL_AVX2
 
-bool vectorKernels()
-{
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")
-            && __builtin_cpu_supports("popcnt");
-    }();
-    return supported;
-}
-
-using Bytes16 = std::array<std::uint8_t, 16>;
-constexpr std::uint8_t kZeroLane = 0x80; // a byte shuffle index that yields 0
-
-TAVORIN_TARGET_AVX2 __m128i load(const Bytes16& bytes)
-{
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data()));
-}
-
-// Two table rows as the two halves of one register.
-TAVORIN_TARGET_AVX2 __m256i loadPair(const Bytes16& low, const Bytes16& high)
-{
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(load(low)), load(high), 1);
-}
-
 TAVORIN_TARGET_AVX2 void packWordsAvx2(const std::uint8_t* nibbles, std::size_t words, std::uint8_t* bytes)
 {
     // Four words of nibbles, each in the order its bytes take them (6 7 4 5 2 3 0 1), then each
@@ -109,13 +123,6 @@ TAVORIN_TARGET_AVX2 void packWordsAvx2(const std::uint8_t* nibbles, std::size_t 
     }
     for (; word < words; ++word)
         packWord(nibbles + word * kNibblesPerWord, bytes + word * kBytesPerWord);
-}
-
-#else
-
-bool vectorKernels()
-{
-    return false;
 }
 
 #endif
@@ -511,6 +518,53 @@ TAVORIN_TARGET_AVX2 __m256i unZigZag16(__m256i codes)
                             _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(codes, _mm256_set1_epi16(1))));
 }
 
+// Decodes the codes that end at the bits of `ends` among the 32 `nibbles` (stream order, one a
+// byte; `lastBlock` the 32 before them) into depths after `base` (the last depth, in every lane),
+// stored from `out`, and moves `base` on. No code may be longer than two nibbles. Stores 32 depths.
+[[gnu::always_inline]] inline TAVORIN_TARGET_AVX2 void decodeBlock(__m256i nibbles, __m256i lastBlock,
+                                                                   std::uint32_t ends, __m256i& base,
+                                                                   std::uint16_t* out)
+{
+    // At each nibble, the value of a code ending there: its group, above the group before it
+    // when that one has a group after it.
+    const __m256i groupMask = _mm256_set1_epi8(static_cast<char>(kGroupMask));
+    const __m256i groups = _mm256_and_si256(nibbles, groupMask);
+    const __m256i before = _mm256_alignr_epi8(nibbles, _mm256_permute2x128_si256(nibbles, lastBlock, 0x03), 15);
+    const __m256i joined =
+        _mm256_or_si256(_mm256_slli_epi16(groups, kGroupBits), _mm256_and_si256(before, groupMask));
+    // The blend takes the top bit of each byte: the flag of the nibble before, moved up.
+    const __m256i values = _mm256_blendv_epi8(groups, joined, _mm256_slli_epi16(before, 4));
+    // The codes of each half in its order: the first eight in `first`, the others in `ninth`, a
+    // 16-bit lane each, 0 after the last (a 0 code adds nothing).
+    const unsigned ends0 = ends & 0xFFu, ends1 = ends >> 8 & 0xFFu;
+    const unsigned ends2 = ends >> 16 & 0xFFu, ends3 = ends >> 24;
+    const unsigned count0 = static_cast<unsigned>(_mm_popcnt_u32(ends0));
+    const unsigned count2 = static_cast<unsigned>(_mm_popcnt_u32(ends2));
+    const __m256i highLanes = loadPair(kHighEndLanes[ends1], kHighEndLanes[ends3]);
+    const __m256i firstGather =
+        _mm256_or_si256(loadPair(kLowEndLanes[ends0], kLowEndLanes[ends2]),
+                        _mm256_shuffle_epi8(highLanes, loadPair(kLanesUp[count0], kLanesUp[count2])));
+    const __m256i ninthGather =
+        _mm256_shuffle_epi8(highLanes, loadPair(kLanesDownToNinth[count0], kLanesDownToNinth[count2]));
+    __m256i first = runningSumsOfHalves(unZigZag16(_mm256_shuffle_epi8(values, firstGather)));
+    __m256i ninth = runningSumsOfHalves(unZigZag16(_mm256_shuffle_epi8(values, ninthGather)));
+    // Sums through each half, then the low half's total into the high half; all relative to the
+    // depth before the block, so that only one addition waits for the block before.
+    ninth = _mm256_add_epi16(ninth, broadcastLane7(first));
+    const __m256i halfTotals = broadcastLane7(ninth);
+    const __m256i lowTotal = _mm256_permute2x128_si256(halfTotals, halfTotals, 0x08);
+    first = _mm256_add_epi16(_mm256_add_epi16(first, lowTotal), base);
+    ninth = _mm256_add_epi16(_mm256_add_epi16(ninth, lowTotal), base);
+    const __m256i blockTotal = _mm256_add_epi16(halfTotals, lowTotal);
+    base = _mm256_add_epi16(base, _mm256_permute2x128_si256(blockTotal, blockTotal, 0x11));
+
+    const std::size_t lowCount = static_cast<std::size_t>(_mm_popcnt_u32(ends & 0xFFFFu));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm256_castsi256_si128(ninth));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + lowCount), _mm256_extracti128_si256(first, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + lowCount + 8), _mm256_extracti128_si256(ninth, 1));
+}
+
 // Decodes codes of a run of non-zero depths from the stream's position on, 32 nibbles (four
 // words) at a time at fixed steps from the word that holds that position, for as long as no code
 // is longer than two nibbles, the run goes on and a block and 32 depths fit before the ends of
@@ -520,88 +574,51 @@ TAVORIN_TARGET_AVX2 std::size_t readBlocksOfDeltas(NibbleStream& stream, std::ui
                                                    const std::uint16_t* outputEnd, std::uint16_t& previous)
 {
     constexpr std::size_t kBlockNibbles = 32;
-    const __m256i zero = _mm256_setzero_si256();
     // Each byte twice, in stream order, then the high nibble from the first copy and the low
     // nibble from the second.
     const __m256i streamOrder = _mm256_setr_epi8(3, 3, 2, 2, 1, 1, 0, 0, 7, 7, 6, 6, 5, 5, 4, 4, //
                                                  11, 11, 10, 10, 9, 9, 8, 8, 15, 15, 14, 14, 13, 13, 12, 12);
     const __m256i highOfFirst = _mm256_set1_epi16(0x000F);
     const __m256i lowOfSecond = _mm256_set1_epi16(0x0F00);
-    const __m256i groupMask = _mm256_set1_epi8(static_cast<char>(kGroupMask));
 
     const std::uint8_t* const bytes = stream.bytes;
     const std::size_t streamNibbles = stream.nibbles;
     const std::size_t outputRoom = static_cast<std::size_t>(outputEnd - run);
     std::size_t block = stream.at / kNibblesPerWord * kNibblesPerWord;
-    std::uint32_t alreadyRead = (1u << (stream.at - block)) - 1; // nibbles of the first block before the position
+    // Nibbles of the first block before the position, of codes read already.
+    std::uint32_t alreadyRead = (1u << (stream.at - block)) - 1;
     std::uint32_t carried = 0; // 1 when the last block's final nibble began a code
-    __m256i lastBlock = zero;
-    __m256i base = _mm256_set1_epi16(static_cast<short>(previous)); // the last depth decoded, in every lane
+    __m256i lastBlock = _mm256_setzero_si256();
+    __m256i base = _mm256_set1_epi16(static_cast<short>(previous)); // the last depth, in every lane
     std::size_t decoded = 0;
     while (block + kBlockNibbles <= streamNibbles && outputRoom - decoded >= kBlockNibbles) {
         const __m256i twice = _mm256_shuffle_epi8(
             _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + block / 2))),
             streamOrder);
-        const __m256i nibbles =
-            _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(twice, 4), highOfFirst), _mm256_and_si256(twice, lowOfSecond));
+        const __m256i nibbles = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi16(twice, 4), highOfFirst),
+                                                _mm256_and_si256(twice, lowOfSecond));
         // Bit i: nibble i has a group after it; a bit in `third` marks the third nibble of a code.
         const std::uint32_t more =
             static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(nibbles, 4))) & ~alreadyRead;
         const std::uint32_t third = more & (more << 1 | carried);
-        if (third & 1u)
-            break;
-        const std::uint32_t firstThird = _blsi_u32(third);
-        std::uint32_t ends = ~(more | alreadyRead) & (firstThird ? (firstThird >> 1) - 1 : ~0u);
-        std::size_t count = static_cast<std::size_t>(_mm_popcnt_u32(ends));
-        const bool whole = !third && count <= length - decoded;
-        if (count > length - decoded) {
-            count = length - decoded;
-            ends = _pdep_u32((1u << count) - 1, ends);
-        }
-
-        // At each nibble, the value of a code ending there: its group, above the group before it
-        // when that one has a group after it.
-        const __m256i groups = _mm256_and_si256(nibbles, groupMask);
-        const __m256i before = _mm256_alignr_epi8(nibbles, _mm256_permute2x128_si256(nibbles, lastBlock, 0x03), 15);
-        const __m256i joined = _mm256_or_si256(_mm256_slli_epi16(groups, kGroupBits), _mm256_and_si256(before, groupMask));
-        // The blend takes the top bit of each byte: the flag of the nibble before, moved up.
-        const __m256i values = _mm256_blendv_epi8(groups, joined, _mm256_slli_epi16(before, 4));
-        // The codes of each half in its order: the first eight in `first`, the others in `ninth`,
-        // a 16-bit lane each, 0 after the last (a 0 code adds nothing).
-        const unsigned ends0 = ends & 0xFFu, ends1 = ends >> 8 & 0xFFu, ends2 = ends >> 16 & 0xFFu, ends3 = ends >> 24;
-        const unsigned count0 = static_cast<unsigned>(_mm_popcnt_u32(ends0));
-        const unsigned count2 = static_cast<unsigned>(_mm_popcnt_u32(ends2));
-        const __m256i highLanes = loadPair(kHighEndLanes[ends1], kHighEndLanes[ends3]);
-        const __m256i firstGather =
-            _mm256_or_si256(loadPair(kLowEndLanes[ends0], kLowEndLanes[ends2]),
-                            _mm256_shuffle_epi8(highLanes, loadPair(kLanesUp[count0], kLanesUp[count2])));
-        const __m256i ninthGather =
-            _mm256_shuffle_epi8(highLanes, loadPair(kLanesDownToNinth[count0], kLanesDownToNinth[count2]));
-        __m256i first = runningSumsOfHalves(unZigZag16(_mm256_shuffle_epi8(values, firstGather)));
-        __m256i ninth = runningSumsOfHalves(unZigZag16(_mm256_shuffle_epi8(values, ninthGather)));
-        // Sums through each half, then the low half's total into the high half; all relative to
-        // the depth before the block, so that only one addition waits for the block before.
-        ninth = _mm256_add_epi16(ninth, broadcastLane7(first));
-        const __m256i halfTotals = broadcastLane7(ninth);
-        const __m256i lowTotal = _mm256_permute2x128_si256(halfTotals, halfTotals, 0x08);
-        first = _mm256_add_epi16(_mm256_add_epi16(first, lowTotal), base);
-        ninth = _mm256_add_epi16(_mm256_add_epi16(ninth, lowTotal), base);
-        const __m256i blockTotal = _mm256_add_epi16(halfTotals, lowTotal);
-        base = _mm256_add_epi16(base, _mm256_permute2x128_si256(blockTotal, blockTotal, 0x11));
-
-        std::uint16_t* const out = run + decoded;
-        const std::size_t lowCount = static_cast<std::size_t>(_mm_popcnt_u32(ends & 0xFFFFu));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(first));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm256_castsi256_si128(ninth));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + lowCount), _mm256_extracti128_si256(first, 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + lowCount + 8), _mm256_extracti128_si256(ninth, 1));
-        decoded += count;
-        if (!whole) {
-            stream.at = ends ? block + 32 - static_cast<std::size_t>(__builtin_clz(ends))
-                             : block + static_cast<std::size_t>(_mm_popcnt_u32(alreadyRead)) - carried;
+        const std::uint32_t ends = ~(more | alreadyRead);
+        const std::size_t count = static_cast<std::size_t>(_mm_popcnt_u32(ends));
+        if (third || count > length - decoded) {
+            // The codes before a longer one, or up to the run's end; then the stream goes on at
+            // the first code not taken.
+            const std::uint32_t firstThird = _blsi_u32(third);
+            std::uint32_t taken = firstThird & 1u ? 0u : ends & (firstThird ? (firstThird >> 1) - 1 : ~0u);
+            const std::size_t takenCount = std::min<std::size_t>(_mm_popcnt_u32(taken), length - decoded);
+            taken = _pdep_u32((1u << takenCount) - 1, taken);
+            decodeBlock(nibbles, lastBlock, taken, base, run + decoded);
+            decoded += takenCount;
+            stream.at = taken ? block + kBlockNibbles - static_cast<std::size_t>(__builtin_clz(taken))
+                              : block + static_cast<std::size_t>(_mm_popcnt_u32(alreadyRead)) - carried;
             previous = static_cast<std::uint16_t>(_mm256_cvtsi256_si32(base));
             return decoded;
         }
+        decodeBlock(nibbles, lastBlock, ends, base, run + decoded);
+        decoded += count;
         carried = more >> 31;
         lastBlock = nibbles;
         alreadyRead = 0;

@@ -44,7 +44,8 @@ constexpr const char* kHelp =
     "Azure Kinect driver does, under NAME/<serial> (default NAME: kinect): depth/image_raw (16UC1,\n"
     "millimetres), depth/camera_info (rational_polynomial) and depth/image_raw/compressedDepth (RVL), each\n"
     "stamped with its capture time on this computer's clock. With --play it publishes the kinect_*.h5\n"
-    "recordings of FOLDER instead, each frame at its own timestamp after the start. ROS_DOMAIN_ID selects\n"
+    "recordings of FOLDER instead, each frame when its time has come after the start, stamped with its\n"
+    "own timestamp (the recordings' clock), as a bag's player does. ROS_DOMAIN_ID selects\n"
     "the domain (default 0). Runs until S seconds have passed (or the recordings end), or SIGINT or SIGTERM.\n"
     "Exit codes: 0 ended as asked; 1 no camera or recording, or DDS cannot be used; 2 wrong arguments.";
 
@@ -207,7 +208,8 @@ std::vector<std::string> recordingsIn(const std::string& folder)
 }
 
 // The recordings' frames in the order of their timestamps, each published when its time has come
-// after the start, stamped with the wall clock's start plus its time.
+// after the start and stamped with its own timestamp, as a bag's player does: nodes that play
+// recordings of one session give the same instant the same stamp.
 int playRecordings(const RosDomain& domain, const Options& options)
 {
     struct Played {
@@ -233,11 +235,17 @@ int playRecordings(const RosDomain& domain, const Options& options)
         console::err("tavorin-node: no recording kinect_*.h5 in ", options.playFolder, " could be played.");
         return kExitFailed;
     }
+    // A reader that is already listening gets the first frame too: wait a little for one.
+    constexpr double kSubscriberWaitSeconds = 3.0;
+    const auto waitStart = std::chrono::steady_clock::now();
+    while (!stopSignal.load()
+           && !std::all_of(played.begin(), played.end(), [](const Played& p) { return p.publisher->hasSubscriber(); })
+           && std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count() < kSubscriberWaitSeconds)
+        std::this_thread::sleep_for(kPollInterval);
     double firstTimestamp = played.front().reader->timestampAt(0);
     for (const Played& p : played)
         firstTimestamp = std::min(firstTimestamp, p.reader->timestampAt(0));
     const auto start = std::chrono::steady_clock::now();
-    const double wallStart = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     std::vector<std::uint16_t> depthMm;
     std::uint64_t frames = 0;
     while (keepGoing(start, options.seconds)) {
@@ -255,7 +263,7 @@ int playRecordings(const RosDomain& domain, const Options& options)
         if (!due->reader->loadFrame(due->next))
             break;
         due->reader->loadedDepthMm(depthMm);
-        due->publisher->publish(depthMm.data(), wallStart + at);
+        due->publisher->publish(depthMm.data(), due->reader->timestampAt(due->next));
         ++due->next;
         ++frames;
     }

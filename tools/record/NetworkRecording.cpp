@@ -21,11 +21,17 @@ std::uint64_t monotonicNs()
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-std::string fileName(const std::string& nameSpace)
+// kinect_<the namespace's last part>.h5, or kinect_<the whole namespace>.h5 when another camera's
+// namespace ends the same way.
+std::string fileName(const std::string& nameSpace, const std::map<std::string, std::shared_ptr<CameraRecorder>>& taken)
 {
     const std::size_t slash = nameSpace.find_last_of('/');
-    return "kinect_" + tavorin::pathSafeSerial(slash == std::string::npos ? nameSpace : nameSpace.substr(slash + 1))
-        + ".h5";
+    const std::string last = slash == std::string::npos ? nameSpace : nameSpace.substr(slash + 1);
+    for (const auto& [other, recorder] : taken)
+        if (other != nameSpace && recorder && other.size() >= last.size()
+            && other.compare(other.size() - last.size(), last.size(), last) == 0)
+            return "kinect_" + tavorin::pathSafeSerial(nameSpace) + ".h5";
+    return "kinect_" + tavorin::pathSafeSerial(last) + ".h5";
 }
 
 } // namespace
@@ -56,7 +62,7 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
         auto& slot = recorders[nameSpace];
         if (!slot) {
             CameraRecorder::Settings settings;
-            settings.path = folder + "/" + fileName(nameSpace);
+            settings.path = folder + "/" + fileName(nameSpace, recorders);
             settings.layout.withColor = false;
             settings.layout.cameraParameters = tavorin::cameraParameterRowFor(model);
             settings.layout.rawCalibration = tavorin::rawCalibrationBlobFor(model);

@@ -10,7 +10,8 @@
 #include <string>
 
 // Records every network camera into FOLDER/kinect_<name>.h5 (<name>: the last part of its
-// namespace, made safe as serials are), in the layout playback reads: its depth, the parameter
+// namespace, or the whole namespace when another camera's ends the same way, made safe as serials
+// are), in the layout playback reads: its depth, the parameter
 // row and, for a camera of the Azure Kinect's narrow mode, a raw calibration blob with its
 // model, so that the recording plays back with the rays it streamed with; each frame stamped with
 // its header stamp, all cameras on one time axis that starts with the recording. A camera's file
