@@ -25,10 +25,12 @@ constexpr unsigned kMaxGroups = 11; // 33 bits, enough for any 32-bit value
 constexpr std::size_t kNibblesPerWord = 8;
 constexpr std::size_t kBytesPerWord = 4;
 
+// 2 d for a difference d >= 0, -2 d - 1 below (without a branch: the signs are random).
 std::uint32_t zigZag(std::uint16_t current, std::uint16_t previous)
 {
     const std::int32_t delta = std::int32_t{current} - std::int32_t{previous};
-    return delta < 0 ? static_cast<std::uint32_t>(-2 * delta - 1) : static_cast<std::uint32_t>(2 * delta);
+    const std::uint32_t sign = delta < 0 ? ~0u : 0u;
+    return static_cast<std::uint32_t>(delta) << 1 ^ sign;
 }
 
 // The zig-zagged difference added to `previous`, modulo 2^16.
@@ -80,10 +82,18 @@ bool vectorKernels()
 // into words when it fills.
 
 constexpr std::size_t kChunkNibbles = 4096;
+constexpr std::size_t kMaxDeltaNibbles = 6; // a zig-zagged 16-bit difference has 17 bits
 
-// The code of `value` at `out`; returns its end.
+// The code of `value` at `out`; returns its end. Writes a byte past the end of a one-nibble code.
 std::uint8_t* writeCode(std::uint8_t* out, std::uint32_t value)
 {
+    constexpr std::uint32_t kTwoNibbleCodes = 64;
+    if (value < kTwoNibbleCodes) { // most differences: one or two nibbles, without a branch
+        const bool two = value > kGroupMask;
+        out[0] = static_cast<std::uint8_t>((value & kGroupMask) | (two ? kMoreGroups : 0));
+        out[1] = static_cast<std::uint8_t>(value >> kGroupBits);
+        return out + 1 + (two ? 1 : 0);
+    }
     do {
         std::uint8_t nibble = value & kGroupMask;
         value >>= kGroupBits;
@@ -240,9 +250,10 @@ std::uint8_t* writeDeltas(std::uint8_t* out, const std::uint16_t* run, std::size
 // The codes of a run of non-zero depths after `previous`; returns the run's last depth.
 std::uint16_t putDeltas(NibbleWriter& writer, const std::uint16_t* run, std::size_t length, std::uint16_t previous)
 {
-    for (std::size_t k = 0; k < length; ++k) {
-        writer.putCode(zigZag(run[k], previous));
-        previous = run[k];
+    constexpr std::size_t kBatch = NibbleWriter::kRoom / kMaxDeltaNibbles; // depths whose codes fit the room
+    for (std::size_t k = 0; k < length; k += kBatch) {
+        writer.commit(writeDeltas(writer.room(), run + k, std::min(kBatch, length - k), previous));
+        previous = run[std::min(k + kBatch, length) - 1];
     }
     return previous;
 }
@@ -279,24 +290,28 @@ constexpr auto kPairCompaction = [] {
 
 constexpr std::size_t kSixteen = 16;
 
-constexpr std::size_t kMaxDeltaNibbles = 6; // a zig-zagged 16-bit difference has 17 bits
-constexpr std::size_t kStoreOvershoot = 32;  // bytes a block of codes may store past its end
+constexpr std::size_t kStoreOvershoot = 32; // bytes a block of codes may store past its end
 
-// The codes of the 16 non-zero depths `current` after their predecessors `before` when each
-// difference lies within +-31 (codes of one or two nibbles): returns the end of what it wrote,
-// null when a difference is larger. The codes of the first `written` depths are those that end at
-// `out`: they are written again, over themselves. Stores 32 bytes from there. Inlined into both
-// callers, which GCC declines on its own.
+// The codes of the first `kept` of the 16 non-zero depths `current` after their predecessors
+// `before` when each of those differences lies within +-31 (codes of one or two nibbles): returns
+// the end of what it wrote, null when a difference is larger. The codes of the first `written`
+// depths are those that end at `out`: they are written again, over themselves. Stores 32 bytes
+// from there. Inlined into each caller, which GCC declines on its own.
 [[gnu::always_inline]] inline TAVORIN_TARGET_AVX2 std::uint8_t* putDeltasOfSixteen(__m256i current, __m256i before,
                                                                                  std::uint8_t* out,
-                                                                                 std::uint32_t written)
+                                                                                 std::uint32_t written,
+                                                                                 std::uint32_t kept)
 {
     constexpr short kBeyondTwoNibbles = ~31;
     const __m256i zero = _mm256_setzero_si256();
     const __m256i rise = _mm256_subs_epu16(current, before);
     const __m256i fall = _mm256_subs_epu16(before, current);
     const __m256i distance = _mm256_or_si256(rise, fall);
-    if (!_mm256_testz_si256(distance, _mm256_set1_epi16(kBeyondTwoNibbles)))
+    const __m256i keptLanes =
+        kept == kSixteen ? _mm256_set1_epi16(-1)
+                         : _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<short>(kept)),
+                                              _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    if (!_mm256_testz_si256(_mm256_and_si256(distance, keptLanes), _mm256_set1_epi16(kBeyondTwoNibbles)))
         return nullptr;
     // 2 |d| where d >= 0, 2 |d| - 1 where d < 0; notFalling is -1 where d >= 0.
     const __m256i notFalling = _mm256_cmpeq_epi16(fall, zero);
@@ -318,7 +333,7 @@ constexpr std::size_t kStoreOvershoot = 32;  // bytes a block of codes may store
     _mm_storeu_si128(reinterpret_cast<__m128i*>(start), _mm256_castsi256_si128(packed));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(start + kSixteen / 2 + _mm_popcnt_u32(lowTwo)),
                      _mm256_extracti128_si256(packed, 1));
-    return start + kSixteen + static_cast<std::size_t>(_mm_popcnt_u32(lowTwo) + _mm_popcnt_u32(highTwo));
+    return start + kept + static_cast<std::size_t>(_mm_popcnt_u32((lowTwo | highTwo << 8) & ((1u << kept) - 1)));
 }
 
 TAVORIN_TARGET_AVX2 __m256i loadSixteen(const std::uint16_t* depthMm)
@@ -349,7 +364,7 @@ TAVORIN_TARGET_AVX2 std::uint16_t putDeltasAvx2(NibbleWriter& writer, const std:
         for (; k < batchEnd; k += kSixteen) {
             const __m256i current = loadSixteen(run + k);
             const __m256i before = k > 0 ? loadSixteen(run + k - 1) : predecessors(current, previous);
-            std::uint8_t* end = putDeltasOfSixteen(current, before, out, 0);
+            std::uint8_t* end = putDeltasOfSixteen(current, before, out, 0, kSixteen);
             out = end ? end : writeDeltas(out, run + k, kSixteen, previous);
             previous = run[k + kSixteen - 1];
         }
@@ -357,7 +372,7 @@ TAVORIN_TARGET_AVX2 std::uint16_t putDeltasAvx2(NibbleWriter& writer, const std:
             // The run's last 16 depths, of which the first ones are written already.
             const std::uint32_t written = static_cast<std::uint32_t>(kSixteen - (length - k));
             std::uint8_t* end = putDeltasOfSixteen(loadSixteen(run + length - kSixteen),
-                                                   loadSixteen(run + length - kSixteen - 1), out, written);
+                                                   loadSixteen(run + length - kSixteen - 1), out, written, kSixteen);
             out = end ? end : writeDeltas(out, run + k, length - k, previous);
             previous = run[length - 1];
             k = length;
@@ -367,13 +382,23 @@ TAVORIN_TARGET_AVX2 std::uint16_t putDeltasAvx2(NibbleWriter& writer, const std:
     return putDeltas(writer, run + k, length - k, previous);
 }
 
-// putNonZeroRun() with AVX2.
+// putNonZeroRun() with AVX2. A run shorter than 16 depths is coded as one block when 16 depths
+// can be read, of which it keeps the run's.
 TAVORIN_TARGET_AVX2 std::size_t putNonZeroRunAvx2(NibbleWriter& writer, const std::uint16_t* depthMm,
                                                   std::size_t pixels, std::uint16_t& previous)
 {
     const std::size_t length = runLengthAvx2<false>(depthMm, pixels);
     writer.putCode(static_cast<std::uint32_t>(length));
-    previous = putDeltasAvx2(writer, depthMm, length, previous);
+    if (length == 0 || length >= kSixteen || pixels < kSixteen) {
+        previous = putDeltasAvx2(writer, depthMm, length, previous);
+        return length;
+    }
+    std::uint8_t* out = writer.room();
+    const __m256i current = loadSixteen(depthMm);
+    std::uint8_t* end =
+        putDeltasOfSixteen(current, predecessors(current, previous), out, 0, static_cast<std::uint32_t>(length));
+    writer.commit(end ? end : writeDeltas(out, depthMm, length, previous));
+    previous = depthMm[length - 1];
     return length;
 }
 

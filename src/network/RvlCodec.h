@@ -14,7 +14,8 @@ namespace tavorin {
 // Every number is a code of 3-bit groups, the lowest first, one a nibble whose fourth bit says
 // that another group follows. Nibbles fill 32-bit little-endian words from the most significant
 // end; the last word is padded with zero nibbles.
-// Both functions are pure: any thread, any number at once.
+// Both functions are pure: any thread, any number at once. On processors with AVX2 they take
+// vector code for runs of small differences, to the same bytes and depths.
 
 // The stream of `pixels` depths (millimetres, 0 where there is none); fewer than 2^32 pixels.
 std::vector<std::uint8_t> encodeRvl(const std::uint16_t* depthMm, std::size_t pixels);
@@ -22,7 +23,7 @@ std::vector<std::uint8_t> encodeRvl(const std::uint16_t* depthMm, std::size_t pi
 // Decodes `pixels` depths from the `size` bytes at `data` into `depthMm`. False when the stream
 // ends before the last pixel, a run goes past the last pixel, or a code holds more than 32 bits;
 // `depthMm` is then partly written, never past `pixels`. Work and reads stay within `size` and
-// `pixels` for any bytes. Bytes after the last code, and a last partial word, are not read.
+// `pixels` for any bytes. Bytes after the last code, and a last partial word, are ignored.
 // Differences add modulo 2^16, as in ROS's decoder.
 bool decodeRvl(const std::uint8_t* data, std::size_t size, std::uint16_t* depthMm, std::size_t pixels);
 
