@@ -209,7 +209,7 @@ struct PngReader {
 std::string decodePngImage(const std::uint8_t* data, std::size_t size, std::uint32_t maxSide, DecodedDepth& out)
 {
     if (size < kPngSignatureBytes || png_sig_cmp(data, 0, kPngSignatureBytes) != 0)
-        return "its image is no PNG";
+        return "its image is not a PNG";
     PngRead read(data, size);
     const PngReader reader(read.message);
     if (!reader.info)
