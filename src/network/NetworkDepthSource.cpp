@@ -78,6 +78,7 @@ struct NetworkDepthSource::Impl {
     // The live writers of one namespace's topics, by the instance handles of their publications.
     struct Offers {
         std::set<dds_instance_handle_t> image, info, compressed;
+        std::set<dds_instance_handle_t> bestEffort; // those of them that do not resend
     };
 
     explicit Impl(FrameListener listener_) : listener(std::move(listener_)) {}
@@ -96,6 +97,7 @@ struct NetworkDepthSource::Impl {
     void noteQuietCameras();
     void publish(const std::shared_ptr<NetworkCamera>& camera, bool streaming);
     dds_entity_t reader(const std::string& nameSpace, const char* suffix, const dds_topic_descriptor_t* type);
+    bool reliable(const std::string& nameSpace) const;
 
     FrameListener listener;
     RosDomain domain;
@@ -180,6 +182,7 @@ void NetworkDepthSource::Impl::takePublications()
             offer.image.erase(info.instance_handle);
             offer.info.erase(info.instance_handle);
             offer.compressed.erase(info.instance_handle);
+            offer.bestEffort.erase(info.instance_handle);
             endpoints.erase(known);
             changed = true;
             return;
@@ -198,6 +201,11 @@ void NetworkDepthSource::Impl::takePublications()
             Offers& offer = offers[nameSpace];
             (kind == Topic::Image ? offer.image : kind == Topic::CameraInfo ? offer.info : offer.compressed)
                 .insert(info.instance_handle);
+            dds_reliability_kind_t reliability = DDS_RELIABILITY_RELIABLE;
+            dds_duration_t blocking = 0;
+            if (endpoint.qos && dds_qget_reliability(endpoint.qos, &reliability, &blocking)
+                && reliability == DDS_RELIABILITY_BEST_EFFORT)
+                offer.bestEffort.insert(info.instance_handle);
             changed = true;
         }
     });
@@ -232,6 +240,9 @@ dds_entity_t NetworkDepthSource::Impl::reader(const std::string& nameSpace, cons
     if (topic < 0)
         return topic;
     dds_qos_t* qos = sensorQos(kHistoryDepth);
+    // A reliable reader does not match a best-effort writer; a best-effort one matches both.
+    if (!reliable(nameSpace))
+        dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
     const dds_entity_t made = dds_create_reader(domain.handle(), topic, qos, nullptr);
     dds_delete_qos(qos);
     if (made > 0) {
@@ -239,6 +250,13 @@ dds_entity_t NetworkDepthSource::Impl::reader(const std::string& nameSpace, cons
         dds_waitset_attach(waitset, made, made);
     }
     return made;
+}
+
+// Whether every writer of the namespace resends what is lost (the driver's default).
+bool NetworkDepthSource::Impl::reliable(const std::string& nameSpace) const
+{
+    const auto offer = offers.find(nameSpace);
+    return offer == offers.end() || offer->second.bestEffort.empty();
 }
 
 void NetworkDepthSource::Impl::openStream(const std::string& nameSpace, bool compressed)
@@ -252,7 +270,8 @@ void NetworkDepthSource::Impl::openStream(const std::string& nameSpace, bool com
     }
     openDepthReader(nameSpace, stream, compressed);
     streams[nameSpace] = std::move(stream);
-    console::out("Network camera ", nameSpace, " appeared (", compressed ? "compressedDepth" : "image_raw", ")");
+    console::out("Network camera ", nameSpace, " appeared (", compressed ? "compressedDepth" : "image_raw",
+                 reliable(nameSpace) ? ")" : ", best-effort: frames lost on the way are not sent again)");
     publish(streams[nameSpace].camera, true);
 }
 

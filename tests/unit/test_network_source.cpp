@@ -189,6 +189,56 @@ TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
     EXPECT_EQ(nullptr, recordOf(source, "test/bad"));
 }
 
+// A publisher with ROS's sensor-data QoS (best effort) is matched too, and said to be one.
+TEST_F(NetworkSourceTest, ABestEffortPublisherStreams)
+{
+    RosDomain domain;
+    ASSERT_TRUE(domain.ok());
+    testing::internal::CaptureStdout();
+    NetworkDepthSource source;
+    dds_qos_t* qos = dds_create_qos();
+    dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
+    const auto writerOf = [&](const char* suffix, const dds_topic_descriptor_t* type) {
+        const dds_entity_t topic = dds_create_topic(
+            domain.handle(), type, tavorin::ros_topics::topic("test/lossy", suffix).c_str(), nullptr, nullptr);
+        return dds_create_writer(domain.handle(), topic, qos, nullptr);
+    };
+    const dds_entity_t info = writerOf(tavorin::ros_topics::kCameraInfo, &sensor_msgs_msg_dds__CameraInfo__desc);
+    const dds_entity_t image = writerOf(tavorin::ros_topics::kImage, &sensor_msgs_msg_dds__Image__desc);
+    dds_delete_qos(qos);
+    std::string model = "plumb_bob", encoding = "16UC1", frame = "test_lossy_depth";
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t pixel = 0; pixel < kWidth * kHeight; ++pixel)
+        bytes.insert(bytes.end(), {1500 & 0xFF, 1500 >> 8});
+    sensor_msgs_msg_dds__CameraInfo_ infoMessage{};
+    infoMessage.header.frame_id = frame.data();
+    infoMessage.width = kWidth;
+    infoMessage.height = kHeight;
+    infoMessage.distortion_model = model.data();
+    double d[5] = {};
+    infoMessage.d._buffer = d;
+    infoMessage.d._length = infoMessage.d._maximum = 5;
+    const double k[9] = {kFocal, 0, 31.5, 0, kFocal, 23.5, 0, 0, 1};
+    std::copy(std::begin(k), std::end(k), infoMessage.k);
+    sensor_msgs_msg_dds__Image_ imageMessage{};
+    imageMessage.header.frame_id = frame.data();
+    imageMessage.width = kWidth;
+    imageMessage.height = kHeight;
+    imageMessage.encoding = encoding.data();
+    imageMessage.step = kWidth * 2;
+    imageMessage.data._buffer = bytes.data();
+    imageMessage.data._length = imageMessage.data._maximum = static_cast<std::uint32_t>(bytes.size());
+    std::shared_ptr<tavorin::DepthCameraData> record;
+    ASSERT_TRUE(waitFor([&] {
+        dds_write(info, &infoMessage);
+        dds_write(image, &imageMessage);
+        return (record = recordOf(source, "test/lossy")) != nullptr;
+    }));
+    EXPECT_NEAR(1.5, record->points[2], 1e-6);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Network camera test/lossy appeared (image_raw, best-effort"), std::string::npos) << out;
+}
+
 // A subscriber that joins after the calibration was published still gets it (transient-local),
 // with the room as the parent and each camera's depth frame as the child.
 TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
