@@ -313,6 +313,11 @@ bool replaceKeptFile(const std::string& path, const std::string& text, const std
         console::out(storedLine, path, " (unchanged, not rewritten)");
         return true;
     }
+    // A configuration folder that is missing (a program started outside its checkout) is made.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code made;
+    if (!hasPrevious && !folder.empty())
+        std::filesystem::create_directories(folder, made);
     const std::string temporary = path + ".tmp";
     if (!writeTemporary(temporary, text)) {
         console::err("Unable to write ", what, " ", path, ": ", std::strerror(errno));

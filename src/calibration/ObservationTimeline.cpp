@@ -244,6 +244,11 @@ ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t came
     const std::deque<Frame>& history = histories[camera];
     for (auto frame = history.begin(); frame != history.end(); ++frame)
         if (std::fabs(frame->timestamp - t) <= kSameInstant) {
+            // A lone newest frame a little off the instant waits for its successor to be carried along.
+            const bool lone = frame == history.begin() && std::next(frame) == history.end();
+            if (lone && std::fabs(frame->timestamp - t) > kExactInstant && frame->detection.found
+                && now - t <= kCubicWait)
+                return Outcome::Waiting;
             observation = nearInstant(history, frame, t);
             return Outcome::Resolved;
         }
@@ -313,19 +318,25 @@ std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
         const Frame& frame = pending.front();
         std::vector<LatticeDetectionResult> set(histories.size());
         set[reference] = frame.detection;
-        Outcome outcome = Outcome::Resolved;
-        for (std::size_t c = 0; c < histories.size() && outcome == Outcome::Resolved; ++c)
-            if (c != reference)
-                outcome = observationAt(c, frame.timestamp, now, set[c]);
-        if (outcome == Outcome::Waiting && now - frame.timestamp <= kMaxWait)
+        bool waiting = false;
+        bool leftOut = false;
+        for (std::size_t c = 0; c < histories.size(); ++c) {
+            if (c == reference)
+                continue;
+            const Outcome outcome = observationAt(c, frame.timestamp, now, set[c]);
+            waiting = waiting || outcome == Outcome::Waiting;
+            leftOut = leftOut || outcome != Outcome::Resolved;
+            if (outcome != Outcome::Resolved)
+                set[c] = LatticeDetectionResult{};
+        }
+        if (waiting && now - frame.timestamp <= kMaxWait)
             break;
-        const bool referenceFound = frame.detection.found;
-        const bool anyFound =
-            std::any_of(set.begin(), set.end(), [](const LatticeDetectionResult& d) { return d.found; });
-        if (outcome == Outcome::Resolved && anyFound)
+        // A camera that cannot be brought to the instant is left out of it; the others keep it.
+        const auto found = std::count_if(set.begin(), set.end(), [](const LatticeDetectionResult& d) { return d.found; });
+        if (found > 0)
             sets.push_back(std::move(set));
-        if (referenceFound)
-            ++(outcome == Outcome::Resolved ? resolved : unresolved);
+        if (frame.detection.found)
+            ++(leftOut ? unresolved : resolved);
         pending.pop_front();
     }
     return sets;

@@ -34,9 +34,10 @@ std::optional<LatticeDetectionResult> interpolateDetection(const LatticeDetectio
 // frames taken in one cycle show it at different poses. Every other camera's observation is
 // interpolated between its two frames around the reference capture (or, when it was captured
 // within a millisecond of it, carried the rest of the way along its neighbouring frame); when a camera's later frame has not arrived yet, the
-// reference observation waits for it. A frame set that cannot be brought to its instant (a camera
-// dropped frames around it, its frames are too far apart, it never delivered a later frame) is
-// left out and counted. Holds no shared state: one thread at a time.
+// reference observation waits for it. A camera that cannot be brought to an instant (it dropped
+// frames around it, its frames are too far apart, it never delivered a later frame) is left out
+// of that instant's set, which the others keep, and the instant is counted as unresolved. Holds
+// no shared state: one thread at a time.
 class ObservationTimeline {
 public:
     explicit ObservationTimeline(std::size_t cameraCount = 0, std::size_t referenceCamera = 0);
@@ -48,7 +49,8 @@ public:
     // observation at the reference capture time (found false where the camera did not see the
     // plate then). Every reference capture is such an instant, also one at which the reference
     // did not see the plate and others did; a set in which no camera saw it is not returned. The
-    // counts below take only the instants at which the reference saw the plate.
+    // counts below take only the instants at which the reference saw the plate: resolved when
+    // every camera was brought to it, unresolved when one was left out.
     std::vector<std::vector<LatticeDetectionResult>> add(const std::vector<double>& timestamps,
                                                          const std::vector<LatticeDetectionResult>& detections);
 

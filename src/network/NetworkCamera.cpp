@@ -4,6 +4,7 @@
 #include "acquisition/DepthCorrectionFile.h"
 #include "acquisition/DepthToPoints.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace tavorin {
@@ -11,6 +12,10 @@ namespace tavorin {
 namespace {
 
 constexpr std::uint32_t kMaxImageSide = 4096;
+// A third of a second at 30 fps: how far the frames of cameras on different computers may lag
+// behind one another and still be shown at one instant.
+constexpr std::size_t kRecentFrames = 10;
+constexpr double kSameInstantSeconds = 0.001;
 
 double steadySeconds()
 {
@@ -58,22 +63,71 @@ std::string NetworkCamera::takeDepth(const std::uint16_t* depthMm, std::uint32_t
     if (width != cameraModel.width || height != cameraModel.height)
         return "a depth frame of " + std::to_string(width) + " x " + std::to_string(height) + " pixels for a camera of "
             + std::to_string(cameraModel.width) + " x " + std::to_string(cameraModel.height);
-    const std::size_t pixels = std::size_t(width) * height;
+    if (recent.empty())
+        recent.resize(kRecentFrames);
+    // The slot of the oldest frame takes the new one.
+    RecentFrame& slot = *std::min_element(recent.begin(), recent.end(), [](const RecentFrame& a, const RecentFrame& b) {
+        return a.sequence < b.sequence;
+    });
+    slot.depthMm.assign(depthMm, depthMm + std::size_t(width) * height);
+    slot.stamp = stampSeconds;
+    slot.sequence = ++takenSequence;
+    frames.fetch_add(1);
+    lastFrameAt.store(steadySeconds());
+    return {};
+}
+
+std::optional<double> NetworkCamera::newestStamp() const
+{
+    std::optional<double> newest;
+    std::uint64_t sequence = 0;
+    for (const RecentFrame& frame : recent)
+        if (frame.sequence > sequence) {
+            sequence = frame.sequence;
+            newest = frame.stamp;
+        }
+    return newest;
+}
+
+std::optional<double> NetworkCamera::oldestStamp() const
+{
+    std::optional<double> oldest;
+    for (const RecentFrame& frame : recent)
+        if (frame.sequence != 0 && (!oldest || frame.stamp < *oldest))
+            oldest = frame.stamp;
+    return oldest;
+}
+
+void NetworkCamera::showAt(double instant)
+{
+    const RecentFrame* chosen = nullptr;
+    const RecentFrame* oldest = nullptr;
+    for (const RecentFrame& frame : recent) {
+        if (frame.sequence == 0)
+            continue;
+        if (!oldest || frame.stamp < oldest->stamp)
+            oldest = &frame;
+        if (frame.stamp <= instant + kSameInstantSeconds && (!chosen || frame.stamp > chosen->stamp))
+            chosen = &frame;
+    }
+    if (!chosen)
+        chosen = oldest;
+    if (!chosen || chosen->sequence == shownSequence)
+        return;
+    const std::size_t pixels = chosen->depthMm.size();
     const DepthCorrection current = depthCorrection();
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        depthToPoints(depthMm, rays.data(), pixels, pointStorage.get(), kLiveCameraPoints);
+        depthToPoints(chosen->depthMm.data(), rays.data(), pixels, pointStorage.get(), kLiveCameraPoints);
         current.removeFrom(pointStorage.get(), pixels);
-        stamp.store(stampSeconds, std::memory_order_release);
+        stamp.store(chosen->stamp, std::memory_order_release);
     }
     {
         std::lock_guard<std::mutex> lock(correctionMutex);
         removed = current;
     }
+    shownSequence = chosen->sequence;
     publishedPoints.store(pointStorage.get(), std::memory_order_release);
-    frames.fetch_add(1);
-    lastFrameAt.store(steadySeconds());
-    return {};
 }
 
 DepthCorrection NetworkCamera::depthCorrection() const

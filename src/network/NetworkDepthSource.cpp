@@ -17,9 +17,12 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <limits>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
+#include <tuple>
 
 namespace tavorin {
 
@@ -28,6 +31,7 @@ namespace {
 constexpr int kBatch = 16;            // samples taken at once
 constexpr int kHistoryDepth = 30;     // a second of frames at 30 fps waits in a reader
 constexpr double kQuietSeconds = 3.0; // a camera without a frame this long is gone
+constexpr double kMaxLagSeconds = 0.3; // within the cameras' recent frames: one further apart shows its own newest
 constexpr std::uint32_t kMaxImageSide = 4096;
 constexpr dds_duration_t kWaitTimeout = DDS_MSECS(250);
 
@@ -95,6 +99,7 @@ struct NetworkDepthSource::Impl {
     void takeDepth(const std::string& nameSpace, Stream& stream, const std::uint16_t* depthMm, std::uint32_t width,
                    std::uint32_t height, double stamp);
     void noteQuietCameras();
+    void showOneInstant();
     void publish(const std::shared_ptr<NetworkCamera>& camera, bool streaming);
     dds_entity_t reader(const std::string& nameSpace, const char* suffix, const dds_topic_descriptor_t* type);
     bool reliable(const std::string& nameSpace) const;
@@ -165,6 +170,7 @@ void NetworkDepthSource::Impl::run()
         for (auto& [nameSpace, stream] : streams)
             takeFrames(nameSpace, stream);
         noteQuietCameras();
+        showOneInstant();
     }
 }
 
@@ -396,6 +402,32 @@ void NetworkDepthSource::Impl::noteQuietCameras()
         console::out("Network camera ", nameSpace, " is gone: no frame for 3 s");
         publish(stream.camera, false);
     }
+}
+
+// Cameras on different computers deliver their frames of one instant a moment apart (their nodes
+// started apart, their networks differ). The cameras whose newest frames lie within a third of a
+// second of one another (the most of them, the later group on a tie) each show their frame of the
+// newest instant that all of them have reached, so that the clouds in the view and the frames a
+// calibration cycle takes belong together. A camera outside that group (its clock is set apart,
+// its stream stalls) neither waits for them nor holds them back: it shows its own newest frame.
+void NetworkDepthSource::Impl::showOneInstant()
+{
+    std::vector<std::pair<double, NetworkCamera*>> newest;
+    for (auto& [nameSpace, stream] : streams) {
+        const std::optional<double> stamp = stream.camera->newestStamp();
+        if (!stream.quiet && stamp)
+            newest.emplace_back(*stamp, stream.camera.get());
+    }
+    std::sort(newest.begin(), newest.end());
+    std::size_t first = 0, last = 0; // the group: newest[first..last]
+    for (std::size_t begin = 0, end = 0; begin < newest.size(); ++begin) {
+        while (end + 1 < newest.size() && newest[end + 1].first - newest[begin].first <= kMaxLagSeconds)
+            ++end;
+        if (end - begin >= last - first)
+            std::tie(first, last) = std::tie(begin, end);
+    }
+    for (std::size_t k = 0; k < newest.size(); ++k)
+        newest[k].second->showAt(k >= first && k <= last ? newest[first].first : newest[k].first);
 }
 
 NetworkDepthSource::NetworkDepthSource(FrameListener listener) : impl(std::make_unique<Impl>(std::move(listener)))

@@ -11,6 +11,21 @@
 // Compiled for AVX2, BMI1, BMI2 and POPCNT whatever the build's baseline; called only after
 // vectorKernels() has found them on the running processor.
 #define TAVORIN_TARGET_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+// The same and AVX-512 with byte permutes and compression (F, BW, VL, VBMI, VBMI2); called only
+// after wideKernels() has found them.
+#define TAVORIN_TARGET_AVX512                                                                                   \
+    __attribute__((target("avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2")))
+// Around the AVX-512 code: GCC's AVX-512 headers start some intrinsics from a register left
+// undefined on purpose, which its warnings about uninitialised values report at every caller.
+#if defined(__clang__)
+#define TAVORIN_AVX512_BEGIN
+#define TAVORIN_AVX512_END
+#else
+#define TAVORIN_AVX512_BEGIN                                                                                    \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")                        \
+        _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define TAVORIN_AVX512_END _Pragma("GCC diagnostic pop")
+#endif
 #endif
 
 namespace tavorin {
@@ -55,6 +70,19 @@ bool vectorKernels()
     return supported;
 }
 
+// Whether the AVX-512 kernels may run as well. They code blocks of 32 depths and decode 64
+// nibbles a step, with the same limits as the AVX2 ones.
+bool wideKernels()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return vectorKernels() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
+            && __builtin_cpu_supports("avx512vbmi2");
+    }();
+    return supported;
+}
+
 using Bytes16 = std::array<std::uint8_t, 16>;
 constexpr std::uint8_t kZeroLane = 0x80; // a byte shuffle index that yields 0
 
@@ -72,6 +100,11 @@ TAVORIN_TARGET_AVX2 __m256i loadPair(const Bytes16& low, const Bytes16& high)
 #else
 
 bool vectorKernels()
+{
+    return false;
+}
+
+bool wideKernels()
 {
     return false;
 }
@@ -135,11 +168,34 @@ TAVORIN_TARGET_AVX2 void packWordsAvx2(const std::uint8_t* nibbles, std::size_t 
         packWord(nibbles + word * kNibblesPerWord, bytes + word * kBytesPerWord);
 }
 
+TAVORIN_AVX512_BEGIN
+
+// packWordsAvx2() eight words a step, each 16-bit pair narrowed to its byte.
+TAVORIN_TARGET_AVX512 void packWordsAvx512(const std::uint8_t* nibbles, std::size_t words, std::uint8_t* bytes)
+{
+    const __m512i wordOrder =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(6, 7, 4, 5, 2, 3, 0, 1, 14, 15, 12, 13, 10, 11, 8, 9));
+    const __m512i firstTimes16 = _mm512_set1_epi16(0x0110);
+    constexpr std::size_t kWords = 8;
+    std::size_t word = 0;
+    for (; word + kWords <= words; word += kWords) {
+        const __m512i ordered = _mm512_shuffle_epi8(_mm512_loadu_si512(nibbles + word * kNibblesPerWord), wordOrder);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(bytes + word * kBytesPerWord),
+                            _mm512_cvtepi16_epi8(_mm512_maddubs_epi16(ordered, firstTimes16)));
+    }
+    for (; word < words; ++word)
+        packWord(nibbles + word * kNibblesPerWord, bytes + word * kBytesPerWord);
+}
+
+TAVORIN_AVX512_END
+
 #endif
 
 void packWords(const std::uint8_t* nibbles, std::size_t words, std::uint8_t* bytes)
 {
 #if TAVORIN_RVL_AVX2
+    if (wideKernels())
+        return packWordsAvx512(nibbles, words, bytes);
     if (vectorKernels())
         return packWordsAvx2(nibbles, words, bytes);
 #endif
@@ -401,6 +457,83 @@ TAVORIN_TARGET_AVX2 std::size_t putNonZeroRunAvx2(NibbleWriter& writer, const st
     previous = depthMm[length - 1];
     return length;
 }
+
+TAVORIN_AVX512_BEGIN
+
+// Codes the 32 non-zero depths `current` (the lanes of `kept`; 0 in the others) after their
+// predecessors `before` (0 outside `kept` too) when each difference lies within +-31: returns
+// the end of what it wrote, null when a difference is larger. Stores 64 bytes from `out`.
+[[gnu::always_inline]] inline TAVORIN_TARGET_AVX512 std::uint8_t* putDeltasOfThirtyTwo(__m512i current,
+                                                                                     __m512i before,
+                                                                                     std::uint32_t kept,
+                                                                                     std::uint8_t* out)
+{
+    const __m512i distance = _mm512_or_si512(_mm512_subs_epu16(current, before), _mm512_subs_epu16(before, current));
+    if (_mm512_test_epi16_mask(distance, _mm512_set1_epi16(~31)))
+        return nullptr;
+    // 2 |d|, less 1 where d < 0.
+    const __m512i twice = _mm512_add_epi16(distance, distance);
+    const __m512i code =
+        _mm512_mask_sub_epi16(twice, _mm512_cmpgt_epu16_mask(before, current), twice, _mm512_set1_epi16(1));
+    // Each lane as its two nibbles, the first in the low byte: the low group, and the high group
+    // above it (0 for a one-nibble code).
+    const __m512i groups =
+        _mm512_ternarylogic_epi32(_mm512_slli_epi16(code, 8 - kGroupBits), code, _mm512_set1_epi16(0x0707), 0xA8);
+    const std::uint32_t two = _mm512_cmpgt_epu16_mask(code, _mm512_set1_epi16(kGroupMask));
+    const __m512i lanes = _mm512_mask_add_epi16(groups, two, groups, _mm512_set1_epi16(kMoreGroups));
+    // Every first nibble of the kept lanes and the second nibbles of the two-nibble codes.
+    constexpr std::uint64_t kFirstBytes = 0x5555555555555555u;
+    const std::uint64_t firsts = kept == ~0u ? kFirstBytes : _pdep_u64(kept, kFirstBytes);
+    const std::uint64_t nibbles = firsts | _pdep_u64(two, ~kFirstBytes);
+    _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(nibbles, lanes));
+    return out + _mm_popcnt_u64(nibbles);
+}
+
+// putDeltasAvx2() 32 depths a step, the run's last ones through masks.
+TAVORIN_TARGET_AVX512 std::uint16_t putDeltasAvx512(NibbleWriter& writer, const std::uint16_t* run,
+                                                    std::size_t length, std::uint16_t previous)
+{
+    constexpr std::size_t kBlock = 32;
+    constexpr std::size_t kStore = 64;
+    // Room that a block surely fits in: its codes or its 64-byte store.
+    constexpr std::size_t kBlockRoom = std::max(kBlock * kMaxDeltaNibbles + 1, kStore);
+    static_assert(NibbleWriter::kRoom >= 2 * kBlockRoom, "a chunk's room holds a block");
+    std::uint8_t* out = writer.room();
+    std::uint8_t* limit = out + (NibbleWriter::kRoom - kBlockRoom);
+    // The predecessors of the first block: the depths moved up a lane, `previous` in lane 0.
+    const __m512i upOne = _mm512_set_epi16(30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12,
+                                           11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0);
+    for (std::size_t k = 0; k < length; k += kBlock) {
+        if (out > limit) {
+            writer.commit(out);
+            out = writer.room();
+            limit = out + (NibbleWriter::kRoom - kBlockRoom);
+        }
+        const std::size_t count = std::min(kBlock, length - k);
+        const std::uint32_t kept = _bzhi_u32(~0u, static_cast<unsigned>(count));
+        const __m512i current = _mm512_maskz_loadu_epi16(kept, run + k);
+        const __m512i before =
+            k > 0 ? _mm512_maskz_loadu_epi16(kept, run + k - 1)
+                  : _mm512_mask_permutexvar_epi16(_mm512_maskz_set1_epi16(1, static_cast<short>(previous)),
+                                                  kept & ~1u, upOne, current);
+        const std::uint16_t last = k > 0 ? run[k - 1] : previous;
+        std::uint8_t* const end = putDeltasOfThirtyTwo(current, before, kept, out);
+        out = end ? end : writeDeltas(out, run + k, count, last);
+    }
+    writer.commit(out);
+    return length > 0 ? run[length - 1] : previous;
+}
+
+TAVORIN_TARGET_AVX512 std::size_t putNonZeroRunAvx512(NibbleWriter& writer, const std::uint16_t* depthMm,
+                                                      std::size_t pixels, std::uint16_t& previous)
+{
+    const std::size_t length = runLengthAvx2<false>(depthMm, pixels);
+    writer.putCode(static_cast<std::uint32_t>(length));
+    previous = putDeltasAvx512(writer, depthMm, length, previous);
+    return length;
+}
+
+TAVORIN_AVX512_END
 
 #endif
 
@@ -671,6 +804,140 @@ TAVORIN_TARGET_AVX2 bool readDeltasAvx2(NibbleStream& stream, std::uint16_t* run
     return true;
 }
 
+TAVORIN_AVX512_BEGIN
+
+// The 64 nibbles (stream order, one a byte) of the eight words at `bytes`.
+[[gnu::always_inline]] inline TAVORIN_TARGET_AVX512 __m512i loadSixtyFourNibbles(const std::uint8_t* bytes)
+{
+    // Each word in a 64-bit lane; nibble i of the word at bit 28 - 4 i.
+    const __m512i nibbleShifts = _mm512_set1_epi64(0x0004080C1014181C);
+    const __m512i words = _mm512_cvtepu32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)));
+    return _mm512_and_si512(_mm512_multishift_epi64_epi8(nibbleShifts, words), _mm512_set1_epi8(0x0F));
+}
+
+// The running sums of the 32 lanes, modulo 2^16: within each 128-bit quarter, then each
+// quarter's total into those above it.
+[[gnu::always_inline]] inline TAVORIN_TARGET_AVX512 __m512i runningSums(__m512i lanes)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i lane7 = _mm512_set1_epi16(0x0F0E); // byte shuffle: lane 7 of the quarter
+    __m512i sums = _mm512_add_epi16(lanes, _mm512_bslli_epi128(lanes, 2));
+    sums = _mm512_add_epi16(sums, _mm512_bslli_epi128(sums, 4));
+    sums = _mm512_add_epi16(sums, _mm512_bslli_epi128(sums, 8));
+    sums = _mm512_add_epi16(sums, _mm512_alignr_epi64(_mm512_shuffle_epi8(sums, lane7), zero, 6));
+    return _mm512_add_epi16(sums, _mm512_alignr_epi64(_mm512_shuffle_epi8(sums, lane7), zero, 4));
+}
+
+// Decodes the `count` codes that end at the bits of `ends` among the 64 nibbles whose groups
+// (nibble & 7) are `groups` (`lastGroups` the 64 before them; `continued`: the nibbles that are
+// a code's second group) into depths after `base` (the last depth, in every lane), stored from
+// `out`, and moves `base` on. No code may be longer than two nibbles. Writes `count` depths.
+[[gnu::always_inline]] inline TAVORIN_TARGET_AVX512 void decodeSixtyFour(__m512i groups, __m512i lastGroups,
+                                                                         std::uint64_t continued,
+                                                                         std::uint64_t ends, std::size_t count,
+                                                                         __m512i& base, std::uint16_t* out)
+{
+    // Byte i - 1, and for byte 0 the last byte of the nibbles before.
+    const __m512i upOne = _mm512_set_epi8(62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44,
+                                          43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25,
+                                          24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4,
+                                          3, 2, 1, 0, 127);
+    // Zig-zag codes 0..63 to their differences -32..31, as bytes.
+    const __m512i differences =
+        _mm512_set_epi8(-32, 31, -31, 30, -30, 29, -29, 28, -28, 27, -27, 26, -26, 25, -25, 24, //
+                        -24, 23, -23, 22, -22, 21, -21, 20, -20, 19, -19, 18, -18, 17, -17, 16, //
+                        -16, 15, -15, 14, -14, 13, -13, 12, -12, 11, -11, 10, -10, 9, -9, 8,    //
+                        -8, 7, -7, 6, -6, 5, -5, 4, -4, 3, -3, 2, -2, 1, -1, 0);
+    // At each nibble, the value of a code ending there: its group, above the group before it
+    // where it continues a code.
+    const __m512i before = _mm512_permutex2var_epi8(groups, upOne, lastGroups);
+    const __m512i values =
+        _mm512_mask_mov_epi8(groups, continued, _mm512_or_si512(_mm512_slli_epi16(groups, kGroupBits), before));
+    // The codes in order, 0 after the last (a 0 code adds nothing), as differences.
+    const __m512i deltas = _mm512_permutexvar_epi8(_mm512_maskz_compress_epi8(ends, values), differences);
+    const __m512i low = runningSums(_mm512_cvtepi8_epi16(_mm512_castsi512_si256(deltas)));
+    __m512i high = runningSums(_mm512_cvtepi8_epi16(_mm512_extracti64x4_epi64(deltas, 1)));
+    const __m512i lane31 = _mm512_set1_epi16(31);
+    high = _mm512_add_epi16(_mm512_add_epi16(high, _mm512_permutexvar_epi16(lane31, low)), base);
+    const unsigned lowCount = static_cast<unsigned>(std::min<std::size_t>(count, 32));
+    _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, lowCount), _mm512_add_epi16(low, base));
+    _mm512_mask_storeu_epi16(out + lowCount, _bzhi_u32(~0u, static_cast<unsigned>(count - lowCount)), high);
+    base = _mm512_permutexvar_epi16(lane31, high);
+}
+
+// readBlocksOfDeltas() 64 nibbles (eight words) a step, and with masked stores, so that the
+// output needs no room beyond the run.
+TAVORIN_TARGET_AVX512 std::size_t readBlocksOfDeltasAvx512(NibbleStream& stream, std::uint16_t* run,
+                                                           std::size_t length, std::uint16_t& previous)
+{
+    constexpr std::size_t kBlockNibbles = 64;
+    const std::uint8_t* const bytes = stream.bytes;
+    const std::size_t streamNibbles = stream.nibbles;
+    std::size_t block = stream.at / kNibblesPerWord * kNibblesPerWord;
+    // Nibbles of the first block before the position, of codes read already.
+    std::uint64_t alreadyRead = (std::uint64_t{1} << (stream.at - block)) - 1;
+    std::uint64_t carried = 0; // 1 when the last block's final nibble began a code
+    const __m512i groupMask = _mm512_set1_epi8(static_cast<char>(kGroupMask));
+    const __m512i moreMask = _mm512_set1_epi8(static_cast<char>(kMoreGroups));
+    __m512i lastGroups = _mm512_setzero_si512();
+    __m512i base = _mm512_set1_epi16(static_cast<short>(previous)); // the last depth, in every lane
+    std::size_t decoded = 0;
+    while (block + kBlockNibbles <= streamNibbles) {
+        const __m512i nibbles = loadSixtyFourNibbles(bytes + block / 2);
+        const __m512i groups = _mm512_and_si512(nibbles, groupMask);
+        // Bit i: nibble i has a group after it; a bit in `third` marks the third nibble of a code.
+        const std::uint64_t more = _mm512_test_epi8_mask(nibbles, moreMask) & ~alreadyRead;
+        const std::uint64_t continued = more << 1 | carried;
+        const std::uint64_t third = more & continued;
+        const std::uint64_t ends = ~(more | alreadyRead);
+        const std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(ends));
+        if (third || count > length - decoded) {
+            // The codes before a longer one, or up to the run's end; then the stream goes on at
+            // the first code not taken.
+            const std::uint64_t firstThird = _blsi_u64(third);
+            const std::uint64_t beforeLong = firstThird ? (firstThird >> 1) - 1 : ~std::uint64_t{0};
+            std::uint64_t taken = firstThird & 1u ? 0u : ends & beforeLong;
+            const std::size_t takenCount =
+                std::min<std::size_t>(static_cast<std::size_t>(_mm_popcnt_u64(taken)), length - decoded);
+            taken = _pdep_u64(_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(takenCount)), taken);
+            decodeSixtyFour(groups, lastGroups, continued, taken, takenCount, base, run + decoded);
+            decoded += takenCount;
+            stream.at = taken ? block + kBlockNibbles - static_cast<std::size_t>(__builtin_clzll(taken))
+                              : block + static_cast<std::size_t>(_mm_popcnt_u64(alreadyRead)) - carried;
+            previous = static_cast<std::uint16_t>(_mm512_cvtsi512_si32(base));
+            return decoded;
+        }
+        decodeSixtyFour(groups, lastGroups, continued, ends, count, base, run + decoded);
+        decoded += count;
+        carried = more >> 63;
+        lastGroups = groups;
+        alreadyRead = 0;
+        block += kBlockNibbles;
+    }
+    stream.at = block + static_cast<std::size_t>(_mm_popcnt_u64(alreadyRead)) - carried;
+    previous = static_cast<std::uint16_t>(_mm512_cvtsi512_si32(base));
+    return decoded;
+}
+
+TAVORIN_TARGET_AVX512 bool readDeltasAvx512(NibbleStream& stream, std::uint16_t* run, std::size_t length,
+                                            const std::uint16_t*, std::uint16_t& previous)
+{
+    while (length > 0) {
+        const std::size_t decoded = readBlocksOfDeltasAvx512(stream, run, length, previous);
+        run += decoded;
+        length -= decoded;
+        if (length == 0)
+            break;
+        if (!readDelta(stream, previous, run))
+            return false;
+        ++run;
+        --length;
+    }
+    return true;
+}
+
+TAVORIN_AVX512_END
+
 #endif
 
 // The encoder's kernels: the length of a run of zeros, and the length and codes of a non-zero run.
@@ -683,6 +950,8 @@ using ReadDeltas = bool (*)(NibbleStream&, std::uint16_t*, std::size_t, const st
 EncodeKernels encodeKernels()
 {
 #if TAVORIN_RVL_AVX2
+    if (wideKernels())
+        return {runLengthAvx2<true>, putNonZeroRunAvx512};
     if (vectorKernels())
         return {runLengthAvx2<true>, putNonZeroRunAvx2};
 #endif
@@ -692,6 +961,8 @@ EncodeKernels encodeKernels()
 ReadDeltas deltaReader()
 {
 #if TAVORIN_RVL_AVX2
+    if (wideKernels())
+        return readDeltasAvx512;
     if (vectorKernels())
         return readDeltasAvx2;
 #endif

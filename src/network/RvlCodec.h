@@ -14,8 +14,9 @@ namespace tavorin {
 // Every number is a code of 3-bit groups, the lowest first, one a nibble whose fourth bit says
 // that another group follows. Nibbles fill 32-bit little-endian words from the most significant
 // end; the last word is padded with zero nibbles.
-// Both functions are pure: any thread, any number at once. On processors with AVX2 they take
-// vector code for runs of small differences, to the same bytes and depths.
+// Both functions are pure: any thread, any number at once. On processors with AVX2, or AVX-512
+// with byte compression (VBMI2), they take vector code for runs of small differences, to the
+// same bytes and depths.
 
 // The stream of `pixels` depths (millimetres, 0 where there is none); fewer than 2^32 pixels.
 std::vector<std::uint8_t> encodeRvl(const std::uint16_t* depthMm, std::size_t pixels);

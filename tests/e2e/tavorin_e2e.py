@@ -95,6 +95,7 @@ def wait_for(predicate, timeout, interval=0.25):
 SOURCE_COMBO = (1090, 50)
 SOURCE_COMBO_RECORDING_ENTRY = (1154, 133)
 SOURCE_COMBO_LIVE_ENTRY = (1154, 92)
+SOURCE_COMBO_NETWORK_ENTRY = (1154, 215)
 ACTIVATE_REGISTRATION = (985, 233)
 CURSOR_ROWS = (966, 440, 310, 220)  # x, y, width, height of the three cursor rows
 SAVE_POINT_BUTTONS = ((1015, 635), (1115, 635), (1215, 635))

@@ -35,15 +35,16 @@ struct Scenario {
 
 class TimelineScenario : public ::testing::TestWithParam<Scenario> {};
 
-// Twelve cycles of three cameras; each resolved set must hold every camera's plate where it was at
-// the reference camera's capture time.
+// Twelve cycles of three cameras; each set must hold every camera's plate where it was at the
+// reference camera's capture time; a camera that cannot be brought there is left out of that set
+// alone.
 TEST_P(TimelineScenario, BringsEveryCameraToTheReferenceInstantAndCountsWhatItCannot)
 {
     const Scenario& s = GetParam();
     constexpr int kCycles = 12;
     ObservationTimeline timeline(s.offsets.size(), 0);
     std::vector<double> referenceTimes;
-    std::size_t checked = 0;
+    std::size_t checked = 0, partial = 0;
     for (int frame = 0; frame < kCycles; ++frame) {
         std::vector<double> timestamps;
         std::vector<LatticeDetectionResult> detections;
@@ -60,18 +61,23 @@ TEST_P(TimelineScenario, BringsEveryCameraToTheReferenceInstantAndCountsWhatItCa
         referenceTimes.push_back(timestamps[0]);
         for (const std::vector<LatticeDetectionResult>& set : timeline.add(timestamps, detections)) {
             ASSERT_EQ(set.size(), s.offsets.size());
+            ASSERT_TRUE(set[0].found);
             const LatticeDetectionResult truth = plateAt(set[0].origin.x / kSpeed);
+            bool complete = true;
             for (const LatticeDetectionResult& observation : set) {
-                ASSERT_TRUE(observation.found);
+                complete = complete && observation.found;
+                if (!observation.found)
+                    continue; // left out of this instant; the others keep it
                 EXPECT_LT(distance(observation.origin, truth.origin), 1e-5f);
                 ASSERT_EQ(observation.holes.size(), truth.holes.size());
                 for (std::size_t h = 0; h < truth.holes.size(); ++h)
                     EXPECT_LT(distance(observation.holes[h], truth.holes[h]), 1e-5f);
             }
-            ++checked;
+            ++(complete ? checked : partial);
         }
     }
     EXPECT_EQ(checked, timeline.resolvedCount());
+    EXPECT_EQ(partial, timeline.unresolvedCount());
     EXPECT_EQ(timeline.resolvedCount(), s.expectedResolved);
     EXPECT_EQ(timeline.unresolvedCount(), s.expectedUnresolved);
 }

@@ -286,9 +286,11 @@ TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
         return r;
     };
     const std::string good = tempPath("good.json");
-    const std::string bad = tempPath("no_such_dir/bad.json");
+    const std::string bad = good + "/bad.json"; // under a file: no folder can be made there
+    const std::string inNewFolder = tempPath("made_folder/new.json");
+    std::filesystem::remove_all(tempPath("made_folder"));
     writeText(good, "previous content");
-    state.cameras = {record(bad, 1.0f), record("", 2.0f), record(good, 3.0f)};
+    state.cameras = {record(bad, 1.0f), record("", 2.0f), record(good, 3.0f), record(inNewFolder, 4.0f)};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(storeCalibrations(state));
@@ -299,5 +301,7 @@ TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
     Mat4 m;
     ASSERT_TRUE(loadModelMatrix(good, m));
     EXPECT_EQ(3.0f, m.m[12]);
+    ASSERT_TRUE(loadModelMatrix(inNewFolder, m)) << "a missing folder is made";
+    EXPECT_EQ(4.0f, m.m[12]);
     EXPECT_FALSE(std::ifstream(good + ".tmp").good()) << "no temporary file is left behind";
 }

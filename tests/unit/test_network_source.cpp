@@ -239,6 +239,41 @@ TEST_F(NetworkSourceTest, ABestEffortPublisherStreams)
     EXPECT_NE(out.find("Network camera test/lossy appeared (image_raw, best-effort"), std::string::npos) << out;
 }
 
+// Cameras whose nodes run apart show their frames of one instant, the newest all have reached; a
+// camera whose clock is far off neither waits for the others nor holds them back.
+TEST_F(NetworkSourceTest, CamerasShowTheirFramesOfOneInstant)
+{
+    RosDomain domain;
+    ASSERT_TRUE(domain.ok());
+    testing::internal::CaptureStdout();
+    NetworkDepthSource source;
+    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
+    DepthPublisher ahead(domain, "test/ahead", pinhole());
+    DepthPublisher behind(domain, "test/behind", pinhole());
+    DepthPublisher offClock(domain, "test/off_clock", pinhole());
+    const auto stampOf = [&](const char* name) {
+        const auto record = recordOf(source, name);
+        return record ? *record->timestamp : -1.0;
+    };
+    ASSERT_TRUE(waitFor([&] {
+        ahead.publish(wall.data(), 10.0);
+        behind.publish(wall.data(), 10.0);
+        offClock.publish(wall.data(), 5000.0);
+        return stampOf("test/ahead") == 10.0 && stampOf("test/behind") == 10.0 && stampOf("test/off_clock") == 5000.0;
+    }));
+    for (int k = 1; k <= 6; ++k)
+        ahead.publish(wall.data(), 10.0 + 0.05 * k);
+    offClock.publish(wall.data(), 5000.5);
+    behind.publish(wall.data(), 10.1);
+    EXPECT_TRUE(waitFor([&] { return std::fabs(stampOf("test/behind") - 10.1) < 1e-6; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_NEAR(10.1, stampOf("test/ahead"), 1e-6) << "the frame of the instant the other camera has reached";
+    EXPECT_NEAR(5000.5, stampOf("test/off_clock"), 1e-6);
+    behind.publish(wall.data(), 10.3);
+    EXPECT_TRUE(waitFor([&] { return std::fabs(stampOf("test/ahead") - 10.3) < 1e-6; }));
+    testing::internal::GetCapturedStdout();
+}
+
 // A subscriber that joins after the calibration was published still gets it (transient-local),
 // with the room as the parent and each camera's depth frame as the child.
 TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)

@@ -387,7 +387,7 @@ void reportDepthErrors(const tavorin::JointEstimate& estimate)
 void reportFrameSets(const tavorin::ObservationTimeline& timeline)
 {
     console::out("Frame sets with the lattice in camera 0: ", timeline.resolvedCount(), " brought to its capture times, ",
-                 timeline.unresolvedCount(), " left out (a camera's frames around it missing or too far apart)");
+                 timeline.unresolvedCount(), " with a camera left out (its frames around it missing or too far apart)");
 }
 
 // With the truth: each camera's calibrated transform into camera 0 against the expected one, and
