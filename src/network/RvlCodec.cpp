@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <limits>
 
@@ -55,6 +56,14 @@ std::uint16_t unZigZag(std::uint32_t code, std::uint16_t previous)
     return static_cast<std::uint16_t>(previous + delta);
 }
 
+// The fastest kernels allowed (limitRvlKernels).
+std::atomic<int> allowedKernels{static_cast<int>(RvlKernels::Avx512)};
+
+[[maybe_unused]] bool allowed(RvlKernels kernels)
+{
+    return allowedKernels.load(std::memory_order_relaxed) >= static_cast<int>(kernels);
+}
+
 #if TAVORIN_RVL_AVX2
 
 // Whether the AVX2 kernels may run, asked of the processor once. They code blocks of 16 depths
@@ -67,7 +76,7 @@ bool vectorKernels()
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2")
             && __builtin_cpu_supports("popcnt");
     }();
-    return supported;
+    return supported && allowed(RvlKernels::Avx2);
 }
 
 // Whether the AVX-512 kernels may run as well. They code blocks of 32 depths and decode 64
@@ -80,7 +89,7 @@ bool wideKernels()
             && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
             && __builtin_cpu_supports("avx512vbmi2");
     }();
-    return supported;
+    return supported && allowed(RvlKernels::Avx512);
 }
 
 using Bytes16 = std::array<std::uint8_t, 16>;
@@ -1011,6 +1020,12 @@ bool decodeRvl(const std::uint8_t* data, std::size_t size, std::uint16_t* depthM
         at += nonZeros;
     }
     return true;
+}
+
+RvlKernels limitRvlKernels(RvlKernels most)
+{
+    allowedKernels.store(static_cast<int>(most));
+    return wideKernels() ? RvlKernels::Avx512 : vectorKernels() ? RvlKernels::Avx2 : RvlKernels::Plain;
 }
 
 } // namespace tavorin

@@ -28,4 +28,9 @@ std::vector<std::uint8_t> encodeRvl(const std::uint16_t* depthMm, std::size_t pi
 // Differences add modulo 2^16, as in ROS's decoder.
 bool decodeRvl(const std::uint8_t* data, std::size_t size, std::uint16_t* depthMm, std::size_t pixels);
 
+// The kernels the codec may take, the fastest the processor has by default. Limiting them (tests
+// do, to check each path on one machine) applies to every thread; returns the kernels now in use.
+enum class RvlKernels { Plain, Avx2, Avx512 };
+RvlKernels limitRvlKernels(RvlKernels most);
+
 } // namespace tavorin

@@ -136,20 +136,36 @@ TEST(RvlCodec, WritesTheStreamsWorkedOutByHand)
     }
 }
 
+// Each of the codec's kernels that this processor has, the plain one always among them.
+template <typename Check>
+void forEachKernel(Check check)
+{
+    using tavorin::RvlKernels;
+    for (const RvlKernels kernels : {RvlKernels::Avx512, RvlKernels::Avx2, RvlKernels::Plain}) {
+        if (tavorin::limitRvlKernels(kernels) == kernels) {
+            SCOPED_TRACE(static_cast<int>(kernels));
+            check();
+        }
+    }
+    tavorin::limitRvlKernels(RvlKernels::Avx512);
+}
+
 TEST(RvlCodec, CodesEveryFrameAsTheReferenceWriterAndDecodesItBack)
 {
     std::vector<Depths> frames = awkwardFrames();
     frames.push_back(roomFrame(1));
     frames.push_back(roomFrame(2));
-    for (const Depths& depths : frames) {
-        const Bytes stream = encodeRvl(depths.data(), depths.size());
-        ASSERT_EQ(stream, referenceRvl(depths)) << depths.size() << " depths";
-        Depths decoded(depths.size() + 1, 7); // one more, which must stay
-        ASSERT_TRUE(decodeRvl(stream.data(), stream.size(), decoded.data(), depths.size()));
-        EXPECT_EQ(decoded.back(), 7);
-        decoded.pop_back();
-        EXPECT_EQ(decoded, depths);
-    }
+    forEachKernel([&] {
+        for (const Depths& depths : frames) {
+            const Bytes stream = encodeRvl(depths.data(), depths.size());
+            ASSERT_EQ(stream, referenceRvl(depths)) << depths.size() << " depths";
+            Depths decoded(depths.size() + 1, 7); // one more, which must stay
+            ASSERT_TRUE(decodeRvl(stream.data(), stream.size(), decoded.data(), depths.size()));
+            EXPECT_EQ(decoded.back(), 7);
+            decoded.pop_back();
+            EXPECT_EQ(decoded, depths);
+        }
+    });
 }
 
 TEST(RvlCodec, RefusesStreamsThatEndEarlyOrRunPastTheFrame)
@@ -170,13 +186,15 @@ TEST(RvlCodec, RefusesStreamsThatEndEarlyOrRunPastTheFrame)
         // 9 8 8 8 8 8 8 8 8 8 4, then 0: 2^32 + 1 zeros, which 32 bits would take for 1.
         {"a code above 32 bits", {0x88, 0x88, 0x88, 0x98, 0x00, 0x00, 0x40, 0x88}, 1},
     };
-    for (const auto& c : cases) {
-        Depths decoded(c.pixels + 16, 7);
-        EXPECT_FALSE(decodeRvl(c.bytes.data(), c.bytes.size(), decoded.data(), c.pixels)) << c.what;
-        EXPECT_TRUE(std::all_of(decoded.begin() + static_cast<std::ptrdiff_t>(c.pixels), decoded.end(),
-                                [](std::uint16_t d) { return d == 7; }))
-            << c.what << " wrote past its pixels";
-    }
+    forEachKernel([&] {
+        for (const auto& c : cases) {
+            Depths decoded(c.pixels + 16, 7);
+            EXPECT_FALSE(decodeRvl(c.bytes.data(), c.bytes.size(), decoded.data(), c.pixels)) << c.what;
+            EXPECT_TRUE(std::all_of(decoded.begin() + static_cast<std::ptrdiff_t>(c.pixels), decoded.end(),
+                                    [](std::uint16_t d) { return d == 7; }))
+                << c.what << " wrote past its pixels";
+        }
+    });
 }
 
 void appendChunk(Bytes& png, const char* type, const Bytes& data)
