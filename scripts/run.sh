@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
 # Builds the program and starts it with the repository root as its working directory.
 # Without a display it runs under Xvfb so that the console output can still be followed.
+# --demo starts three virtual cameras (TAVORIN_VIRTUAL_CAMERAS=3) instead of looking for real ones;
+# every other argument goes to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+args=()
+for arg in "$@"; do
+  if [ "$arg" = "--demo" ]; then
+    export TAVORIN_VIRTUAL_CAMERAS=3
+  else
+    args+=("$arg")
+  fi
+done
+set -- ${args[@]+"${args[@]}"}
 
 bash scripts/build.sh
 

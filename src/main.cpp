@@ -2,6 +2,7 @@
 #include "ui/GLRectangle.h"
 #include "ui/GLRectangleViewModel.h"
 #include "ui/RightBarViewModel.h"
+#include "ui/ViewOptionsViewModel.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -76,6 +77,7 @@ int main(int argc, char* argv[])
         qmlRegisterType<tavorin::GLRectangleViewModel>("QMLTavorin", 1, 0, "GLRectangleViewModel");
         qmlRegisterType<tavorin::GLRectangle>("QMLTavorin", 1, 0, "GLRectangle");
         qmlRegisterType<tavorin::RecordViewModel>("QMLTavorin", 1, 0, "RecordViewModel");
+        qmlRegisterType<tavorin::ViewOptionsViewModel>("QMLTavorin", 1, 0, "ViewOptionsViewModel");
         engine->rootContext()->setContextProperty("globalState", tavorin::globalStateHandler.load());
 
         const QUrl url(QStringLiteral("qrc:/main.qml"));

@@ -1,11 +1,14 @@
 #include "acquisition/HDF5CameraProcessor.h"
 
 #include "acquisition/HDF5RecordingReader.h"
+#include "base/Console.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 
 #include <algorithm>
 #include <chrono>
+#include <iomanip>
+#include <sstream>
 
 namespace tavorin {
 
@@ -45,15 +48,40 @@ HDF5CameraProcessor::~HDF5CameraProcessor()
         playbackThread.join();
 }
 
-double HDF5CameraProcessor::clockTime() const
+double HDF5CameraProcessor::clockTime()
 {
-    return static_cast<double>(monotonicNs() - startClock) / kNsPerSecond + startTimestamp;
+    if (paused)
+        return pausedAt;
+    double t = static_cast<double>(monotonicNs() - startClock) / kNsPerSecond + startTimestamp;
+    if (looping && t > endTimestamp + kCalibrationStep) {
+        startClock = monotonicNs();
+        t = startTimestamp;
+        endAnnounced = false;
+    }
+    return t;
 }
+
+namespace {
+
+// A seek that walks off either end of a recording (t before its first frame, or within a few
+// milliseconds after it, or past its last) holds the frame at that end, and says false as the seek
+// does; without this a reader that has to walk back to its first frame stays where it began.
+bool seekOrHoldEnd(HDF5RecordingReader& reader, double t)
+{
+    if (reader.seekToTime(t) || reader.frameCount() == 0)
+        return true;
+    const std::uint32_t last = reader.frameCount() - 1;
+    const bool beforeStart = t < reader.timestampAt(0) + (reader.timestampAt(last) - reader.timestampAt(0)) / 2.0;
+    reader.loadFrame(beforeStart ? 0 : last);
+    return false;
+}
+
+} // namespace
 
 void HDF5CameraProcessor::seekAll(double t)
 {
     for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
-        reader->seekToTime(t);
+        seekOrHoldEnd(*reader, t);
 }
 
 // One seek moves a reader only a few frames (and from nowhere before its first frame): a held
@@ -65,7 +93,7 @@ void HDF5CameraProcessor::settleAll(double t)
         for (int seek = 0; seek < kMaxSeeks; ++seek) {
             const std::uint32_t before = reader->currentFrame();
             const bool hadFrame = reader->points() != nullptr;
-            if (!reader->seekToTime(t) || (hadFrame && reader->currentFrame() == before))
+            if (!seekOrHoldEnd(*reader, t) || (hadFrame && reader->currentFrame() == before))
                 break;
         }
         if (!reader->points())
@@ -126,6 +154,7 @@ void HDF5CameraProcessor::holdForCalibration()
         if (held)
             return;
         t = std::min(std::max(clockTime(), startTimestamp), endTimestamp);
+        stepOnce = false;
     }
     heldFrameCalibrated = false;
     moveTo(t);
@@ -143,6 +172,9 @@ CalibrationFrame HDF5CameraProcessor::nextCalibrationFrame()
     double next = 0.0;
     {
         std::lock_guard<std::mutex> lock(paceMutex);
+        if (paused && !stepOnce)
+            return CalibrationFrame::None; // the transport holds registration too
+        stepOnce = false;
         next = stepTime + kCalibrationStep;
     }
     if (next > endTimestamp + kCalibrationStep / 2.0)
@@ -158,13 +190,93 @@ void HDF5CameraProcessor::resumeClock()
         if (!held)
             return;
         held = false;
+        pausedAt = stepTime;
         startClock = monotonicNs() - static_cast<std::int64_t>((stepTime - startTimestamp) * kNsPerSecond);
+    }
+    paceChanged.notify_all();
+}
+
+// The time of the frame on screen: the readers may trail the clock by a few frames, and a pause
+// keeps what the operator saw. Called with paceMutex held.
+double HDF5CameraProcessor::shownTime()
+{
+    if (held)
+        return stepTime;
+    const HDF5RecordingReader& first = *readers.front();
+    if (first.points())
+        return std::min(std::max(first.currentTimestamp(), startTimestamp), endTimestamp);
+    return std::min(std::max(clockTime(), startTimestamp), endTimestamp);
+}
+
+PlaybackStatus HDF5CameraProcessor::playbackStatus() const
+{
+    PlaybackStatus status;
+    if (readers.empty())
+        return status;
+    status.available = true;
+    const HDF5RecordingReader& first = *readers.front();
+    status.frames = first.frameCount();
+    status.frame = std::min(first.currentFrame() + 1, status.frames);
+    status.seconds = std::max(0.0, first.currentTimestamp() - startTimestamp);
+    status.lengthSeconds = endTimestamp - startTimestamp;
+    std::lock_guard<std::mutex> lock(paceMutex);
+    status.paused = paused;
+    status.looping = looping;
+    const double t = held ? stepTime + kCalibrationStep / 2.0
+                          : paused ? pausedAt
+                                   : static_cast<double>(monotonicNs() - startClock) / kNsPerSecond + startTimestamp;
+    status.ended = !looping && t >= endTimestamp;
+    return status;
+}
+
+void HDF5CameraProcessor::controlPlayback(PlaybackCommand command)
+{
+    if (!playbackThread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(paceMutex);
+        const auto restartFrom = [&](double t) {
+            startClock = monotonicNs() - static_cast<std::int64_t>((t - startTimestamp) * kNsPerSecond);
+            endAnnounced = false;
+        };
+        switch (command) {
+        case PlaybackCommand::Pause:
+            if (!paused)
+                pausedAt = shownTime();
+            paused = true;
+            break;
+        case PlaybackCommand::Play: {
+            const double at = shownTime();
+            paused = false;
+            // At the end the recordings start over, unless registration holds them (it has taken
+            // every frame once already).
+            restartFrom(!held && at >= endTimestamp ? startTimestamp : at);
+            break;
+        }
+        case PlaybackCommand::Step:
+            if (!paused)
+                pausedAt = shownTime();
+            paused = true;
+            if (held) {
+                stepOnce = true;
+            } else {
+                const HDF5RecordingReader& first = *readers.front();
+                const std::uint32_t next = std::min(first.currentFrame() + 1, std::max<std::uint32_t>(first.frameCount(), 1) - 1);
+                pausedAt = std::max(pausedAt, first.timestampAt(next));
+            }
+            break;
+        case PlaybackCommand::LoopOn:
+        case PlaybackCommand::LoopOff:
+            looping = command == PlaybackCommand::LoopOn;
+            break;
+        }
     }
     paceChanged.notify_all();
 }
 
 void HDF5CameraProcessor::process(SceneState& state)
 {
+    announceEnd();
     state.cameras.clear();
     for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
         float* points = reader->points();
@@ -185,6 +297,27 @@ void HDF5CameraProcessor::process(SceneState& state)
         record.timestamp = reader->currentTimestamp();
         state.cameras.push_back(std::make_shared<DepthCameraData>(record));
     }
+}
+
+// Once when playback passes the last frame (not looping), so that a view that stopped moving is
+// explained on the console too.
+void HDF5CameraProcessor::announceEnd()
+{
+    const PlaybackStatus status = playbackStatus();
+    {
+        std::lock_guard<std::mutex> lock(paceMutex);
+        if (!status.ended) {
+            endAnnounced = false;
+            return;
+        }
+        if (endAnnounced)
+            return;
+        endAnnounced = true;
+    }
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(1) << "Playback reached the end of the recordings: frame " << status.frame
+         << " of " << status.frames << ", " << status.seconds << " s";
+    console::out(line.str());
 }
 
 void HDF5CameraProcessor::setDepthCorrection(std::string name, const DepthCorrection& correction)

@@ -33,6 +33,8 @@ public:
     void holdForCalibration() override;
     CalibrationFrame nextCalibrationFrame() override;
     void resumeClock() override;
+    PlaybackStatus playbackStatus() const override;
+    void controlPlayback(PlaybackCommand command) override;
 
     // The readers that opened, in the order of the paths; fixed after construction.
     const std::vector<std::shared_ptr<HDF5RecordingReader>>& recordingReaders() const { return readers; }
@@ -44,9 +46,13 @@ private:
     bool clockedPass(std::unique_lock<std::mutex>& lock);
     void seekAll(double t);
     void settleAll(double t);
-    double clockTime() const;
+    // paceMutex held: the time the clock shows (the paused time while paused), starting over at
+    // the end while looping.
+    double clockTime();
+    double shownTime();
     // Render thread: asks the playback thread for the readers at `t` and waits until they hold it.
     void moveTo(double t);
+    void announceEnd();
 
     std::vector<std::shared_ptr<HDF5RecordingReader>> readers;
     std::thread playbackThread;
@@ -54,7 +60,7 @@ private:
     double startTimestamp = 0.0;  // seconds: frame 0 of the first reader
     double endTimestamp = 0.0;    // seconds: the last frame of the longest reader
     // Pace, guarded by paceMutex.
-    std::mutex paceMutex;
+    mutable std::mutex paceMutex;
     std::condition_variable paceChanged;
     std::int64_t startClock = 0;  // monotonic nanoseconds at which the clock stood at startTimestamp
     bool held = false;
@@ -62,6 +68,11 @@ private:
     double stepTime = 0.0;        // seconds: the held frame's step
     std::uint64_t stepsAsked = 0;
     std::uint64_t stepsLoaded = 0;
+    bool paused = false;
+    double pausedAt = 0.0;        // seconds: the clock's time while paused
+    bool looping = false;
+    bool stepOnce = false;        // paused while held: registration may take one more frame
+    bool endAnnounced = false;
 };
 
 } // namespace tavorin

@@ -1,8 +1,10 @@
 #include "app/Scene.h"
 
 #include "acquisition/DepthSourceFactory.h"
+#include "app/CameraViewOptions.h"
 #include "app/SceneSettings.h"
 #include "calibration/RegistrationProgress.h"
+#include "calibration/RoomRegistration.h"
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
@@ -21,6 +23,7 @@
 #include "scene/TubeRecord.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -28,6 +31,7 @@
 #include <iomanip>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 namespace tavorin {
 
@@ -35,6 +39,24 @@ namespace {
 
 constexpr float kCursorLength = 0.05f;     // metres
 constexpr float kCursorThickness = 0.0025f; // metres
+// Around the cursor, an X of four arms in the view plane, the same size on screen at any distance
+// (pixels), yellow on a black rim; its centre stays open so that the point itself shows.
+constexpr float kReticleGap = 5.0f;
+constexpr float kReticleReach = 17.0f;
+constexpr float kReticleThickness = 2.0f;
+constexpr float kReticleRim = 1.0f;
+constexpr float kQuarterTurn = 1.5707964f; // radians
+// The saved room points: cubes in the colours of their "Save Point" buttons, on a black rim.
+constexpr float kRoomPointSize = 0.03f;     // metres
+constexpr float kRoomPointMinPixels = 12.0f;
+constexpr float kRoomPointRim = 1.5f;       // the black rim's size over the marker's
+constexpr float kRoomPointColours[3][3] = {{0.667f, 0.133f, 0.133f}, {0.133f, 0.667f, 0.133f}, {0.133f, 0.133f, 0.667f}};
+// Framing all clouds looks at about this many points of each record.
+constexpr std::size_t kFramingSamplesPerCamera = 20000;
+constexpr double kFramingTrim = 0.01; // the share of points left out at each end of every axis
+// After a new depth source is set the view keeps drawing this long, so that its first frames show
+// without waiting for input.
+constexpr auto kSettleTime = std::chrono::seconds(2);
 constexpr float kSamplePointSize = 0.0025f; // metres
 constexpr float kAxisBarLength = 0.2f;      // metres
 constexpr float kAxisBarThickness = 0.01f;  // metres
@@ -94,6 +116,7 @@ void Scene::setViewportSize(int width, int height)
     std::lock_guard<std::mutex> lock(frameMutex);
     context.width = width;
     context.height = height;
+    orbitCamera.setViewportSize(width, height);
     context.projection = orbitCamera.projection(width, height);
 }
 
@@ -116,12 +139,42 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     for (const auto& shadowLight : shadowLights)
         renderShadows(gl, *shadowLight, *this);
     draw(context, gl);
+    const DepthCameraProcessor* sourceBefore = state.depthSource.get();
     state.step();
     publishFrameSetTiming();
+    if (rightBar)
+        rightBar->setPlaybackStatus(state.depthSource ? state.depthSource->playbackStatus() : PlaybackStatus{});
+    publishQuality();
     if (registering && state.depthSource)
         state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
     frameWork = std::chrono::steady_clock::now() - workStart;
+    publishActivity(registering, state.depthSource.get() != sourceBefore);
+}
+
+// The view needs a frame after every frame while what it shows moves on its own: cameras stream
+// or a recording plays, registration runs, a light module blinks its fault, a tube is planned, or
+// the depth source has just been replaced (its first frames are on their way).
+void Scene::publishActivity(bool registering, bool sourceReplaced)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (sourceReplaced)
+        lastSceneChange = now;
+    const PlaybackStatus playback = state.depthSource ? state.depthSource->playbackStatus() : PlaybackStatus{};
+    const bool standing = playback.available && (playback.paused || playback.ended);
+    const bool streaming = !state.cameras.empty() && !standing;
+    const bool blinking = std::any_of(state.lights.begin(), state.lights.end(), [](const auto& light) {
+        return light && light->status != LightModuleRecord::kStatusOk;
+    });
+    const bool needsFrames =
+        streaming || registering || blinking || !state.tubes.empty() || now - lastSceneChange < kSettleTime;
+    const int cameras = static_cast<int>(state.cameras.size());
+    if (cameras == reportedCameras && needsFrames == reportedNeedsFrames)
+        return;
+    reportedCameras = cameras;
+    reportedNeedsFrames = needsFrames;
+    if (activityListener)
+        activityListener(cameras, needsFrames);
 }
 
 void Scene::release(QOpenGLFunctions_3_3_Core* gl)
@@ -205,8 +258,37 @@ void Scene::publishProgress()
     std::vector<std::string> lines;
     const std::vector<RegistrationProgress> progress = calibrator.progress();
     for (std::size_t i = 0; i < progress.size(); ++i)
-        lines.push_back(progressLine(i, progress[i]));
+        lines.push_back(progressLine(i, progress[i], i < state.cameras.size() && state.cameras[i] ? state.cameras[i]->sourceName : std::string()));
     rightBar->setRegistrationProgress(lines);
+}
+
+void Scene::publishQuality()
+{
+    constexpr std::uint32_t kFramesBetween = 15;
+    if (!rightBar || ++framesSinceQuality < kFramesBetween)
+        return;
+    framesSinceQuality = 0;
+    const std::vector<RegistrationProgress> progress = calibrator.progress();
+    const std::vector<PlateCoverage>& coverage = calibrator.coverage();
+    std::vector<CameraQuality> rows;
+    for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+        CameraQuality row;
+        row.name = state.cameras[i]->sourceName;
+        row.configPath = state.cameras[i]->configPath;
+        if (i < progress.size() && i < coverage.size() && progress.size() == state.cameras.size()) {
+            const double share = coverage[i].coveredShare();
+            const CalibrationVerdict verdict = calibrationVerdict(progress[i], share, calibrator.estimated());
+            row.verdict = verdictName(verdict);
+            row.line = qualityLine(progress[i], share, verdict);
+            row.coverage = coverage[i].cells();
+            row.reference = progress[i].reference;
+            row.rmsMm = progress[i].rmsMm;
+            row.sigmaMm = progress[i].sigmaMm;
+            row.sigmaDeg = progress[i].sigmaDeg;
+        }
+        rows.push_back(std::move(row));
+    }
+    rightBar->setCalibrationQuality(rows);
 }
 
 // "Standalone, largest time gap 12.3 ms": the wiring of a live source and the spread of the
@@ -246,30 +328,72 @@ void Scene::drawDataVisuals(QOpenGLFunctions_3_3_Core* gl)
     if (rightBar && rightBar->debug_showHeightMap())
         drawHeightMap(gl);
     drawLightModules(gl);
-    if (rightBar && rightBar->calibCursorMode())
-        drawCursor(gl);
     drawTubes(gl);
     if (rightBar && rightBar->debug_showRays())
         drawDebugLines(gl);
     state.debugLines.clear();
+    // Last, over everything: the markers stay visible inside the clouds.
+    drawSavedRoomPoints(gl);
+    if (rightBar && rightBar->calibCursorMode())
+        drawCursor(gl);
 }
 
+// Out of cursor mode the orbit follows tube 0 when it moves; in cursor mode the orbit is the
+// operator's alone (pan, frame, C).
 void Scene::followTarget()
 {
-    if (rightBar && rightBar->calibCursorMode())
-        orbitCamera.setTarget(cursorPoint());
-    else if (!state.tubes.empty())
-        orbitCamera.setTarget(state.tubes.front()->transform.translation());
+    if ((rightBar && rightBar->calibCursorMode()) || state.tubes.empty() || !state.tubes.front())
+        return;
+    const Vec4 tube = state.tubes.front()->transform.translation();
+    if (followedTube && *followedTube == tube)
+        return;
+    followedTube = tube;
+    orbitCamera.setTarget(tube);
 }
 
+namespace {
+
+// How many of the labels placed before lie where a label at `anchor` (pixels) would overlap them:
+// cameras at one spot (not registered yet) stack their labels line by line.
+int overlappingLabels(const std::vector<Vec4>& placed, const Vec4& anchor)
+{
+    constexpr float kLabelWidth = 160.0f; // pixels: an index and a 12-digit serial at 14 px
+    return static_cast<int>(std::count_if(placed.begin(), placed.end(), [&](const Vec4& other) {
+        return std::fabs(other.x - anchor.x) < kLabelWidth && std::fabs(other.y - anchor.y) < DepthCamera::kLabelFontSize;
+    }));
+}
+
+} // namespace
+
+// Every camera in its own colour with its label, its cloud as the view options say. While
+// registering, the frames of a live source are held for the draw (those of a wired chain once they
+// are one capture): each camera shows its newest frame, whole, so that the moving plate shows
+// once per camera. Unheld, each capture thread's buffer is drawn as it stands, and the cameras'
+// newest frames lay up to a few frame periods apart.
 void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core* gl)
 {
-    for (const auto& camera : state.cameras) {
+    std::optional<HeldFrames> held;
+    if (rightBar && rightBar->depthCameraRegistrationEnabled() && state.depthSource)
+        held.emplace(*state.depthSource, state);
+    std::vector<std::string> names;
+    std::vector<Vec4> labelAnchors;
+    for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+        const std::shared_ptr<DepthCameraData>& camera = state.cameras[i];
+        names.push_back(camera ? camera->sourceName : std::string());
+        if (!camera)
+            continue;
         depthCameraNode->setLocalMatrix(camera->modelMatrix);
         depthCameraNode->updateTransform(context, Mat4());
+        DepthCamera::Appearance appearance = cameraAppearance(i, *camera, viewOptions);
+        const Vec4 anchor = depthCameraNode->projectToScreen(context);
+        appearance.labelLine = overlappingLabels(labelAnchors, anchor);
+        labelAnchors.push_back(anchor);
+        depthCameraNode->setAppearance(std::move(appearance));
         depthCameraNode->setData(camera);
         depthCameraNode->draw(context, gl);
     }
+    if (viewOptions)
+        viewOptions->setCameraNames(names);
 }
 
 void Scene::drawHeightMap(QOpenGLFunctions_3_3_Core* gl)
@@ -291,12 +415,77 @@ void Scene::drawLightModules(QOpenGLFunctions_3_3_Core* gl)
     }
 }
 
+float Scene::metresPerPixel(const Vec4& p) const
+{
+    const float depth = -(context.view * p).z; // metres in front of the eye
+    const float focal = context.projection.at(1, 1); // cot(fov / 2)
+    if (!(depth > 0.0f) || context.height <= 0 || !(focal > 0.0f))
+        return 0.0f;
+    return 2.0f * depth / (focal * static_cast<float>(context.height));
+}
+
+// Without the depth test, so that the cursor shows inside the clouds, and with the reticle that
+// keeps it visible from afar.
 void Scene::drawCursor(QOpenGLFunctions_3_3_Core* gl)
 {
     const Vec4 p = cursorPoint();
     cursorNode->setLocalMatrix(tavorin::translate(Mat4(), p.x, p.y, p.z));
     cursorNode->updateTransform(context, Mat4());
+    gl->glDisable(GL_DEPTH_TEST);
     cursorNode->draw(context, gl);
+    drawReticle(p, gl);
+    gl->glEnable(GL_DEPTH_TEST);
+}
+
+void Scene::drawReticle(const Vec4& p, QOpenGLFunctions_3_3_Core* gl)
+{
+    const float mpp = metresPerPixel(p);
+    if (mpp <= 0.0f)
+        return;
+    const Vec4 q = context.view * p;
+    const Mat4 T_room_view = inverse(context.view);
+    const float middle = (kReticleGap + kReticleReach) / 2.0f * mpp; // from p to an arm's centre
+    for (const float rim : {kReticleRim, 0.0f}) {
+        if (rim > 0.0f)
+            samplePointNode->setPointColor(0.0f, 0.0f, 0.0f);
+        else
+            samplePointNode->setPointColor(1.0f, 1.0f, 0.0f);
+        const float length = (kReticleReach - kReticleGap + 2.0f * rim) * mpp;
+        const float thickness = (kReticleThickness + 2.0f * rim) * mpp;
+        for (int arm = 0; arm < 4; ++arm) {
+            const float angle = kQuarterTurn / 2.0f + kQuarterTurn * static_cast<float>(arm);
+            Mat4 m = tavorin::scale(Mat4(), length, thickness, thickness);
+            m = tavorin::rotate(m, angle, AxisZ);
+            m = tavorin::translate(m, q.x + std::cos(angle) * middle, q.y + std::sin(angle) * middle, q.z);
+            samplePointNode->setLocalMatrix(T_room_view * m);
+            samplePointNode->updateTransform(context, Mat4());
+            samplePointNode->draw(context, gl);
+        }
+    }
+}
+
+void Scene::drawSavedRoomPoints(QOpenGLFunctions_3_3_Core* gl)
+{
+    const Mat4 T_drawn_cam0 = T_drawn_camera0(state.cameras);
+    gl->glDisable(GL_DEPTH_TEST);
+    for (std::size_t id = 0; id < savedRoomPoints_camera0.size(); ++id) {
+        if (!savedRoomPoints_camera0[id])
+            continue;
+        const Vec4 p = T_drawn_cam0 * *savedRoomPoints_camera0[id];
+        const float size = std::max(kRoomPointSize, kRoomPointMinPixels * metresPerPixel(p));
+        const float* colour = kRoomPointColours[id];
+        for (const float rim : {kRoomPointRim, 1.0f}) {
+            const float edge = size * rim;
+            if (rim > 1.0f)
+                samplePointNode->setPointColor(0.0f, 0.0f, 0.0f);
+            else
+                samplePointNode->setPointColor(colour[0], colour[1], colour[2]);
+            samplePointNode->setLocalMatrix(tavorin::scale(tavorin::translate(Mat4(), p.x, p.y, p.z), edge, edge, edge));
+            samplePointNode->updateTransform(context, Mat4());
+            samplePointNode->draw(context, gl);
+        }
+    }
+    gl->glEnable(GL_DEPTH_TEST);
 }
 
 void Scene::drawTubes(QOpenGLFunctions_3_3_Core* gl)
@@ -336,6 +525,60 @@ void Scene::drawDebugLines(QOpenGLFunctions_3_3_Core* gl)
 {
     for (const DebugLine& line : state.debugLines)
         lineDrawer().drawLine(gl, context.projection, context.view, Mat4(), line.color, line.start, line.end);
+}
+
+bool Scene::frameAll()
+{
+    std::array<std::vector<float>, 3> axes; // room coordinates of the sampled points, metres
+    {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        for (const auto& camera : state.cameras) {
+            if (!camera || !camera->points)
+                continue;
+            const std::size_t count =
+                static_cast<std::size_t>(std::max(camera->width, 0)) * static_cast<std::size_t>(std::max(camera->height, 0));
+            const std::size_t stride = std::max<std::size_t>(1, count / kFramingSamplesPerCamera);
+            for (std::size_t i = 0; i < count; i += stride) {
+                const float* p = camera->points + 4 * i;
+                if ((p[0] == 0.0f && p[1] == 0.0f && p[2] == 0.0f) || !std::isfinite(p[0] + p[1] + p[2]))
+                    continue;
+                const Vec4 q = camera->modelMatrix * Vec4::point(p[0], p[1], p[2]);
+                axes[0].push_back(q.x);
+                axes[1].push_back(q.y);
+                axes[2].push_back(q.z);
+            }
+        }
+    }
+    if (axes[0].empty())
+        return false;
+    const std::size_t last = axes[0].size() - 1;
+    const auto lowIndex = static_cast<std::size_t>(kFramingTrim * static_cast<double>(last));
+    const std::size_t highIndex = last - lowIndex;
+    float lo[3];
+    float hi[3];
+    for (std::size_t a = 0; a < axes.size(); ++a) {
+        std::vector<float>& values = axes[a];
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(lowIndex), values.end());
+        lo[a] = values[lowIndex];
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(highIndex), values.end());
+        hi[a] = values[highIndex];
+    }
+    orbitCamera.frame(Vec4::point(lo[0], lo[1], lo[2]), Vec4::point(hi[0], hi[1], hi[2]));
+    return true;
+}
+
+void Scene::centreOnCursor()
+{
+    if (rightBar)
+        orbitCamera.setTarget(cursorPoint());
+}
+
+void Scene::setSavedRoomPoint(int id, const Vec4& point_camera0)
+{
+    if (id < 0 || id >= static_cast<int>(savedRoomPoints_camera0.size()))
+        return;
+    std::lock_guard<std::mutex> lock(frameMutex);
+    savedRoomPoints_camera0[static_cast<std::size_t>(id)] = point_camera0;
 }
 
 void Scene::pickPoint(int px, int py)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "calibration/CalibrationQuality.h"
+#include "scene/DepthCameraProcessor.h"
+
 #include <string>
 #include <vector>
 
@@ -28,6 +31,11 @@ public:
     // How the cameras are synchronised and how far apart the current frames were captured; from
     // the render thread.
     virtual void setFrameSetTiming(const std::string& line) = 0;
+    // Where the recordings being played stand (not available for other sources); from the render
+    // thread.
+    virtual void setPlaybackStatus(const PlaybackStatus& status) = 0;
+    // Each camera's calibration quality, a few times a second; from the render thread.
+    virtual void setCalibrationQuality(const std::vector<CameraQuality>& cameras) = 0;
 
 protected:
     ~SceneSettings() = default; // not owned through this interface

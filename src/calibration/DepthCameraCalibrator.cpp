@@ -94,6 +94,7 @@ void DepthCameraCalibrator::startAfresh(std::size_t cameraCount)
     roughAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     fineAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     framesFound.assign(cameraCount, 0);
+    coverages.assign(cameraCount, PlateCoverage{});
     framesExamined = 0;
 }
 
@@ -124,6 +125,11 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
         cameraNames = names;
     }
     countFrames();
+    for (std::size_t i = 0; i < cameras.size() && i < coverages.size() && i < detections.size(); ++i) {
+        if (detections[i].found && !coverages[i].hasProjection())
+            coverages[i].fitProjection(cameras[i]->points, cameras[i]->width, cameras[i]->height);
+        coverages[i].add(detections[i]);
+    }
     std::vector<DepthCorrection> removed;
     for (const std::shared_ptr<DepthCameraData>& camera : cameras)
         removed.push_back(camera->removedDepthCorrection);

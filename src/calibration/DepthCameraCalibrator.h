@@ -4,6 +4,7 @@
 #include "calibration/JointEstimateWorker.h"
 #include "calibration/LatticeDetectionResult.h"
 #include "calibration/ObservationTimeline.h"
+#include "calibration/PlateCoverage.h"
 #include "calibration/PointCloudAligner.h"
 #include "calibration/RegistrationProgress.h"
 #include "math/Mat4.h"
@@ -74,6 +75,10 @@ public:
 
     // Per camera since the camera count last changed; a cost per call that does not grow.
     std::vector<RegistrationProgress> progress() const;
+    // Per camera, where its image has seen the plate since the camera count last changed.
+    const std::vector<PlateCoverage>& coverage() const { return coverages; }
+    // Whether a joint estimate of these cameras has come.
+    bool estimated() const { return latestJoint.has_value(); }
 
 private:
     // The frame sets this run adds to the registrations: the timeline's resolved ones, or the
@@ -99,6 +104,7 @@ private:
     std::vector<LatticeDetectionResult> detections;
     ObservationTimeline observationTimeline;
     std::vector<std::size_t> framesFound;    // per camera
+    std::vector<PlateCoverage> coverages;    // per camera
     std::size_t framesExamined = 0;
     // Per camera, the depth correction its source removed in the last cycle; the frames that
     // reach the timeline between cycles come from the same sources.

@@ -616,6 +616,8 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
         camera.T_camera0_camera = toMat4(state.pose);
         camera.depthError = DepthCorrection{state.offsetM * 1000.0, state.scale};
         camera.holeRmsMm = inliers[c] > 0 ? 1000.0 * std::sqrt(squared[c] / static_cast<double>(inliers[c])) : 0.0;
+        camera.holeInlierShare =
+            camera.holeCount > 0 ? static_cast<double>(inliers[c]) / static_cast<double>(camera.holeCount) : 0.0;
         camera.meanPlateDistanceM = camera.holeCount > 0 ? range[c] / static_cast<double>(camera.holeCount) : 0.0;
         if (camera.holeCount > 0)
             camera.plateDistanceSpreadM = std::sqrt(std::max(

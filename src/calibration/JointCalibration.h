@@ -20,6 +20,7 @@ struct JointCameraEstimate {
     DepthCorrection depthError;   // what its sensor adds to the range of the points it was given
     double holeRmsMm = 0.0;       // of its hole residuals within the robust loss's reach
     std::size_t holeCount = 0;    // hole observations that entered the estimate
+    double holeInlierShare = 0.0; // of them, the share within the robust loss's reach
     std::size_t frameSets = 0;    // frame sets in which it saw the plate
     double meanPlateDistanceM = 0.0;
     double plateDistanceSpreadM = 0.0; // standard deviation of the holes' ranges: how well its

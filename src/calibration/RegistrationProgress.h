@@ -24,8 +24,11 @@ struct RegistrationProgress {
 
 // The settings bar's line for camera `index`: the frames in which it found the plate, and once
 // calibrated its hole residual, 1 sigma and depth error at the plate's mean distance, for example
-// "Camera 1: 87/120 frames, RMS 0.45 mm, 1σ 0.12 mm 0.004°, depth +5.6 mm"; or "Camera 2: 12/120
-// frames, not calibrated yet", or "Camera 3: plate not seen yet (12 frames)".
-std::string progressLine(std::size_t index, const RegistrationProgress& progress);
+// "Camera 1 (000218790512): 87/120 frames, RMS 0.45 mm, 1σ 0.12 mm 0.004°, depth +5.6 mm"; or
+// "Camera 2: 12/120 frames, not calibrated yet", or "Camera 3: plate not seen yet (12 frames)".
+// The camera's short name (scene/CameraIdentity) follows the index when its record's source name
+// gives one.
+std::string progressLine(std::size_t index, const RegistrationProgress& progress,
+                         const std::string& sourceName = std::string());
 
 } // namespace tavorin

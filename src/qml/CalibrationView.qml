@@ -8,7 +8,11 @@ ScrollView {
     id: calibrationView
     property RightBarViewModel viewModel: null
     // The file dialogs are children too, so the scrolled height is not deduced from the column.
+    // The column leaves room for the vertical scroll bar and never scrolls sideways, so that every
+    // control is clickable over its whole width.
     contentHeight: settingsColumn.implicitHeight
+    contentWidth: availableWidth
+    ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
 
     // Every kinect_*.h5 of one folder, played in step. A folder without one is named on the console
     // and in the title, and the dialog asks again.
@@ -17,7 +21,7 @@ ScrollView {
         property string prompt: "Choose a folder of Azure Kinect recordings:"
         title: prompt
         selectFolder: true
-        folder: shortcuts.home
+        folder: calibrationView.viewModel ? calibrationView.viewModel.recordingDialogFolder() : shortcuts.home
         onAccepted: {
             var fault = calibrationView.viewModel.setRecordingFolder(fileUrl.toString(), folder.toString())
             if (fault !== "") {
@@ -34,7 +38,7 @@ ScrollView {
         prompt: "(1) Choose first Azure Kinect Recording:"
         viewModel: calibrationView.viewModel
         onChosen: {
-            fileDialog2.folder = fileDialog1.fileUrl
+            fileDialog2.folder = fileDialog1.folder
             fileDialog2.open()
         }
         onRejected: console.log("Canceled")
@@ -45,7 +49,7 @@ ScrollView {
         prompt: "(2) Choose second Azure Kinect Recording:"
         viewModel: calibrationView.viewModel
         onChosen: {
-            fileDialog3.folder = fileDialog2.fileUrl
+            fileDialog3.folder = fileDialog2.folder
             fileDialog3.open()
         }
         onRejected: viewModel.setDepthImageSource(1, fileDialog1.fileUrl.toString())
@@ -63,15 +67,16 @@ ScrollView {
 
     Column {
         id: settingsColumn
-        width: 310
+        width: calibrationView.availableWidth - 10
 
         Text { text: "Depth Image Source"; font.pixelSize: 14; font.bold: true; color: "white" }
         Separator {}
         Row {
-            Text { text: "Input:"; font.pixelSize: 11; color: "white"; width: 120; topPadding: 12 }
+            Text { text: "Input:"; font.pixelSize: 11; color: "white"; width: 60; topPadding: 12 }
             ComboBox {
                 id: sourceBox
-                width: 146
+                width: settingsColumn.width - 60
+                font.pixelSize: 12
                 model: ["Azure Kinect (Live)", "Recording (.hdf5)", "Recording folder (.hdf5)", "Network (ROS 2)"]
                 currentIndex: 0
                 onCurrentIndexChanged: {
@@ -97,7 +102,15 @@ ScrollView {
         }
         Separator {}
 
-        Text { text: "Registration of multiple depth cameras"; font.pixelSize: 14; font.bold: true; color: "white" }
+        Text {
+            width: parent.width
+            text: "Registration of multiple depth cameras"
+            font.pixelSize: 14
+            font.bold: true
+            fontSizeMode: Text.HorizontalFit
+            minimumPixelSize: 11
+            color: "white"
+        }
         Separator {}
         Text {
             width: parent.width
@@ -122,9 +135,8 @@ ScrollView {
                 Text {
                     width: parent.width
                     height: 14
-                    font.pixelSize: 10
-                    fontSizeMode: Text.HorizontalFit
-                    minimumPixelSize: 7
+                    font.pixelSize: 11
+                    elide: Text.ElideRight
                     color: "white"
                     text: modelData
                 }
@@ -174,7 +186,7 @@ ScrollView {
                         { name: "Save Point 2", color: "#2222AA" }]
                 Button {
                     id: pointButton
-                    width: 100
+                    width: settingsColumn.width / 3
                     height: 24
                     property string label: modelData.name
                     property bool saved: false
@@ -213,6 +225,16 @@ ScrollView {
             }
             background: Rectangle { color: "#666666" }
         }
+        // The clicked rectangle's check after a room registration, in a line kept for it.
+        Text {
+            width: parent.width
+            height: 16
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideRight
+            font.pixelSize: 11
+            color: "#BBBBBB"
+            text: viewModel.roomCheck === "" ? " " : viewModel.roomCheck
+        }
         Separator {}
         Button {
             width: parent.width
@@ -226,12 +248,23 @@ ScrollView {
             background: Rectangle { color: "#666666" }
         }
         Separator {}
+        QualitySection {
+            viewModel: calibrationView.viewModel
+        }
+        Separator {}
+        Text { text: "Cameras"; font.pixelSize: 14; font.bold: true; color: "white" }
+        CameraList {
+            width: parent.width
+            viewModel: globalState.viewOptionsViewModel
+        }
+        Separator {}
         Text {
             width: parent.width
             font.pixelSize: 12
             color: "#BBBBBB"
             text: "Tavorin, by the Tavorin team"
         }
-        Separator {}
+        // The record panel covers the bar's bottom while live cameras stream.
+        Item { width: 1; height: 64 }
     }
 }

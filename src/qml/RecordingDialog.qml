@@ -11,7 +11,9 @@ FileDialog {
     signal chosen()
 
     title: prompt
-    folder: shortcuts.home
+    // The sample scene or the recordings, with their files first.
+    folder: viewModel ? viewModel.recordingDialogFolder() : shortcuts.home
+    nameFilters: ["Azure Kinect recordings (*.h5)", "All files (*)"]
     onAccepted: {
         var fault = viewModel.recordingChoiceFault(fileUrl.toString(), folder.toString())
         if (fault !== "") {

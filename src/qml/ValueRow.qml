@@ -3,6 +3,7 @@ import QtQuick.Controls 2.14
 
 Column {
     id: valueRow
+    width: parent ? parent.width : 298
     property string pName: "Name"
     property real pFrom: -1
     property real pTo: 1
@@ -46,7 +47,7 @@ Column {
             to: valueRow.pTo
             stepSize: valueRow.pStepSize
             value: valueRow.pGetValue()
-            width: 258
+            width: valueRow.width - 40
             Component.onCompleted: slider.valueChanged.connect(valueRow.pSetValue(slider))
         }
 

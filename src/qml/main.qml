@@ -21,16 +21,74 @@ ApplicationWindow {
             NumberAnimation { to: 1; duration: 1000; easing.type: Easing.InQuad }
             NumberAnimation { to: 0; duration: 1000; easing.type: Easing.OutQuad }
             loops: Animation.Infinite
-            running: true
+            // Only while the view moves on its own; otherwise it draws on input and bar changes.
+            running: glRectangle.viewModel.animating
+        }
+
+        // Idle, a frame a second still lets the depth source look for cameras and recordings.
+        Timer {
+            interval: 1000
+            repeat: true
+            running: !glRectangle.viewModel.animating
+            onTriggered: glRectangle.redraw()
+        }
+
+        Connections {
+            target: glRectangle.viewModel
+            function onRedrawRequested() { glRectangle.redraw() }
+        }
+
+        Component.onCompleted: viewModel.redrawOnChangesOf(globalState.rightBarViewModel)
+
+        // F frames every cloud, R or Home returns to the start view, C orbits around the cursor.
+        Keys.onPressed: {
+            if (event.key === Qt.Key_F)
+                viewModel.frameAll()
+            else if (event.key === Qt.Key_R || event.key === Qt.Key_Home)
+                viewModel.resetView()
+            else if (event.key === Qt.Key_C)
+                viewModel.centreOnCursor()
+            else
+                return
+            event.accepted = true
         }
 
         MouseArea {
             anchors.fill: parent
-            onPressed: glRectangle.viewModel.onPressed(mouseX, mouseY)
+            acceptedButtons: Qt.LeftButton | Qt.RightButton | Qt.MiddleButton
+            onPressed: {
+                glRectangle.forceActiveFocus()
+                glRectangle.viewModel.onPressed(mouseX, mouseY, mouse.button)
+            }
             onReleased: glRectangle.viewModel.onReleased(mouseX, mouseY)
             onPositionChanged: glRectangle.viewModel.onPositionChanged(mouseX, mouseY)
+            onDoubleClicked: if (mouse.button === Qt.LeftButton) glRectangle.viewModel.frameAll()
             onWheel: glRectangle.viewModel.onWheel(wheel.angleDelta.y)
         }
+
+        Text {
+            id: noCameraLine
+            objectName: "noCameraLine"
+            visible: glRectangle.viewModel.cameraCount === 0
+            x: 12
+            y: 10
+            width: glRectangle.width - 320 - 2 * x
+            wrapMode: Text.WordWrap
+            text: "No camera found. Try the virtual cameras (./scripts/run.sh --demo) or the sample "
+                  + "recordings (Input: Recording (.hdf5), samples/OP1)."
+            color: "white"
+            style: Text.Outline
+            styleColor: "#303030"
+            font.pixelSize: 13
+        }
+    }
+
+    // The recordings' transport, over the bottom of the view.
+    PlaybackBar {
+        anchors.left: parent.left
+        anchors.bottom: parent.bottom
+        anchors.margins: 8
+        viewModel: globalState.rightBarViewModel
     }
 
     RightBar {

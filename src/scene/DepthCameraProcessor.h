@@ -4,6 +4,7 @@
 #include "math/DepthCorrection.h"
 #include "math/Mat4.h"
 
+#include <cstdint>
 #include <string>
 
 namespace tavorin {
@@ -16,6 +17,24 @@ enum class CalibrationFrame {
     Next,   // recordings: their next frame in order, which process() gives from now on
     None,   // recordings at their end: nothing left to calibrate
 };
+
+// Where a recording source stands, for the window's transport; `available` is false for sources
+// that do not play recordings.
+struct PlaybackStatus {
+    bool available = false;
+    bool paused = false;
+    bool looping = false;
+    bool ended = false;          // past the last frame, and not looping
+    std::uint32_t frame = 0;     // 1-based, of the first recording
+    std::uint32_t frames = 0;    // of the first recording
+    double seconds = 0.0;        // since the first recording's first frame
+    double lengthSeconds = 0.0;  // to the last frame of the longest recording
+};
+
+// What the window's transport asks of a recording source. Play at the end starts over; Step
+// moves a paused source to the first recording's next frame (or, while registration holds it,
+// lets registration take one more frame).
+enum class PlaybackCommand { Play, Pause, Step, LoopOn, LoopOff };
 
 // The depth source: asked once per rendered frame (render thread) to refill the state's camera
 // records. Destroying a source stops its capture or playback threads before its buffers go.
@@ -60,6 +79,9 @@ public:
         (void)state;
         return false;
     }
+    // The transport of a recording source; render thread.
+    virtual PlaybackStatus playbackStatus() const { return PlaybackStatus{}; }
+    virtual void controlPlayback(PlaybackCommand command) { (void)command; }
     // How the source's cameras are wired for synchronisation ("standalone", "synchronised, N
     // subordinates"); empty for a source without wiring, such as recordings.
     virtual std::string syncMode() const { return std::string(); }

@@ -25,6 +25,12 @@ void GLRectangle::setTime(double t)
         window()->update();
 }
 
+void GLRectangle::redraw()
+{
+    if (window())
+        window()->update();
+}
+
 void GLRectangle::handleWindowChanged(QQuickWindow* win)
 {
     if (!win)

@@ -21,6 +21,8 @@ public:
 
     double time() const { return timeValue; }
     void setTime(double t);
+    // Asks the window for one more frame: the view changed while no animation runs.
+    Q_INVOKABLE void redraw();
 
 signals:
     void timeChanged();

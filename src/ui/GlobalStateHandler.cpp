@@ -10,6 +10,7 @@ GlobalStateHandler::GlobalStateHandler() : QObject(nullptr)
     glRectangleViewModel.attachScene(&scene);
     recordViewModel.attachScene(&scene);
     scene.attachRightBar(&rightBarViewModel);
+    scene.attachViewOptions(&viewOptionsViewModel);
 }
 
 void destroyGlobalState()

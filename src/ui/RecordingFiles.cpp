@@ -2,6 +2,7 @@
 
 #include "app/SetDepthImageSourceAction.h"
 
+#include <QDir>
 #include <QUrl>
 
 #include <algorithm>
@@ -95,6 +96,17 @@ std::vector<std::string> recordingFiles(int type, const QStringList& files)
             paths.push_back(recordingPath(file));
     }
     return paths;
+}
+
+QString recordingDialogFolder(const std::vector<std::string>& candidates)
+{
+    for (const std::string& candidate : candidates) {
+        std::error_code error;
+        if (std::filesystem::is_directory(candidate, error))
+            return QUrl::fromLocalFile(QString::fromStdString(std::filesystem::absolute(candidate, error).string()))
+                .toString();
+    }
+    return QUrl::fromLocalFile(QDir::homePath()).toString();
 }
 
 } // namespace tavorin

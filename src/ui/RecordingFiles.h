@@ -23,4 +23,8 @@ std::vector<std::string> recordingsInFolder(const QString& folderUrl, std::strin
 // other than a regular file. Both are the dialog's URLs (or plain paths).
 std::string recordingChoiceFault(const QString& fileUrl, const QString& folderUrl);
 
+// Where the recording dialogs open: the first of `candidates` (relative to the working folder)
+// that is a folder, as a local-file URL; else the home folder.
+QString recordingDialogFolder(const std::vector<std::string>& candidates);
+
 } // namespace tavorin

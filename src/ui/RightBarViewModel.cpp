@@ -1,10 +1,12 @@
 #include "ui/RightBarViewModel.h"
 
 #include "acquisition/CameraConfigFiles.h"
+#include "app/PlaybackAction.h"
 #include "app/Scene.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "app/SetTubusTargetParametersAction.h"
 #include "base/Console.h"
+#include "calibration/CalibrationQuality.h"
 #include "calibration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "network/TfStaticPublisher.h"
@@ -12,6 +14,10 @@
 #include "scene/LightModuleRecord.h"
 #include "ui/RecordingFiles.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <iterator>
 #include <mutex>
 
 namespace tavorin {
@@ -26,6 +32,19 @@ constexpr float kStandInIndicesPerRadian = 10.0f;
 float standInRotation(int moduleIndex)
 {
     return static_cast<float>(moduleIndex) / kStandInIndicesPerRadian;
+}
+
+// "Frame 12 of 240, 0.4 s of 8.0 s", and "End of the recording" once past its last frame.
+QString playbackText(const PlaybackStatus& status)
+{
+    QString text = QString("Frame %1 of %2, %3 s of %4 s")
+                       .arg(status.frame)
+                       .arg(status.frames)
+                       .arg(status.seconds, 0, 'f', 1)
+                       .arg(status.lengthSeconds, 0, 'f', 1);
+    if (status.ended)
+        text += ". End of the recording";
+    return text;
 }
 
 } // namespace
@@ -50,6 +69,38 @@ void RightBarViewModel::setFrameSetTiming(const std::string& text)
         timingLine = line;
     }
     QMetaObject::invokeMethod(this, [this] { emit frameSetTimingChanged(); }, Qt::QueuedConnection);
+}
+
+QVariantMap RightBarViewModel::playback() const
+{
+    std::lock_guard<std::mutex> lock(progressMutex);
+    return playbackState;
+}
+
+void RightBarViewModel::setPlaybackStatus(const PlaybackStatus& status)
+{
+    QVariantMap state;
+    state["available"] = status.available;
+    state["paused"] = status.paused;
+    state["looping"] = status.looping;
+    state["ended"] = status.ended;
+    state["text"] = status.available ? playbackText(status) : QString();
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        if (state == playbackState)
+            return;
+        playbackState = state;
+    }
+    QMetaObject::invokeMethod(this, [this] { emit playbackChanged(); }, Qt::QueuedConnection);
+}
+
+void RightBarViewModel::playbackCommand(int command)
+{
+    constexpr PlaybackCommand kCommands[] = {PlaybackCommand::Play, PlaybackCommand::Pause, PlaybackCommand::Step,
+                                             PlaybackCommand::LoopOn, PlaybackCommand::LoopOff};
+    if (command < 0 || command >= static_cast<int>(std::size(kCommands)) || !scene)
+        return;
+    scene->sceneState().enqueue(std::make_shared<PlaybackAction>(kCommands[command]));
 }
 
 QStringList RightBarViewModel::registrationProgress() const
@@ -178,6 +229,8 @@ void RightBarViewModel::storeRoomCalibPoint(int id)
         return;
     const Vec4 cursor = Vec4::point(calibCursorX(), calibCursorY(), calibCursorZ());
     roomCalibPoints[static_cast<std::size_t>(id)] = inverse(drawnFromCamera0()) * cursor;
+    if (scene)
+        scene->setSavedRoomPoint(id, roomCalibPoints[static_cast<std::size_t>(id)]); // marked in the view
     emit roomCalibPointsChanged();
 }
 
@@ -217,6 +270,8 @@ bool RightBarViewModel::storeCalibrations()
         for (const std::shared_ptr<DepthCameraData>& camera : scene->sceneState().cameras)
             poses.emplace_back(camera->sourceName, camera->modelMatrix);
     }
+    if (stored)
+        storeCalibrationRecords();
     if (poses.empty())
         return stored;
     if (!tfStatic)
@@ -225,12 +280,83 @@ bool RightBarViewModel::storeCalibrations()
     return stored;
 }
 
+// Beside each stored matrix, what registration said of it, for the next start to show.
+void RightBarViewModel::storeCalibrationRecords()
+{
+    const QString storedAt = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm");
+    for (const CameraQuality& camera : latestQuality) {
+        if (camera.configPath.empty() || camera.verdict.empty() || camera.verdict == "waiting")
+            continue;
+        CalibrationRecord record;
+        record.storedAt = storedAt.toStdString();
+        record.rmsMm = camera.rmsMm;
+        record.sigmaMm = camera.sigmaMm;
+        record.sigmaDeg = camera.sigmaDeg;
+        record.verdict = camera.reference ? "reference, " + camera.verdict : camera.verdict;
+        if (storeCalibrationRecord(camera.configPath, record))
+            storedLines[camera.configPath] = QString::fromStdString(calibrationRecordLine(record));
+    }
+    applyCalibrationQuality(latestQuality);
+}
+
+void RightBarViewModel::setCalibrationQuality(const std::vector<CameraQuality>& cameras)
+{
+    QMetaObject::invokeMethod(this, [this, cameras] { applyCalibrationQuality(cameras); }, Qt::QueuedConnection);
+}
+
+void RightBarViewModel::applyCalibrationQuality(const std::vector<CameraQuality>& cameras)
+{
+    QVariantList rows;
+    for (const CameraQuality& camera : cameras) {
+        QVariantMap row;
+        row["name"] = QString::fromStdString(camera.name);
+        row["verdict"] = QString::fromStdString(camera.verdict);
+        row["line"] = QString::fromStdString(camera.line);
+        row["loaded"] = storedCalibrationLine(camera.configPath);
+        QVariantList cells;
+        for (const std::uint32_t count : camera.coverage)
+            cells.append(static_cast<int>(count));
+        row["coverage"] = cells;
+        rows.append(row);
+    }
+    latestQuality = cameras;
+    if (rows == qualityRows)
+        return;
+    qualityRows = rows;
+    emit cameraQualityChanged();
+}
+
+// The stored calibration of a camera as it was when the camera first showed: read once per file.
+QString RightBarViewModel::storedCalibrationLine(const std::string& configPath)
+{
+    if (configPath.empty())
+        return QString();
+    const auto known = storedLines.find(configPath);
+    if (known != storedLines.end())
+        return known->second;
+    QString line;
+    if (const std::optional<CalibrationRecord> record = loadCalibrationRecord(configPath)) {
+        line = QString::fromStdString(calibrationRecordLine(*record));
+    } else {
+        const QFileInfo file(QString::fromStdString(configPath));
+        line = file.exists() ? "Stored " + file.lastModified().toString("yyyy-MM-dd HH:mm") + ", no figures recorded"
+                             : QString("No stored calibration");
+    }
+    storedLines[configPath] = line;
+    return line;
+}
+
 QString RightBarViewModel::recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const
 {
     const std::string fault = tavorin::recordingChoiceFault(fileUrl, folderUrl);
     if (!fault.empty())
         console::err("Cannot play ", fault, "; choose a recording file (.h5).");
     return QString::fromStdString(fault);
+}
+
+QString RightBarViewModel::recordingDialogFolder() const
+{
+    return tavorin::recordingDialogFolder({"samples/OP1", "samples", "recordings"});
 }
 
 QString RightBarViewModel::setRecordingFolder(const QString& fileUrl, const QString& folderUrl)
@@ -264,7 +390,17 @@ void RightBarViewModel::registrateRoom()
         for (std::size_t i = 0; i < drawn.size(); ++i)
             drawn[i] = T_drawn_cam0 * roomCalibPoints[i];
         result = tavorin::registrateRoom(state.cameras, state.depthSource.get(), drawn);
+        if (result != RoomRegistrationResult::Refused) {
+            const RoomRectangle rectangle = measureRoomRectangle(drawn);
+            roomCheckLine = QString("Rectangle: corner %1°, edges %2 m and %3 m")
+                                .arg(rectangle.cornerDegrees, 0, 'f', 1)
+                                .arg(rectangle.edgeToPoint0, 0, 'f', 3)
+                                .arg(rectangle.edgeToPoint2, 0, 'f', 3);
+        } else {
+            roomCheckLine = QString::fromStdString("Refused: " + roomPointsFault(drawn));
+        }
     }
+    emit roomCheckChanged();
     if (result == RoomRegistrationResult::Applied)
         emit roomCalibPointsChanged();
 }

@@ -6,10 +6,13 @@
 #include "ui/AtomicProperty.h"
 
 #include <QObject>
+#include <QVariantList>
+#include <QVariantMap>
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +58,14 @@ class RightBarViewModel : public QObject, public SceneSettings {
     Q_PROPERTY(float calibModulRotationY READ calibModulRotationY WRITE setCalibModulRotationY NOTIFY calibModulRotationYChanged)
     Q_PROPERTY(QStringList registrationProgress READ registrationProgress NOTIFY registrationProgressChanged)
     Q_PROPERTY(QString frameSetTiming READ frameSetTiming NOTIFY frameSetTimingChanged)
+    // The recordings' transport: available, paused, looping, ended (bools) and text ("Frame 12 of
+    // 240, 0.4 s of 8.0 s").
+    Q_PROPERTY(QVariantMap playback READ playback NOTIFY playbackChanged)
+    // Per camera: name, verdict, line (its figures), loaded (its stored calibration's date and
+    // figures) and coverage (PlateCoverage's cells, row-major).
+    Q_PROPERTY(QVariantList cameraQuality READ cameraQuality NOTIFY cameraQualityChanged)
+    // The rectangle of the last room registration: its corner angle and edges.
+    Q_PROPERTY(QString roomCheck READ roomCheck NOTIFY roomCheckChanged)
     Q_PROPERTY(float calibModulMaxIntensity READ calibModulMaxIntensity WRITE setCalibModulMaxIntensity NOTIFY calibModulMaxIntensityChanged)
 public:
     explicit RightBarViewModel(QObject* parent = nullptr);
@@ -135,6 +146,13 @@ public:
     QString frameSetTiming() const;
     void setFrameSetTiming(const std::string& line) override;
     void setRegistrationProgress(const std::vector<std::string>& lines) override;
+    QVariantMap playback() const;
+    void setPlaybackStatus(const PlaybackStatus& status) override;
+    QVariantList cameraQuality() const { return qualityRows; }
+    void setCalibrationQuality(const std::vector<CameraQuality>& cameras) override;
+    QString roomCheck() const { return roomCheckLine; }
+    // The transport's buttons: 0 play, 1 pause, 2 step one frame, 3 loop on, 4 loop off.
+    Q_INVOKABLE void playbackCommand(int command);
 
     Q_INVOKABLE void setDepthImageSource(int type, const QString& file1 = QString(),
                                          const QString& file2 = QString(), const QString& file3 = QString());
@@ -148,6 +166,8 @@ public:
     // Plays every kinect_*.h5 of the folder the dialog returned (its fileUrl, else its folder) in
     // step; empty when it does, else why not, also on the console.
     Q_INVOKABLE QString setRecordingFolder(const QString& fileUrl, const QString& folderUrl);
+    // Where the recording dialogs open: the sample scene, the recordings, else the home folder.
+    Q_INVOKABLE QString recordingDialogFolder() const;
 
     // A room point in the coordinates the cameras are drawn in now: index 1 is the corner O, 0
     // the point A, 2 the point B.
@@ -184,6 +204,9 @@ signals:
     void calibModulMaxIntensityChanged(float value);
     void registrationProgressChanged();
     void frameSetTimingChanged();
+    void playbackChanged();
+    void cameraQualityChanged();
+    void roomCheckChanged();
 
 private:
     template <typename T>
@@ -235,6 +258,16 @@ private:
     mutable std::mutex progressMutex;
     QStringList progressLines; // guarded by progressMutex
     QString timingLine;        // guarded by progressMutex
+    QVariantMap playbackState; // guarded by progressMutex
+    // GUI thread: the quality rows, the figures they came from, and the stored calibrations'
+    // lines by matrix file.
+    QVariantList qualityRows;
+    std::vector<CameraQuality> latestQuality;
+    std::map<std::string, QString> storedLines;
+    QString roomCheckLine;
+    void applyCalibrationQuality(const std::vector<CameraQuality>& cameras);
+    QString storedCalibrationLine(const std::string& configPath);
+    void storeCalibrationRecords();
 };
 
 } // namespace tavorin

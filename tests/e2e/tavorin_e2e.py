@@ -100,7 +100,6 @@ ACTIVATE_REGISTRATION = (985, 233)
 CURSOR_ROWS = (966, 440, 310, 220)  # x, y, width, height of the three cursor rows
 SAVE_POINT_BUTTONS = ((1015, 635), (1115, 635), (1215, 635))
 REGISTER_WORLD = (1120, 670)
-SAVE_REGISTRATION = (1120, 703)
 VIEWPORT_WIDTH = 1280 - 320
 # The Record toggle at the bottom of the bar, shown while live cameras stream: a point beside its
 # label, on the button's own grey.
@@ -108,26 +107,33 @@ RECORD_BUTTON = (1050, 688)
 BUTTON_GREY = (0x66, 0x66, 0x66)
 
 
-# With live cameras the bar is longer (the wiring line, the Record toggle): the save button is reached
-# by scrolling the bar to its end.
-SAVE_REGISTRATION_SCROLLED = (1120, 618)
+# "Save Registration to JSON-File" lies below the bar's first screen; scrolled to its end, the bar
+# shows it at a fixed height above the first camera's swatch in the list of cameras: the quality
+# section between them holds a header and one row of fixed height per camera.
+SAVE_REGISTRATION_ABOVE_FIRST_SWATCH = 144
+QUALITY_ROW_PITCH = 81
 BAR_SCROLL_POINT = (1100, 500)
 
 
-def save_registration_scrolled(display, program, count):
-    """Scrolls the settings bar to its end and presses "Save Registration to JSON-File" until
-    `count` files are reported stored."""
-    display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
-    for _ in range(15):
-        display.xdotool("click", "5")
-        time.sleep(0.1)
-    time.sleep(1)
-    stored = lambda: program.console().count("Stored Depth Camera Configuration to ") >= count
+def save_registration(display, program, cameras, stored_total, folder):
+    """Scrolls the settings bar to its end, presses "Save Registration to JSON-File" (found above
+    the list of `cameras` cameras) until `stored_total` files are reported stored in all, and
+    scrolls back to the top; whether they were."""
+    stored = lambda: program.console().count("Stored Depth Camera Configuration to ") >= stored_total
+    done = False
     for _ in range(3):
-        click(display, *SAVE_REGISTRATION_SCROLLED)
+        scroll_bar_to_end(display)
+        shot = os.path.join(folder, "bar-end.png")
+        display.screenshot(shot)
+        first = swatch_centres(display, shot, CAMERA_SWATCHES[:1])[0]
+        if first is None:
+            continue
+        click(display, 1120, first[1] - SAVE_REGISTRATION_ABOVE_FIRST_SWATCH - cameras * QUALITY_ROW_PITCH)
         if wait_for(stored, 5):
-            return True
-    return False
+            done = True
+            break
+    scroll_bar_to_top(display)
+    return done
 
 
 def record_toggle_shown(display, folder):
@@ -261,3 +267,44 @@ def choose_recordings(display, paths, first_folder=None):
 def crop(source, target, geometry):
     x, y, width, height = geometry
     subprocess.run(["convert", source, "-crop", f"{width}x{height}+{x}+{y}", "+repage", target], check=True)
+
+
+# The list of cameras in the settings bar (qml/CameraList.qml): the colours of the first cameras'
+# swatches (scene/CameraIdentity), found on a screenshot to locate the rows wherever the bar puts
+# them; a row's show/hide check box sits CAMERA_ROW_CHECKBOX_OFFSET pixels left of its swatch's
+# centre, and "Colour by camera" one row above the first row's check box.
+CAMERA_SWATCHES = ((255, 140, 0), (0, 217, 255), (255, 51, 217))
+CAMERA_ROW_CHECKBOX_OFFSET = 40
+# The centre of a ticked check box of the bar (qml/CustomCheckBox), white when not ticked.
+CHECKED_GREY = (0x44, 0x44, 0x44)
+
+
+def swatch_centres(display, path, colours=CAMERA_SWATCHES):
+    """(x, y) window pixels of each colour's swatch in the settings bar, or None where it is not shown."""
+    left = VIEWPORT_WIDTH
+    pixels = display.pixels(path, left, 0, 1280 - left, 720)
+    width = 1280 - left
+    centres = []
+    for colour in colours:
+        spots = [(i % width + left, i // width) for i, rgb in enumerate(pixels) if rgb == colour]
+        if len(spots) < 100:  # a 16 x 16 swatch
+            centres.append(None)
+            continue
+        centres.append((sum(p[0] for p in spots) // len(spots), sum(p[1] for p in spots) // len(spots)))
+    return centres
+
+
+def scroll_bar_to_top(display):
+    display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
+    for _ in range(30):
+        display.xdotool("click", "4")
+        time.sleep(0.1)
+    time.sleep(1.5)
+
+
+def scroll_bar_to_end(display):
+    display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
+    for _ in range(30):
+        display.xdotool("click", "5")
+        time.sleep(0.1)
+    time.sleep(1.5)

@@ -89,8 +89,7 @@ def main():
                 fail("too few registration cycles while the nodes played: %d" % cycles)
             e2e.click(test.display, *e2e.ACTIVATE_REGISTRATION)
             time.sleep(1)
-            stored = lambda: test.program.console().count("Stored Depth Camera Configuration to ") >= 3
-            if not e2e.click_until(test.display, e2e.SAVE_REGISTRATION, stored):
+            if not e2e.save_registration(test.display, test.program, 3, 3, test.workdir):
                 fail("nothing stored: " + test.program.console()[-2000:])
             for node in nodes:
                 node.communicate(timeout=SECONDS + 30)

@@ -146,9 +146,11 @@ def stalled_then_ended_by_sigterm(build, work):
     out, _ = process.communicate(timeout=30)
     if process.returncode != 3 or "Stopping the recording" not in out:
         fail("after a stall and SIGTERM tavorin-record exited %d: %s" % (process.returncode, out[-1500:]))
+    # A loaded machine drops some frames of the virtual cameras too (gaps of a few frames); the
+    # stall must be among each camera's gaps with its length.
     gaps = re.findall(r"Gap in the capture of (\d+): no frame for (\S+) s after", out)
-    if sorted({serial for serial, _ in gaps}) != sorted(set(re.findall(r"kinect_(\d+)\.h5", out))) \
-            or not all(float(length) >= 1.8 for _, length in gaps):
+    stalled = {serial for serial, length in gaps if float(length) >= 1.8}
+    if sorted(stalled) != sorted(set(re.findall(r"kinect_(\d+)\.h5", out))):
         fail("the stall is not reported per camera with its length: %s" % gaps)
     names = sorted(os.listdir(folder))
     if len(names) != 2 or not all(n.endswith(".h5") for n in names):

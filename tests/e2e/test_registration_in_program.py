@@ -67,9 +67,7 @@ class RegistrationInProgram(unittest.TestCase):
         self.assertEqual(cycles(), self.frames)
         self.assertGreaterEqual(found, self.frames - 2)
         time.sleep(1)
-        e2e.click(self.display, *e2e.SAVE_REGISTRATION)
-        self.assertTrue(e2e.wait_for(
-            lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 3, 10))
+        self.assertTrue(e2e.save_registration(self.display, self.program, 3, 3, self.workdir))
 
         folder = os.path.join(self.workdir, "config", "cameras", "hdf5", "a")
         for recording in self.recordings[:3]:

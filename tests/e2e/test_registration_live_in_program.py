@@ -54,7 +54,7 @@ class LiveRegistrationInProgram(unittest.TestCase):
         time.sleep(extra_seconds)
         e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
         time.sleep(1)
-        self.assertTrue(e2e.save_registration_scrolled(self.display, self.program, 3),
+        self.assertTrue(e2e.save_registration(self.display, self.program, 3, 3, self.workdir),
                         self.program.console()[-2000:])
 
         with open(self.truth_path) as f:

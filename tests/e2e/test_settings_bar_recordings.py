@@ -74,10 +74,9 @@ class SettingsBarWithRecordings(unittest.TestCase):
         # Storing writes one file per recording in the exact format, each with the matrix the
         # camera was placed by: the loaded one for the first, the identity for the second.
         self.assertIn("MODEL MATRIX LOADED", self.program.console())
-        e2e.click(self.display, *e2e.SAVE_REGISTRATION)
+        self.assertTrue(e2e.save_registration(self.display, self.program, 2, 2, self.shots))
         folder = os.path.join(self.workdir, "config", "cameras", "hdf5", "a")
         names = ["kinect_" + os.path.basename(r)[7:-3] + ".json" for r in self.recordings[:2]]
-        self.assertTrue(e2e.wait_for(lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 2, 10))
         # The first file held the same matrix in other words: it is kept as a copy.
         listed = os.listdir(folder)
         self.assertEqual(sorted(n for n in listed if not n.endswith(".bak")), sorted(names))
@@ -97,8 +96,7 @@ class SettingsBarWithRecordings(unittest.TestCase):
         e2e.click(self.display, *e2e.REGISTER_WORLD)
         self.assertTrue(e2e.wait_for(lambda: "nothing changes" in self.program.console(), 10), "second press")
         self.assertEqual(self.program.console().count("Difference"), 1)
-        e2e.click(self.display, *e2e.SAVE_REGISTRATION)
-        self.assertTrue(e2e.wait_for(lambda: self.program.console().count("Stored Depth Camera Configuration to ") == 4, 10))
+        self.assertTrue(e2e.save_registration(self.display, self.program, 2, 4, self.shots))
         copies = sorted(n for n in os.listdir(folder) if n.endswith(".bak"))
         self.assertEqual(sorted(c.split(".json.")[0] + ".json" for c in copies), sorted(names[:1] + names))
 

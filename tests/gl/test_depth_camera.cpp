@@ -1,8 +1,10 @@
-// The depth camera node: the cloud coloured from its B, G, R, A bytes, pixels without depth never
-// drawn, and the GPU buffers following the record's resolution.
+// The depth camera node: the cloud coloured from its B, G, R, A bytes or by its camera, pixels
+// without depth never drawn, a hidden cloud never drawn, and the GPU buffers following the
+// record's resolution.
 #include "GLTestContext.h"
 #include "LightPlanningView.h"
 
+#include "scene/CameraIdentity.h"
 #include "scene/DepthCamera.h"
 #include "scene/DepthCameraData.h"
 
@@ -15,7 +17,7 @@
 #include <sstream>
 #include <vector>
 
-using tavorin::DepthCamera, tavorin::DepthCameraData, tavorin::Mat4, tavorin::translate, tavorin::Vec4;
+using tavorin::cameraColor, tavorin::DepthCamera, tavorin::DepthCameraData, tavorin::Mat4, tavorin::translate, tavorin::Vec4;
 
 namespace {
 
@@ -159,4 +161,55 @@ TEST_F(DepthCameraView, BuffersAreMadeOncePerResolutionAndKeptForARecordWithoutC
     draw(emptyImage);
     EXPECT_FALSE(node.pointCloudBuffers().uploaded()) << "a 0 x 0 record uploads nothing";
     EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(DepthCameraView, ColouredByCameraEveryPointHasTheCameraColourShadedByItsImageBrightness)
+{
+    constexpr std::size_t kCamera = 1;
+    const Vec4 colour = cameraColor(kCamera);
+    struct Case {
+        const char* what;
+        std::uint8_t grey;  // the image's B = G = R
+        bool withImage;     // false: a camera without colour (no colour bytes at all)
+        float share;        // of the camera's colour expected on screen
+    };
+    const Case cases[] = {
+        {"white image", 255, true, 1.0f},
+        {"black image", 0, true, 0.45f},
+        {"mid-grey image", 128, true, 0.45f + 0.55f * 128.0f / 255.0f},
+        {"no colour image, 1 m away", 0, false, 1.0f},
+    };
+    for (const Case& c : cases) {
+        bindTarget(kWidth, kHeight);
+        CloudRecord cloud(40, 40, 1.0f, c.grey, c.grey, c.grey);
+        cloud.record->hasColor = c.withImage;
+        if (!c.withImage)
+            cloud.record->colors = nullptr;
+        DepthCamera::Appearance appearance;
+        appearance.color = colour;
+        appearance.colorByCamera = true;
+        node.setAppearance(appearance);
+        draw(cloud.record);
+        EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << c.what;
+        const QColor centre = readBack().pixelColor(pixelOf(context, Vec4::point(0.0f, 0.0f, 1.0f)));
+        EXPECT_NEAR(centre.redF(), colour.x * c.share, 0.02) << c.what;
+        EXPECT_NEAR(centre.greenF(), colour.y * c.share, 0.02) << c.what;
+        EXPECT_NEAR(centre.blueF(), colour.z * c.share, 0.02) << c.what;
+    }
+}
+
+TEST_F(DepthCameraView, AHiddenCloudIsNotDrawnAndItsBodyLosesItsColour)
+{
+    CloudRecord cloud(40, 40, 1.0f, 20, 40, 220);
+    DepthCamera::Appearance appearance;
+    appearance.color = cameraColor(2);
+    node.setAppearance(appearance);
+    EXPECT_EQ(node.bodyColor().x, appearance.color.x);
+    EXPECT_EQ(node.bodyColor().y, appearance.color.y);
+
+    appearance.cloudShown = false;
+    node.setAppearance(appearance);
+    draw(cloud.record);
+    EXPECT_EQ(pixelsNear(readBack(), 220, 40, 20), 0);
+    EXPECT_LT(node.bodyColor().x + node.bodyColor().y + node.bodyColor().z, 0.1f) << "a dark body";
 }

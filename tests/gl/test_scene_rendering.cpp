@@ -173,27 +173,31 @@ protected:
     Scene scene;
 };
 
-TEST_F(SceneRendering, FirstFrameMovesTheTargetToTheCursorSoTheSecondLooksAtTheOriginFromMinusX)
+TEST_F(SceneRendering, TheOrbitStaysWhenTheCursorMovesAndCentresOnItOnlyOnRequest)
 {
     while (gl->glGetError() != GL_NO_ERROR) {
     }
-    // The tree is drawn before the data visuals move the target: frame 1 still shows the bars
-    // from the initial eye (-5, 1.1, 0), looking along +X at (0, 1.1, 0).
+    // From the start the eye is at (-5, 0, 0), looking along +X at the room origin.
     const QImage first = renderFrame();
     EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    const P3 startEye{-5, 1.1, 0}, startTarget{0, 1.1, 0};
-    EXPECT_TRUE(hueNear(first, expectedPixel(startEye, startTarget, {0, 0.15, 0}), Hue::Green));
-
-    // Cursor mode is on with the cursor at the origin: from then on the eye is at (-5, 0, 0).
-    const QImage second = renderFrame();
-    EXPECT_EQ(gl->glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-    second.save("/tmp/tavorin_gl_first_frames.png");
+    first.save("/tmp/tavorin_gl_first_frames.png");
     const P3 eye{-5, 0, 0}, origin{0, 0, 0};
-    EXPECT_TRUE(hueNear(second, expectedPixel(eye, origin, {0, 0.15, 0}), Hue::Green));
-    EXPECT_TRUE(hueNear(second, expectedPixel(eye, origin, {0, 0, 0.15}), Hue::Blue));
-    EXPECT_TRUE(allGreyNear(second, expectedPixel(eye, origin, {0, 0.15, 0.1})));
-    EXPECT_TRUE(allGreyNear(second, expectedPixel(eye, origin, {0, -0.1, 0})));
-    EXPECT_TRUE(allGreyNear(second, expectedPixel(startEye, startTarget, {0, 0.15, 0})));
+    EXPECT_TRUE(hueNear(first, expectedPixel(eye, origin, {0, 0.15, 0}), Hue::Green));
+    EXPECT_TRUE(hueNear(first, expectedPixel(eye, origin, {0, 0, 0.15}), Hue::Blue));
+    EXPECT_TRUE(allGreyNear(first, expectedPixel(eye, origin, {0, 0.15, 0.1})));
+    EXPECT_TRUE(allGreyNear(first, expectedPixel(eye, origin, {0, -0.1, 0})));
+
+    // A picked point moves the cursor, not the orbit; centring on the cursor moves it there.
+    rightBar.setCalibCursorX(0.3f);
+    rightBar.setCalibCursorY(0.4f);
+    const QImage picked = renderFrame();
+    EXPECT_EQ(scene.camera().target(), Vec4::point(0, 0, 0));
+    EXPECT_TRUE(hueNear(picked, expectedPixel(eye, origin, {0, 0.15, 0}), Hue::Green));
+    scene.centreOnCursor();
+    const QImage centred = renderFrame();
+    const P3 cursor{0.3, 0.4, 0}, eye2{-4.7, 0.4, 0};
+    EXPECT_TRUE(hueNear(centred, expectedPixel(eye2, cursor, {0, 0.1, 0}), Hue::Green));
+    EXPECT_TRUE(allGreyNear(centred, expectedPixel(eye, origin, {0, 0.1, 0})));
 }
 
 TEST_F(SceneRendering, TurnedAndZoomedViewShowsAllThreeBarsWhereTheyProject)

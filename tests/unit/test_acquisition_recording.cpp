@@ -666,6 +666,51 @@ TEST(AcquisitionRecording, ReleasedPlaybackGoesOnFromTheHeldFrame)
     EXPECT_LE(frame, kHeldFrame + 10);
 }
 
+// The window's transport: paused playback stays on its frame and steps one frame at a time; play
+// at the end starts over; looping starts over by itself; the end is stated, in the status and once
+// on the console.
+TEST(AcquisitionRecording, TheTransportPausesStepsLoopsAndStatesTheEnd)
+{
+    using tavorin::PlaybackCommand;
+    Recording rec;
+    rec.frames = 9; // 0.3 s
+    rec.timestamps = evenTimestamps(100.0, rec.frames);
+    const std::string path = rec.write("transport.h5");
+    testing::internal::CaptureStdout();
+    HDF5CameraProcessor source({path});
+    SceneState state;
+    const auto status = [&] { return source.playbackStatus(); };
+    const auto eventually = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 300 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            source.process(state);
+        }
+        return done();
+    };
+    source.controlPlayback(PlaybackCommand::Pause);
+    ASSERT_TRUE(status().available);
+    EXPECT_TRUE(status().paused);
+    const std::uint32_t paused = status().frame;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(paused, status().frame) << "a paused source stays on its frame";
+    source.controlPlayback(PlaybackCommand::Step);
+    EXPECT_TRUE(eventually([&] { return status().frame == std::min(paused + 1, 9u); })) << status().frame;
+    EXPECT_EQ(9u, status().frames);
+
+    source.controlPlayback(PlaybackCommand::Play);
+    EXPECT_TRUE(eventually([&] { return status().ended; })) << "a clip of 0.3 s ends";
+    EXPECT_EQ(9u, status().frame);
+    source.controlPlayback(PlaybackCommand::Play);
+    EXPECT_TRUE(eventually([&] { return !status().ended && status().frame < 9u; })) << "play at the end starts over";
+
+    source.controlPlayback(PlaybackCommand::LoopOn);
+    EXPECT_TRUE(eventually([&] { return status().frame == 9u; }));
+    EXPECT_TRUE(eventually([&] { return status().frame < 5u; })) << "looping starts over by itself";
+    EXPECT_FALSE(status().ended);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, out.find("Playback reached the end of the recordings: frame 9 of 9, 0.3 s")) << out;
+}
+
 TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)
 {
     Recording rec;

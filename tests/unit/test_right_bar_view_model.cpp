@@ -248,7 +248,7 @@ TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)
     EXPECT_TRUE(std::filesystem::exists(camera->configPath));
 
     auto unwritable = std::make_shared<DepthCameraData>();
-    unwritable->configPath = folder + "/missing-folder/camera.json";
+    unwritable->configPath = camera->configPath + "/camera.json"; // under a file: no folder can be made
     state.cameras.push_back(unwritable);
     EXPECT_FALSE(bar.storeCalibrations());
 }

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-using tavorin::DepthCameraData, tavorin::GLRectangleViewModel, tavorin::Mat4, tavorin::RightBarViewModel,
+using tavorin::DepthCameraData, tavorin::GLRectangleViewModel, tavorin::Mat4, tavorin::OrbitCamera, tavorin::RightBarViewModel,
     tavorin::Scene, tavorin::translate;
 
 namespace {
@@ -211,17 +211,47 @@ TEST(ViewportInput, ClickWithinOnePixelPicksAndAnythingElseOnlyTurns)
     EXPECT_NEAR(rightBar.calibCursorX(), p[0], 1e-5f);
 }
 
-TEST(ViewportInput, WheelAwayZoomsInAndAnyOtherDeltaZoomsOut)
+TEST(ViewportInput, WheelNotchesZoomInOrOutAndHorizontalScrollingDoesNot)
 {
     Scene scene;
     GLRectangleViewModel input;
     input.attachScene(&scene);
     input.onWheel(120.0);
-    EXPECT_FLOAT_EQ(scene.camera().distance(), 4.0f);
+    EXPECT_FLOAT_EQ(scene.camera().distance(), 4.25f);
     input.onWheel(0.0); // pure horizontal scrolling
-    EXPECT_FLOAT_EQ(scene.camera().distance(), 4.8f);
-    input.onWheel(-1.0);
-    EXPECT_NEAR(scene.camera().distance(), 5.76f, 1e-5f);
+    EXPECT_FLOAT_EQ(scene.camera().distance(), 4.25f);
+    input.onWheel(-120.0);
+    EXPECT_NEAR(scene.camera().distance(), 5.0f, 1e-5f);
+}
+
+TEST(ViewportInput, LeftDragsTurnAndClicksPickWhileRightAndMiddleDragsPanAndNeverPick)
+{
+    RightBarViewModel rightBar;
+    Scene scene;
+    scene.attachRightBar(&rightBar);
+    scene.setViewportSize(kWidth, kHeight);
+    GLRectangleViewModel input;
+    input.attachScene(&scene);
+    std::vector<float> buffer;
+    auto record = std::make_shared<DepthCameraData>();
+    const auto p = pointAtPixel(200, 200);
+    buffer = {p[0], p[1], p[2], 1.0f};
+    record->points = buffer.data();
+    record->width = record->height = 1;
+    scene.sceneState().cameras.push_back(record);
+    for (const int button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+        rightBar.setCalibCursorX(5.0f);
+        scene.camera().reset();
+        const bool left = button == Qt::LeftButton;
+        input.onPressed(300, 300, button);
+        input.onPositionChanged(340, 300);
+        EXPECT_EQ(scene.camera().yaw() != OrbitCamera::kInitialYaw, left) << button;
+        EXPECT_EQ(scene.camera().target() != OrbitCamera::kInitialTarget, !left) << button;
+        input.onReleased(340, 300);
+        input.onPressed(100, 100, button);
+        input.onReleased(100, 100);
+        EXPECT_EQ(rightBar.calibCursorX() != 5.0f, left) << button;
+    }
 }
 
 TEST(ViewportInput, ReleaseWithoutPressComparesWithMinusOne)

@@ -359,7 +359,8 @@ void reportCameras(const SceneState& state, const tavorin::JointEstimate& estima
         }
         std::ostringstream fit;
         fit << std::fixed << "Camera " << i << ": hole residual RMS " << std::setprecision(2) << camera.holeRmsMm
-            << " mm over " << camera.holeCount << " holes in " << camera.frameSets << " frame sets; 1 sigma "
+            << " mm over " << camera.holeCount << " holes (" << std::setprecision(0) << 100.0 * camera.holeInlierShare
+            << " % within reach) in " << camera.frameSets << " frame sets; 1 sigma "
             << std::setprecision(4) << camera.sigmaRotationDeg << " deg, " << std::setprecision(3)
             << camera.sigmaTranslationMm << " mm";
         console::out(fit.str());

@@ -1,0 +1,109 @@
+import QtQuick 2.14
+import QtQuick.Controls 2.14
+import QMLTavorin 1.0
+
+// Each camera's calibration at a glance: its verdict (good, marginal, poor), its figures, the
+// calibration stored for it before, and where its image has seen the plate.
+Column {
+    id: qualitySection
+    property RightBarViewModel viewModel: null
+    width: parent ? parent.width : 298
+    spacing: 4
+    readonly property var noCoverage: new Array(48).fill(0)
+
+    function verdictColour(verdict) {
+        if (verdict === "good")
+            return "#2E8B57"
+        if (verdict === "marginal")
+            return "#C8A000"
+        if (verdict === "poor")
+            return "#B22222"
+        return "#555555"
+    }
+
+    Text { text: "Calibration quality"; font.pixelSize: 14; font.bold: true; color: "white" }
+    Text {
+        width: parent.width
+        wrapMode: Text.WordWrap
+        font.pixelSize: 11
+        color: "#BBBBBB"
+        text: qualitySection.viewModel && qualitySection.viewModel.cameraQuality.length > 0
+              ? "The squares: where each camera's image has seen the plate."
+              : "No camera streams yet."
+    }
+
+    Repeater {
+        model: qualitySection.viewModel ? qualitySection.viewModel.cameraQuality : []
+        Column {
+            width: qualitySection.width
+            spacing: 2
+
+            Row {
+                spacing: 6
+                Rectangle {
+                    width: 64
+                    height: 16
+                    radius: 3
+                    color: qualitySection.verdictColour(modelData.verdict)
+                    Text {
+                        anchors.centerIn: parent
+                        text: modelData.verdict === "" ? "\u2013" : modelData.verdict
+                        font.pixelSize: 11
+                        color: "white"
+                    }
+                }
+                Text {
+                    width: qualitySection.width - 70
+                    text: "Camera " + index + " " + modelData.name
+                    elide: Text.ElideMiddle
+                    font.pixelSize: 11
+                    font.bold: true
+                    color: "white"
+                }
+            }
+            // Every row keeps its height whatever it says, so that nothing in the bar moves while
+            // registration runs: the plate's cells of the image (a column per eighth of its width,
+            // a row per sixth of its height, brighter the more frames saw the plate there), and
+            // beside them two lines for the figures and two for the calibration stored before.
+            Row {
+                spacing: 8
+                Grid {
+                    columns: 8
+                    spacing: 1
+                    Repeater {
+                        model: modelData.coverage.length === 48 ? modelData.coverage : qualitySection.noCoverage
+                        Rectangle {
+                            width: 12
+                            height: 9
+                            color: modelData === 0 ? "#333333"
+                                                   : Qt.rgba(0.2, 0.55 + 0.45 * Math.min(1, modelData / 10), 0.35, 1)
+                        }
+                    }
+                }
+                Column {
+                    width: qualitySection.width - 8 * 13 - 8
+                    Text {
+                        width: parent.width
+                        height: 28
+                        wrapMode: Text.WordWrap
+                        maximumLineCount: 2
+                        elide: Text.ElideRight
+                        font.pixelSize: 11
+                        color: "white"
+                        text: modelData.line !== "" ? modelData.line : "Not registered yet."
+                    }
+                    Text {
+                        width: parent.width
+                        height: 28
+                        wrapMode: Text.WordWrap
+                        maximumLineCount: 2
+                        elide: Text.ElideRight
+                        font.pixelSize: 11
+                        color: "#BBBBBB"
+                        text: modelData.loaded
+                    }
+                }
+            }
+        }
+    }
+}
