@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <numeric>
 
@@ -40,6 +41,9 @@ constexpr std::size_t kMaxCandidatesTried = 40;
 constexpr double kWideLossM = 0.02;
 constexpr double kNarrowLossM = 0.004;
 constexpr int kMaxIterations = 60;
+// A camera is calibrated only when this share of its hole observations lies within the robust
+// loss's reach; a consistent camera in our scenes, noise and flying pixels included, fits all.
+constexpr double kMinHoleInlierShare = 0.8;
 // Weak priors on every depth error, no sensor's error comes near them: they keep a camera that saw
 // the plate at one distance only (whose offset and scale then trade off) well posed, and move its
 // estimate by less than the noise.
@@ -618,6 +622,17 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
         camera.holeRmsMm = inliers[c] > 0 ? 1000.0 * std::sqrt(squared[c] / static_cast<double>(inliers[c])) : 0.0;
         camera.holeInlierShare =
             camera.holeCount > 0 ? static_cast<double>(inliers[c]) / static_cast<double>(camera.holeCount) : 0.0;
+        // A camera moved while the plate was carried, or a start caught in a wrong minimum, fits
+        // a part of its holes well and the rest not at all: its residual, over the part it fits,
+        // would pass for a good one. Such a pose is not a calibration.
+        if (c > 0 && camera.holeInlierShare < kMinHoleInlierShare) {
+            camera.calibrated = false;
+            char reason[160];
+            std::snprintf(reason, sizeof reason,
+                          "fits only %.0f %% of its holes: its views of the plate disagree (was it moved?)",
+                          100.0 * camera.holeInlierShare);
+            camera.reason = reason;
+        }
         camera.meanPlateDistanceM = camera.holeCount > 0 ? range[c] / static_cast<double>(camera.holeCount) : 0.0;
         if (camera.holeCount > 0)
             camera.plateDistanceSpreadM = std::sqrt(std::max(
@@ -691,7 +706,35 @@ JointEstimate JointCalibration::solve() const
     estimate.converged = narrow.converged;
     estimate.iterations = wide.iterations + narrow.iterations;
     describeCameras(narrow.problem, kNarrowLossM, estimate);
-    return estimate;
+
+    // The views of a refused camera would still pull the plates toward it: once more without them.
+    std::vector<std::size_t> refused;
+    for (std::size_t c = 0; c < cameras; ++c)
+        if (narrow.problem.active[c] && !estimate.cameras[c].calibrated)
+            refused.push_back(c);
+    if (refused.empty())
+        return estimate;
+    Problem rest = std::move(narrow.problem);
+    for (const std::size_t c : refused)
+        rest.active[c] = false;
+    for (FrameSet& set : rest.sets)
+        set.observations.erase(std::remove_if(set.observations.begin(), set.observations.end(),
+                                              [&](const Observation& obs) { return !rest.active[obs.camera]; }),
+                               set.observations.end());
+    rest.sets.erase(std::remove_if(rest.sets.begin(), rest.sets.end(),
+                                   [](const FrameSet& set) { return set.observations.empty(); }),
+                    rest.sets.end());
+    const Solved again = levenbergMarquardt(std::move(rest), kNarrowLossM, kMaxIterations);
+    JointEstimate second;
+    second.cameras.resize(cameras);
+    for (std::size_t c = 0; c < cameras; ++c)
+        second.cameras[c].reason = start.reasons[c];
+    describeCameras(again.problem, kNarrowLossM, second);
+    for (const std::size_t c : refused)
+        second.cameras[c] = estimate.cameras[c];
+    second.converged = again.converged;
+    second.iterations = estimate.iterations + again.iterations;
+    return second;
 }
 
 } // namespace tavorin

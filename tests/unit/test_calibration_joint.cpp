@@ -139,6 +139,28 @@ TEST(JointCalibration, MislabelledHolesAndTurnedViewsAreRejected)
     }
 }
 
+// A camera knocked by 2 degrees halfway through is not calibrated, with the reason; the others are.
+TEST(JointCalibration, ACameraMovedHalfwayIsRefused)
+{
+    Scene scene = threeAround({{}, {}, {}}, 1.0f);
+    const Mat4 knock = tavorin::rotate(Mat4(), 2.0f * 3.14159265f / 180.0f, tavorin::AxisY);
+    scene.spoil = [&](std::size_t set, std::size_t camera, LatticeDetectionResult& detection) {
+        if (camera != 2 || set < scene.plates.size() / 2)
+            return;
+        for (Vec4& hole : detection.holes)
+            hole = knock * hole;
+        for (Vec4* v : {&detection.origin, &detection.primaryAxis, &detection.secondaryAxis, &detection.normal,
+                        &detection.ringOffset})
+            *v = knock * *v;
+    };
+    const JointEstimate estimate = solveScene(scene);
+    EXPECT_FALSE(estimate.cameras[2].calibrated);
+    EXPECT_NE(std::string::npos, estimate.cameras[2].reason.find("of its holes: its views of the plate disagree"))
+        << estimate.cameras[2].reason;
+    EXPECT_TRUE(estimate.cameras[1].calibrated) << estimate.cameras[1].reason;
+    EXPECT_LT(errorOf(scene, estimate, 1).mm, 1.0);
+}
+
 // A camera that only ever sees the plate alone is named and left out; the others are calibrated.
 TEST(JointCalibration, ACameraWithoutAPathToTheReferenceIsNamed)
 {
