@@ -41,6 +41,7 @@ public:
     std::string syncMode() const override;
     void holdFrames(SceneState& state) override;
     void releaseFrames() override;
+    bool drawsHeldFrames() const override { return true; }
     bool holdNextFrames(SceneState& state) override;
     // Requests every thread to stop first, then joins them in order; the list is kept.
     void stopAll();

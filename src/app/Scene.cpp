@@ -373,7 +373,8 @@ int overlappingLabels(const std::vector<Vec4>& placed, const Vec4& anchor)
 void Scene::drawPointClouds(QOpenGLFunctions_3_3_Core* gl)
 {
     std::optional<HeldFrames> held;
-    if (rightBar && rightBar->depthCameraRegistrationEnabled() && state.depthSource)
+    if (rightBar && rightBar->depthCameraRegistrationEnabled() && state.depthSource
+        && state.depthSource->drawsHeldFrames())
         held.emplace(*state.depthSource, state);
     std::vector<std::string> names;
     std::vector<Vec4> labelAnchors;

@@ -10,6 +10,7 @@
 #include "scene/SceneState.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 namespace tavorin {
@@ -90,6 +91,8 @@ void DepthCameraCalibrator::startAfresh(std::size_t cameraCount)
     setsSubmitted = 0;
     latestJoint.reset();
     trusted.clear();
+    untrustedWhy.clear();
+    announcedTrust.clear();
     joint = JointCalibration(cameraCount);
     roughAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
     fineAligner = PointCloudAligner(static_cast<unsigned>(cameraCount));
@@ -168,11 +171,31 @@ void DepthCameraCalibrator::applyJointEstimate(std::uint64_t tag, JointEstimate 
     if (tag != generation || estimate.cameras.size() != submittedNames.size())
         return;
     trusted.assign(estimate.cameras.size(), false);
+    untrustedWhy.assign(estimate.cameras.size(), std::string());
+    announcedTrust.resize(estimate.cameras.size());
     for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
         const JointCameraEstimate& camera = estimate.cameras[i];
-        trusted[i] = estimate.converged && camera.calibrated && camera.sigmaTranslationMm <= kMaxSigmaMm
-            && camera.sigmaRotationDeg <= kMaxSigmaDeg && camera.holeRmsMm <= kMaxRmsMm
-            && camera.frameSets >= kMinFrameSets;
+        char why[160] = "";
+        if (!camera.calibrated)
+            std::snprintf(why, sizeof why, "%s", camera.reason.c_str());
+        else if (!estimate.converged)
+            std::snprintf(why, sizeof why, "the estimate did not converge");
+        else if (camera.frameSets < kMinFrameSets)
+            std::snprintf(why, sizeof why, "plate in %zu frame sets, %zu needed", camera.frameSets, kMinFrameSets);
+        else if (camera.holeRmsMm > kMaxRmsMm)
+            std::snprintf(why, sizeof why, "hole residual RMS %.1f mm, above %.0f mm", camera.holeRmsMm, kMaxRmsMm);
+        else if (camera.sigmaTranslationMm > kMaxSigmaMm || camera.sigmaRotationDeg > kMaxSigmaDeg)
+            std::snprintf(why, sizeof why, "1\u03c3 %.1f mm %.2f\u00b0, above %.0f mm or %.1f\u00b0: carry the plate on",
+                          camera.sigmaTranslationMm, camera.sigmaRotationDeg, kMaxSigmaMm, kMaxSigmaDeg);
+        trusted[i] = why[0] == '\0';
+        untrustedWhy[i] = why;
+        // The console keeps a record of each camera's trust as it changes.
+        const std::string name = i < submittedNames.size() ? submittedNames[i] : std::string();
+        const std::string said = trusted[i] ? std::string("trusted") : "not trusted: " + untrustedWhy[i];
+        if (i > 0 && said != announcedTrust[i]) {
+            announcedTrust[i] = said;
+            console::out("Joint estimate: camera ", i, " (", name, ") ", said);
+        }
         if (!trusted[i] || !state.depthSource)
             continue;
         state.depthSource->setModelMatrix(submittedNames[i], camera.T_camera0_camera);
@@ -218,7 +241,7 @@ std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
             continue;
         const JointCameraEstimate& camera = latestJoint->cameras[i];
         result[i].calibrated = i < trusted.size() && trusted[i];
-        result[i].notCalibratedWhy = camera.calibrated ? std::string() : camera.reason;
+        result[i].notCalibratedWhy = i < untrustedWhy.size() ? untrustedWhy[i] : std::string();
         result[i].rmsMm = camera.holeRmsMm;
         result[i].sigmaMm = camera.sigmaTranslationMm;
         result[i].sigmaDeg = camera.sigmaRotationDeg;

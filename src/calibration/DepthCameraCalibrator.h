@@ -119,6 +119,8 @@ private:
     std::vector<std::string> submittedNames; // the cameras' source names, in order
     std::optional<JointEstimate> latestJoint;
     std::vector<bool> trusted;               // per camera, of latestJoint
+    std::vector<std::string> untrustedWhy;   // per camera, of latestJoint; empty when trusted
+    std::vector<std::string> announcedTrust; // per camera, what the console last said of it
     std::vector<std::string> cameraNames;    // of the records the registrations were made for
 };
 

@@ -31,7 +31,7 @@ namespace {
 constexpr int kBatch = 16;            // samples taken at once
 constexpr int kHistoryDepth = 30;     // a second of frames at 30 fps waits in a reader
 constexpr double kQuietSeconds = 3.0; // a camera without a frame this long is gone
-constexpr double kMaxLagSeconds = 0.3; // within the cameras' recent frames: one further apart shows its own newest
+constexpr double kMaxLagSeconds = 0.9; // within the cameras' recent frames: one further apart shows its own newest
 constexpr std::uint32_t kMaxImageSide = 4096;
 constexpr dds_duration_t kWaitTimeout = DDS_MSECS(250);
 
@@ -405,8 +405,8 @@ void NetworkDepthSource::Impl::noteQuietCameras()
 }
 
 // Cameras on different computers deliver their frames of one instant a moment apart (their nodes
-// started apart, their networks differ). The cameras whose newest frames lie within a third of a
-// second of one another (the most of them, the later group on a tie) each show their frame of the
+// started apart, their networks differ). The cameras whose newest frames lie within 0.9 s of one
+// another (the most of them, the later group on a tie) each show their frame of the
 // newest instant that all of them have reached, so that the clouds in the view and the frames a
 // calibration cycle takes belong together. A camera outside that group (its clock is set apart,
 // its stream stalls) neither waits for them nor holds them back: it shows its own newest frame.

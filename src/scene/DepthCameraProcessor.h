@@ -68,6 +68,10 @@ public:
     // up to about a frame period for that). Render thread; a recording source does nothing.
     virtual void holdFrames(SceneState& state) { (void)state; }
     virtual void releaseFrames() {}
+    // Whether the view, while registering, draws the frames held as for a cycle: a source whose
+    // capture threads overwrite the drawn buffers in place. A network source picks each camera's
+    // frame of one instant itself, and holding it through a slow draw stalls its receive thread.
+    virtual bool drawsHeldFrames() const { return false; }
     // After a cycle on held frames, once they are released: waits until every camera has published
     // its next capture and holds those as holdFrames does; false (nothing held) when the source has
     // nothing to gain from it or the captures do not come within about a frame period. Cameras that

@@ -294,17 +294,16 @@ def swatch_centres(display, path, colours=CAMERA_SWATCHES):
     return centres
 
 
-def scroll_bar_to_top(display):
+def scroll_bar(display, button):
+    """Thirty wheel notches over the settings bar (button 4 up, 5 down), then time to settle."""
     display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
-    for _ in range(30):
-        display.xdotool("click", "4")
-        time.sleep(0.1)
+    display.xdotool("click", "--repeat", "30", "--delay", "40", button)
     time.sleep(1.5)
+
+
+def scroll_bar_to_top(display):
+    scroll_bar(display, "4")
 
 
 def scroll_bar_to_end(display):
-    display.xdotool("mousemove", *map(str, BAR_SCROLL_POINT))
-    for _ in range(30):
-        display.xdotool("click", "5")
-        time.sleep(0.1)
-    time.sleep(1.5)
+    scroll_bar(display, "5")

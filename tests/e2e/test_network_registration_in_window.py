@@ -15,7 +15,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 import tavorin_e2e as e2e  # noqa: E402
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-SECONDS = 24
+SECONDS = 40
 MAX_ROTATION_DEG = 0.1
 MAX_TRANSLATION_MM = 1.0
 MIN_CYCLES = 10  # registration cycles that saw the plate in the last camera, as the joint estimate needs
@@ -37,6 +37,15 @@ class Test:
     def close(self):
         for function, args in reversed(self.cleanups):
             function(*args)
+
+
+def all_trusted(console):
+    """Whether the console's last word on each of cameras 1 and 2 is that they are trusted."""
+    last = {}
+    for line in console.splitlines():
+        if line.startswith("Joint estimate: camera "):
+            last[line.split()[3]] = line.endswith(") trusted")
+    return len(last) == 2 and all(last.values())
 
 
 def fail(message):
@@ -81,8 +90,14 @@ def main():
                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True))
                 time.sleep(0.4)  # the second computer's node starts a moment later
             test.addCleanup(lambda: [node.kill() for node in nodes])
-            # Registration runs while the nodes play, and stops before they end (the cameras go then).
-            time.sleep(SECONDS * 0.85)
+            # Registration runs while the nodes play, at least two thirds of the play and until the
+            # joint estimate trusts both other cameras, and stops before the nodes end (the cameras
+            # go then): the rest of the play is left for saving while the cameras stream.
+            started = time.monotonic()
+            if not e2e.wait_for(lambda: all_trusted(test.program.console()), SECONDS * 0.75, interval=1.0):
+                fail("the joint estimate did not trust every camera while the nodes played: "
+                     + "\n".join(l for l in test.program.console().splitlines() if "Joint estimate" in l))
+            time.sleep(max(0.0, SECONDS * 2 / 3 - (time.monotonic() - started)))
             cycles = test.program.console().count("Kinect 2: LATTICE FOUND!")
             print(f"{cycles} cycles with the plate in camera 2")
             if cycles < MIN_CYCLES:
