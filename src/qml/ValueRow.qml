@@ -32,6 +32,8 @@ Column {
             height: 20
             y: 10
             onClicked: slider.decrease()
+            // A quick second click arrives as a double-click: it steps too.
+            onDoubleClicked: slider.decrease()
             contentItem: Text {
                 text: "<"
                 color: "white"
@@ -56,6 +58,7 @@ Column {
             height: 20
             y: 10
             onClicked: slider.increase()
+            onDoubleClicked: slider.increase()
             contentItem: Text {
                 text: ">"
                 color: "white"
