@@ -51,6 +51,24 @@ struct SyntheticCamera {
     }
 };
 
+// A scene of one point under the given pixel, with the bar and the view's input attached.
+struct OnePointView {
+    RightBarViewModel rightBar;
+    Scene scene;
+    GLRectangleViewModel input;
+    std::array<float, 3> p;
+    SyntheticCamera camera;
+
+    OnePointView(double px, double py) : p(pointAtPixel(px, py)), camera({p})
+    {
+        scene.attachRightBar(&rightBar);
+        scene.setViewportSize(kWidth, kHeight);
+        input.attachScene(&scene);
+        scene.sceneState().cameras.push_back(camera.record);
+        rightBar.setCalibCursorX(5.0f);
+    }
+};
+
 class PickPoint : public ::testing::Test {
 protected:
     void SetUp() override
@@ -178,20 +196,8 @@ TEST_F(PickPoint, WaitsForTheFrameStepToFinish)
 
 TEST(ViewportInput, ClickWithinOnePixelPicksAndAnythingElseOnlyTurns)
 {
-    RightBarViewModel rightBar;
-    Scene scene;
-    scene.attachRightBar(&rightBar);
-    scene.setViewportSize(kWidth, kHeight);
-    GLRectangleViewModel input;
-    input.attachScene(&scene);
-    std::vector<float> buffer;
-    auto record = std::make_shared<DepthCameraData>();
-    const auto p = pointAtPixel(100, 100);
-    buffer = {p[0], p[1], p[2], 1.0f};
-    record->points = buffer.data();
-    record->width = record->height = 1;
-    scene.sceneState().cameras.push_back(record);
-    rightBar.setCalibCursorX(5.0f);
+    OnePointView view(100, 100);
+    auto& [rightBar, scene, input, p, camera] = view;
 
     input.onPressed(100, 100);
     input.onReleased(102, 100); // two pixels: a drag, not a click
@@ -226,19 +232,8 @@ TEST(ViewportInput, WheelNotchesZoomInOrOutAndHorizontalScrollingDoesNot)
 
 TEST(ViewportInput, LeftDragsTurnAndClicksPickWhileRightAndMiddleDragsPanAndNeverPick)
 {
-    RightBarViewModel rightBar;
-    Scene scene;
-    scene.attachRightBar(&rightBar);
-    scene.setViewportSize(kWidth, kHeight);
-    GLRectangleViewModel input;
-    input.attachScene(&scene);
-    std::vector<float> buffer;
-    auto record = std::make_shared<DepthCameraData>();
-    const auto p = pointAtPixel(200, 200);
-    buffer = {p[0], p[1], p[2], 1.0f};
-    record->points = buffer.data();
-    record->width = record->height = 1;
-    scene.sceneState().cameras.push_back(record);
+    OnePointView view(200, 200);
+    auto& [rightBar, scene, input, p, camera] = view;
     for (const int button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
         rightBar.setCalibCursorX(5.0f);
         scene.camera().reset();
@@ -256,18 +251,8 @@ TEST(ViewportInput, LeftDragsTurnAndClicksPickWhileRightAndMiddleDragsPanAndNeve
 
 TEST(ViewportInput, ReleaseWithoutPressComparesWithMinusOne)
 {
-    RightBarViewModel rightBar;
-    Scene scene;
-    scene.attachRightBar(&rightBar);
-    scene.setViewportSize(kWidth, kHeight);
-    std::vector<float> buffer;
-    auto record = std::make_shared<DepthCameraData>();
-    const auto p = pointAtPixel(400, 300);
-    buffer = {p[0], p[1], p[2], 1.0f};
-    record->points = buffer.data();
-    record->width = record->height = 1;
-    scene.sceneState().cameras.push_back(record);
-    rightBar.setCalibCursorX(5.0f);
+    OnePointView view(400, 300);
+    auto& [rightBar, scene, input, p, camera] = view;
 
     GLRectangleViewModel notAClick;
     notAClick.attachScene(&scene);
