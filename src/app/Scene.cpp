@@ -279,7 +279,7 @@ void Scene::publishQuality()
             const double share = coverage[i].coveredShare();
             const CalibrationVerdict verdict = calibrationVerdict(progress[i], share, calibrator.estimated());
             row.verdict = verdictName(verdict);
-            row.line = qualityLine(progress[i], share, verdict);
+            row.line = qualityLine(progress[i], share);
             row.coverage = coverage[i].cells();
             row.reference = progress[i].reference;
             row.rmsMm = progress[i].rmsMm;

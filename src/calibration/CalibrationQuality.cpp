@@ -55,19 +55,19 @@ const char* verdictName(CalibrationVerdict verdict)
     return "waiting";
 }
 
-std::string qualityLine(const RegistrationProgress& progress, double coverageShare, CalibrationVerdict verdict)
+std::string qualityLine(const RegistrationProgress& progress, double coverageShare)
 {
     constexpr std::size_t kLineBytes = 200;
     char line[kLineBytes];
     const int coverage = static_cast<int>(std::lround(coverageShare * 100.0));
     if (progress.reference) {
-        std::snprintf(line, sizeof line, "%s: reference, plate in %d %% of the image", verdictName(verdict), coverage);
+        std::snprintf(line, sizeof line, "Reference, plate in %d %% of the image", coverage);
     } else if (progress.calibrated) {
-        std::snprintf(line, sizeof line, "%s: RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0, plate in %d %% of the image",
-                      verdictName(verdict), progress.rmsMm, progress.sigmaMm, progress.sigmaDeg, coverage);
+        std::snprintf(line, sizeof line, "RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0, plate in %d %% of the image",
+                      progress.rmsMm, progress.sigmaMm, progress.sigmaDeg, coverage);
     } else {
-        std::snprintf(line, sizeof line, "%s: %s, plate in %d %% of the image", verdictName(verdict),
-                      progress.notCalibratedWhy.empty() ? "not calibrated yet" : progress.notCalibratedWhy.c_str(),
+        std::snprintf(line, sizeof line, "%s, plate in %d %% of the image",
+                      progress.notCalibratedWhy.empty() ? "Not calibrated yet" : progress.notCalibratedWhy.c_str(),
                       coverage);
     }
     return line;

@@ -32,9 +32,9 @@ struct QualityThresholds {
 CalibrationVerdict calibrationVerdict(const RegistrationProgress& progress, double coverageShare, bool estimated);
 const char* verdictName(CalibrationVerdict verdict); // "good", "marginal", "poor", "waiting"
 
-// The bar's quality line of a camera: its verdict and figures, for example "good: RMS 0.44 mm,
-// 1σ 0.12 mm 0.004°, plate in 62 % of the image".
-std::string qualityLine(const RegistrationProgress& progress, double coverageShare, CalibrationVerdict verdict);
+// The figures beside a camera's verdict in the bar, for example "RMS 0.44 mm, 1σ 0.12 mm 0.004°,
+// plate in 62 % of the image", or why it is not calibrated.
+std::string qualityLine(const RegistrationProgress& progress, double coverageShare);
 
 // One camera's row of the bar's quality section: its name and matrix file, its verdict and line,
 // and where its image has seen the plate (PlateCoverage's cells, row-major).

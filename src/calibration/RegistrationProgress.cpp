@@ -40,7 +40,7 @@ std::string progressLine(std::size_t index, const RegistrationProgress& progress
             append(", RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0", progress.rmsMm, progress.sigmaMm, progress.sigmaDeg);
         append(", depth %+.1f mm", progress.depthErrorMm);
         if (progress.narrowDistances)
-            append(" (bring the plate nearer and farther)");
+            append(" (vary the distance)");
     } else if (!progress.reference) {
         append(", not calibrated yet");
         if (!progress.notCalibratedWhy.empty())

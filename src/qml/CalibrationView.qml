@@ -95,6 +95,8 @@ ScrollView {
             width: parent.width
             height: 17
             verticalAlignment: Text.AlignVCenter
+            fontSizeMode: Text.HorizontalFit
+            minimumPixelSize: 9
             elide: Text.ElideRight
             font.pixelSize: 11
             color: "#BBBBBB"
@@ -124,21 +126,24 @@ ScrollView {
             checked: viewModel.depthCameraRegistrationEnabled
             onToggled: viewModel.depthCameraRegistrationEnabled = checked
         }
-        // One line per camera in place of a blank line, in a fixed height for up to three cameras
-        // so that nothing below moves when the lines appear; more cameras make room for theirs.
-        Column {
+        // A line per camera in place of a blank line, wrapped in the narrow bar rather than cut:
+        // two lines each of up to three cameras fit the room kept for them, so that nothing below
+        // moves when the lines appear; more cameras, or a hint, make room for theirs.
+        Item {
             width: parent.width
-            height: Math.max(42, 14 * viewModel.registrationProgress.length)
-            clip: true
-            Repeater {
-                model: viewModel.registrationProgress
-                Text {
-                    width: parent.width
-                    height: 14
-                    font.pixelSize: 11
-                    elide: Text.ElideRight
-                    color: "white"
-                    text: modelData
+            height: Math.max(84, progressLines.implicitHeight)
+            Column {
+                id: progressLines
+                width: parent.width
+                Repeater {
+                    model: viewModel.registrationProgress
+                    Text {
+                        width: parent.width
+                        font.pixelSize: 11
+                        wrapMode: Text.WordWrap
+                        color: "white"
+                        text: modelData
+                    }
                 }
             }
         }

@@ -73,15 +73,15 @@ Column {
                     Repeater {
                         model: modelData.coverage.length === 48 ? modelData.coverage : qualitySection.noCoverage
                         Rectangle {
-                            width: 12
-                            height: 9
+                            width: 9
+                            height: 8
                             color: modelData === 0 ? "#333333"
                                                    : Qt.rgba(0.2, 0.55 + 0.45 * Math.min(1, modelData / 10), 0.35, 1)
                         }
                     }
                 }
                 Column {
-                    width: qualitySection.width - 8 * 13 - 8
+                    width: qualitySection.width - 8 * 10 - 8
                     Text {
                         width: parent.width
                         height: 28

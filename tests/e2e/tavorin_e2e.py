@@ -97,9 +97,9 @@ SOURCE_COMBO_RECORDING_ENTRY = (1154, 133)
 SOURCE_COMBO_LIVE_ENTRY = (1154, 92)
 SOURCE_COMBO_NETWORK_ENTRY = (1154, 215)
 ACTIVATE_REGISTRATION = (985, 233)
-CURSOR_ROWS = (966, 440, 310, 220)  # x, y, width, height of the three cursor rows
-SAVE_POINT_BUTTONS = ((1015, 635), (1115, 635), (1215, 635))
-REGISTER_WORLD = (1120, 670)
+CURSOR_ROWS = (966, 482, 310, 220)  # x, y, width, height of the three cursor rows
+SAVE_POINT_BUTTONS = ((1015, 677), (1115, 677), (1215, 677))
+REGISTER_WORLD = (1120, 709)  # the visible part of the button, without the Record toggle
 VIEWPORT_WIDTH = 1280 - 320
 # The Record toggle at the bottom of the bar, shown while live cameras stream: a point beside its
 # label, on the button's own grey.
@@ -111,7 +111,7 @@ BUTTON_GREY = (0x66, 0x66, 0x66)
 # shows it at a fixed height above the first camera's swatch in the list of cameras: the quality
 # section between them holds a header and one row of fixed height per camera.
 SAVE_REGISTRATION_ABOVE_FIRST_SWATCH = 144
-QUALITY_ROW_PITCH = 81
+QUALITY_ROW_PITCH = 78
 BAR_SCROLL_POINT = (1100, 500)
 
 

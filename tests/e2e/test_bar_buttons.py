@@ -21,8 +21,8 @@ STEP = (106, 694)
 LOOP = (168, 694)
 TRANSPORT_TEXT = (200, 682, 400, 26)
 # The cursor rows' arrows ("<" left, ">" right) for x, y and z, and the row labels with the values.
-CURSOR_ARROWS = {axis: ((975, y), (1253, y)) for axis, y in (("x", 480), ("y", 537), ("z", 594))}
-CURSOR_LABELS = {"x": (966, 440, 200, 20), "y": (966, 497, 200, 20), "z": (966, 554, 200, 20)}
+CURSOR_ARROWS = {axis: ((975, y), (1253, y)) for axis, y in (("x", 522), ("y", 579), ("z", 636))}
+CURSOR_LABELS = {"x": (966, 482, 200, 20), "y": (966, 539, 200, 20), "z": (966, 596, 200, 20)}
 STEPS = 8  # arrow clicks of 1 cm between the saved points: edges of 8 cm
 
 

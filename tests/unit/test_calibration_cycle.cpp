@@ -146,7 +146,7 @@ TEST(DepthCameraCalibrator, ProgressLinesTellFramesResidualSigmaAndDepthOrWhatIs
              p.narrowDistances = true;
              return p;
          }(),
-         "Camera 5: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm (bring the plate nearer and farther)"},
+         "Camera 5: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm (vary the distance)"},
         {3, seen(12, 120, false), "Camera 3: 12/120 frames, not calibrated yet"},
         {4, unreachable, "Camera 4: 30/120 frames, not calibrated yet: has not seen the plate together with a registered camera"},
     };
