@@ -1,5 +1,6 @@
 """Helpers for end-to-end tests: a private Xvfb display, the real program, screenshots, xdotool."""
 import argparse
+import glob
 import os
 import shutil
 import signal
@@ -177,6 +178,21 @@ def click_until(display, position, condition, tries=3, timeout=5):
         if value:
             break
     return value
+
+
+def two_computer_scene(build, work, seconds):
+    """A sample scene of `seconds`, its three cameras split over two folders as over two computers
+    (two and one): the scene's folder and the two."""
+    everything = os.path.join(work, "scene")
+    subprocess.run([os.path.join(build, "tavorin-samples"), "--out", everything, "--seconds", str(seconds)],
+                   check=True, stdout=subprocess.DEVNULL)
+    recordings = sorted(glob.glob(os.path.join(everything, "kinect_*.h5")))
+    folders = [os.path.join(work, "pc_a"), os.path.join(work, "pc_b")]
+    for folder, share in zip(folders, (recordings[:2], recordings[2:])):
+        os.makedirs(folder)
+        for path in share:
+            os.symlink(path, os.path.join(folder, os.path.basename(path)))
+    return everything, folders
 
 
 def ensure_samples(repo, build):

@@ -3,7 +3,6 @@ sample recordings of an 8 s scene to ROS 2 (two cameras and one); tavorin-record
 every frame they publish, and tavorin-calibrate calibrates the recorded cameras within the bounds of
 the local recordings. Then a node of a live (virtual) camera killed mid-stream and restarted costs
 only its own camera, only while it is down."""
-import glob
 import json
 import os
 import re
@@ -41,20 +40,6 @@ def start_live_node(build, prefix):
 def start_recorder(build, folder, seconds):
     return subprocess.Popen([os.path.join(build, "tavorin-record"), "--network", "--seconds", str(seconds), "--out",
                              folder], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-
-
-def scene(build, work):
-    """The sample scene, its cameras split over two folders as over two computers."""
-    everything = os.path.join(work, "scene")
-    subprocess.run([os.path.join(build, "tavorin-samples"), "--out", everything, "--seconds", str(SECONDS)],
-                   check=True, stdout=subprocess.DEVNULL)
-    recordings = sorted(glob.glob(os.path.join(everything, "kinect_*.h5")))
-    folders = [os.path.join(work, "pc_a"), os.path.join(work, "pc_b")]
-    for folder, share in zip(folders, (recordings[:2], recordings[2:])):
-        os.makedirs(folder)
-        for path in share:
-            os.symlink(path, os.path.join(folder, os.path.basename(path)))
-    return everything, folders
 
 
 def frames_recorded(output):
@@ -123,7 +108,7 @@ def a_node_lost_costs_only_its_cameras(build, work, folders):
 def main():
     build = e2e.build_dir()
     with tempfile.TemporaryDirectory(prefix="tavorin-network-") as work:
-        everything, folders = scene(build, work)
+        everything, folders = e2e.two_computer_scene(build, work, SECONDS)
         every_frame_taken_and_calibrated(build, work, everything, folders)
         a_node_lost_costs_only_its_cameras(build, work, folders)
     print("PASS")

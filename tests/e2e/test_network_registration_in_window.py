@@ -2,7 +2,6 @@
 sample recordings of a scene to ROS 2 over the loopback interface, started a moment apart as nodes
 on two computers are; the window's "Network (ROS 2)" input shows them at one instant, registers
 them while the plate moves, and stores each camera within the bounds of the local recordings."""
-import glob
 import json
 import math
 import os
@@ -65,15 +64,7 @@ def main():
     build = e2e.build_dir()
     test = Test()
     with tempfile.TemporaryDirectory(prefix="tavorin-network-window-") as work:
-        everything = os.path.join(work, "scene")
-        subprocess.run([os.path.join(build, "tavorin-samples"), "--out", everything, "--seconds", str(SECONDS)],
-                       check=True, stdout=subprocess.DEVNULL)
-        recordings = sorted(glob.glob(os.path.join(everything, "kinect_*.h5")))
-        folders = [os.path.join(work, "pc_a"), os.path.join(work, "pc_b")]
-        for folder, share in zip(folders, (recordings[:2], recordings[2:])):
-            os.makedirs(folder)
-            for path in share:
-                os.symlink(path, os.path.join(folder, os.path.basename(path)))
+        everything, folders = e2e.two_computer_scene(build, work, SECONDS)
         try:
             e2e.open_window(test, REPO, build)
             time.sleep(1.5)
