@@ -13,6 +13,7 @@
 #include "acquisition/CameraConfigFiles.h"
 #include "acquisition/HDF5RecordingReader.h"
 #include "base/Console.h"
+#include "calibration/CalibrationQuality.h"
 #include "calibration/DepthCameraCalibrator.h"
 #include "calibration/RoomRegistration.h"
 #include "scene/DepthCameraData.h"
@@ -22,6 +23,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <cstdlib>
 #include <iomanip>
 #include <limits>
@@ -340,6 +342,38 @@ std::string signedFixed(double value, int decimals)
     return text.str();
 }
 
+// Beside each stored matrix, what the estimate said of it, as the window's save keeps it.
+void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimate,
+                  const std::vector<tavorin::PlateCoverage>& coverage)
+{
+    char storedAt[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    if (localtime_r(&now, &local))
+        std::strftime(storedAt, sizeof storedAt, "%Y-%m-%d %H:%M", &local);
+    for (std::size_t i = 0; i < state.cameras.size() && i < estimate.cameras.size(); ++i) {
+        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
+        if (!camera.calibrated || state.cameras[i]->configPath.empty())
+            continue;
+        tavorin::RegistrationProgress progress;
+        progress.reference = i == 0;
+        progress.calibrated = true;
+        progress.framesFound = camera.frameSets;
+        progress.rmsMm = camera.holeRmsMm;
+        progress.sigmaMm = camera.sigmaTranslationMm;
+        progress.sigmaDeg = camera.sigmaRotationDeg;
+        const double share = i < coverage.size() ? coverage[i].coveredShare() : 0.0;
+        const std::string verdict = tavorin::verdictName(tavorin::calibrationVerdict(progress, share, true));
+        tavorin::CalibrationRecord record;
+        record.storedAt = storedAt;
+        record.rmsMm = camera.holeRmsMm;
+        record.sigmaMm = camera.sigmaTranslationMm;
+        record.sigmaDeg = camera.sigmaRotationDeg;
+        record.verdict = progress.reference ? "reference, " + verdict : verdict;
+        tavorin::storeCalibrationRecord(state.cameras[i]->configPath, record);
+    }
+}
+
 void reportCameras(const SceneState& state, const tavorin::JointEstimate& estimate,
                    const std::vector<DetectionCounts>& counts, long steps)
 {
@@ -538,6 +572,7 @@ int main(int argc, char** argv)
             console::err("tavorin-calibrate: not every configuration file was written.");
             return kExitStoreFailed;
         }
+        storeRecords(state, estimate, calibrator.coverage());
     }
     if (truth)
         reportErrors(estimate, *truth, options->recordings);
