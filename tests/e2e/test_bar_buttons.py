@@ -26,6 +26,12 @@ CURSOR_LABELS = {"x": (966, 482, 200, 20), "y": (966, 539, 200, 20), "z": (966, 
 STEPS = 8  # arrow clicks of 1 cm between the saved points: edges of 8 cm
 
 
+def differ(a, b):
+    """Whether two pixel lists differ as a changed text or button does: in more than a few pixels,
+    each by more than the view behind the transport's translucent panel moves them."""
+    return sum(1 for p, q in zip(a, b) if max(abs(x - y) for x, y in zip(p, q)) > 40) > 4
+
+
 def button(centre):
     """The area of a transport button (56 x 26 pixels) around its centre."""
     return (centre[0] - 28, centre[1] - 13, 56, 26)
@@ -57,7 +63,7 @@ class BarButtons(unittest.TestCase):
         """Clicks `position` and asserts that the pixels of `geometry` change within a few seconds."""
         before = self.region(geometry, "before")
         e2e.click(self.display, *position)
-        self.assertTrue(e2e.wait_for(lambda: self.region(geometry, "after") != before, 8), what)
+        self.assertTrue(e2e.wait_for(lambda: differ(self.region(geometry, "after"), before), 8), what)
 
     def test_every_button_acts(self):
         e2e.choose_recordings(self.display, self.recordings)
@@ -69,7 +75,7 @@ class BarButtons(unittest.TestCase):
         time.sleep(1)
         still = self.region(TRANSPORT_TEXT)
         time.sleep(1.5)
-        self.assertEqual(still, self.region(TRANSPORT_TEXT), "paused playback moved on")
+        self.assertFalse(differ(still, self.region(TRANSPORT_TEXT)), "paused playback moved on")
         self.click_changes(STEP, TRANSPORT_TEXT, "Step changed nothing")
         self.click_changes(LOOP, button(LOOP), "Loop did not light up")
 
