@@ -142,25 +142,25 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     const DepthCameraProcessor* sourceBefore = state.depthSource.get();
     state.step();
     publishFrameSetTiming();
+    const PlaybackStatus playback = state.depthSource ? state.depthSource->playbackStatus() : PlaybackStatus{};
     if (rightBar)
-        rightBar->setPlaybackStatus(state.depthSource ? state.depthSource->playbackStatus() : PlaybackStatus{});
+        rightBar->setPlaybackStatus(playback);
     publishQuality();
     if (registering && state.depthSource)
         state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
     frameWork = std::chrono::steady_clock::now() - workStart;
-    publishActivity(registering, state.depthSource.get() != sourceBefore);
+    publishActivity(registering, state.depthSource.get() != sourceBefore, playback);
 }
 
 // The view needs a frame after every frame while what it shows moves on its own: cameras stream
 // or a recording plays, registration runs, a light module blinks its fault, a tube is planned, or
 // the depth source has just been replaced (its first frames are on their way).
-void Scene::publishActivity(bool registering, bool sourceReplaced)
+void Scene::publishActivity(bool registering, bool sourceReplaced, const PlaybackStatus& playback)
 {
     const auto now = std::chrono::steady_clock::now();
     if (sourceReplaced)
         lastSceneChange = now;
-    const PlaybackStatus playback = state.depthSource ? state.depthSource->playbackStatus() : PlaybackStatus{};
     const bool standing = playback.available && (playback.paused || playback.ended);
     const bool streaming = !state.cameras.empty() && !standing;
     const bool blinking = std::any_of(state.lights.begin(), state.lights.end(), [](const auto& light) {

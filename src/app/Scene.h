@@ -3,6 +3,7 @@
 #include "calibration/DepthCameraCalibrator.h"
 #include "render/RenderContext.h"
 #include "scene/Composite3D.h"
+#include "scene/DepthCameraProcessor.h"
 #include "scene/OrbitCamera.h"
 #include "scene/SceneState.h"
 
@@ -95,7 +96,7 @@ private:
     void drawReticle(const Vec4& p, QOpenGLFunctions_3_3_Core* gl);
     // Render thread: the metres one viewport pixel spans at the depth of p; 0 behind the eye.
     float metresPerPixel(const Vec4& p) const;
-    void publishActivity(bool registering, bool sourceReplaced);
+    void publishActivity(bool registering, bool sourceReplaced, const PlaybackStatus& playback);
     void drawTubes(QOpenGLFunctions_3_3_Core* gl);
     void drawLightTarget(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl);
     void drawSamplePoints(const TubeRecord& tube, QOpenGLFunctions_3_3_Core* gl);

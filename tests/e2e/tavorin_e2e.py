@@ -168,6 +168,15 @@ def open_window(test, repo, build, env=None):
     test.assertIsNotNone(wait_for_window(test.display, "Tavorin", 30), "no window")
 
 
+def assert_clean_exit(test, timeout=15):
+    """Closes the program and asserts that it exited with 0 and wrote no GL or shader error."""
+    exit_code = test.program.terminate(timeout=timeout)
+    console = test.program.console()
+    test.assertEqual(exit_code, 0, console)
+    errors = [line for line in console.splitlines() if line.startswith("GL ") or line.startswith("ERROR::")]
+    test.assertEqual(errors, [], console)
+
+
 def click_until(display, position, condition, tries=3, timeout=5):
     """Clicks `position` until `condition` holds, at most `tries` times (the window's first click may
     only activate it); the condition's last value."""

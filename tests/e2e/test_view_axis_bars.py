@@ -108,11 +108,7 @@ class AxisBars(unittest.TestCase):
         after = self.extent(zoomed["green"])[1]
         self.assertGreater(after, 2 * before, f"Y bar {before} -> {after} pixels tall")
 
-        exit_code = self.program.terminate(timeout=10)
-        console = self.program.console()
-        self.assertEqual(exit_code, 0, console)
-        errors = [line for line in console.splitlines() if line.startswith("GL ") or line.startswith("ERROR::")]
-        self.assertEqual(errors, [], console)
+        e2e.assert_clean_exit(self, timeout=10)
 
 
 if __name__ == "__main__":

@@ -90,11 +90,7 @@ class ColourByCamera(unittest.TestCase):
         self.assertGreaterEqual(hidden[0], ENOUGH_PIXELS, hidden)
         self.assertGreaterEqual(hidden[2], ENOUGH_PIXELS, hidden)
 
-        exit_code = self.program.terminate(timeout=15)
-        console = self.program.console()
-        self.assertEqual(exit_code, 0, console)
-        errors = [line for line in console.splitlines() if line.startswith("GL ") or line.startswith("ERROR::")]
-        self.assertEqual(errors, [], console)
+        e2e.assert_clean_exit(self, timeout=15)
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include "network/CameraInfoModel.h"
 #include "network/DepthPublisher.h"
 #include "network/RosDomain.h"
+#include "StopSignal.h"
 
 #include <k4a/k4a.h>
 
@@ -88,21 +89,6 @@ bool parseOptions(int argc, char** argv, Options& options)
     return true;
 }
 
-std::atomic<int> stopSignal{0};
-
-void onStopSignal(int signal)
-{
-    stopSignal.store(signal);
-}
-
-void installSignalHandlers()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 // Seconds to add to the host's monotonic clock for its wall clock, which the stamps use: cameras
 // on several computers meet on their (PTP- or chrony-synchronised) wall clocks.
@@ -155,7 +141,7 @@ private:
 
 bool keepGoing(const std::chrono::steady_clock::time_point start, double seconds)
 {
-    return !stopSignal.load()
+    return !tavorin::stopSignal()
         && (seconds <= 0.0 || std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < seconds);
 }
 
@@ -238,7 +224,7 @@ int playRecordings(const RosDomain& domain, const Options& options)
     // A reader that is already listening gets the first frame too: wait a little for one.
     constexpr double kSubscriberWaitSeconds = 3.0;
     const auto waitStart = std::chrono::steady_clock::now();
-    while (!stopSignal.load()
+    while (!tavorin::stopSignal()
            && !std::all_of(played.begin(), played.end(), [](const Played& p) { return p.publisher->hasSubscriber(); })
            && std::chrono::duration<double>(std::chrono::steady_clock::now() - waitStart).count() < kSubscriberWaitSeconds)
         std::this_thread::sleep_for(kPollInterval);
@@ -285,12 +271,12 @@ int main(int argc, char** argv)
         console::out(kUsage, "\n", kHelp);
         return 0;
     }
-    installSignalHandlers();
+    tavorin::installStopSignalHandlers();
     RosDomain domain;
     if (!domain.ok())
         return kExitFailed;
     const int result = options.playFolder.empty() ? publishDevices(domain, options) : playRecordings(domain, options);
-    if (stopSignal.load())
-        console::out("Stopping (", strsignal(stopSignal.load()), ").");
+    if (tavorin::stopSignal())
+        console::out("Stopping (", strsignal(tavorin::stopSignal()), ").");
     return result;
 }

@@ -7,6 +7,7 @@
 #include "acquisition/RecordingSession.h"
 #include "base/Console.h"
 #include "network/NetworkDepthSource.h"
+#include "StopSignal.h"
 
 #include <k4a/k4a.h>
 
@@ -106,22 +107,11 @@ bool parseOptions(int argc, char** argv, Options& options)
     return true;
 }
 
-std::atomic<int> stopSignal{0};
-
-void onStopSignal(int signal)
-{
-    stopSignal.store(signal);
-}
-
 // SIGINT and SIGTERM end the recording; a file size limit makes writes fail (and the recording end
 // with a complete file) instead of killing the process.
 void installSignalHandlers()
 {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    tavorin::installStopSignalHandlers();
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -139,7 +129,7 @@ std::vector<std::shared_ptr<AzureKinectReadingThread>> openDevices()
 
 bool keepsRecording(RecordingSession& session)
 {
-    return !stopSignal.load() && !session.allDone() && session.poll();
+    return !tavorin::stopSignal() && !session.allDone() && session.poll();
 }
 
 // Until the time is up, a signal arrives, every camera has its frames or none records any more.
@@ -158,8 +148,8 @@ void recordUntilDone(RecordingSession& session, double seconds)
     };
     while (keepsRecording(session) && (seconds <= 0.0 || elapsed() < seconds))
         std::this_thread::sleep_for(kPollInterval);
-    if (stopSignal.load())
-        console::out("Stopping the recording (", strsignal(stopSignal.load()), ").");
+    if (tavorin::stopSignal())
+        console::out("Stopping the recording (", strsignal(tavorin::stopSignal()), ").");
 }
 
 } // namespace
@@ -179,10 +169,10 @@ int recordNetwork(const Options& options, const std::string& folder)
         const auto elapsed = [&start] {
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         };
-        while (!stopSignal.load() && !recording.allDone() && (options.seconds <= 0.0 || elapsed() < options.seconds))
+        while (!tavorin::stopSignal() && !recording.allDone() && (options.seconds <= 0.0 || elapsed() < options.seconds))
             std::this_thread::sleep_for(kPollInterval);
-        if (stopSignal.load())
-            console::out("Stopping the recording (", strsignal(stopSignal.load()), ").");
+        if (tavorin::stopSignal())
+            console::out("Stopping the recording (", strsignal(tavorin::stopSignal()), ").");
     }
     if (recording.cameraCount() == 0) {
         console::err("Cannot record: no network camera streamed.");
