@@ -165,7 +165,8 @@ def open_window(test, repo, build, env=None):
     test.display.env.update(env or {})
     test.program = Program(test.display, os.path.join(build, "tavorin"), cwd=test.workdir)
     test.addCleanup(test.program.kill)
-    test.assertIsNotNone(wait_for_window(test.display, "Tavorin", 30), "no window")
+    window = wait_for_window(test.display, "Tavorin", 30)
+    test.assertIsNotNone(window, "no window; the program said: " + test.program.console()[-3000:])
 
 
 def assert_clean_exit(test, timeout=15):
