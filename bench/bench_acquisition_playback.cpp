@@ -1,8 +1,8 @@
 // Recording playback: frame loads from chunked and contiguous files, the calibrated point
 // conversion against a memcpy of its output, and three sample recordings played in step.
-#include "acquisition/DepthToPoints.h"
-#include "acquisition/HDF5CameraProcessor.h"
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/model/DepthToPoints.h"
+#include "acquisition/recording/HDF5CameraProcessor.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 
 #include <hdf5.h>
 

@@ -5,11 +5,11 @@
 // whole calibration cycle of the three sample recordings after 10 s, 60 s and 5 minutes, again
 // beside its 10 s figure from the same iterations.
 
-#include "acquisition/HDF5RecordingReader.h"
-#include "calibration/DepthCameraCalibrator.h"
-#include "calibration/GridHoleMatching.h"
-#include "calibration/LatticeDetection.h"
-#include "calibration/PointCloudAligner.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "calibration/cycle/DepthCameraCalibrator.h"
+#include "calibration/registration/GridHoleMatching.h"
+#include "calibration/detection/LatticeDetection.h"
+#include "calibration/registration/PointCloudAligner.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 

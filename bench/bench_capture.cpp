@@ -1,10 +1,10 @@
 // Live capture: the capture thread's point conversion of one 640 x 576 frame beside a memcpy of
 // the same output bytes, and the render thread's process() with three virtual devices streaming
 // the room beside building the same three records by hand.
-#include "acquisition/AzureKinectCameraProcessor.h"
-#include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/DepthToPoints.h"
-#include "acquisition/RayTable.h"
+#include "acquisition/live/AzureKinectCameraProcessor.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
+#include "acquisition/model/DepthToPoints.h"
+#include "acquisition/model/RayTable.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 

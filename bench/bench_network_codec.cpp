@@ -2,7 +2,7 @@
 // ratio to a memcpy of the frame timed in the same iterations, and the stream's size as a fraction
 // of the frame's bytes. The frame is frame 0 of a sample recording when one has been made
 // (tavorin-samples), else a synthetic one like it.
-#include "network/RvlCodec.h"
+#include "network/codec/RvlCodec.h"
 
 #include <hdf5.h>
 

@@ -5,13 +5,13 @@
 // being ready in the source, over DDS on the loopback interface (CYCLONEDDS_URI as the tests set
 // it; this program sets it to the tests' file when it is unset).
 
-#include "acquisition/DepthToPoints.h"
-#include "acquisition/HDF5RecordingReader.h"
-#include "network/CameraInfoModel.h"
-#include "network/CompressedDepth.h"
-#include "network/DepthPublisher.h"
-#include "network/NetworkDepthSource.h"
-#include "network/RosDomain.h"
+#include "acquisition/model/DepthToPoints.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "network/ros/CameraInfoModel.h"
+#include "network/codec/CompressedDepth.h"
+#include "network/ros/DepthPublisher.h"
+#include "network/ros/NetworkDepthSource.h"
+#include "network/ros/RosDomain.h"
 
 #include <benchmark/benchmark.h>
 

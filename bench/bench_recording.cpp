@@ -1,8 +1,8 @@
 // Recording: the writer's cost per frame at each deflate level against a memcpy of the frame, as
 // the share of one core it takes per camera at 30 fps; the bytes per frame and the compression
 // ratio; and the frame load of a recorded file against that of a sample recording.
-#include "acquisition/HDF5RecordingReader.h"
-#include "acquisition/HDF5RecordingWriter.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "acquisition/recording/HDF5RecordingWriter.h"
 
 #include <hdf5.h>
 

@@ -2,7 +2,7 @@
 // ObservationTimeline::add per cycle, every camera with a 25-hole detection of a moving plate,
 // the cameras capturing 0, 11 and 22 ms after the frame clock. Reported per cycle.
 
-#include "calibration/ObservationTimeline.h"
+#include "calibration/joint/ObservationTimeline.h"
 
 #include "../tests/unit/test_calibration_sliding_plate.h"
 

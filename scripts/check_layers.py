@@ -9,14 +9,28 @@ import sys
 import tempfile
 from pathlib import Path
 
-# (layer, a header of its own, a header of the layer above it)
+# (layer or part, a header of its own, a header it must not reach: of the layer above it, or of a
+# part beside it that it does not link)
 LAYERS = [
     ("math", "math/Vec4.h", "render/Shader.h"),
     ("render", "render/Shader.h", "scene/Mesh.h"),
-    ("scene", "scene/SceneState.h", "acquisition/HDF5RecordingReader.h"),
-    ("acquisition", "acquisition/HDF5RecordingReader.h", "calibration/LatticeDetection.h"),
-    ("network", "network/NetworkDepthSource.h", "app/Scene.h"),
-    ("calibration", "calibration/LatticeDetection.h", "app/Scene.h"),
+    ("scene", "scene/SceneState.h", "acquisition/config/CameraConfigFiles.h"),
+    ("acquisition/config", "acquisition/config/CameraConfigFiles.h", "acquisition/model/RayTable.h"),
+    ("acquisition/model", "acquisition/model/RayTable.h", "acquisition/config/CameraConfigFiles.h"),
+    ("acquisition/recording", "acquisition/recording/HDF5RecordingReader.h",
+     "acquisition/live/AzureKinectReadingThread.h"),
+    ("acquisition/live", "acquisition/live/AzureKinectReadingThread.h", "calibration/detection/LatticeDetection.h"),
+    ("calibration/detection", "calibration/detection/LatticeDetection.h", "calibration/joint/JointCalibration.h"),
+    ("calibration/detection", "calibration/detection/LatticeDetection.h", "acquisition/config/CameraConfigFiles.h"),
+    ("calibration/registration", "calibration/registration/PointCloudAligner.h",
+     "calibration/joint/JointCalibration.h"),
+    ("calibration/joint", "calibration/joint/JointCalibration.h", "calibration/quality/CalibrationQuality.h"),
+    ("calibration/quality", "calibration/quality/CalibrationQuality.h",
+     "calibration/cycle/DepthCameraCalibrator.h"),
+    ("calibration/cycle", "calibration/cycle/DepthCameraCalibrator.h", "app/Scene.h"),
+    ("network/codec", "network/codec/RvlCodec.h", "network/ros/NetworkDepthSource.h"),
+    ("network/codec", "network/codec/RvlCodec.h", "acquisition/config/CameraConfigFiles.h"),
+    ("network/ros", "network/ros/NetworkDepthSource.h", "calibration/cycle/DepthCameraCalibrator.h"),
     ("light", "light/SingleLightEnablerOptimizer.h", "app/Scene.h"),
     ("app", "app/Scene.h", "ui/RightBarViewModel.h"),
 ]
@@ -50,7 +64,7 @@ def main():
             above_ok = compiles(arguments, above, folder)
             verdict = "ok" if own_ok and not above_ok else "WRONG"
             wrong += verdict != "ok"
-            print(f"{layer:12} {own}: {'compiles' if own_ok else 'fails'}; "
+            print(f"{layer:24} {own}: {'compiles' if own_ok else 'fails'}; "
                   f"{above}: {'compiles' if above_ok else 'fails'}  {verdict}")
     return 1 if wrong else 0
 

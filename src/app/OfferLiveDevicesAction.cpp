@@ -1,8 +1,8 @@
 #include "app/OfferLiveDevicesAction.h"
 
-#include "acquisition/AzureKinectCameraProcessor.h"
-#include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/LiveRecording.h"
+#include "acquisition/live/AzureKinectCameraProcessor.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
+#include "acquisition/live/LiveRecording.h"
 
 namespace tavorin {
 

@@ -1,10 +1,10 @@
 #include "app/Scene.h"
 
-#include "acquisition/DepthSourceFactory.h"
+#include "app/DepthSourceFactory.h"
 #include "app/CameraViewOptions.h"
 #include "app/SceneSettings.h"
-#include "calibration/RegistrationProgress.h"
-#include "calibration/RoomRegistration.h"
+#include "calibration/quality/RegistrationProgress.h"
+#include "calibration/registration/RoomRegistration.h"
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calibration/DepthCameraCalibrator.h"
+#include "calibration/cycle/DepthCameraCalibrator.h"
 #include "render/RenderContext.h"
 #include "scene/Composite3D.h"
 #include "scene/DepthCameraProcessor.h"

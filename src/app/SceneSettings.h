@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calibration/CalibrationQuality.h"
+#include "calibration/quality/CalibrationQuality.h"
 #include "scene/DepthCameraProcessor.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #include "app/SetDepthImageSourceAction.h"
 
-#include "acquisition/DepthSourceFactory.h"
-#include "network/NetworkDepthSource.h"
+#include "app/DepthSourceFactory.h"
+#include "network/ros/NetworkDepthSource.h"
 #include "scene/DepthCameraProcessor.h"
 
 namespace tavorin {

@@ -1,6 +1,6 @@
 #include "ui/RecordViewModel.h"
 
-#include "acquisition/RecordingSession.h"
+#include "acquisition/live/RecordingSession.h"
 #include "app/OfferLiveDevicesAction.h"
 #include "app/Scene.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/LiveRecording.h"
+#include "acquisition/live/LiveRecording.h"
 
 #include <QObject>
 #include <QString>

@@ -1,5 +1,5 @@
 // libFuzzer target: the input as a camera configuration file, read as the program reads it.
-#include "acquisition/CameraConfigFiles.h"
+#include "acquisition/config/CameraConfigFiles.h"
 
 #include <cstddef>
 #include <cstdint>

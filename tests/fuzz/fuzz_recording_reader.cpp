@@ -1,6 +1,6 @@
 // libFuzzer target: the input as a recording file, opened with colour and played as the playback
 // thread plays it (frames 0 and 1, then a seek half a second on).
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "acquisition/DepthToPoints.h"
-#include "acquisition/HDF5CameraProcessor.h"
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/model/DepthToPoints.h"
+#include "acquisition/recording/HDF5CameraProcessor.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 
 #include "app/SetDepthImageSourceAction.h"
 #include "scene/DepthCameraData.h"

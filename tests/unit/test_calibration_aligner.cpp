@@ -1,6 +1,6 @@
-#include "calibration/PointCloudAligner.h"
+#include "calibration/registration/PointCloudAligner.h"
 
-#include "calibration/GridHoleMatching.h"
+#include "calibration/registration/GridHoleMatching.h"
 
 #include "test_calibration_transform_error.h"
 

@@ -1,6 +1,6 @@
-#include "calibration/DepthCameraCalibrator.h"
+#include "calibration/cycle/DepthCameraCalibrator.h"
 
-#include "calibration/RegistrationProgress.h"
+#include "calibration/quality/RegistrationProgress.h"
 #include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_plate_scene.h"

@@ -1,4 +1,4 @@
-#include "calibration/LatticeHoles.h"
+#include "calibration/detection/LatticeHoles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The joint estimate against ground truth: cameras in a row that never see the plate with camera
 // 0, depth offsets and scales to recover, a mislabelled hole, a camera without a path to the
 // reference, and 1-sigma figures that hold the true errors within 3 sigma.
-#include "calibration/JointCalibration.h"
+#include "calibration/joint/JointCalibration.h"
 
 #include "test_calibration_joint_scene.h"
 #include "test_calibration_transform_error.h"

@@ -3,7 +3,7 @@
 // its benchmark.
 #pragma once
 
-#include "calibration/JointCalibration.h"
+#include "calibration/joint/JointCalibration.h"
 #include "math/Mat4.h"
 
 #include <cmath>

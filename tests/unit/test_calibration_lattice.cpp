@@ -1,4 +1,4 @@
-#include "calibration/LatticeDetection.h"
+#include "calibration/detection/LatticeDetection.h"
 
 #include "test_calibration_plate_scene.h"
 

@@ -1,4 +1,4 @@
-#include "calibration/GridHoleMatching.h"
+#include "calibration/registration/GridHoleMatching.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calibration/PointImage.h"
+#include "calibration/detection/PointImage.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 

@@ -1,7 +1,7 @@
 // Calibration quality at a glance: the plate's coverage of a camera's image, the verdict's
 // thresholds, and the record kept beside a stored calibration.
-#include "calibration/CalibrationQuality.h"
-#include "calibration/PlateCoverage.h"
+#include "calibration/quality/CalibrationQuality.h"
+#include "calibration/quality/PlateCoverage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "calibration/RoomRegistration.h"
+#include "calibration/registration/RoomRegistration.h"
 
 #include "test_calibration_fake_source.h"
 

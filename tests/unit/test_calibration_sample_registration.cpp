@@ -1,9 +1,9 @@
 // The bounded registration against the full computation, on the observations that the calibration
 // cycle accumulates from sample recordings of the operating room (made by tavorin-samples).
 
-#include "calibration/DepthCameraCalibrator.h"
+#include "calibration/cycle/DepthCameraCalibrator.h"
 
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 #include "scene/SceneState.h"
 #include "test_calibration_fake_source.h"
 #include "test_calibration_transform_error.h"

@@ -1,6 +1,6 @@
-#include "calibration/LatticeScanlines.h"
+#include "calibration/detection/LatticeScanlines.h"
 
-#include "calibration/PixelWindow.h"
+#include "calibration/detection/PixelWindow.h"
 
 #include "test_calibration_plate_scene.h"
 

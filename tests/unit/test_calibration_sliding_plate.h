@@ -2,7 +2,7 @@
 // bringing cameras' observations to one instant.
 #pragma once
 
-#include "calibration/LatticeDetectionResult.h"
+#include "calibration/detection/LatticeDetectionResult.h"
 
 // The plate at time t (seconds) moving at `speed` metres per second, 1.5 m in front of the camera.
 inline tavorin::LatticeDetectionResult slidingPlateAt(double t, float speed)

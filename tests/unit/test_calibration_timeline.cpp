@@ -1,4 +1,4 @@
-#include "calibration/ObservationTimeline.h"
+#include "calibration/joint/ObservationTimeline.h"
 #include "math/Mat4.h"
 #include "test_calibration_sliding_plate.h"
 

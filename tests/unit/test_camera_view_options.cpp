@@ -1,7 +1,7 @@
 // Telling cameras apart: the palette, the short names and labels, the registration lines that
 // carry them, and the view options as the scene applies them to each camera record.
 #include "app/CameraViewOptions.h"
-#include "calibration/RegistrationProgress.h"
+#include "calibration/quality/RegistrationProgress.h"
 #include "scene/CameraIdentity.h"
 #include "scene/DepthCameraData.h"
 #include "ui/ViewOptionsViewModel.h"

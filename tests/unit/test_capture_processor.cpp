@@ -4,10 +4,10 @@
 #if __has_include(<k4a_virtual/VirtualDevice.h>)
 #include "test_capture_support.h"
 
-#include "acquisition/AzureKinectCameraProcessor.h"
-#include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/DepthToPoints.h"
-#include "acquisition/RayTable.h"
+#include "acquisition/live/AzureKinectCameraProcessor.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
+#include "acquisition/model/DepthToPoints.h"
+#include "acquisition/model/RayTable.h"
 #include "app/SetDepthImageSourceAction.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"

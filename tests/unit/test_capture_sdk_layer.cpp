@@ -4,7 +4,7 @@
 #if __has_include(<k4a_virtual/VirtualDevice.h>)
 #include "test_capture_support.h"
 
-#include "acquisition/AzureKinectReadingThread.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
 
 #include <k4a/k4a.h>
 

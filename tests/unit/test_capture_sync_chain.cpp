@@ -1,5 +1,5 @@
-#include "acquisition/CaptureClock.h"
-#include "acquisition/SyncChain.h"
+#include "acquisition/live/CaptureClock.h"
+#include "acquisition/live/SyncChain.h"
 
 #include <gtest/gtest.h>
 

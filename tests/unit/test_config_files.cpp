@@ -1,4 +1,4 @@
-#include "acquisition/CameraConfigFiles.h"
+#include "acquisition/config/CameraConfigFiles.h"
 
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"

@@ -1,5 +1,5 @@
 // The depth-to-points kernel against a plain per-pixel loop of each source's formula, bit for bit.
-#include "acquisition/DepthToPoints.h"
+#include "acquisition/model/DepthToPoints.h"
 
 #include <gtest/gtest.h>
 

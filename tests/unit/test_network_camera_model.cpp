@@ -1,7 +1,7 @@
 // The lens model of network cameras and their depth images: every pixel's ray against the forward
 // model, the refusals of camera infos and depth images, and the conversion to millimetres.
-#include "network/CameraInfoModel.h"
-#include "network/DepthImageMessage.h"
+#include "network/ros/CameraInfoModel.h"
+#include "network/ros/DepthImageMessage.h"
 
 #include <gtest/gtest.h>
 

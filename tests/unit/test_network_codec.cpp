@@ -1,7 +1,7 @@
 // RVL against streams worked out by hand and against a plain nibble-at-a-time writer of the same
 // layout, bit for bit; the compressedDepth message around it, its refusals and hostile bytes.
-#include "network/CompressedDepth.h"
-#include "network/RvlCodec.h"
+#include "network/codec/CompressedDepth.h"
+#include "network/codec/RvlCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // interface in a domain of this test's own: a camera appears, streams its cloud from compressed
 // frames, goes and returns; malformed messages of another camera are refused with one line while
 // the first keeps streaming; the calibration reaches an independent tf_static subscriber.
-#include "network/DepthPublisher.h"
-#include "network/NetworkDepthSource.h"
-#include "network/RosDomain.h"
-#include "network/TfStaticPublisher.h"
+#include "network/ros/DepthPublisher.h"
+#include "network/ros/NetworkDepthSource.h"
+#include "network/ros/RosDomain.h"
+#include "network/ros/TfStaticPublisher.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 

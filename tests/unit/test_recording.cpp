@@ -1,10 +1,10 @@
 // Recording live devices: the files play back through the reader, after a full disk and an
 // unplugged camera too; the queue counts what it cannot hold; unusable folders are refused.
-#include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/CameraRecorder.h"
-#include "acquisition/HDF5RecordingReader.h"
-#include "acquisition/HDF5RecordingWriter.h"
-#include "acquisition/RecordingSession.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
+#include "acquisition/live/CameraRecorder.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "acquisition/recording/HDF5RecordingWriter.h"
+#include "acquisition/live/RecordingSession.h"
 #include "test_capture_support.h"
 
 #include <k4a/k4a.h>

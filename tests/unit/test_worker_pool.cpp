@@ -1,4 +1,4 @@
-#include "calibration/WorkerPool.h"
+#include "calibration/cycle/WorkerPool.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 
 #include "StepWatchdog.h"
 
-#include "acquisition/HDF5RecordingReader.h"
-#include "calibration/LatticeDetection.h"
-#include "calibration/PointImage.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "calibration/detection/LatticeDetection.h"
+#include "calibration/detection/PointImage.h"
 
 #include <algorithm>
 #include <optional>

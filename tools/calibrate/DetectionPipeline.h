@@ -1,6 +1,6 @@
 #pragma once
 
-#include "calibration/LatticeDetectionResult.h"
+#include "calibration/detection/LatticeDetectionResult.h"
 
 #include <condition_variable>
 #include <cstddef>

@@ -2,8 +2,8 @@
 
 #include "StepWatchdog.h"
 
-#include "acquisition/HDF5RecordingReader.h"
-#include "calibration/WorkerPool.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "calibration/cycle/WorkerPool.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 

@@ -10,12 +10,12 @@
 #include "StepWatchdog.h"
 #include "SteppedRecordingSource.h"
 
-#include "acquisition/CameraConfigFiles.h"
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/config/CameraConfigFiles.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 #include "base/Console.h"
-#include "calibration/CalibrationQuality.h"
-#include "calibration/DepthCameraCalibrator.h"
-#include "calibration/RoomRegistration.h"
+#include "calibration/quality/CalibrationQuality.h"
+#include "calibration/cycle/DepthCameraCalibrator.h"
+#include "calibration/registration/RoomRegistration.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
 

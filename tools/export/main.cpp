@@ -4,7 +4,7 @@
 #include "HelpOption.h"
 #include "StepWatchdog.h"
 
-#include "acquisition/HDF5RecordingReader.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
 #include "base/Console.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"

@@ -1,16 +1,16 @@
 // tavorin-node: publishes depth cameras to ROS 2 over DDS, as the Azure Kinect ROS 2 driver does,
 // for the network source of another computer's Tavorin: every attached device (real or virtual),
 // or with --play the recordings of a folder at their own timestamps.
-#include "acquisition/AzureKinectReadingThread.h"
-#include "acquisition/CameraConfigFiles.h"
-#include "acquisition/CaptureFrameSink.h"
-#include "acquisition/DepthIntrinsics.h"
-#include "acquisition/HDF5RecordingReader.h"
-#include "acquisition/PinholeParameters.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
+#include "acquisition/config/CameraConfigFiles.h"
+#include "acquisition/live/CaptureFrameSink.h"
+#include "acquisition/model/DepthIntrinsics.h"
+#include "acquisition/recording/HDF5RecordingReader.h"
+#include "acquisition/model/PinholeParameters.h"
 #include "base/Console.h"
-#include "network/CameraInfoModel.h"
-#include "network/DepthPublisher.h"
-#include "network/RosDomain.h"
+#include "network/ros/CameraInfoModel.h"
+#include "network/ros/DepthPublisher.h"
+#include "network/ros/RosDomain.h"
 #include "StopSignal.h"
 
 #include <k4a/k4a.h>

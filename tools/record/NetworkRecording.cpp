@@ -1,8 +1,8 @@
 #include "NetworkRecording.h"
 
-#include "acquisition/CameraConfigFiles.h"
+#include "acquisition/config/CameraConfigFiles.h"
 #include "base/Console.h"
-#include "network/CameraInfoCalibration.h"
+#include "network/ros/CameraInfoCalibration.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acquisition/CameraRecorder.h"
-#include "network/CameraInfoModel.h"
+#include "acquisition/live/CameraRecorder.h"
+#include "network/ros/CameraInfoModel.h"
 
 #include <cstdint>
 #include <map>

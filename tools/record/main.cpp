@@ -1,12 +1,12 @@
 // tavorin-record: records every attached depth camera into one kinect_<serial>.h5 per camera, in
 // the layout the playback reads, until the time is up, the frame count is reached or SIGINT or
 // SIGTERM arrives.
-#include "acquisition/AzureKinectReadingThread.h"
+#include "acquisition/live/AzureKinectReadingThread.h"
 #include "NetworkRecording.h"
 
-#include "acquisition/RecordingSession.h"
+#include "acquisition/live/RecordingSession.h"
 #include "base/Console.h"
-#include "network/NetworkDepthSource.h"
+#include "network/ros/NetworkDepthSource.h"
 #include "StopSignal.h"
 
 #include <k4a/k4a.h>

@@ -1,6 +1,6 @@
 #include "SampleRecordingFile.h"
 
-#include "acquisition/RecordingDataSets.h"
+#include "acquisition/recording/RecordingDataSets.h"
 #include "base/Console.h"
 
 #include <hdf5.h>

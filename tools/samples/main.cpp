@@ -9,8 +9,8 @@
 // with a real sensor's random faults.
 #include "SampleRecordingFile.h"
 
-#include "acquisition/PinholeParameters.h"
-#include "acquisition/RayTable.h"
+#include "acquisition/model/PinholeParameters.h"
+#include "acquisition/model/RayTable.h"
 #include "base/Console.h"
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
