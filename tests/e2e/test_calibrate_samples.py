@@ -139,6 +139,23 @@ def check_refusals(build_dir, calibrate, recordings):
             fail("stepping did not end with the 1 s recordings: %s" % run.stdout[-800:])
 
 
+def check_one_frame_not_trusted(build_dir, calibrate):
+    """One frame set settles neither the plate's face nor the depth errors: no camera is trusted,
+    none is printed as calibrated, --store stores nothing and the exit code says so."""
+    with tempfile.TemporaryDirectory() as folder:
+        scene = os.path.join(folder, "OP1")
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", scene, "--seconds", "0.03"], check=True,
+                       stdout=subprocess.DEVNULL)
+        for sub in ("a", "b", "c", "velto", "default"):
+            os.makedirs(os.path.join(folder, "config", "cameras", "hdf5", sub))
+        run = subprocess.run([calibrate, "--store"] + sorted(glob.glob(os.path.join(scene, "kinect_*.h5"))),
+                             capture_output=True, text=True, timeout=120, cwd=folder)
+        stored = glob.glob(os.path.join(folder, "config", "**", "*.json"), recursive=True)
+        if run.returncode != 3 or stored or "do not settle which face" not in run.stdout \
+                or re.search(r"^Camera \d+ \S+\.h5$", run.stdout, re.M):
+            fail("one frame set: exit %d, stored %s: %s" % (run.returncode, stored, run.stdout[-1500:]))
+
+
 def check_generated_scene(build_dir, calibrate, title, sample_options, min_resolved_share=None):
     """Samples written with the options calibrate within the bounds."""
     with tempfile.TemporaryDirectory() as folder:
@@ -149,11 +166,30 @@ def check_generated_scene(build_dir, calibrate, title, sample_options, min_resol
         check_accuracy(calibrate, truth, recordings_in_truth_order(truth), min_resolved_share)
 
 
+def stored_depth_errors(work, output):
+    """Each camera's stored correction at its mean plate distance (from the run's output), in mm, in
+    camera order, read back from the .depth.json files of the working directory."""
+    distances = [float(d) for d in re.findall(r"Camera \d+: depth error at its mean plate distance (\S+) m", output)]
+    files = sorted(glob.glob(os.path.join(work, "config", "cameras", "hdf5", "*", "kinect_*.depth.json")))
+    names = re.findall(r"Camera \d+: lattice found", output)
+    if not files or len(distances) != len(names):
+        fail("no stored depth correction for every camera: %s" % files)
+    order = re.findall(r"Camera \d+ \S*kinect_(\w+)\.h5", output)
+    errors = []
+    for serial, distance in zip(order, distances):
+        path = next(f for f in files if os.path.basename(f) == "kinect_%s.depth.json" % serial)
+        with open(path) as f:
+            correction = json.load(f)
+        errors.append(correction["offsetMm"] + correction["scale"] * distance * 1000.0)
+    return errors
+
+
 def check_five_camera_row(build_dir, calibrate):
     """Five cameras along a room, each seeing the plate only with its neighbours (cameras 2 to 4
     never with camera 0), with the sensors' depth artefacts and a systematic depth error each: every
     camera within 0.1 degrees and 1 mm, each error within 3 sigma, and each depth error at the
-    camera's mean plate distance within 1 mm of the one applied."""
+    camera's mean plate distance within 1 mm of the one applied, after storing twice in a row, with
+    the stored corrections unchanged by the second store within 0.3 mm."""
     print("Five cameras in a row with depth errors and artefacts:")
     with tempfile.TemporaryDirectory() as folder:
         scene = os.path.join(folder, "OP1")
@@ -161,10 +197,23 @@ def check_five_camera_row(build_dir, calibrate):
                         "--seconds", "16", "--depth-offsets", "4,-6,2.5,-3,5.5", "--depth-scales",
                         "0.08,-0.1,0.05,0.1,-0.06", "--depth-artefacts"], check=True, stdout=subprocess.DEVNULL)
         truth = os.path.join(scene, "ground_truth.json")
-        run = subprocess.run([calibrate, "--truth", truth] + recordings_in_truth_order(truth), capture_output=True,
-                             text=True, timeout=600)
-        if run.returncode != 0:
-            fail("tavorin-calibrate exited %d: %s" % (run.returncode, run.stderr[-2000:]))
+        # Stored twice in a row, in a working directory of its own: the second run works on what
+        # the sensors measured (the stored corrections put back), so it finds and stores the whole
+        # error again instead of the rest the first correction left.
+        work = os.path.join(folder, "work")
+        for sub in ("a", "b", "c", "velto", "default"):
+            os.makedirs(os.path.join(work, "config", "cameras", "hdf5", sub))
+        stored = []
+        for _ in range(2):
+            run = subprocess.run([calibrate, "--store", "--truth", truth] + recordings_in_truth_order(truth),
+                                 capture_output=True, text=True, timeout=600, cwd=work)
+            if run.returncode != 0:
+                fail("tavorin-calibrate --store exited %d: %s" % (run.returncode, run.stderr[-2000:]))
+            stored.append(stored_depth_errors(work, run.stdout))
+        for camera, (first, second) in enumerate(zip(*stored)):
+            print("camera %d: stored depth error %.2f mm, stored again %.2f mm" % (camera, first, second))
+            if not abs(first - second) <= 0.3:
+                fail("camera %d: the second --store changed its correction from %.2f to %.2f mm" % (camera, first, second))
         poses = re.findall(r"Camera (\d+): rotation error (\S+) deg, translation error (\S+) mm "
                            r"\(1 sigma (\S+) deg, (\S+) mm\)", run.stdout)
         depths = re.findall(r"Camera (\d+): depth error at (\S+) m (\S+) mm, true (\S+) mm \(1 sigma (\S+) mm\)",
@@ -189,10 +238,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
     args = parser.parse_args()
-    calibrate = os.path.join(args.build_dir, "tavorin-calibrate")
+    calibrate = os.path.abspath(os.path.join(args.build_dir, "tavorin-calibrate"))
     truth = ensure_samples(args.build_dir)
     recordings = recordings_in_truth_order(truth)
     check_refusals(args.build_dir, calibrate, recordings)
+    check_one_frame_not_trusted(args.build_dir, calibrate)
     check_accuracy(calibrate, truth, recordings)
     check_generated_scene(args.build_dir, calibrate,
                           "Cameras capturing 17 and 33 ms after the first, the plate at 0.4 m/s for 9 s:",

@@ -4,7 +4,6 @@
 #include "render/LineDrawer.h"
 #include "render/SharedGLObjects.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -57,7 +56,6 @@ void GLTestContext::SetUp()
 {
     if (!application())
         GTEST_SKIP() << "no X display for an OpenGL context";
-    QDir::setCurrent(TAVORIN_SOURCE_DIR);
 
     QSurfaceFormat format;
     format.setVersion(kMajorVersion, kMinorVersion);

@@ -17,7 +17,8 @@ class QOpenGLFramebufferObject;
 // Fixture for tests that need a current OpenGL 3.3 core context: an offscreen surface under the
 // X display (Xvfb in the test command) and a single-sampled framebuffer object to draw into and
 // read back. Skips the test only when no such context can be made. The working directory is the
-// repository root, so that "shaders/..." resolves as in the program.
+// test's own (tests/common), which links the repository's shaders, so that "shaders/..." resolves
+// as in the program.
 //
 // A fixture builds what its tests share in setUpGL() and releases it in releaseGL(), both with
 // the context current. After releaseGL() the process-wide programs, the font texture and the line

@@ -75,8 +75,9 @@ struct Scene {
     std::function<void(std::size_t set, std::size_t camera, LatticeDetectionResult&)> spoil;
 };
 
-// Every plate pose as the cameras that see it report it, one frame set each.
-inline JointCalibration observeScene(const Scene& scene)
+// Every plate pose as the cameras that see it report it, one frame set each; `removed`, per camera,
+// the depth correction its source had taken out of the points it reports.
+inline JointCalibration observeScene(const Scene& scene, const std::vector<DepthCorrection>& removed = {})
 {
     std::mt19937 rng(7);
     JointCalibration joint(scene.cameras.size());
@@ -89,7 +90,7 @@ inline JointCalibration observeScene(const Scene& scene)
             if (scene.spoil)
                 scene.spoil(s, c, set[c]);
         }
-        joint.addFrameSet(set);
+        joint.addFrameSet(set, removed);
     }
     return joint;
 }

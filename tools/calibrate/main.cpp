@@ -15,6 +15,7 @@
 #include "base/Console.h"
 #include "calibration/quality/CalibrationQuality.h"
 #include "calibration/cycle/DepthCameraCalibrator.h"
+#include "calibration/joint/CameraTrust.h"
 #include "calibration/registration/RoomRegistration.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
@@ -59,19 +60,25 @@ constexpr const char* kUsage = "usage: tavorin-calibrate [--frames N] [--store] 
 constexpr const char* kHelp =
     "Runs the calibration cycle over the recordings (2 to 32), stepped on the capture times of the first\n"
     "recording's frames (all of them, or the first N, up to the end of the shortest recording), then the\n"
-    "joint estimate of every camera's pose and depth error, and prints every camera's matrix, its 1 sigma\n"
-    "and \"Depth error of camera <i>: <offset> mm, <scale> %\". The other cameras' observations are\n"
-    "brought to those instants from their own capture times. The cameras are placed in camera 0's stored frame when its\n"
-    "configuration file holds one (a room registration stays), else in camera 0's coordinates.\n"
+    "joint estimate of every camera's pose and depth error, and prints the matrix, 1 sigma and\n"
+    "\"Depth error of camera <i>: <offset> mm, <scale> %\" of every camera it trusts, and for every other\n"
+    "camera why it is not calibrated. A camera is trusted when the estimate converged and fits 80 % of its\n"
+    "holes, its views settle which face and quarter turn of the plate it saw, it saw the plate in 10 frame\n"
+    "sets, its hole residual is within 3 mm and its 1 sigma within 3 mm and 0.2 degrees (the window's rule).\n"
+    "The other cameras' observations are brought to those instants from their own capture times. The\n"
+    "cameras are placed in camera 0's stored frame when its configuration file holds one (a room\n"
+    "registration stays), else in camera 0's coordinates. The estimate works on the depths as the sensors\n"
+    "measured them (a stored depth correction is put back first), so each sensor's whole error is reported\n"
+    "and stored.\n"
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
     "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
-    "Each recording, and each camera, may be given once. --store keeps the files it replaces as\n"
-    "<file>.<date>_<time>.bak beside them.\n"
-    "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
-    "truth cannot be read, a recording stopped playing, or opening or one step took more than 30 s;\n"
-    "3 no usable registration (the lattice was never found, or no camera has seen the plate together with\n"
-    "camera 0 or a camera that did; nothing is stored); 4 a configuration file was not written; 5 every\n"
-    "camera but those named as not calibrated is calibrated (and stored); their files stay as they were.";
+    "Each recording, and each camera, may be given once. --store stores the trusted cameras only and keeps\n"
+    "the files it replaces as <file>.<date>_<time>.bak beside them.\n"
+    "Exit codes: 0 every camera calibrated (and stored with --store); 1 wrong arguments; 2 a recording or\n"
+    "the ground truth cannot be read, a recording stopped playing, or opening or one step took more than\n"
+    "30 s; 3 no usable registration (the lattice was never found, or no camera but camera 0 can be\n"
+    "trusted; nothing is stored); 4 a configuration file was not written; 5 the cameras named as not\n"
+    "calibrated are not (their files stay as they were), the others are calibrated (and stored).";
 
 struct Options {
     std::optional<long> frames;
@@ -323,13 +330,16 @@ void addFramesBetweenSteps(DepthCameraCalibrator& calibrator, const DetectionPip
     }
 }
 
-// The records the registration needs from each recording: its name and, per step, the capture time.
+// The records the registration needs from each recording: its name, the depth correction its
+// reader removes from the points it searches (the estimate puts it back, so that it works on what
+// the sensor measured and finds the sensor's whole error) and, per step, the capture time.
 std::vector<std::shared_ptr<DepthCameraData>> cycleRecords(const SteppedRecordingSource& source)
 {
     std::vector<std::shared_ptr<DepthCameraData>> records;
     for (const auto& reader : source.recordingReaders()) {
         auto record = std::make_shared<DepthCameraData>();
         record->sourceName = reader->fileName();
+        record->removedDepthCorrection = reader->removedDepthCorrection();
         records.push_back(std::move(record));
     }
     return records;
@@ -344,7 +354,7 @@ std::string signedFixed(double value, int decimals)
 
 // Beside each stored matrix, what the estimate said of it, as the window's save keeps it.
 void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimate,
-                  const std::vector<tavorin::PlateCoverage>& coverage)
+                  const std::vector<tavorin::CameraTrust>& trust, const std::vector<tavorin::PlateCoverage>& coverage)
 {
     char storedAt[32] = "";
     const std::time_t now = std::time(nullptr);
@@ -353,7 +363,7 @@ void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimat
         std::strftime(storedAt, sizeof storedAt, "%Y-%m-%d %H:%M", &local);
     for (std::size_t i = 0; i < state.cameras.size() && i < estimate.cameras.size(); ++i) {
         const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!camera.calibrated || state.cameras[i]->configPath.empty())
+        if (!trust[i].trusted || state.cameras[i]->configPath.empty())
             continue;
         tavorin::RegistrationProgress progress;
         progress.reference = i == 0;
@@ -374,11 +384,14 @@ void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimat
     }
 }
 
+// Each camera's matrix, only where the trust rule stands behind it; a camera it does not trust is
+// named with the reason instead.
 void reportCameras(const SceneState& state, const tavorin::JointEstimate& estimate,
-                   const std::vector<DetectionCounts>& counts, long steps)
+                   const std::vector<tavorin::CameraTrust>& trust, const std::vector<DetectionCounts>& counts, long steps)
 {
     for (std::size_t i = 0; i < state.cameras.size(); ++i) {
-        print("Camera " + std::to_string(i) + " " + state.cameras[i]->sourceName, state.cameras[i]->modelMatrix);
+        if (trust[i].trusted)
+            print("Camera " + std::to_string(i) + " " + state.cameras[i]->sourceName, state.cameras[i]->modelMatrix);
         std::ostringstream line;
         line << "Camera " << i << ": lattice found in " << counts[i].found << " of " << steps << " steps";
         if (counts[i].eligible > 0)
@@ -387,8 +400,9 @@ void reportCameras(const SceneState& state, const tavorin::JointEstimate& estima
                  << " %) steps with the whole plate facing it";
         console::out(line.str());
         const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!camera.calibrated) {
-            console::out("Camera ", i, " is not calibrated: it ", camera.reason, "; it keeps its matrix.");
+        if (!trust[i].trusted) {
+            console::out("Camera ", i, " is not calibrated: ", trust[i].why, "; ",
+                         i == 0 ? "its depth correction stays as it was." : "it keeps its matrix.");
             continue;
         }
         std::ostringstream fit;
@@ -403,11 +417,11 @@ void reportCameras(const SceneState& state, const tavorin::JointEstimate& estima
 
 // One line per calibrated camera: what its sensor adds to the range (the format the README
 // gives), then the same at the plate's mean distance with its 1 sigma.
-void reportDepthErrors(const tavorin::JointEstimate& estimate)
+void reportDepthErrors(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
 {
     for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
         const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!camera.calibrated)
+        if (!trust[i].trusted)
             continue;
         console::out("Depth error of camera ", i, ": ", signedFixed(camera.depthError.offsetMm, 1), " mm, ",
                      signedFixed(camera.depthError.scale * 100.0, 3), " %");
@@ -427,14 +441,15 @@ void reportFrameSets(const tavorin::ObservationTimeline& timeline)
 
 // With the truth: each camera's calibrated transform into camera 0 against the expected one, and
 // its depth error against the one the truth applied, both beside their 1 sigma.
-void reportErrors(const tavorin::JointEstimate& estimate, const GroundTruth& truth, const std::vector<std::string>& paths)
+void reportErrors(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust,
+                  const GroundTruth& truth, const std::vector<std::string>& paths)
 {
     double maxRotation = 0.0;
     double maxTranslation = 0.0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::optional<Mat4> expected = expectedRelativeMatrix(truth, paths, i);
         const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!expected || !camera.calibrated) {
+        if (!expected || !trust[i].trusted) {
             console::out("Camera ", i, ": no ground truth or no calibration to compare");
             maxRotation = maxTranslation = INFINITY;
             continue;
@@ -535,19 +550,21 @@ int main(int argc, char** argv)
         return kExitNoRegistration;
     }
     const tavorin::JointEstimate estimate = calibrator.jointCalibration().solve();
-    const auto calibrated = [&](std::size_t i) { return estimate.cameras[i].calibrated; };
-    std::size_t calibratedCount = 0;
-    for (std::size_t i = 1; i < estimate.cameras.size(); ++i)
-        calibratedCount += calibrated(i) ? 1 : 0;
-    if (calibratedCount == 0) {
+    std::vector<tavorin::CameraTrust> trust;
+    for (std::size_t i = 0; i < estimate.cameras.size(); ++i)
+        trust.push_back(tavorin::trustOf(estimate, i));
+    const std::size_t trustedOthers =
+        static_cast<std::size_t>(std::count_if(trust.begin() + 1, trust.end(), [](const auto& t) { return t.trusted; }));
+    if (trustedOthers == 0) {
+        reportCameras(state, estimate, trust, counts, steps);
         reportFrameSets(calibrator.timeline());
-        console::err("tavorin-calibrate: no camera has seen the plate together with camera 0, or with a camera that "
-                     "did; nothing calibrated.");
+        console::err("tavorin-calibrate: no camera but camera 0 can be trusted (named above with the reason); nothing ",
+                     options->store ? "stored." : "calibrated.");
         return kExitNoRegistration;
     }
     const auto& readers = source->recordingReaders();
     for (std::size_t i = 0; i < readers.size(); ++i) {
-        if (!calibrated(i))
+        if (!trust[i].trusted)
             continue;
         source->setModelMatrix(readers[i]->fileName(), T_base_camera0 * estimate.cameras[i].T_camera0_camera);
         source->setDepthCorrection(readers[i]->fileName(), estimate.cameras[i].depthError);
@@ -560,23 +577,23 @@ int main(int argc, char** argv)
         registrateRoom(state.cameras, source.get(), drawn);
         source->process(state);
     }
-    reportCameras(state, estimate, counts, steps);
+    reportCameras(state, estimate, trust, counts, steps);
     reportFrameSets(calibrator.timeline());
-    reportDepthErrors(estimate);
+    reportDepthErrors(estimate, trust);
     if (options->store) {
-        SceneState calibratedOnly;
+        SceneState trustedOnly;
         for (std::size_t i = 0; i < state.cameras.size(); ++i)
-            if (calibrated(i))
-                calibratedOnly.cameras.push_back(state.cameras[i]);
-        if (!storeCalibrations(calibratedOnly)) {
+            if (trust[i].trusted)
+                trustedOnly.cameras.push_back(state.cameras[i]);
+        if (!storeCalibrations(trustedOnly)) {
             console::err("tavorin-calibrate: not every configuration file was written.");
             return kExitStoreFailed;
         }
-        storeRecords(state, estimate, calibrator.coverage());
+        storeRecords(state, estimate, trust, calibrator.coverage());
     }
     if (truth)
-        reportErrors(estimate, *truth, options->recordings);
-    if (calibratedCount + 1 < estimate.cameras.size()) {
+        reportErrors(estimate, trust, *truth, options->recordings);
+    if (trustedOthers + 1 < estimate.cameras.size() || !trust[0].trusted) {
         console::err("tavorin-calibrate: not every camera is calibrated (named above); the others are",
                      options->store ? " stored." : ".");
         return kExitSomeNotCalibrated;

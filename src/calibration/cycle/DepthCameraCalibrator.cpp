@@ -5,12 +5,12 @@
 #include "calibration/detection/LatticeDetection.h"
 #include "calibration/detection/PointImage.h"
 #include "calibration/cycle/WorkerPool.h"
+#include "calibration/joint/CameraTrust.h"
 #include "scene/DepthCameraData.h"
 #include "scene/DepthCameraProcessor.h"
 #include "scene/SceneState.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 namespace tavorin {
@@ -160,14 +160,10 @@ void DepthCameraCalibrator::submitJointEstimate(const SceneState& state)
     lastSubmission = now;
 }
 
-// A camera's estimate is trusted only when it is precise and fits: a matrix that would be wrong
-// with confidence is never applied.
+// A camera's estimate is applied only when the trust rule (calibration/joint/CameraTrust) accepts
+// it: a matrix that would be wrong with confidence is never applied.
 void DepthCameraCalibrator::applyJointEstimate(std::uint64_t tag, JointEstimate estimate, SceneState& state)
 {
-    constexpr double kMaxSigmaMm = 3.0;
-    constexpr double kMaxSigmaDeg = 0.2;
-    constexpr double kMaxRmsMm = 3.0;
-    constexpr std::size_t kMinFrameSets = 10;
     if (tag != generation || estimate.cameras.size() != submittedNames.size())
         return;
     trusted.assign(estimate.cameras.size(), false);
@@ -175,20 +171,9 @@ void DepthCameraCalibrator::applyJointEstimate(std::uint64_t tag, JointEstimate 
     announcedTrust.resize(estimate.cameras.size());
     for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
         const JointCameraEstimate& camera = estimate.cameras[i];
-        char why[160] = "";
-        if (!camera.calibrated)
-            std::snprintf(why, sizeof why, "%s", camera.reason.c_str());
-        else if (!estimate.converged)
-            std::snprintf(why, sizeof why, "the estimate did not converge");
-        else if (camera.frameSets < kMinFrameSets)
-            std::snprintf(why, sizeof why, "plate in %zu frame sets, %zu needed", camera.frameSets, kMinFrameSets);
-        else if (camera.holeRmsMm > kMaxRmsMm)
-            std::snprintf(why, sizeof why, "hole residual RMS %.1f mm, above %.0f mm", camera.holeRmsMm, kMaxRmsMm);
-        else if (camera.sigmaTranslationMm > kMaxSigmaMm || camera.sigmaRotationDeg > kMaxSigmaDeg)
-            std::snprintf(why, sizeof why, "1\u03c3 %.1f mm %.2f\u00b0, above %.0f mm or %.1f\u00b0: carry the plate on",
-                          camera.sigmaTranslationMm, camera.sigmaRotationDeg, kMaxSigmaMm, kMaxSigmaDeg);
-        trusted[i] = why[0] == '\0';
-        untrustedWhy[i] = why;
+        const CameraTrust trust = trustOf(estimate, i);
+        trusted[i] = trust.trusted;
+        untrustedWhy[i] = trust.why;
         // The console keeps a record of each camera's trust as it changes.
         const std::string name = i < submittedNames.size() ? submittedNames[i] : std::string();
         const std::string said = trusted[i] ? std::string("trusted") : "not trusted: " + untrustedWhy[i];

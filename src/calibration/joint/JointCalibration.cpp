@@ -588,6 +588,118 @@ Eigen::MatrixXd cameraCovariance(const Problem& problem, const Layout& layout, d
     return S_inverse * meat * S_inverse;
 }
 
+// ---- Whether the views settle the lattice's symmetry ----
+//
+// The lattice looks the same under each of its symmetries (quarter turns, front or back), so one
+// view of the plate fits a camera turned by any of them as well as the right one: only the plate's
+// motion between the frame sets that two cameras share tells them apart. One frame set, or a plate
+// held still, leaves the face open however small the 1 sigma, which knows nothing of it.
+
+// A hole's measured point with the depth error the estimate found taken out, camera frame.
+Vec3 withoutDepthError(const CameraState& camera, const Vec3& measured)
+{
+    const double range = measured.norm();
+    if (range < 1e-6)
+        return measured;
+    return measured * (((range - camera.offsetM) / (1.0 + camera.scale)) / range);
+}
+
+// The rigid transform that carries `from` onto `to` in the least-squares sense (Kabsch).
+Pose rigidFit(const std::vector<Vec3>& from, const std::vector<Vec3>& to)
+{
+    Vec3 fromMean = Vec3::Zero(), toMean = Vec3::Zero();
+    for (std::size_t k = 0; k < from.size(); ++k) {
+        fromMean += from[k];
+        toMean += to[k];
+    }
+    fromMean /= static_cast<double>(from.size());
+    toMean /= static_cast<double>(to.size());
+    Mat3 cross = Mat3::Zero();
+    for (std::size_t k = 0; k < from.size(); ++k)
+        cross += (to[k] - toMean) * (from[k] - fromMean).transpose();
+    const Mat3 R = nearestRotation(cross);
+    return {R, toMean - R * fromMean};
+}
+
+const Observation* observationOf(const FrameSet& set, std::size_t camera)
+{
+    for (const Observation& obs : set.observations)
+        if (obs.camera == camera)
+            return &obs;
+    return nullptr;
+}
+
+// Whether the frame sets that cameras `a` and `c` share settle c's face and quarter turn against
+// the plates a saw: no other symmetry of c's holes, with c placed anew, fits those plates in the
+// share of its holes that a calibrated camera must fit.
+bool sharedSetsSettleSymmetry(const Problem& problem, std::size_t a, std::size_t c, double lossScale)
+{
+    static const std::vector<Mat3> symmetries = latticeSymmetries();
+    constexpr std::size_t kMinHoles = 3;
+    for (const Mat3& symmetry : symmetries) {
+        if (symmetry.isIdentity())
+            continue;
+        std::vector<Vec3> points, targets;
+        for (const FrameSet& set : problem.sets) {
+            const Observation* seenByC = observationOf(set, c);
+            if (!seenByC || !observationOf(set, a))
+                continue;
+            for (std::size_t k = 0; k < seenByC->places.size(); ++k) {
+                points.push_back(withoutDepthError(problem.cameras[c], seenByC->points[k]));
+                targets.push_back(set.plate * (symmetry * seenByC->places[k]));
+            }
+        }
+        if (points.size() < kMinHoles)
+            return false;
+        const Pose T_camera0_c = rigidFit(points, targets);
+        std::size_t fitting = 0;
+        for (std::size_t k = 0; k < points.size(); ++k)
+            fitting += (T_camera0_c * points[k] - targets[k]).norm() < 3.0 * lossScale ? 1 : 0;
+        if (static_cast<double>(fitting) >= kMinHoleInlierShare * static_cast<double>(points.size()))
+            return false;
+    }
+    return true;
+}
+
+// The cameras whose face and quarter turn are settled against the reference camera: reached from
+// it through pairs of cameras (both in `candidates`) whose shared frame sets settle them.
+std::vector<bool> settledCameras(const Problem& problem, const std::vector<bool>& candidates, double lossScale)
+{
+    std::vector<bool> settled(problem.cameras.size(), false);
+    if (problem.cameras.empty() || !candidates[kReferenceCamera])
+        return settled;
+    settled[kReferenceCamera] = true;
+    std::vector<std::size_t> open{kReferenceCamera};
+    while (!open.empty()) {
+        const std::size_t a = open.back();
+        open.pop_back();
+        for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
+            if (settled[c] || !candidates[c] || !sharedSetsSettleSymmetry(problem, a, c, lossScale))
+                continue;
+            settled[c] = true;
+            open.push_back(c);
+        }
+    }
+    return settled;
+}
+
+// A calibrated camera whose views do not settle its face and quarter turn against the reference is
+// not calibrated: its pose may be turned by a symmetry of the lattice that its 1 sigma cannot show.
+void refuseUnsettledCameras(const Problem& problem, double lossScale, JointEstimate& estimate)
+{
+    std::vector<bool> candidates(problem.cameras.size(), false);
+    for (std::size_t c = 0; c < problem.cameras.size(); ++c)
+        candidates[c] = problem.active[c] && (c == kReferenceCamera || estimate.cameras[c].calibrated);
+    const std::vector<bool> settled = settledCameras(problem, candidates, lossScale);
+    for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
+        if (c == kReferenceCamera || !candidates[c] || settled[c])
+            continue;
+        estimate.cameras[c].calibrated = false;
+        estimate.cameras[c].reason = "its views of the plate do not settle which face and quarter turn it saw (one "
+                                     "view, or a plate held still, fits several): move and turn the plate in its view";
+    }
+}
+
 void describeCameras(const Problem& problem, double lossScale, JointEstimate& estimate)
 {
     const Layout layout = layoutOf(problem);
@@ -650,6 +762,7 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
         camera.sigmaDepthMm =
             std::sqrt(std::max(0.0, variance) * 1e6 + kDepthModelFloorMm * kDepthModelFloorMm);
     }
+    refuseUnsettledCameras(problem, lossScale, estimate);
 }
 
 } // namespace
