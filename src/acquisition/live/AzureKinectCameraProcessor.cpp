@@ -259,8 +259,12 @@ void AzureKinectCameraProcessor::holdNewestFrames(SceneState& state)
     for (const auto& thread : threads) {
         heldFrames.push_back(thread->holdFrame());
         for (const std::shared_ptr<DepthCameraData>& record : state.cameras)
-            if (record->points == thread->points())
+            if (record->points == thread->points()) {
+                // The held frame's own: a correction changed since the record was made is put back
+                // by the calibration as it was removed from these points.
                 record->timestamp = thread->captureSeconds();
+                record->removedDepthCorrection = thread->removedDepthCorrection();
+            }
     }
 }
 

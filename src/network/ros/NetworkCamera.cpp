@@ -121,9 +121,8 @@ void NetworkCamera::showAt(double instant)
         depthToPoints(chosen->depthMm.data(), rays.data(), pixels, pointStorage.get(), kLiveCameraPoints);
         current.removeFrom(pointStorage.get(), pixels);
         stamp.store(chosen->stamp, std::memory_order_release);
-    }
-    {
-        std::lock_guard<std::mutex> lock(correctionMutex);
+        // Under the frame lock, so that a held frame and the correction taken out of it agree.
+        std::lock_guard<std::mutex> correctionLock(correctionMutex);
         removed = current;
     }
     shownSequence = chosen->sequence;

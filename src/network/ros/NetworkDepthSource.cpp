@@ -487,7 +487,9 @@ void NetworkDepthSource::setDepthCorrection(std::string name, const DepthCorrect
         }
 }
 
-// The records' capture times follow the frames now held.
+// The records' capture times, and the depth corrections taken out of their points, follow the
+// frames now held: a correction that changed since the records were made must be put back as it
+// was removed from these points.
 void NetworkDepthSource::holdFrames(SceneState& state)
 {
     impl->held.clear();
@@ -495,8 +497,10 @@ void NetworkDepthSource::holdFrames(SceneState& state)
         impl->held.push_back(camera->holdFrame());
     for (const std::shared_ptr<DepthCameraData>& record : state.cameras)
         for (const std::shared_ptr<NetworkCamera>& camera : impl->recorded)
-            if (camera->name() == record->sourceName)
+            if (camera->name() == record->sourceName) {
                 record->timestamp = camera->captureSeconds();
+                record->removedDepthCorrection = camera->removedDepthCorrection();
+            }
 }
 
 void NetworkDepthSource::releaseFrames()
