@@ -345,6 +345,13 @@ k4a_result_t k4a_device_start_cameras(k4a_device_t device_handle, const k4a_devi
         return K4A_RESULT_FAILED;
     s->calibration = calibration;
     s->colorOn = config->color_resolution != K4A_COLOR_RESOLUTION_OFF;
+    // Before the stream's first instant is chosen, so that what the source builds once does not
+    // delay the first frames (a first render that builds the scene took 0.2 to 0.3 s).
+    if (s->device->frames)
+        s->device->frames->prepare(calibration, calibration.depth_camera_calibration.resolution_width,
+                                   calibration.depth_camera_calibration.resolution_height,
+                                   s->colorOn ? calibration.color_camera_calibration.resolution_width : 0,
+                                   s->colorOn ? calibration.color_camera_calibration.resolution_height : 0);
     s->frameInterval = interval;
     s->gridOffset = gridOffset(*s->device, *config, interval);
     s->gridSlot = nextGridSlot(interval, s->gridOffset);

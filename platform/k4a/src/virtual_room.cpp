@@ -157,13 +157,18 @@ RoomScene::RoomScene(const Point& cameraPosition, const Point& lookAt) : positio
     axes = {right, cross(view, right), view};
 }
 
+void RoomScene::prepare(const k4a_calibration_t& calibration, int depthWidth, int depthHeight, int colorWidth,
+                        int colorHeight)
+{
+    renderDepth(calibration, depthWidth, depthHeight);
+    renderColor(calibration, colorWidth, colorHeight);
+    rendered = true;
+}
+
 void RoomScene::render(const k4a_calibration_t& calibration, std::uint64_t, const FrameBuffers& frame)
 {
-    if (!rendered) {
-        renderDepth(calibration, frame.depthWidth, frame.depthHeight);
-        renderColor(calibration, frame.colorWidth, frame.colorHeight);
-        rendered = true;
-    }
+    if (!rendered)
+        prepare(calibration, frame.depthWidth, frame.depthHeight, frame.colorWidth, frame.colorHeight);
     if (frame.depthMm && depthMm.size() == static_cast<std::size_t>(frame.depthWidth) * frame.depthHeight)
         std::memcpy(frame.depthMm, depthMm.data(), depthMm.size() * sizeof(std::uint16_t));
     if (frame.bgra && bgra.size() == static_cast<std::size_t>(frame.colorWidth) * frame.colorHeight * kBgraBytes)

@@ -96,26 +96,35 @@ public:
     {
     }
 
+    // The static room is rendered for both cameras here, before the stream starts.
+    void prepare(const k4a_calibration_t& calibration, int depthWidth, int depthHeight, int colorWidth,
+                 int colorHeight) override
+    {
+        depthView.reset();
+        colorView.reset();
+        if (makeDepthView(calibration, depthWidth, depthHeight) && colorWidth > 0)
+            makeColorView(calibration, colorWidth, colorHeight);
+    }
+
     void render(const k4a_calibration_t& calibration, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
     {
         const double seconds = (static_cast<double>(frame.systemTimestampNsec) - static_cast<double>(epochNs)) / kNsPerSecond;
         const PlatePose plate = sample_scene::plateAt(motionSeconds(seconds), kPlatePeriodSeconds);
-        if (!depthView && !makeDepthView(calibration, frame))
+        if (!depthView && !makeDepthView(calibration, frame.depthWidth, frame.depthHeight))
             return;
         depthView->renderDepth(plate, rng, frame.depthMm);
-        if (frame.bgra && (colorView || makeColorView(calibration, frame)))
+        if (frame.bgra && (colorView || makeColorView(calibration, frame.colorWidth, frame.colorHeight)))
             colorView->renderColor(plate, frame.bgra);
     }
 
 private:
-    bool makeDepthView(const k4a_calibration_t& calibration, const k4a_virtual::FrameBuffers& frame)
+    bool makeDepthView(const k4a_calibration_t& calibration, int width, int height)
     {
         std::vector<float> rays;
         if (!depthRays(calibration, calibration.depth_camera_calibration.resolution_width,
                        calibration.depth_camera_calibration.resolution_height, rays))
             return false;
-        depthView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), frame.depthWidth,
-                                                                frame.depthHeight, rays);
+        depthView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), width, height, rays);
         depthView->setDepthError(depthError);
         if (artefacts)
             depthView->simulateArtefacts();
@@ -123,10 +132,10 @@ private:
     }
 
     // The colour camera sits where the depth-to-colour extrinsics put it.
-    bool makeColorView(const k4a_calibration_t& calibration, const k4a_virtual::FrameBuffers& frame)
+    bool makeColorView(const k4a_calibration_t& calibration, int width, int height)
     {
         const k4a_calibration_camera_t& camera = calibration.color_camera_calibration;
-        if (camera.resolution_width != frame.colorWidth || camera.resolution_height != frame.colorHeight)
+        if (camera.resolution_width != width || camera.resolution_height != height)
             return false;
         const k4a_calibration_extrinsics_t& toColor =
             calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR];
@@ -137,8 +146,8 @@ private:
         const Eigen::Vector3d t_color_depth_m =
             Eigen::Vector3d(toColor.translation[0], toColor.translation[1], toColor.translation[2]) / kMmPerMetre;
         const Eigen::Matrix3d R_depth_color = R_color_depth.transpose();
-        colorView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), frame.colorWidth,
-                                                                frame.colorHeight, colorRays(camera), R_depth_color,
+        colorView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), width, height,
+                                                                colorRays(camera), R_depth_color,
                                                                 -(R_depth_color * t_color_depth_m));
         return true;
     }

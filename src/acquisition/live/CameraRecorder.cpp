@@ -19,7 +19,25 @@ constexpr double kUsecPerSecond = 1e6;
 CameraRecorder::CameraRecorder(Settings settings_)
     : settings(std::move(settings_)), writer(settings.depthLevel, settings.colorLevel)
 {
+    if (settings.layout.width > 0 && settings.layout.height > 0)
+        makeSlots(settings.layout.width, settings.layout.height);
     writerThread = std::thread(&CameraRecorder::writeLoop, this);
+}
+
+// The queue's slots for frames of this size, every one free. A second of frames is some 66 MB:
+// made by the capture thread at the first frame, they stalled the capture by 0.1 to 0.3 s.
+void CameraRecorder::makeSlots(std::int32_t frameWidth, std::int32_t frameHeight)
+{
+    width = frameWidth;
+    height = frameHeight;
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    slotPool.resize(settings.queueFrames);
+    std::lock_guard<std::mutex> lock(queueMutex);
+    for (Slot& slot : slotPool) {
+        slot.depthMm.resize(pixels);
+        slot.bgra.resize(settings.layout.withColor ? pixels * kBgraBytesPerPixel : 0);
+        freeSlots.push_back(&slot);
+    }
 }
 
 CameraRecorder::~CameraRecorder()
@@ -39,7 +57,7 @@ bool CameraRecorder::onTimeAxis(const CapturedFrame& frame, double& seconds)
     return true;
 }
 
-// The slots are made with the first frame, when the image size is known. Null when none is free.
+// Null when no slot is free.
 CameraRecorder::Slot* CameraRecorder::takeFreeSlot()
 {
     std::lock_guard<std::mutex> lock(queueMutex);
@@ -67,18 +85,8 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
     latestNs.store(frame.systemTimestampNsec);
     if (done.load() || frame.systemTimestampNsec < startNs.load() || frame.systemTimestampNsec > endNs.load())
         return;
-    if (slotPool.empty()) {
-        width = frame.width;
-        height = frame.height;
-        const std::size_t pixels = static_cast<std::size_t>(width) * height;
-        slotPool.resize(settings.queueFrames);
-        std::lock_guard<std::mutex> lock(queueMutex);
-        for (Slot& slot : slotPool) {
-            slot.depthMm.resize(pixels);
-            slot.bgra.resize(settings.layout.withColor ? pixels * kBgraBytesPerPixel : 0);
-            freeSlots.push_back(&slot);
-        }
-    }
+    if (slotPool.empty())
+        makeSlots(frame.width, frame.height);
     double seconds = 0.0;
     if (frame.width != width || frame.height != height || !onTimeAxis(frame, seconds))
         return;

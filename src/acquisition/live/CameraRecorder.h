@@ -31,7 +31,7 @@ class CameraRecorder : public CaptureFrameSink {
 public:
     struct Settings {
         std::string path;                    // the final file, kinect_<serial>.h5
-        HDF5RecordingWriter::Layout layout;  // width and height are taken from the first frame
+        HDF5RecordingWriter::Layout layout;  // width and height: the frames' size, or 0 to take the first frame's
         std::uint64_t frameLimit = 0;        // 0: no limit
         std::size_t queueFrames = kDefaultQueueFrames;
         int depthLevel = HDF5RecordingWriter::kDefaultDepthLevel;
@@ -93,6 +93,7 @@ private:
     Slot* takeFreeSlot();
     void writeLoop();
     bool writeSlot(const Slot& slot);
+    void makeSlots(std::int32_t frameWidth, std::int32_t frameHeight);
 
     Settings settings;
     HDF5RecordingWriter writer;

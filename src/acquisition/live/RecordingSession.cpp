@@ -81,6 +81,8 @@ RecordingSession::RecordingSession(const std::vector<std::shared_ptr<AzureKinect
         settings.layout.withColor = options.withColor;
         settings.layout.rawCalibration = device->rawCalibration();
         settings.layout.cameraParameters = pinholeParameters(device->deviceCalibration());
+        settings.layout.width = device->deviceCalibration().depth_camera_calibration.resolution_width;
+        settings.layout.height = device->deviceCalibration().depth_camera_calibration.resolution_height;
         settings.frameLimit = options.frameLimit;
         Camera camera{device, device->serialNumber(), std::make_shared<CameraRecorder>(settings)};
         device->setFrameSink(camera.recorder);

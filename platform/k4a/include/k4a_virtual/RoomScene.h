@@ -18,8 +18,10 @@ public:
     // image x axis stays level.
     RoomScene(const Point& cameraPosition, const Point& lookAt);
 
-    // The scene is static: the first frame is rendered for the calibration given, every later
-    // frame repeats it.
+    // The scene is static: it is rendered for the calibration given when the cameras start (or at
+    // the first frame of a source that was not prepared), every frame repeats it.
+    void prepare(const k4a_calibration_t& calibration, int depthWidth, int depthHeight, int colorWidth,
+                 int colorHeight) override;
     void render(const k4a_calibration_t& calibration, std::uint64_t frameIndex, const FrameBuffers& frame) override;
 
 private:

@@ -32,6 +32,14 @@ public:
     virtual ~FrameSource() = default;
     // `calibration` is the device's calibration for the depth mode and colour resolution it streams.
     virtual void render(const k4a_calibration_t& calibration, std::uint64_t frameIndex, const FrameBuffers& frame) = 0;
+    // Once per start of the cameras, on the starting thread, before the first frame is due: what a
+    // source builds once for a calibration (a static scene rendered for the camera) belongs here, so
+    // that the first frames come on time. `colorWidth` is 0 while the colour camera is off.
+    virtual void prepare(const k4a_calibration_t& calibration, int depthWidth, int depthHeight, int colorWidth,
+                         int colorHeight)
+    {
+        (void)calibration, (void)depthWidth, (void)depthHeight, (void)colorWidth, (void)colorHeight;
+    }
 };
 
 // The colour camera our layer gives a virtual device at 720p: 1280 x 720 pixels, undistorted.
