@@ -320,3 +320,39 @@ TEST_F(RecordingLive, DevicesOnTheSyncCableDropTheSameFrames)
         EXPECT_EQ(common[0] == common[1] && common[1] == common[2], onCable) << "on the cable: " << onCable;
     }
 }
+
+// Every frame that never came is counted, however short its gap (a frame lost alone stays under the
+// gap that is listed), by the device's frame period or, for a network camera whose
+// rate is not known, by the median interval of its stamps, which jitter by a millisecond.
+TEST(Recording, FramesThatNeverCameAreCountedInGapsOfAnyLength)
+{
+    constexpr std::uint64_t kStartNs = 5'000'000'000;
+    const std::vector<int> kept = {0, 1, 2, 4, 5, 6, 8, 9, 10, 11, 12, 20, 21, 22, 23, 24};
+    const struct {
+        const char* name;
+        double fps;
+        bool periodFromStamps;
+        std::uint64_t missed;
+    } cases[] = {
+        {"a device at 30 fps", 30.0, false, 1 + 1 + 7},
+        {"a network camera at 15 fps", 15.0, true, 1 + 1 + 7},
+    };
+    for (const auto& c : cases) {
+        CameraRecorder::Settings settings;
+        settings.path = freshFolder() + "/kinect_000000000004.h5";
+        settings.layout = layout(false);
+        settings.periodFromStamps = c.periodFromStamps;
+        CameraRecorder recorder(settings);
+        recorder.start(kStartNs);
+        const std::vector<std::uint16_t> depth = depthOf(0);
+        for (std::size_t k = 0; k < kept.size(); ++k) {
+            const double seconds = kept[k] / c.fps + (k % 2 == 0 ? 0.001 : -0.001) * (k > 0);
+            const auto systemNs = kStartNs + static_cast<std::uint64_t>(seconds * 1e9);
+            recorder.onFrame({depth.data(), nullptr, kWidth, kHeight, static_cast<std::uint64_t>(seconds * 1e6) + 1,
+                              systemNs, static_cast<double>(kStartNs) / 1e9 + seconds});
+        }
+        ASSERT_TRUE(recorder.finish()) << recorder.error();
+        EXPECT_EQ(recorder.framesMissed(), c.missed) << c.name;
+        EXPECT_EQ(recorder.gaps().size(), 1u) << c.name << ": only the 7 frames lost in a row make a gap";
+    }
+}

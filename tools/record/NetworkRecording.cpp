@@ -67,6 +67,7 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
             settings.layout.cameraParameters = tavorin::cameraParameterRowFor(model);
             settings.layout.rawCalibration = tavorin::rawCalibrationBlobFor(model);
             settings.frameLimit = frameLimit;
+            settings.periodFromStamps = true;
             slot = std::make_shared<CameraRecorder>(settings);
             slot->start(startNs);
             console::out("Recording network camera ", nameSpace, " to ", settings.path,
@@ -97,6 +98,7 @@ bool NetworkRecording::stop()
     }
     bool complete = true;
     std::uint64_t dropped = 0;
+    std::uint64_t missed = 0;
     for (auto& [name, recorder] : ending) {
         recorder->end(monotonicNs());
         const bool whole = recorder->finish();
@@ -106,17 +108,20 @@ bool NetworkRecording::stop()
             console::err("Recording of ", name, " ended early: ", recorder->error());
         tavorin::reportCaptureGaps(name, *recorder);
         dropped += recorder->framesDropped();
+        missed += recorder->framesMissed();
         complete = complete && whole;
     }
     console::out("Dropped frames: ", dropped);
+    console::out("Frames that never came: ", missed);
     return complete;
 }
 
+// Any frame that never came counts, however short its gap: the network lost it.
 bool NetworkRecording::hasGaps() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     for (const auto& [name, recorder] : recorders)
-        if (!recorder->gaps().empty())
+        if (!recorder->gaps().empty() || recorder->framesMissed() > 0)
             return true;
     return false;
 }

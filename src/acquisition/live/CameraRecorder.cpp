@@ -2,6 +2,8 @@
 
 #include "base/Console.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -113,11 +115,40 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
 void CameraRecorder::noteInterval(double seconds)
 {
     const double interval = seconds - lastTakenSeconds;
-    if (interval > kGapPeriods * settings.framePeriodSeconds) {
-        std::lock_guard<std::mutex> lock(gapMutex);
+    constexpr std::size_t kRecentIntervals = 31;
+    std::lock_guard<std::mutex> lock(gapMutex);
+    const double period = settings.periodFromStamps && intervals.size() > 2
+        ? medianInterval(intervals.size() > kRecentIntervals ? intervals.size() - kRecentIntervals : 1)
+        : settings.framePeriodSeconds;
+    intervals.push_back(interval);
+    if (interval > kGapPeriods * period)
         gapList.push_back({lastTakenSeconds, interval});
-    }
     lastTakenSeconds = seconds;
+}
+
+// The median of the intervals from `first` on (gapMutex held; the first interval counts from the
+// start, not from a frame); 0 without one.
+double CameraRecorder::medianInterval(std::size_t first) const
+{
+    if (intervals.size() <= first)
+        return 0.0;
+    std::vector<double> recent(intervals.begin() + static_cast<std::ptrdiff_t>(first), intervals.end());
+    std::nth_element(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(recent.size() / 2), recent.end());
+    return recent[recent.size() / 2];
+}
+
+std::uint64_t CameraRecorder::framesMissed() const
+{
+    std::lock_guard<std::mutex> lock(gapMutex);
+    const double period = settings.periodFromStamps ? medianInterval(1) : settings.framePeriodSeconds;
+    if (!(period > 0.0))
+        return 0;
+    std::uint64_t missed = 0;
+    for (const double interval : intervals) {
+        const long periods = std::lround(interval / period);
+        missed += periods > 1 ? static_cast<std::uint64_t>(periods - 1) : 0;
+    }
+    return missed;
 }
 
 std::vector<CameraRecorder::Gap> CameraRecorder::gaps() const
@@ -202,6 +233,8 @@ void reportCaptureGaps(const std::string& cameraName, const CameraRecorder& reco
     }
     if (gaps.size() > kMaxGapLines)
         console::err("Gaps in the capture of ", cameraName, ": ", gaps.size(), " in all");
+    if (const std::uint64_t missed = recorder.framesMissed())
+        console::err("Frames of ", cameraName, " that never came: ", missed);
 }
 
 } // namespace tavorin

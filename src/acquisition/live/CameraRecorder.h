@@ -37,6 +37,9 @@ public:
         int depthLevel = HDF5RecordingWriter::kDefaultDepthLevel;
         int colorLevel = HDF5RecordingWriter::kDefaultColorLevel;
         double framePeriodSeconds = 1.0 / 30.0; // the device's
+        // A network camera's frame rate is not known: the frames' period, for counting those that
+        // never came, is then the median interval of their stamps (lost frames are the exception).
+        bool periodFromStamps = false;
     };
     // A stretch of the time axis without a frame, longer than kGapPeriods frame periods: the host
     // or the device stalled, or the queue dropped frames one after another.
@@ -78,6 +81,9 @@ public:
     const std::string& path() const { return settings.path; }
     // The gaps between the frames taken so far (and before the first), in order.
     std::vector<Gap> gaps() const;
+    // The frames that never came between those taken (and before the first), gaps of any length:
+    // each interval counts the frame periods it spans less one.
+    std::uint64_t framesMissed() const;
     // After finish(): the failure that ended the file early or kept it from being completed.
     const std::string& error() const { return failure; }
     std::uint64_t bytesWritten() const { return writer.bytesWritten(); }
@@ -94,6 +100,7 @@ private:
     void writeLoop();
     bool writeSlot(const Slot& slot);
     void makeSlots(std::int32_t frameWidth, std::int32_t frameHeight);
+    double medianInterval(std::size_t first) const;
 
     Settings settings;
     HDF5RecordingWriter writer;
@@ -123,6 +130,7 @@ private:
     std::atomic<bool> writeFailed{false};
     mutable std::mutex gapMutex;
     std::vector<Gap> gapList; // guarded by gapMutex
+    std::vector<double> intervals; // seconds, every frame's since the one before; guarded by gapMutex
     bool finished = false;
     std::string failure;
     std::thread writerThread;
