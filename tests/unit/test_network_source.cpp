@@ -1,7 +1,8 @@
 // The network depth source against publishers in the same process, over DDS on the loopback
 // interface in a domain of this test's own: a camera appears, streams its cloud from compressed
 // frames, goes and returns; malformed messages of another camera are refused with one line while
-// the first keeps streaming; the calibration reaches an independent tf_static subscriber.
+// the first keeps streaming; the calibration reaches an independent tf_static subscriber under the
+// frame names the images carry.
 #include "network/ros/DepthPublisher.h"
 #include "network/ros/NetworkDepthSource.h"
 #include "network/ros/RosDomain.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -189,6 +192,61 @@ TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
     EXPECT_EQ(nullptr, recordOf(source, "test/bad"));
 }
 
+namespace {
+
+// A camera published the way other ROS 2 nodes do it, with this test's own writers: a wall
+// 1.5 m away as raw 16UC1 and a plumb_bob camera info, under `frameId` as the images' frame_id.
+class ForeignCamera {
+public:
+    ForeignCamera(const RosDomain& domain, const std::string& nameSpace, std::string frameId, const dds_qos_t* qos)
+        : frame(std::move(frameId))
+    {
+        const auto writerOf = [&](const char* suffix, const dds_topic_descriptor_t* type) {
+            const dds_entity_t topic = dds_create_topic(
+                domain.handle(), type, tavorin::ros_topics::topic(nameSpace, suffix).c_str(), nullptr, nullptr);
+            return dds_create_writer(domain.handle(), topic, qos, nullptr);
+        };
+        info = writerOf(tavorin::ros_topics::kCameraInfo, &sensor_msgs_msg_dds__CameraInfo__desc);
+        image = writerOf(tavorin::ros_topics::kImage, &sensor_msgs_msg_dds__Image__desc);
+        for (std::uint32_t pixel = 0; pixel < kWidth * kHeight; ++pixel)
+            bytes.insert(bytes.end(), {1500 & 0xFF, 1500 >> 8});
+    }
+
+    void send()
+    {
+        sensor_msgs_msg_dds__CameraInfo_ infoMessage{};
+        infoMessage.header.frame_id = frame.data();
+        infoMessage.width = kWidth;
+        infoMessage.height = kHeight;
+        infoMessage.distortion_model = model.data();
+        double d[5] = {};
+        infoMessage.d._buffer = d;
+        infoMessage.d._length = infoMessage.d._maximum = 5;
+        const double k[9] = {kFocal, 0, 31.5, 0, kFocal, 23.5, 0, 0, 1};
+        std::copy(std::begin(k), std::end(k), infoMessage.k);
+        sensor_msgs_msg_dds__Image_ imageMessage{};
+        imageMessage.header.frame_id = frame.data();
+        imageMessage.width = kWidth;
+        imageMessage.height = kHeight;
+        imageMessage.encoding = encoding.data();
+        imageMessage.step = kWidth * 2;
+        imageMessage.data._buffer = bytes.data();
+        imageMessage.data._length = imageMessage.data._maximum = static_cast<std::uint32_t>(bytes.size());
+        dds_write(info, &infoMessage);
+        dds_write(image, &imageMessage);
+    }
+
+private:
+    std::string frame;
+    std::string model = "plumb_bob";
+    std::string encoding = "16UC1";
+    std::vector<std::uint8_t> bytes;
+    dds_entity_t info = 0;
+    dds_entity_t image = 0;
+};
+
+} // namespace
+
 // A publisher with ROS's sensor-data QoS (best effort) is matched too, and said to be one.
 TEST_F(NetworkSourceTest, ABestEffortPublisherStreams)
 {
@@ -198,40 +256,11 @@ TEST_F(NetworkSourceTest, ABestEffortPublisherStreams)
     NetworkDepthSource source;
     dds_qos_t* qos = dds_create_qos();
     dds_qset_reliability(qos, DDS_RELIABILITY_BEST_EFFORT, 0);
-    const auto writerOf = [&](const char* suffix, const dds_topic_descriptor_t* type) {
-        const dds_entity_t topic = dds_create_topic(
-            domain.handle(), type, tavorin::ros_topics::topic("test/lossy", suffix).c_str(), nullptr, nullptr);
-        return dds_create_writer(domain.handle(), topic, qos, nullptr);
-    };
-    const dds_entity_t info = writerOf(tavorin::ros_topics::kCameraInfo, &sensor_msgs_msg_dds__CameraInfo__desc);
-    const dds_entity_t image = writerOf(tavorin::ros_topics::kImage, &sensor_msgs_msg_dds__Image__desc);
+    ForeignCamera lossy(domain, "test/lossy", "test_lossy_depth", qos);
     dds_delete_qos(qos);
-    std::string model = "plumb_bob", encoding = "16UC1", frame = "test_lossy_depth";
-    std::vector<std::uint8_t> bytes;
-    for (std::uint32_t pixel = 0; pixel < kWidth * kHeight; ++pixel)
-        bytes.insert(bytes.end(), {1500 & 0xFF, 1500 >> 8});
-    sensor_msgs_msg_dds__CameraInfo_ infoMessage{};
-    infoMessage.header.frame_id = frame.data();
-    infoMessage.width = kWidth;
-    infoMessage.height = kHeight;
-    infoMessage.distortion_model = model.data();
-    double d[5] = {};
-    infoMessage.d._buffer = d;
-    infoMessage.d._length = infoMessage.d._maximum = 5;
-    const double k[9] = {kFocal, 0, 31.5, 0, kFocal, 23.5, 0, 0, 1};
-    std::copy(std::begin(k), std::end(k), infoMessage.k);
-    sensor_msgs_msg_dds__Image_ imageMessage{};
-    imageMessage.header.frame_id = frame.data();
-    imageMessage.width = kWidth;
-    imageMessage.height = kHeight;
-    imageMessage.encoding = encoding.data();
-    imageMessage.step = kWidth * 2;
-    imageMessage.data._buffer = bytes.data();
-    imageMessage.data._length = imageMessage.data._maximum = static_cast<std::uint32_t>(bytes.size());
     std::shared_ptr<tavorin::DepthCameraData> record;
     ASSERT_TRUE(waitFor([&] {
-        dds_write(info, &infoMessage);
-        dds_write(image, &imageMessage);
+        lossy.send();
         return (record = recordOf(source, "test/lossy")) != nullptr;
     }));
     EXPECT_NEAR(1.5, record->points[2], 1e-6);
@@ -274,24 +303,35 @@ TEST_F(NetworkSourceTest, CamerasShowTheirFramesOfOneInstant)
     testing::internal::GetCapturedStdout();
 }
 
-// A subscriber that joins after the calibration was published still gets it (transient-local),
-// with the room as the parent and each camera's depth frame as the child.
+// A subscriber that joins after the calibration was published still gets it (transient-local):
+// the transform's child is the frame_id the camera's images carry (here as the Azure Kinect
+// driver names it), its parent the room with z up once a room registration placed camera 0.
 TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
 {
     const std::string folder = testing::TempDir() + "tavorin_tf_" + std::to_string(::getpid());
     std::filesystem::create_directories(folder + "/config/cameras/ros");
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
+    RosDomain domain;
+    NetworkDepthSource source;
+    ForeignCamera driver(domain, "test/cam_a", "cam_a_depth_camera_link", nullptr);
+    std::shared_ptr<tavorin::DepthCameraData> record;
+    ASSERT_TRUE(waitFor([&] {
+        driver.send();
+        return (record = recordOf(source, "test/cam_a")) != nullptr;
+    }));
+    EXPECT_EQ("cam_a_depth_camera_link", record->frameId);
+    record->modelMatrix = translate(Mat4(), 1.0f, 2.0f, 3.0f); // 2 m above the floor
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
     tavorin::TfStaticPublisher publisher;
-    const bool published = publisher.publish({{"test/cam_a", translate(Mat4(), 1.0f, 2.0f, 3.0f)}});
+    const bool published = publisher.publish(tavorin::cameraTransforms({record}));
     std::filesystem::current_path(before);
     ASSERT_TRUE(published);
     std::ifstream yaml(folder + "/" + tavorin::TfStaticPublisher::kYamlPath);
     const std::string text((std::istreambuf_iterator<char>(yaml)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("child_frame_id: test_cam_a_depth"), std::string::npos) << text;
-    EXPECT_NE(text.find("translation: {x: 1, y: 2, z: 3}"), std::string::npos) << text;
+    EXPECT_NE(text.find("child_frame_id: \"cam_a_depth_camera_link\""), std::string::npos) << text;
+
     RosDomain subscriber;
     const dds_entity_t topic =
         dds_create_topic(subscriber.handle(), &tf2_msgs_msg_dds__TFMessage__desc, "rt/tf_static", nullptr, nullptr);
@@ -300,8 +340,8 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
     dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
     const dds_entity_t reader = dds_create_reader(subscriber.handle(), topic, qos, nullptr);
     dds_delete_qos(qos);
-    std::string child;
-    double x = 0.0;
+    std::string parent, child;
+    std::array<double, 3> translation{};
     ASSERT_TRUE(waitFor([&] {
         void* samples[1] = {nullptr};
         dds_sample_info_t infos[1];
@@ -309,15 +349,20 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
             return false;
         const auto* message = static_cast<const tf2_msgs_msg_dds__TFMessage_*>(samples[0]);
         if (infos[0].valid_data && message->transforms._length == 1) {
-            child = message->transforms._buffer[0].child_frame_id;
-            x = message->transforms._buffer[0].transform.translation.x;
-            EXPECT_STREQ("room", message->transforms._buffer[0].header.frame_id);
+            const auto& transform = message->transforms._buffer[0];
+            parent = transform.header.frame_id;
+            child = transform.child_frame_id;
+            translation = {transform.transform.translation.x, transform.transform.translation.y,
+                           transform.transform.translation.z};
         }
         dds_return_loan(reader, samples, 1);
         return !child.empty();
     }));
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ("test_cam_a_depth", child);
-    EXPECT_DOUBLE_EQ(1.0, x);
+    EXPECT_EQ("room", parent);
+    EXPECT_EQ("cam_a_depth_camera_link", child);
+    EXPECT_NEAR(2.0, translation[2], 1e-6) << "the camera's height is the room's z";
+    EXPECT_NEAR(1.0, translation[0], 1e-6);
+    EXPECT_NEAR(-3.0, translation[1], 1e-6);
 }
