@@ -66,7 +66,8 @@ constexpr const char* kHelp =
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
     "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
     "Each recording, and each camera, may be given once. --store keeps the files it replaces as\n"
-    "<file>.<date>_<time>.bak beside them.\n"
+    "<file>.<date>_<time>.bak beside them, and stores the cameras of recordings made by tavorin-record\n"
+    "--network also as those network cameras (config/cameras/ros/<namespace>.json), for tavorin-tf.\n"
     "Exit codes: 0 calibrated (and stored with --store); 1 wrong arguments; 2 a recording or the ground\n"
     "truth cannot be read, a recording stopped playing, or opening or one step took more than 30 s;\n"
     "3 no usable registration (the lattice was never found, or no camera has seen the plate together with\n"
@@ -455,6 +456,25 @@ void reportErrors(const tavorin::JointEstimate& estimate, const GroundTruth& tru
     console::out("max rotation error ", maxRotation, " deg, max translation error ", maxTranslation, " mm");
 }
 
+// The cameras recorded from the network (tavorin-record --network) as those network cameras: the
+// same records under config/cameras/ros/<namespace>.json, so that the network source and
+// tavorin-tf take their calibration. The others, and the cameras not calibrated, have no
+// configuration path; the list keeps the recordings' order (camera 0 first), as storing needs.
+std::vector<std::shared_ptr<DepthCameraData>> asNetworkCameras(const SceneState& state,
+                                                               const SteppedRecordingSource& source,
+                                                               const tavorin::JointEstimate& estimate)
+{
+    std::vector<std::shared_ptr<DepthCameraData>> copies;
+    for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+        auto copy = std::make_shared<DepthCameraData>(*state.cameras[i]);
+        const std::string& nameSpace = source.recordingReaders()[i]->rosNamespace();
+        const bool networkCamera = !nameSpace.empty() && estimate.cameras[i].calibrated;
+        copy->configPath = networkCamera ? tavorin::networkCameraConfigPath(nameSpace) : std::string();
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
 // The frame the cameras are placed in: camera 0's stored matrix, so that a room registration it
 // holds survives a new calibration, or camera 0's own coordinates without one. Says which.
 Mat4 startingFrame(const HDF5RecordingReader& camera0)
@@ -568,11 +588,15 @@ int main(int argc, char** argv)
         for (std::size_t i = 0; i < state.cameras.size(); ++i)
             if (calibrated(i))
                 calibratedOnly.cameras.push_back(state.cameras[i]);
-        if (!storeCalibrations(calibratedOnly)) {
+        SceneState networkCameras;
+        networkCameras.cameras = asNetworkCameras(state, *source, estimate);
+        const bool stored = storeCalibrations(calibratedOnly);
+        if (!storeCalibrations(networkCameras) || !stored) {
             console::err("tavorin-calibrate: not every configuration file was written.");
             return kExitStoreFailed;
         }
         storeRecords(state, estimate, calibrator.coverage());
+        storeRecords(networkCameras, estimate, calibrator.coverage());
     }
     if (truth)
         reportErrors(estimate, *truth, options->recordings);
