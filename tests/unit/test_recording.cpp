@@ -118,26 +118,6 @@ TEST(Recording, WrittenFilesPlayBackFrameByFrame)
     }
 }
 
-// A network camera's recording keeps its ROS namespace and the frame_id of its images, so that its
-// calibration can be stored as that camera's; other recordings have neither.
-TEST(Recording, ANetworkCamerasRecordingKeepsItsNamespaceAndFrameId)
-{
-    for (const std::string nameSpace : {"pc_a/000135193412", ""}) {
-        const std::string path = freshFolder() + "/kinect_000135193412.h5";
-        HDF5RecordingWriter::Layout named = layout(false);
-        named.rosNamespace = nameSpace;
-        named.rosFrameId = nameSpace.empty() ? "" : nameSpace + "_depth_camera_link";
-        HDF5RecordingWriter writer;
-        ASSERT_TRUE(writer.create(path, named)) << writer.error();
-        ASSERT_EQ(writeFrames(writer, 2), 2);
-        ASSERT_TRUE(writer.finish()) << writer.error();
-        HDF5RecordingReader reader;
-        ASSERT_TRUE(reader.open(path, false));
-        EXPECT_EQ(named.rosNamespace, reader.rosNamespace());
-        EXPECT_EQ(named.rosFrameId, reader.rosFrameId());
-    }
-}
-
 // A file size limit stands for a full disk: the write that does not fit fails, and the file keeps
 // every frame before it. The limit is set in a child process, which reports the frames written.
 TEST(Recording, FullDiskLeavesTheCompleteFramesPlayable)
