@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 namespace tavorin {
@@ -49,6 +50,19 @@ std::string yamlOf(const std::vector<StaticTransform>& transforms)
     return text.str();
 }
 
+// tf keeps one pose per frame: cameras whose images carry the same frame_id (drivers started
+// without a prefix of their own) would be drawn at one of their poses.
+void reportSharedChildren(const std::vector<StaticTransform>& transforms)
+{
+    std::map<std::string, int> cameras;
+    for (const StaticTransform& transform : transforms)
+        ++cameras[transform.child];
+    for (const auto& [child, count] : cameras)
+        if (count > 1)
+            console::err(count, " cameras' images carry the frame_id ", child, "; tf keeps one pose for it: give each ",
+                         "camera a frame of its own (the driver's tf_prefix).");
+}
+
 } // namespace
 
 TfStaticPublisher::TfStaticPublisher() : domain(std::make_unique<RosDomain>())
@@ -68,6 +82,7 @@ TfStaticPublisher::~TfStaticPublisher() = default;
 
 bool TfStaticPublisher::publish(const std::vector<StaticTransform>& transforms)
 {
+    reportSharedChildren(transforms);
     const bool filed = replaceKeptFile(kYamlPath, yamlOf(transforms), "calibration for ROS", "Stored tf_static to ");
     if (writer <= 0)
         return false;

@@ -25,7 +25,8 @@ public:
     // False (after a line on standard error) when the writer could not be made.
     bool ok() const { return writer > 0; }
     // Replaces what was published before, every transform stamped now; false when the message or
-    // the file could not be written (said on standard error).
+    // the file could not be written (said on standard error). Cameras that share a child frame are
+    // named on standard error, as tf can hold only one of their poses.
     bool publish(const std::vector<StaticTransform>& transforms);
 
     static constexpr char kYamlPath[] = "config/cameras/ros/tf_static.yaml";
