@@ -117,7 +117,8 @@ void BM_LoopbackLatency(benchmark::State& state)
     std::vector<double> latencies;
     for (auto _ : state) {
         RosDomain domain;
-        NetworkDepthSource source([&](const std::string&, const CameraInfoFields&, const std::uint16_t*, double stamp) {
+        NetworkDepthSource source([&](const std::string&, const CameraInfoFields&, const std::uint16_t*, double stamp,
+                                      const std::string&) {
             const auto now = std::chrono::steady_clock::now();
             std::lock_guard<std::mutex> lock(mutex);
             const auto at = sent.find(stamp);

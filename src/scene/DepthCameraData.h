@@ -26,6 +26,9 @@ struct DepthCameraData {
     Mat4 modelMatrix;           // camera point coordinates -> room coordinates
     std::string sourceName;     // device serial number, or the recording path as passed in
     std::string configPath;     // relative path of the camera's configuration file; empty: none
+    // The ROS frame_id the camera's images carry (network cameras, recordings made from them);
+    // empty where they carry none.
+    std::string frameId;
     float* points = nullptr;    // width * height * 4 floats (x, y, z in metres, camera frame; 4th)
     std::uint8_t* colors = nullptr; // width * height * 4 bytes, one colour per pixel
     bool hasPointCloud = false;

@@ -262,21 +262,22 @@ bool RightBarViewModel::storeCalibrations()
 {
     if (!scene)
         return false;
-    std::vector<std::pair<std::string, Mat4>> poses;
+    std::vector<StaticTransform> transforms;
     bool stored = false;
+    bool anyCamera = false;
     {
         std::lock_guard<std::mutex> lock(scene->frameLock());
         stored = tavorin::storeCalibrations(scene->sceneState());
-        for (const std::shared_ptr<DepthCameraData>& camera : scene->sceneState().cameras)
-            poses.emplace_back(camera->sourceName, camera->modelMatrix);
+        transforms = cameraTransforms(scene->sceneState().cameras);
+        anyCamera = !scene->sceneState().cameras.empty();
     }
     if (stored)
         storeCalibrationRecords();
-    if (poses.empty())
+    if (!anyCamera)
         return stored;
     if (!tfStatic)
         tfStatic = std::make_unique<TfStaticPublisher>();
-    tfStatic->publish(poses);
+    tfStatic->publish(transforms);
     return stored;
 }
 

@@ -1009,6 +1009,20 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
                          return rec.write("timestamps2d.h5");
                      },
                      "Expected 1 dimension in timestamp data space! Got 2.", true});
+    recordingCase("signed namespace", [&](Recording& r) {
+        r.edit = [](hid_t file) {
+            const std::int8_t name[3] = {'p', 'c', 0};
+            writeDataSet(file, "/ros_namespace_0", H5T_STD_I8LE, {1, 3}, name);
+        };
+    }, "Refusing PATH: /ros_namespace_0 stores 8-bit signed integers");
+    cases.push_back({"frame id with a space", [] {
+                         Recording rec;
+                         rec.edit = [](hid_t file) {
+                             writeDataSet(file, "/ros_frame_id_0", H5T_NATIVE_UINT8, {1, 4}, "a b");
+                         };
+                         return rec.write("frame_id_space.h5");
+                     },
+                     "Ignoring the ROS frame id of PATH: it is no name", true});
     blobCase("blob not calibration", [](std::string& blob) { blob = "{\"CalibrationInformation\": 42}"; },
              "Failed to load calibration from raw calibration blob! PATH: the blob has a \"CalibrationInformation\" "
              "that is not an object.");

@@ -1,4 +1,5 @@
 #include "acquisition/config/CameraConfigFiles.h"
+#include "acquisition/config/CameraTfFile.h"
 
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
@@ -22,9 +23,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using tavorin::DepthCameraData, tavorin::liveCameraConfigPath, tavorin::loadModelMatrix, tavorin::Mat4,
-    tavorin::recordingConfigPath, tavorin::scale, tavorin::SceneState, tavorin::storeCalibrations, tavorin::translate,
-    tavorin::writeModelMatrix;
+using tavorin::DepthCameraData, tavorin::liveCameraConfigPath, tavorin::loadCameraTfFrames, tavorin::loadModelMatrix,
+    tavorin::Mat4, tavorin::recordingConfigPath, tavorin::scale, tavorin::SceneState, tavorin::storeCalibrations,
+    tavorin::translate, tavorin::writeModelMatrix;
 
 namespace {
 
@@ -304,4 +305,25 @@ TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
     ASSERT_TRUE(loadModelMatrix(inNewFolder, m)) << "a missing folder is made";
     EXPECT_EQ(4.0f, m.m[12]);
     EXPECT_FALSE(std::ifstream(good + ".tmp").good()) << "no temporary file is left behind";
+}
+
+// A frames file that names no usable frame is ignored with one line that says why.
+TEST(ConfigFiles, TfFramesThatNameNoFrameAreIgnored)
+{
+    const struct {
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"{\"parent\": ", "parse error"},
+        {"{\"parent\": \"room\", \"child\": \"a b\"}", "the child is no frame name"},
+    };
+    const std::string path = tempPath("bad.tf.json");
+    for (const auto& c : cases) {
+        writeText(path, c.text);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(loadCameraTfFrames(path)) << c.text;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(0u, err.rfind("Ignoring tf frames " + path + ": ", 0)) << err;
+        EXPECT_NE(std::string::npos, err.find(c.reason)) << err;
+    }
 }

@@ -1,7 +1,8 @@
 // The network depth source against publishers in the same process, over DDS on the loopback
 // interface in a domain of this test's own: a camera appears, streams its cloud from compressed
 // frames, goes and returns; malformed messages of another camera are refused with one line while
-// the first keeps streaming; the calibration reaches an independent tf_static subscriber.
+// the first keeps streaming; the calibration reaches an independent tf_static subscriber under the
+// frame names the images carry.
 #include "network/ros/DepthPublisher.h"
 #include "network/ros/NetworkDepthSource.h"
 #include "network/ros/RosDomain.h"
@@ -235,6 +236,7 @@ TEST_F(NetworkSourceTest, ABestEffortPublisherStreams)
         return (record = recordOf(source, "test/lossy")) != nullptr;
     }));
     EXPECT_NEAR(1.5, record->points[2], 1e-6);
+    EXPECT_EQ("test_lossy_depth", record->frameId) << "the frame its images carry";
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Network camera test/lossy appeared (image_raw, best-effort"), std::string::npos) << out;
 }
@@ -275,23 +277,33 @@ TEST_F(NetworkSourceTest, CamerasShowTheirFramesOfOneInstant)
 }
 
 // A subscriber that joins after the calibration was published still gets it (transient-local),
-// with the room as the parent and each camera's depth frame as the child.
+// from the room with z up to the frame the camera's images carry.
 TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
 {
     const std::string folder = testing::TempDir() + "tavorin_tf_" + std::to_string(::getpid());
     std::filesystem::create_directories(folder + "/config/cameras/ros");
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
+    RosDomain domain;
+    NetworkDepthSource source;
+    DepthPublisher camera(domain, "test/cam_a", pinhole());
+    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
+    std::shared_ptr<tavorin::DepthCameraData> record;
+    ASSERT_TRUE(waitFor([&] {
+        camera.publish(wall.data(), 1.0);
+        return (record = recordOf(source, "test/cam_a")) != nullptr;
+    }));
+    record->modelMatrix = translate(Mat4(), 1.0f, 2.0f, 3.0f); // 2 m above the room's floor
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
     tavorin::TfStaticPublisher publisher;
-    const bool published = publisher.publish({{"test/cam_a", translate(Mat4(), 1.0f, 2.0f, 3.0f)}});
+    const bool published = publisher.publish(tavorin::cameraTransforms({record}));
     std::filesystem::current_path(before);
     ASSERT_TRUE(published);
     std::ifstream yaml(folder + "/" + tavorin::TfStaticPublisher::kYamlPath);
     const std::string text((std::istreambuf_iterator<char>(yaml)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("child_frame_id: test_cam_a_depth"), std::string::npos) << text;
-    EXPECT_NE(text.find("translation: {x: 1, y: 2, z: 3}"), std::string::npos) << text;
+    EXPECT_NE(text.find("child_frame_id: \"test/cam_a_depth\""), std::string::npos) << text;
+    EXPECT_NE(text.find("translation: {x: 1, y: -3, z: 2}"), std::string::npos) << text;
     RosDomain subscriber;
     const dds_entity_t topic =
         dds_create_topic(subscriber.handle(), &tf2_msgs_msg_dds__TFMessage__desc, "rt/tf_static", nullptr, nullptr);
@@ -301,7 +313,7 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
     const dds_entity_t reader = dds_create_reader(subscriber.handle(), topic, qos, nullptr);
     dds_delete_qos(qos);
     std::string child;
-    double x = 0.0;
+    double height = 0.0;
     ASSERT_TRUE(waitFor([&] {
         void* samples[1] = {nullptr};
         dds_sample_info_t infos[1];
@@ -310,7 +322,7 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
         const auto* message = static_cast<const tf2_msgs_msg_dds__TFMessage_*>(samples[0]);
         if (infos[0].valid_data && message->transforms._length == 1) {
             child = message->transforms._buffer[0].child_frame_id;
-            x = message->transforms._buffer[0].transform.translation.x;
+            height = message->transforms._buffer[0].transform.translation.z;
             EXPECT_STREQ("room", message->transforms._buffer[0].header.frame_id);
         }
         dds_return_loan(reader, samples, 1);
@@ -318,6 +330,6 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
     }));
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ("test_cam_a_depth", child);
-    EXPECT_DOUBLE_EQ(1.0, x);
+    EXPECT_EQ("test/cam_a_depth", child);
+    EXPECT_NEAR(2.0, height, 1e-6);
 }

@@ -48,6 +48,7 @@ void SteppedRecordingSource::process(SceneState& state)
         record->removedDepthCorrection = reader->removedDepthCorrection();
         record->sourceName = reader->fileName();
         record->configPath = reader->configPath();
+        record->frameId = reader->rosFrameId();
         record->points = reader->points();
         record->hasPointCloud = true;
         record->width = static_cast<std::int32_t>(reader->width());

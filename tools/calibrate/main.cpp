@@ -72,8 +72,10 @@ constexpr const char* kHelp =
     "and stored.\n"
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
     "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
-    "Each recording, and each camera, may be given once. --store stores the trusted cameras only and keeps\n"
-    "the files it replaces as <file>.<date>_<time>.bak beside them.\n"
+    "Each recording, and each camera, may be given once. --store stores the trusted cameras only, keeps the\n"
+    "files it replaces as <file>.<date>_<time>.bak beside them, and stores the cameras of recordings made\n"
+    "by tavorin-record --network also as those network cameras (config/cameras/ros/<namespace>.json), for\n"
+    "tavorin-tf.\n"
     "Exit codes: 0 every camera calibrated (and stored with --store); 1 wrong arguments; 2 a recording or\n"
     "the ground truth cannot be read, a recording stopped playing, or opening or one step took more than\n"
     "30 s; 3 no usable registration (the lattice was never found, or no camera but camera 0 can be\n"
@@ -470,6 +472,25 @@ void reportErrors(const tavorin::JointEstimate& estimate, const std::vector<tavo
     console::out("max rotation error ", maxRotation, " deg, max translation error ", maxTranslation, " mm");
 }
 
+// The cameras recorded from the network (tavorin-record --network) as those network cameras: the
+// same records under config/cameras/ros/<namespace>.json, so that the network source and
+// tavorin-tf take their calibration. The others, and the cameras not calibrated, have no
+// configuration path; the list keeps the recordings' order (camera 0 first), as storing needs.
+std::vector<std::shared_ptr<DepthCameraData>> asNetworkCameras(const SceneState& state,
+                                                               const SteppedRecordingSource& source,
+                                                               const std::vector<tavorin::CameraTrust>& trust)
+{
+    std::vector<std::shared_ptr<DepthCameraData>> copies;
+    for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+        auto copy = std::make_shared<DepthCameraData>(*state.cameras[i]);
+        const std::string& nameSpace = source.recordingReaders()[i]->rosNamespace();
+        const bool networkCamera = !nameSpace.empty() && trust[i].trusted;
+        copy->configPath = networkCamera ? tavorin::networkCameraConfigPath(nameSpace) : std::string();
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
 // The frame the cameras are placed in: camera 0's stored matrix, so that a room registration it
 // holds survives a new calibration, or camera 0's own coordinates without one. Says which.
 Mat4 startingFrame(const HDF5RecordingReader& camera0)
@@ -581,15 +602,22 @@ int main(int argc, char** argv)
     reportFrameSets(calibrator.timeline());
     reportDepthErrors(estimate, trust);
     if (options->store) {
+        // Camera 0 leads the list whatever its trust: it names the frame the others are stored in,
+        // and an untrusted camera 0 still holds its stored matrix and correction, which are not
+        // rewritten.
         SceneState trustedOnly;
         for (std::size_t i = 0; i < state.cameras.size(); ++i)
-            if (trust[i].trusted)
+            if (i == 0 || trust[i].trusted)
                 trustedOnly.cameras.push_back(state.cameras[i]);
-        if (!storeCalibrations(trustedOnly)) {
+        SceneState networkCameras;
+        networkCameras.cameras = asNetworkCameras(state, *source, trust);
+        const bool stored = storeCalibrations(trustedOnly);
+        if (!storeCalibrations(networkCameras) || !stored) {
             console::err("tavorin-calibrate: not every configuration file was written.");
             return kExitStoreFailed;
         }
         storeRecords(state, estimate, trust, calibrator.coverage());
+        storeRecords(networkCameras, estimate, trust, calibrator.coverage());
     }
     if (truth)
         reportErrors(estimate, trust, *truth, options->recordings);

@@ -50,7 +50,7 @@ NetworkRecording::~NetworkRecording()
 }
 
 void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::CameraInfoFields& model,
-                               const std::uint16_t* depthMm, double stampSeconds)
+                               const std::uint16_t* depthMm, double stampSeconds, const std::string& frameId)
 {
     std::shared_ptr<CameraRecorder> recorder;
     {
@@ -66,6 +66,8 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
             settings.layout.withColor = false;
             settings.layout.cameraParameters = tavorin::cameraParameterRowFor(model);
             settings.layout.rawCalibration = tavorin::rawCalibrationBlobFor(model);
+            settings.layout.rosNamespace = nameSpace;
+            settings.layout.rosFrameId = frameId;
             settings.frameLimit = frameLimit;
             settings.periodFromStamps = true;
             slot = std::make_shared<CameraRecorder>(settings);

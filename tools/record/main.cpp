@@ -161,9 +161,10 @@ int recordNetwork(const Options& options, const std::string& folder)
     NetworkRecording recording(folder, options.frames);
     bool complete = false;
     {
-        tavorin::NetworkDepthSource source(
-            [&recording](const std::string& nameSpace, const tavorin::CameraInfoFields& model,
-                         const std::uint16_t* depthMm, double stamp) { recording.onFrame(nameSpace, model, depthMm, stamp); });
+        tavorin::NetworkDepthSource source([&recording](const std::string& nameSpace, const tavorin::CameraInfoFields& model,
+                                                        const std::uint16_t* depthMm, double stamp, const std::string& frameId) {
+            recording.onFrame(nameSpace, model, depthMm, stamp, frameId);
+        });
         console::out("Recording the network cameras to ", folder);
         const auto start = std::chrono::steady_clock::now();
         const auto elapsed = [&start] {

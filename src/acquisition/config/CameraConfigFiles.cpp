@@ -1,5 +1,6 @@
 #include "acquisition/config/CameraConfigFiles.h"
 
+#include "acquisition/config/CameraTfFile.h"
 #include "acquisition/config/DepthCorrectionFile.h"
 #include "base/Console.h"
 #include "base/RegularFile.h"
@@ -256,6 +257,22 @@ std::string liveCameraConfigPath(const std::string& serial)
     return "config/cameras/azure/azure_kinect_" + pathSafeSerial(serial) + ".json";
 }
 
+std::string besideModelMatrix(const std::string& modelMatrixPath, const std::string& suffix)
+{
+    constexpr char kJson[] = ".json";
+    constexpr std::size_t kJsonLength = sizeof kJson - 1;
+    if (modelMatrixPath.empty())
+        return {};
+    const std::size_t size = modelMatrixPath.size();
+    const bool json = size >= kJsonLength && modelMatrixPath.compare(size - kJsonLength, kJsonLength, kJson) == 0;
+    return modelMatrixPath.substr(0, json ? size - kJsonLength : size) + suffix;
+}
+
+std::string networkCameraConfigPath(const std::string& nameSpace)
+{
+    return "config/cameras/ros/" + pathSafeSerial(nameSpace) + ".json";
+}
+
 std::string recordingConfigPath(const std::string& recordingPath)
 {
     const std::size_t slash = recordingPath.rfind('/');
@@ -347,6 +364,7 @@ bool replaceKeptFile(const std::string& path, const std::string& text, const std
 
 bool storeCalibrations(const SceneState& state)
 {
+    const std::string parent = tfParentFrame(state.cameras);
     bool allWritten = true;
     for (const std::shared_ptr<DepthCameraData>& camera : state.cameras) {
         if (camera->configPath.empty())
@@ -357,6 +375,8 @@ bool storeCalibrations(const SceneState& state)
         std::error_code error;
         if (!camera->depthCorrection.isIdentity() || std::filesystem::exists(depthPath, error))
             allWritten = writeDepthCorrection(depthPath, camera->depthCorrection) && allWritten;
+        if (!camera->frameId.empty())
+            allWritten = writeCameraTfFrames(cameraTfPath(camera->configPath), {parent, camera->frameId}) && allWritten;
     }
     return allWritten;
 }

@@ -20,6 +20,13 @@ std::string pathSafeSerial(const std::string& serial);
 // than an ASCII letter, a digit, '-' or '_' replaced by '_', so that the file stays in that folder.
 std::string liveCameraConfigPath(const std::string& serial);
 
+// A file beside a model-matrix file: "<stem><suffix>" for "<stem>.json" (the whole path as the
+// stem when it does not end in ".json"); empty for an empty path.
+std::string besideModelMatrix(const std::string& modelMatrixPath, const std::string& suffix);
+
+// "config/cameras/ros/<namespace>.json", the ROS namespace made safe as serials are.
+std::string networkCameraConfigPath(const std::string& nameSpace);
+
 // Derives the file of a recording from its path (forward slashes) and prints the
 // "Filename Serial: ..." line; a path without "/" has no file: returns empty, prints nothing.
 std::string recordingConfigPath(const std::string& recordingPath);
@@ -46,8 +53,9 @@ bool replaceKeptFile(const std::string& path, const std::string& text, const std
                      const std::string& storedLine);
 
 // Writes the file of every camera record that has a configuration path, in list order, and beside
-// it the depth correction file of a camera that has a correction (or had one). Returns false when
-// any file failed. GUI thread, with the scene's frame lock held.
+// it the depth correction file of a camera that has a correction (or had one) and the tf frames
+// file of a camera whose images carry a frame id (CameraTfFile). Returns false when any file
+// failed. GUI thread, with the scene's frame lock held.
 bool storeCalibrations(const SceneState& state);
 
 } // namespace tavorin

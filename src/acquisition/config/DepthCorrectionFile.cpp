@@ -22,13 +22,7 @@ constexpr std::size_t kMaxFileBytes = 1 << 16;
 
 std::string depthCorrectionPath(const std::string& modelMatrixPath)
 {
-    constexpr char kJson[] = ".json";
-    if (modelMatrixPath.empty())
-        return {};
-    const std::size_t stem = modelMatrixPath.size() >= 5 && modelMatrixPath.compare(modelMatrixPath.size() - 5, 5, kJson) == 0
-        ? modelMatrixPath.size() - 5
-        : modelMatrixPath.size();
-    return modelMatrixPath.substr(0, stem) + ".depth.json";
+    return besideModelMatrix(modelMatrixPath, ".depth.json");
 }
 
 bool loadDepthCorrection(const std::string& path, DepthCorrection& correction)

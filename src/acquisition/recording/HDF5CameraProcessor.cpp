@@ -288,6 +288,7 @@ void HDF5CameraProcessor::process(SceneState& state)
         record.removedDepthCorrection = reader->removedDepthCorrection();
         record.sourceName = reader->fileName();
         record.configPath = reader->configPath();
+        record.frameId = reader->rosFrameId();
         record.points = points;
         record.colors = reader->colors();
         record.hasPointCloud = true;

@@ -1,6 +1,7 @@
 #include "acquisition/recording/HDF5RecordingReader.h"
 
 #include "acquisition/config/CameraConfigFiles.h"
+#include "acquisition/config/CameraTfFile.h"
 #include "acquisition/recording/ChunkIntegrity.h"
 #include "acquisition/config/DepthCorrectionFile.h"
 #include "acquisition/model/DepthToPoints.h"
@@ -18,6 +19,7 @@
 #include <k4a/k4a.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -32,7 +34,7 @@ namespace tavorin {
 namespace {
 
 using recording::kColourSet, recording::kDepthSet, recording::kParameterSet, recording::kRawCalibrationSet,
-    recording::kTimestampSet;
+    recording::kRosFrameIdSet, recording::kRosNamespaceSet, recording::kTimestampSet;
 
 constexpr float kFramePeriod = 1.0f / 30.0f; // seconds, frames without timestamps
 constexpr int kColourChannels = 4;
@@ -44,6 +46,7 @@ constexpr hsize_t kMinImageSide = 4; // below this a frame holds nothing to cali
 constexpr hsize_t kMaxFrames = hsize_t(1) << 22;
 constexpr hsize_t kMaxParameters = 4096;
 constexpr hsize_t kMaxRawCalibrationBytes = 1 << 20;
+constexpr hsize_t kMaxRosNameBytes = 257; // 256 characters and a NUL
 constexpr std::size_t kPinholeParameters = 4;
 
 constexpr int kMaxDims = 8;
@@ -168,24 +171,54 @@ std::string calibrationFault(const k4a_calibration_camera_t& camera)
     return intrinsicsFault("the raw calibration's depth camera", p.param.cx, p.param.cy, p.param.fx, p.param.fy);
 }
 
+// What became of an optional row of bytes.
+enum class RowRead {
+    Read,
+    Absent,  // the recording has no such data set
+    Ignored, // a shape, size or read that does not give the row; said on standard error
+    Refused, // its link, stored type or storage refuses the whole recording; said
+};
+
+// A ROS 2 namespace as topics carry it after "rt/": letters, digits, '_' and '/', 1 to 256 of them.
+bool isRosNamespace(const std::string& name)
+{
+    return !name.empty() && name.size() < kMaxRosNameBytes && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '/';
+    });
+}
+
+// The text of a NUL-terminated row of bytes (a missing NUL is taken as there); a NUL inside
+// leaves it unused: empty.
+std::string textOf(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text(bytes.begin(), bytes.end());
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    return text.find('\0') == std::string::npos ? text : std::string();
+}
+
 } // namespace
 
 struct HDF5RecordingReader::Handles {
     hid_t file = H5I_INVALID_HID;
     hid_t linkAccess = linkAccessInsideFile();
-    DataSet depth, parameters, rawCalibration, timestamps, colour;
+    DataSet depth, parameters, rawCalibration, timestamps, colour, rosNamespace, rosFrameId;
     hid_t depthMemory = H5I_INVALID_HID;
     hid_t parameterMemory = H5I_INVALID_HID;
     hid_t colourMemory = H5I_INVALID_HID;
     FrameChunkReader depthChunks, colourChunks; // borrow depth.set and colour.set
     k4a_calibration_t calibration{};
 
+    RowRead readByteRow(const HDF5RecordingReader& reader, DataSet& data, const char* setName,
+                        const char* dimensionsName, const std::string& what, hsize_t maxBytes,
+                        std::vector<std::uint8_t>& bytes);
+
     ~Handles()
     {
         for (hid_t space : {depthMemory, parameterMemory, colourMemory})
             if (space >= 0)
                 H5Sclose(space);
-        for (DataSet* data : {&depth, &parameters, &rawCalibration, &timestamps, &colour})
+        for (DataSet* data : {&depth, &parameters, &rawCalibration, &timestamps, &colour, &rosNamespace, &rosFrameId})
             data->close();
         if (file >= 0)
             H5Fclose(file);
@@ -229,7 +262,7 @@ bool HDF5RecordingReader::open(const std::string& path, bool colour)
         console::err("Unable to open ", path, "!");
         return false;
     }
-    if (!openDepth() || !openCameraParameters() || !openRawCalibration() || !openTimestamps())
+    if (!openDepth() || !openCameraParameters() || !openRawCalibration() || !openTimestamps() || !openRosNames())
         return false;
     if (rawCalibrationSize == 0) {
         if (parameterCount < kPinholeParameters)
@@ -328,38 +361,77 @@ bool HDF5RecordingReader::openCameraParameters()
     return true;
 }
 
-bool HDF5RecordingReader::openRawCalibration()
+// A row of bytes (the first of a 1 x n data set, n up to maxBytes), checked as every data set is;
+// the caller says what a missing one means. `what` names it in the lines.
+RowRead HDF5RecordingReader::Handles::readByteRow(const HDF5RecordingReader& reader, DataSet& data,
+                                                  const char* setName, const char* dimensionsName,
+                                                  const std::string& what, hsize_t maxBytes,
+                                                  std::vector<std::uint8_t>& bytes)
 {
-    DataSet& data = h5->rawCalibration;
-    if (!linkAccepted(kRawCalibrationSet))
-        return false;
-    if (!openWithDimensions(h5->file, kRawCalibrationSet, data, h5->linkAccess, 2, "azure camera parameter",
-                            " Not loaded.")) {
-        if (!data.named)
-            console::out("No raw calibration in ", name, ": its points come from the pinhole parameters.");
-        return true;
-    }
+    if (!reader.linkAccepted(setName))
+        return RowRead::Refused;
+    if (!openWithDimensions(file, setName, data, linkAccess, 2, dimensionsName, " Not loaded."))
+        return data.named ? RowRead::Ignored : RowRead::Absent;
+    if (!reader.accepted(setName, dataSetFault(data, RecordingMemoryType::Bytes)))
+        return RowRead::Refused;
     const hsize_t size = data.extent[1];
-    console::out("Azure Kinect Parameter Count: ", size);
-    if (!accepted(kRawCalibrationSet, dataSetFault(data, RecordingMemoryType::Bytes)))
-        return false;
-    if (data.extent[0] == 0 || size == 0 || size > kMaxRawCalibrationBytes) {
-        console::err("Ignoring the raw calibration of ", name, ": ", data.extent[0], " rows of ", size, " bytes.");
-        return true;
+    if (data.extent[0] == 0 || size == 0 || size > maxBytes) {
+        console::err("Ignoring the ", what, " of ", reader.name, ": ", data.extent[0], " rows of ", size, " bytes.");
+        return RowRead::Ignored;
     }
-    rawCalibration.assign(size, 0);
+    bytes.assign(size, 0);
     const hsize_t start[2] = {0, 0};
     const hsize_t count[2] = {1, size};
     const hid_t rowSpace = memorySpace({1, size});
-    const bool read = readHyperslab(data, rowSpace, H5T_NATIVE_UINT8, start, count, rawCalibration.data());
+    const bool read = readHyperslab(data, rowSpace, H5T_NATIVE_UINT8, start, count, bytes.data());
     H5Sclose(rowSpace);
-    if (!read) {
-        console::err("Unable to read the raw calibration of ", name, ".");
-        rawCalibration.clear();
+    if (read)
+        return RowRead::Read;
+    console::err("Unable to read the ", what, " of ", reader.name, ".");
+    bytes.clear();
+    return RowRead::Ignored;
+}
+
+bool HDF5RecordingReader::openRawCalibration()
+{
+    switch (h5->readByteRow(*this, h5->rawCalibration, kRawCalibrationSet, "azure camera parameter",
+                            "raw calibration", kMaxRawCalibrationBytes, rawCalibration)) {
+    case RowRead::Refused:
+        return false;
+    case RowRead::Absent:
+        console::out("No raw calibration in ", name, ": its points come from the pinhole parameters.");
         return true;
+    case RowRead::Ignored:
+        return true;
+    case RowRead::Read:
+        break;
     }
-    rawCalibrationSize = static_cast<std::uint32_t>(size);
+    console::out("Azure Kinect Parameter Count: ", rawCalibration.size());
+    rawCalibrationSize = static_cast<std::uint32_t>(rawCalibration.size());
     return loadCalibration();
+}
+
+// Optional: only recordings of network cameras have them. A name that is no name is left out,
+// with a line that says which names are taken.
+bool HDF5RecordingReader::openRosNames()
+{
+    const auto readName = [this](DataSet& data, const char* setName, const char* what, bool (*isName)(const std::string&),
+                                 const char* rule, std::string& out) {
+        std::vector<std::uint8_t> bytes;
+        const RowRead read = h5->readByteRow(*this, data, setName, what, what, kMaxRosNameBytes, bytes);
+        if (read != RowRead::Read)
+            return read != RowRead::Refused;
+        const std::string text = textOf(bytes);
+        if (isName(text))
+            out = text;
+        else
+            console::err("Ignoring the ", what, " of ", name, ": it is no name (", rule, ").");
+        return true;
+    };
+    return readName(h5->rosNamespace, kRosNamespaceSet, "ROS namespace", isRosNamespace,
+                    "1 to 256 letters, digits, '_' and '/'", rosNamespaceName)
+        && readName(h5->rosFrameId, kRosFrameIdSet, "ROS frame id", isFrameName,
+                    "1 to 256 printable ASCII characters without spaces", rosFrameIdName);
 }
 
 // The SDK wants the blob's terminating NUL inside the given size, and not every recorder stores

@@ -26,7 +26,9 @@ public:
     // Opens the recording and reads its configuration file. False (with a message on standard
     // error) when the file cannot be played: it cannot be opened, a data set has the wrong shape
     // or a stored type that does not convert exactly, the timestamps or the intrinsics (raw
-    // calibration, or every frame's pinhole parameters) are implausible.
+    // calibration, or every frame's pinhole parameters) are implausible. Of the optional data sets
+    // (colour, raw calibration, ROS names) one that is not what it should be is left out with a
+    // line, unless its link, stored type or storage is refused as every data set's is.
     bool open(const std::string& path, bool colour);
     // Switches off the HDF5 library's error printing for the calling thread (the library keeps
     // one error stack per thread); every thread that reads recordings calls it once.
@@ -61,6 +63,10 @@ public:
     // Frames read from the file so far (a frame already held is not read again).
     std::uint64_t frameReads() const { return framesRead.load(std::memory_order_relaxed); }
     bool hasRawCalibration() const { return rawCalibrationSize > 0; }
+    // A recording of a network camera: its ROS namespace and the frame_id of its images; empty
+    // for other recordings.
+    const std::string& rosNamespace() const { return rosNamespaceName; }
+    const std::string& rosFrameId() const { return rosFrameIdName; }
     // True once a frame or the calibration failed: nothing is loaded any more. Playback thread.
     bool playbackStopped() const { return stopped; }
 
@@ -92,6 +98,7 @@ private:
     bool openRawCalibration();
     bool loadCalibration();
     bool openTimestamps();
+    bool openRosNames();
     bool checkPinholeParameters();
     bool openColour();
     void fillColour();
@@ -134,6 +141,8 @@ private:
     std::vector<double> timestamps; // seconds, one per frame, read at opening
     std::vector<std::uint8_t> colorBuffer;
     std::vector<std::uint8_t> rawCalibration;
+    std::string rosNamespaceName;
+    std::string rosFrameIdName;
     mutable std::mutex matrixMutex;
     Mat4 matrix;                 // guarded by matrixMutex
     DepthCorrection correction;  // guarded by matrixMutex

@@ -19,7 +19,8 @@ namespace tavorin {
 
 namespace {
 
-using recording::kDepthSet, recording::kParameterSet, recording::kRawCalibrationSet, recording::kTimestampSet;
+using recording::kDepthSet, recording::kParameterSet, recording::kRawCalibrationSet, recording::kRosFrameIdSet,
+    recording::kRosNamespaceSet, recording::kTimestampSet;
 constexpr const char* kColorSet = recording::kColourSet;
 constexpr int kBgraChannels = 4;
 
@@ -116,7 +117,8 @@ bool HDF5RecordingWriter::create(const std::string& path, const Layout& layout_)
     file = H5Fcreate(temporaryPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file < 0)
         return fail(std::string("cannot create ") + temporaryPath() + ": " + std::strerror(errno));
-    if (!createSets() || !writeRawCalibration()) {
+    if (!createSets() || !writeText(kRawCalibrationSet, layout.rawCalibration)
+        || !writeText(kRosNamespaceSet, layout.rosNamespace) || !writeText(kRosFrameIdSet, layout.rosFrameId)) {
         discard();
         return false;
     }
@@ -161,19 +163,19 @@ bool HDF5RecordingWriter::createSets()
     return true;
 }
 
-bool HDF5RecordingWriter::writeRawCalibration()
+// One row of bytes: the text and its NUL. Nothing for an empty text.
+bool HDF5RecordingWriter::writeText(const char* setName, const std::string& text)
 {
-    if (layout.rawCalibration.empty())
+    if (text.empty())
         return true;
-    const hsize_t dims[2] = {1, layout.rawCalibration.size() + 1};
+    const hsize_t dims[2] = {1, text.size() + 1};
     const hid_t space = H5Screate_simple(2, dims, nullptr);
-    const hid_t set = H5Dcreate2(file, kRawCalibrationSet, H5T_STD_U8LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
-    const bool written = set >= 0
-        && H5Dwrite(set, H5T_NATIVE_UINT8, H5S_ALL, H5S_ALL, H5P_DEFAULT, layout.rawCalibration.c_str()) >= 0;
+    const hid_t set = H5Dcreate2(file, setName, H5T_STD_U8LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+    const bool written = set >= 0 && H5Dwrite(set, H5T_NATIVE_UINT8, H5S_ALL, H5S_ALL, H5P_DEFAULT, text.c_str()) >= 0;
     if (set >= 0)
         H5Dclose(set);
     H5Sclose(space);
-    return written || fail("cannot write the raw calibration to " + temporaryPath());
+    return written || fail(std::string("cannot write ") + setName + " to " + temporaryPath());
 }
 
 bool HDF5RecordingWriter::append(const std::uint16_t* depthMm, const std::uint8_t* bgra, double timestampSeconds)

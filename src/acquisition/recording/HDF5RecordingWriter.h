@@ -10,8 +10,8 @@ struct libdeflate_compressor;
 namespace tavorin {
 
 // Writes one recording in the layout the playback reads: depth (unsigned 16-bit millimetres),
-// per-frame camera parameters, timestamps (seconds), optional B, G, R, A colour and the raw
-// calibration (NUL-terminated). The frame data sets grow by one frame per append and hold one
+// per-frame camera parameters, timestamps (seconds), optional B, G, R, A colour, the raw
+// calibration and a network camera's ROS namespace and frame id (each NUL-terminated text). The frame data sets grow by one frame per append and hold one
 // frame per chunk, compressed here (byte shuffle for 16-bit values, then deflate) and written
 // straight into the file. The file is written under `path` + ".part" and renamed to `path` by
 // finish(): a recording that ended early (a write failed, the disk is full) is cut back to its
@@ -25,6 +25,8 @@ public:
         bool withColor = true;
         std::vector<float> cameraParameters; // the same row for every frame
         std::string rawCalibration;          // without its NUL; empty: no raw calibration data set
+        std::string rosNamespace;            // a network camera's; empty: no such data set
+        std::string rosFrameId;              // the frame_id of its images; empty: no such data set
     };
 
     // deflate levels 1 (fastest) to 12 (smallest); the defaults are what bench_recording picked.
@@ -55,7 +57,7 @@ public:
 private:
     struct FrameSet;
     bool createSets();
-    bool writeRawCalibration();
+    bool writeText(const char* setName, const std::string& text);
     bool roomForFrame() const;
     bool extendTo(std::uint64_t frames);
     bool writeFrameChunk(FrameSet& set, const void* values, std::size_t elementBytes, libdeflate_compressor* level);

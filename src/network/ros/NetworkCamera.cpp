@@ -25,7 +25,7 @@ double steadySeconds()
 } // namespace
 
 NetworkCamera::NetworkCamera(std::string nameSpace_)
-    : nameSpace(std::move(nameSpace_)), configFile("config/cameras/ros/" + pathSafeSerial(nameSpace) + ".json")
+    : nameSpace(std::move(nameSpace_)), configFile(networkCameraConfigPath(nameSpace))
 {
     loadModelMatrix(configFile, modelMatrix);
     DepthCorrection loaded;
@@ -56,7 +56,7 @@ std::string NetworkCamera::takeCameraInfo(const CameraInfoFields& info)
 }
 
 std::string NetworkCamera::takeDepth(const std::uint16_t* depthMm, std::uint32_t width, std::uint32_t height,
-                                     double stampSeconds)
+                                     double stampSeconds, const std::string& frameId)
 {
     if (!modelReady.load(std::memory_order_acquire))
         return "a depth frame came before the camera info";
@@ -72,6 +72,10 @@ std::string NetworkCamera::takeDepth(const std::uint16_t* depthMm, std::uint32_t
     slot.depthMm.assign(depthMm, depthMm + std::size_t(width) * height);
     slot.stamp = stampSeconds;
     slot.sequence = ++takenSequence;
+    {
+        std::lock_guard<std::mutex> lock(frameIdMutex);
+        imageFrameId = frameId;
+    }
     frames.fetch_add(1);
     lastFrameAt.store(steadySeconds());
     return {};
@@ -127,6 +131,12 @@ void NetworkCamera::showAt(double instant)
     }
     shownSequence = chosen->sequence;
     publishedPoints.store(pointStorage.get(), std::memory_order_release);
+}
+
+std::string NetworkCamera::frameId() const
+{
+    std::lock_guard<std::mutex> lock(frameIdMutex);
+    return imageFrameId;
 }
 
 DepthCorrection NetworkCamera::depthCorrection() const

@@ -16,7 +16,8 @@ namespace tavorin {
 
 // One camera of the network depth source, named by its ROS namespace: its model from CameraInfo,
 // its recent depth frames, the one shown as points (metres, camera frame, as a live camera's) with
-// its capture time, its matrix and depth correction from its configuration files. The receive thread fills it; the
+// its capture time, the frame_id its images carry, its matrix and depth correction from its
+// configuration files. The receive thread fills it; the
 // render thread reads it through the source's records (holding its frame while a calibration
 // cycle reads it). Buffers keep their address for the camera's life: a camera whose image size
 // changes is dropped and made anew by the source.
@@ -31,8 +32,10 @@ public:
     // Receive thread. Empty when taken; else why the model or the frame is refused.
     std::string takeCameraInfo(const CameraInfoFields& info);
     // A frame needs a camera model first; one of another size than the model is refused. A frame
-    // taken joins the camera's recent frames; show() makes the points of one of them.
-    std::string takeDepth(const std::uint16_t* depthMm, std::uint32_t width, std::uint32_t height, double stampSeconds);
+    // taken joins the camera's recent frames; show() makes the points of one of them. `frameId`:
+    // the header's frame_id, the frame the camera's transform names.
+    std::string takeDepth(const std::uint16_t* depthMm, std::uint32_t width, std::uint32_t height, double stampSeconds,
+                          const std::string& frameId);
     // Receive thread: the capture times of the newest and the oldest recent frame (none: no frame yet).
     std::optional<double> newestStamp() const;
     std::optional<double> oldestStamp() const;
@@ -44,6 +47,8 @@ public:
     const CameraInfoFields& model() const { return cameraModel; }
     std::uint32_t width() const { return imageWidth.load(); }
     std::uint32_t height() const { return imageHeight.load(); }
+    // The frame_id of the depth image taken last (empty before the first). Any thread.
+    std::string frameId() const;
 
     // Null until the first frame; width * height * 4 floats, fixed address.
     float* points() const { return publishedPoints.load(std::memory_order_acquire); }
@@ -86,6 +91,8 @@ private:
     mutable std::mutex correctionMutex;
     DepthCorrection correction; // guarded by correctionMutex
     DepthCorrection removed;    // guarded by correctionMutex
+    mutable std::mutex frameIdMutex;
+    std::string imageFrameId; // guarded by frameIdMutex
 };
 
 } // namespace tavorin

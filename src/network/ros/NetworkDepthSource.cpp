@@ -1,5 +1,6 @@
 #include "network/ros/NetworkDepthSource.h"
 
+#include "acquisition/config/CameraTfFile.h"
 #include "base/Console.h"
 #include "network/codec/CompressedDepth.h"
 #include "network/ros/DdsQos.h"
@@ -97,7 +98,7 @@ struct NetworkDepthSource::Impl {
     void closeStream(const std::string& nameSpace, const char* why);
     void takeFrames(const std::string& nameSpace, Stream& stream);
     void takeDepth(const std::string& nameSpace, Stream& stream, const std::uint16_t* depthMm, std::uint32_t width,
-                   std::uint32_t height, double stamp);
+                   std::uint32_t height, const std_msgs_msg_dds__Header_& header);
     void noteQuietCameras();
     void showOneInstant();
     void publish(const std::shared_ptr<NetworkCamera>& camera, bool streaming);
@@ -348,8 +349,7 @@ void NetworkDepthSource::Impl::takeFrames(const std::string& nameSpace, Stream& 
                                                                 message.data._length, kMaxImageSide, decoded);
                 if (!fault.empty())
                     return refuse("depth/image_raw/compressedDepth", fault);
-                takeDepth(nameSpace, stream, decoded.depthMm.data(), decoded.width, decoded.height,
-                          stampSeconds(message.header.stamp));
+                takeDepth(nameSpace, stream, decoded.depthMm.data(), decoded.width, decoded.height, message.header);
             });
         return;
     }
@@ -365,17 +365,25 @@ void NetworkDepthSource::Impl::takeFrames(const std::string& nameSpace, Stream& 
             depthScratch.resize(std::size_t(message.width) * message.height);
             depthImageToMm(message.data._buffer, message.width, message.height, message.step, encoding,
                            message.is_bigendian, depthScratch.data());
-            takeDepth(nameSpace, stream, depthScratch.data(), message.width, message.height,
-                      stampSeconds(message.header.stamp));
+            takeDepth(nameSpace, stream, depthScratch.data(), message.width, message.height, message.header);
         });
 }
 
 void NetworkDepthSource::Impl::takeDepth(const std::string& nameSpace, Stream& stream, const std::uint16_t* depthMm,
-                                         std::uint32_t width, std::uint32_t height, double stamp)
+                                         std::uint32_t width, std::uint32_t height,
+                                         const std_msgs_msg_dds__Header_& header)
 {
     if (!stream.camera->hasModel())
         return; // its first camera info is on the way
-    const std::string fault = stream.camera->takeDepth(depthMm, width, height, stamp);
+    const double stamp = stampSeconds(header.stamp);
+    std::string frameId = text(header.frame_id);
+    if (!frameId.empty() && !isFrameName(frameId)) {
+        console::errRepeating("Network camera ", nameSpace, ": the frame_id of its images is no frame name tf "
+                              "takes (1 to 256 printable ASCII characters without spaces); its transform is named "
+                              "after its namespace");
+        frameId.clear();
+    }
+    const std::string fault = stream.camera->takeDepth(depthMm, width, height, stamp, frameId);
     if (!fault.empty()) {
         console::errRepeating("Refusing a frame of network camera ", nameSpace, ": ", fault);
         return;
@@ -386,7 +394,7 @@ void NetworkDepthSource::Impl::takeDepth(const std::string& nameSpace, Stream& s
         publish(stream.camera, true);
     }
     if (listener)
-        listener(nameSpace, stream.camera->model(), depthMm, stamp);
+        listener(nameSpace, stream.camera->model(), depthMm, stamp, frameId);
 }
 
 // A camera whose frames stopped (its computer lost, its node stopped) is gone from the view until
@@ -458,6 +466,7 @@ void NetworkDepthSource::process(SceneState& state)
         record->removedDepthCorrection = camera->removedDepthCorrection();
         record->sourceName = camera->name();
         record->configPath = camera->configPath();
+        record->frameId = camera->frameId();
         record->points = points;
         record->hasPointCloud = true;
         record->width = static_cast<std::int32_t>(camera->width());

@@ -15,7 +15,7 @@ namespace tavorin {
 // image ("rt/<namespace>/depth/image_raw", 16UC1 millimetres, or its "/compressedDepth" RVL or
 // PNG, taken when offered) together with its camera info ("rt/<namespace>/depth/camera_info") is
 // one camera, streamed as a live one is: its cloud, its matrix and depth correction from
-// "config/cameras/ros/<namespace>.json", its capture times from the images' header stamps. A
+// "config/cameras/ros/<namespace>.json", its capture times and frame id from the images' headers. A
 // camera is announced when it appears and when it goes (its writers gone, or no frame for 3 s);
 // one that returns streams again. A malformed message is refused with one line (then counted) and
 // the other cameras go on. One receive thread of its own takes every message; the render thread
@@ -23,9 +23,10 @@ namespace tavorin {
 class NetworkDepthSource : public DepthCameraProcessor {
 public:
     // Every frame taken, on the receive thread: the camera's namespace and model, its depth
-    // (millimetres, width * height, row by row) and its header stamp in seconds.
-    using FrameListener = std::function<void(const std::string& nameSpace, const CameraInfoFields& model,
-                                             const std::uint16_t* depthMm, double stampSeconds)>;
+    // (millimetres, width * height, row by row), its header stamp in seconds and frame_id.
+    using FrameListener =
+        std::function<void(const std::string& nameSpace, const CameraInfoFields& model, const std::uint16_t* depthMm,
+                            double stampSeconds, const std::string& frameId)>;
 
     // Joins the ROS domain and starts listening. `listener` (may be empty) sees every frame.
     explicit NetworkDepthSource(FrameListener listener = {});

@@ -9,56 +9,58 @@
 
 #include <dds/dds.h>
 
-#include <Eigen/Geometry>
-
 #include <chrono>
-#include <cmath>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 namespace tavorin {
 
 namespace {
 
-struct Pose {
-    std::string child;
-    Eigen::Vector3d translation;
-    Eigen::Quaterniond rotation;
-};
-
-// A camera point (x to the image's left, y up, z along the view) is the optical frame's point with
-// x and y negated.
-Pose opticalPose(const std::string& name, const Mat4& T_room_camera)
+// A frame name (printable ASCII without spaces) as a YAML string.
+std::string quoted(const std::string& name)
 {
-    Eigen::Matrix3d R;
-    for (int c = 0; c < 3; ++c)
-        for (int r = 0; r < 3; ++r)
-            R(r, c) = T_room_camera.at(c, r);
-    const Eigen::Matrix3d flip = Eigen::Vector3d(-1.0, -1.0, 1.0).asDiagonal();
-    Pose pose;
-    pose.child = pathSafeSerial(name) + "_depth";
-    pose.translation = Eigen::Vector3d(T_room_camera.at(3, 0), T_room_camera.at(3, 1), T_room_camera.at(3, 2));
-    pose.rotation = Eigen::Quaterniond(R * flip).normalized();
-    return pose;
+    std::string text = "\"";
+    for (const char c : name) {
+        if (c == '"' || c == '\\')
+            text += '\\';
+        text += c;
+    }
+    return text + "\"";
 }
 
-std::string yamlOf(const std::vector<Pose>& poses)
+std::string yamlOf(const std::vector<StaticTransform>& transforms)
 {
     std::ostringstream text;
     text << std::setprecision(9);
-    text << "# Every camera's pose in the room, as published on /tf_static: parent \"room\" (metres, y up),\n"
-         << "# child \"<camera>_depth\", the camera's depth image frame (x right, y down, z along the view).\n"
+    text << "# Every camera's pose as published on /tf_static: the parent \"room\" is the room frame with z up\n"
+         << "# (REP 103), otherwise the frame of camera 0; the child is the frame_id of the camera's images\n"
+         << "# (x right, y down, z along the view).\n"
          << "transforms:\n";
-    for (const Pose& pose : poses) {
-        text << "  - header: {frame_id: room}\n"
-             << "    child_frame_id: " << pose.child << "\n"
+    for (const StaticTransform& transform : transforms) {
+        const auto& [x, y, z] = transform.translation;
+        const auto& [qx, qy, qz, qw] = transform.rotation;
+        text << "  - header: {frame_id: " << quoted(transform.parent) << "}\n"
+             << "    child_frame_id: " << quoted(transform.child) << "\n"
              << "    transform:\n"
-             << "      translation: {x: " << pose.translation.x() << ", y: " << pose.translation.y()
-             << ", z: " << pose.translation.z() << "}\n"
-             << "      rotation: {x: " << pose.rotation.x() << ", y: " << pose.rotation.y() << ", z: "
-             << pose.rotation.z() << ", w: " << pose.rotation.w() << "}\n";
+             << "      translation: {x: " << x << ", y: " << y << ", z: " << z << "}\n"
+             << "      rotation: {x: " << qx << ", y: " << qy << ", z: " << qz << ", w: " << qw << "}\n";
     }
     return text.str();
+}
+
+// tf keeps one pose per frame: cameras whose images carry the same frame_id (drivers started
+// without a prefix of their own) would be drawn at one of their poses.
+void reportSharedChildren(const std::vector<StaticTransform>& transforms)
+{
+    std::map<std::string, int> cameras;
+    for (const StaticTransform& transform : transforms)
+        ++cameras[transform.child];
+    for (const auto& [child, count] : cameras)
+        if (count > 1)
+            console::err(count, " cameras' images carry the frame_id ", child, "; tf keeps one pose for it: give each ",
+                         "camera a frame of its own (the driver's tf_prefix).");
 }
 
 } // namespace
@@ -78,40 +80,38 @@ TfStaticPublisher::TfStaticPublisher() : domain(std::make_unique<RosDomain>())
 
 TfStaticPublisher::~TfStaticPublisher() = default;
 
-bool TfStaticPublisher::publish(const std::vector<std::pair<std::string, Mat4>>& T_room_camera)
+bool TfStaticPublisher::publish(const std::vector<StaticTransform>& transforms)
 {
-    std::vector<Pose> poses;
-    for (const auto& [name, matrix] : T_room_camera)
-        poses.push_back(opticalPose(name, matrix));
-    const bool filed = replaceKeptFile(kYamlPath, yamlOf(poses), "calibration for ROS", "Stored tf_static to ");
+    reportSharedChildren(transforms);
+    const bool filed = replaceKeptFile(kYamlPath, yamlOf(transforms), "calibration for ROS", "Stored tf_static to ");
     if (writer <= 0)
         return false;
 
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
-    std::string room = "room";
-    std::vector<std::string> children;
-    for (const Pose& pose : poses)
-        children.push_back(pose.child);
-    std::vector<geometry_msgs_msg_dds__TransformStamped_> transforms(poses.size());
-    for (std::size_t i = 0; i < poses.size(); ++i) {
-        geometry_msgs_msg_dds__TransformStamped_& t = transforms[i];
+    std::vector<std::string> names; // the messages borrow their characters
+    names.reserve(2 * transforms.size());
+    std::vector<geometry_msgs_msg_dds__TransformStamped_> stamped(transforms.size());
+    for (std::size_t i = 0; i < transforms.size(); ++i) {
+        geometry_msgs_msg_dds__TransformStamped_& t = stamped[i];
         t.header.stamp.sec = static_cast<std::int32_t>(seconds.count());
         t.header.stamp.nanosec =
             static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now - seconds).count());
-        t.header.frame_id = room.data();
-        t.child_frame_id = children[i].data();
-        t.transform.translation = {poses[i].translation.x(), poses[i].translation.y(), poses[i].translation.z()};
-        t.transform.rotation = {poses[i].rotation.x(), poses[i].rotation.y(), poses[i].rotation.z(), poses[i].rotation.w()};
+        t.header.frame_id = names.emplace_back(transforms[i].parent).data();
+        t.child_frame_id = names.emplace_back(transforms[i].child).data();
+        const auto& [x, y, z] = transforms[i].translation;
+        const auto& [qx, qy, qz, qw] = transforms[i].rotation;
+        t.transform.translation = {x, y, z};
+        t.transform.rotation = {qx, qy, qz, qw};
     }
     tf2_msgs_msg_dds__TFMessage_ message{};
-    message.transforms._buffer = transforms.data();
-    message.transforms._length = message.transforms._maximum = static_cast<std::uint32_t>(transforms.size());
+    message.transforms._buffer = stamped.data();
+    message.transforms._length = message.transforms._maximum = static_cast<std::uint32_t>(stamped.size());
     const dds_return_t written = dds_write(writer, &message);
     if (written < 0)
         console::err("Cannot publish the calibration on tf_static: ", dds_strretcode(written));
     else
-        console::out("Published ", poses.size(), " camera poses on tf_static");
+        console::out("Published ", transforms.size(), " camera poses on tf_static");
     return filed && written >= 0;
 }
 

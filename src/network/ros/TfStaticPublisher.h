@@ -1,22 +1,20 @@
 #pragma once
 
-#include "math/Mat4.h"
+#include "network/ros/CameraTransforms.h"
 
+#include <cstdint>
 #include <memory>
-#include <string>
-#include <utility>
 #include <vector>
 
 namespace tavorin {
 
 class RosDomain;
 
-// The calibration where ROS tools look for it: every camera's pose in the room on "rt/tf_static"
-// (tf2_msgs/TFMessage, reliable and transient-local, as tf2's static broadcaster sends it, so that
-// a tool that starts later still gets it), parent "room" (this system's room frame: metres, y up),
-// child "<camera>_depth" (the camera's depth image frame as ROS has it: x right, y down, z along
-// the view), and the same in "config/cameras/ros/tf_static.yaml". One thread; the writer lives as
-// long as the object, so that late subscribers are served.
+// The calibration where ROS tools look for it: the cameras' transforms (CameraTransforms) on
+// "rt/tf_static" (tf2_msgs/TFMessage, reliable and transient-local, as tf2's static broadcaster
+// sends it, so that a tool that starts later still gets it), and the same in
+// "config/cameras/ros/tf_static.yaml". One thread; the writer lives as long as the object, so
+// that late subscribers are served: its data goes with it.
 class TfStaticPublisher {
 public:
     TfStaticPublisher();
@@ -24,10 +22,12 @@ public:
     TfStaticPublisher(const TfStaticPublisher&) = delete;
     TfStaticPublisher& operator=(const TfStaticPublisher&) = delete;
 
-    // Per camera its name (made safe as serials are for the frame id) and its model matrix
-    // (camera points -> room). Replaces what was published before; false when the message or
-    // the file could not be written (said on standard error).
-    bool publish(const std::vector<std::pair<std::string, Mat4>>& T_room_camera);
+    // False (after a line on standard error) when the writer could not be made.
+    bool ok() const { return writer > 0; }
+    // Replaces what was published before, every transform stamped now; false when the message or
+    // the file could not be written (said on standard error). Cameras that share a child frame are
+    // named on standard error, as tf can hold only one of their poses.
+    bool publish(const std::vector<StaticTransform>& transforms);
 
     static constexpr char kYamlPath[] = "config/cameras/ros/tf_static.yaml";
 
