@@ -39,9 +39,6 @@ std::string fileName(const std::string& nameSpace, const std::map<std::string, s
 NetworkRecording::NetworkRecording(std::string folder_, std::uint64_t frameLimit_)
     : folder(std::move(folder_)), frameLimit(frameLimit_)
 {
-    const double wall = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    const double monotonic = static_cast<double>(monotonicNs()) / kNsPerSecond;
-    wallMinusMonotonic = wall - monotonic;
 }
 
 NetworkRecording::~NetworkRecording()
@@ -53,12 +50,15 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
                                const std::uint16_t* depthMm, double stampSeconds, const std::string& frameId)
 {
     std::shared_ptr<CameraRecorder> recorder;
+    double axisOriginSeconds = 0.0; // on the monotonic clock, where the first frame's stamp lies
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopped)
             return;
-        if (startNs == 0)
+        if (startNs == 0) {
             startNs = monotonicNs();
+            firstStampSeconds = stampSeconds;
+        }
         auto& slot = recorders[nameSpace];
         if (!slot) {
             CameraRecorder::Settings settings;
@@ -76,6 +76,7 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
                          settings.layout.rawCalibration.empty() ? " (pinhole parameters only)" : "");
         }
         recorder = slot;
+        axisOriginSeconds = static_cast<double>(startNs) / kNsPerSecond - firstStampSeconds;
     }
     CapturedFrame frame{};
     frame.depthMm = depthMm;
@@ -84,7 +85,9 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
     frame.height = static_cast<std::int32_t>(model.height);
     frame.deviceTimestampUsec = static_cast<std::uint64_t>(std::llround(stampSeconds * kUsecPerSecond));
     frame.systemTimestampNsec = monotonicNs();
-    frame.captureSeconds = stampSeconds - wallMinusMonotonic;
+    // The time axis begins with the first frame's stamp: the stamps of a live node are on its wall
+    // clock, those of a node that plays recordings on the recordings' own axis.
+    frame.captureSeconds = axisOriginSeconds + stampSeconds;
     recorder->onFrame(frame);
 }
 

@@ -36,8 +36,8 @@ public:
 private:
     std::string folder;
     std::uint64_t frameLimit;
-    double wallMinusMonotonic = 0.0; // seconds: stamps are on the wall clock
-    std::uint64_t startNs = 0;
+    std::uint64_t startNs = 0;          // guarded by mutex, as firstStampSeconds
+    double firstStampSeconds = 0.0;     // the time axis's origin: the first frame's stamp
     mutable std::mutex mutex;
     std::map<std::string, std::shared_ptr<tavorin::CameraRecorder>> recorders; // guarded by mutex
     bool stopped = false;

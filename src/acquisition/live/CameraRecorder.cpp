@@ -92,6 +92,7 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
     double seconds = 0.0;
     if (frame.width != width || frame.height != height || !onTimeAxis(frame, seconds))
         return;
+    noteArrival(seconds);
     Slot* slot = takeFreeSlot();
     if (!slot) {
         dropped.fetch_add(1);
@@ -111,16 +112,24 @@ void CameraRecorder::onFrame(const CapturedFrame& frame)
         done.store(true);
 }
 
+// Capture thread: the interval since the frame that came before (or since the start), taken or
+// dropped: what never came is counted from these.
+void CameraRecorder::noteArrival(double seconds)
+{
+    std::lock_guard<std::mutex> lock(gapMutex);
+    intervals.push_back(seconds - lastArrivedSeconds);
+    lastArrivedSeconds = seconds;
+}
+
 // Capture thread: the interval since the frame taken before (or since the start).
 void CameraRecorder::noteInterval(double seconds)
 {
-    const double interval = seconds - lastTakenSeconds;
     constexpr std::size_t kRecentIntervals = 31;
+    const double interval = seconds - lastTakenSeconds;
     std::lock_guard<std::mutex> lock(gapMutex);
     const double period = settings.periodFromStamps && intervals.size() > 2
         ? medianInterval(intervals.size() > kRecentIntervals ? intervals.size() - kRecentIntervals : 1)
         : settings.framePeriodSeconds;
-    intervals.push_back(interval);
     if (interval > kGapPeriods * period)
         gapList.push_back({lastTakenSeconds, interval});
     lastTakenSeconds = seconds;

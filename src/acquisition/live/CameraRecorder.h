@@ -81,8 +81,8 @@ public:
     const std::string& path() const { return settings.path; }
     // The gaps between the frames taken so far (and before the first), in order.
     std::vector<Gap> gaps() const;
-    // The frames that never came between those taken (and before the first), gaps of any length:
-    // each interval counts the frame periods it spans less one.
+    // The frames that never came (and before the first), gaps of any length: each interval between
+    // frames that came, taken or dropped, counts the frame periods it spans less one.
     std::uint64_t framesMissed() const;
     // After finish(): the failure that ended the file early or kept it from being completed.
     const std::string& error() const { return failure; }
@@ -110,11 +110,13 @@ private:
     std::deque<Slot*> freeSlots;   // guarded by queueMutex
     std::deque<Slot*> filledSlots; // guarded by queueMutex, in capture order
     bool closing = false;          // guarded by queueMutex
+    void noteArrival(double seconds);
     void noteInterval(double seconds);
 
     // Capture thread only.
     bool sawFrame = false;
-    double lastTakenSeconds = 0.0; // the time axis's start before the first frame
+    double lastTakenSeconds = 0.0;   // the time axis's start before the first frame
+    double lastArrivedSeconds = 0.0; // the same for frames taken or dropped
     std::uint64_t lastDeviceUsec = 0;
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -130,7 +132,8 @@ private:
     std::atomic<bool> writeFailed{false};
     mutable std::mutex gapMutex;
     std::vector<Gap> gapList; // guarded by gapMutex
-    std::vector<double> intervals; // seconds, every frame's since the one before; guarded by gapMutex
+    std::vector<double> intervals; // seconds, every frame's since the one that came before, taken or
+                                   // dropped; guarded by gapMutex
     bool finished = false;
     std::string failure;
     std::thread writerThread;
