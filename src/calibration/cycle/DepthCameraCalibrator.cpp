@@ -251,6 +251,8 @@ std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
         result[i].depthErrorMm = camera.depthError.errorMmAt(camera.meanPlateDistanceM);
         constexpr double kMinDistanceSpreadM = 0.15;
         result[i].narrowDistances = camera.calibrated && camera.plateDistanceSpreadM < kMinDistanceSpreadM;
+        result[i].clockOffsetObservable = camera.clockOffsetObservable;
+        result[i].clockOffsetMs = camera.clockOffsetSeconds * 1000.0;
     }
     return result;
 }

@@ -73,10 +73,11 @@ constexpr double kMaxClockOffsetSigmaMs = 2.0;
 constexpr double kMaxClockOffsetS = 0.1;
 constexpr double kMotionReachS = 0.1;
 constexpr std::size_t kMotionNeighboursPerSide = 2;
-// Rounds of refitting the plate's motion to the plates the last solve moved, at most; they end
-// once no clock offset moved by more than kSettledClockOffsetS.
-constexpr int kMotionRounds = 4;
-constexpr double kSettledClockOffsetS = 1e-5;
+// Where clock offsets are estimated, the first solve on the stamps only settles the plates for
+// the first fit of their motion, and the one under the wide loss only brings the offsets within
+// the narrow loss's reach: a few iterations do for each.
+constexpr int kStampIterations = 5;
+constexpr int kWideClockIterations = 8;
 constexpr double kConvergedCostChange = 1e-10;
 constexpr double kConvergedStep = 1e-9;
 
@@ -460,16 +461,37 @@ struct HoleTerm {
     Mat36 J_plate;
 };
 
+// The hole's place carried along the plate's motion to the camera's capture instant (the set's
+// plate frame), before and after the motion's move.
+Vec3 movedPlace(const Placement& at, const Vec3& turned)
+{
+    return turned + at.relative.t;
+}
+
 // The predicted point: the hole's place carried along the plate's motion to the camera's capture
 // instant, into the camera, its range then stretched as the sensor does (1 + scale) and offset.
+Vec3 predictedPoint(const CameraState& camera, const Pose& plate, const Vec3& x)
+{
+    const Vec3 q = camera.pose.R.transpose() * (plate * x - camera.pose.t);
+    const double range = std::max(q.norm(), 1e-6);
+    return q * (1.0 + camera.scale) + (q / range) * camera.offsetM;
+}
+
+// Observed minus predicted point, metres: what the cost needs.
+Vec3 holeResidual(const CameraState& camera, const Pose& plate, const Placement& at, const Vec3& place,
+                  const Vec3& observed)
+{
+    return observed - predictedPoint(camera, plate, movedPlace(at, at.relative.R * place));
+}
+
+// The residual with its derivatives: what the normal equations need.
 HoleTerm holeTerm(const CameraState& camera, const Pose& plate, const Placement& at, const Vec3& place,
                   const Vec3& observed)
 {
     const Vec3 turned = at.relative.R * place;
-    const Vec3 x = turned + at.relative.t; // in the set's plate frame
+    const Vec3 x = movedPlace(at, turned);
     const Mat3 Rc_t = camera.pose.R.transpose();
-    const Vec3 world = plate * x;
-    const Vec3 q = Rc_t * (world - camera.pose.t);
+    const Vec3 q = Rc_t * (plate * x - camera.pose.t);
     const double range = std::max(q.norm(), 1e-6);
     const Vec3 u = q / range;
     const Vec3 predicted = q * (1.0 + camera.scale) + u * camera.offsetM;
@@ -528,7 +550,7 @@ double totalCost(const Problem& problem, double lossScale)
             const Placement at = placementOf(problem, set, obs);
             for (std::size_t k = 0; k < obs.places.size(); ++k)
                 cost += cauchyCost(
-                    holeTerm(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]).residual.squaredNorm(),
+                    holeResidual(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]).squaredNorm(),
                     lossScale);
         }
     return cost;
@@ -554,11 +576,13 @@ SetSystem setSystem(const Problem& problem, const FrameSet& set, double lossScal
         for (std::size_t k = 0; k < obs.places.size(); ++k) {
             const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]);
             const double w = cauchyWeight(term.residual.squaredNorm(), lossScale);
-            system.H_tt += w * term.J_plate.transpose() * term.J_plate;
-            system.g_t += w * term.J_plate.transpose() * term.residual;
-            H_tc += w * term.J_plate.transpose() * term.J_camera;
-            H_cc += w * term.J_camera.transpose() * term.J_camera;
-            g_c += w * term.J_camera.transpose() * term.residual;
+            const Mat36 wJ_plate = w * term.J_plate;
+            const Mat39 wJ_camera = w * term.J_camera;
+            system.H_tt.noalias() += wJ_plate.transpose() * term.J_plate;
+            system.g_t.noalias() += wJ_plate.transpose() * term.residual;
+            H_tc.noalias() += wJ_plate.transpose() * term.J_camera;
+            H_cc.noalias() += wJ_camera.transpose() * term.J_camera;
+            g_c.noalias() += wJ_camera.transpose() * term.residual;
         }
         system.H_tc.push_back(H_tc);
         system.H_cc.push_back(H_cc);
@@ -713,11 +737,21 @@ struct Solved {
     int iterations = 0;
 };
 
+bool anyClockEstimated(const Problem& problem)
+{
+    return std::find(problem.clockEstimated.begin(), problem.clockEstimated.end(), true) != problem.clockEstimated.end();
+}
+
 // Levenberg-Marquardt under one loss scale. The normal equations are those of the residual e =
-// observed - predicted with J = de/dparameters: (J'WJ) step = -J'We.
+// observed - predicted with J = de/dparameters: (J'WJ) step = -J'We. Where clock offsets are
+// estimated, the plate's motion is fitted anew to the plates of every accepted step (the motion
+// is held while a step is computed and tried).
 Solved levenbergMarquardt(Problem problem, double lossScale, int maxIterations)
 {
     const Layout layout = layoutOf(problem);
+    const bool clocks = anyClockEstimated(problem);
+    if (clocks)
+        fitMotions(problem.sets);
     Solved result;
     double damping = 1e-4;
     double cost = totalCost(problem, lossScale);
@@ -737,6 +771,10 @@ Solved levenbergMarquardt(Problem problem, double lossScale, int maxIterations)
                 result.converged = true;
                 break;
             }
+            if (clocks) {
+                fitMotions(problem.sets);
+                cost = totalCost(problem, lossScale);
+            }
         } else {
             damping *= 10.0;
             if (damping > 1e8) {
@@ -747,40 +785,6 @@ Solved levenbergMarquardt(Problem problem, double lossScale, int maxIterations)
     }
     result.problem = std::move(problem);
     return result;
-}
-
-// Levenberg-Marquardt under one loss scale, in rounds that refit the plate's motion to the plates
-// the round before moved, until the clock offsets settle; one round when no clock offset is
-// estimated (the motion then moves nothing).
-// Per camera its clock offset (seconds).
-std::vector<double> clockOffsetsOf(const Problem& problem)
-{
-    std::vector<double> offsets;
-    for (const CameraState& camera : problem.cameras)
-        offsets.push_back(camera.clockOffsetS);
-    return offsets;
-}
-
-Solved solveInRounds(Problem problem, double lossScale)
-{
-    const bool clocks = std::find(problem.clockEstimated.begin(), problem.clockEstimated.end(), true)
-        != problem.clockEstimated.end();
-    Solved solved{std::move(problem)};
-    for (int round = 0; round < (clocks ? kMotionRounds : 1); ++round) {
-        if (clocks)
-            fitMotions(solved.problem.sets);
-        const std::vector<double> before = clockOffsetsOf(solved.problem);
-        const int iterations = solved.iterations;
-        solved = levenbergMarquardt(std::move(solved.problem), lossScale, kMaxIterations);
-        solved.iterations += iterations;
-        const std::vector<double> after = clockOffsetsOf(solved.problem);
-        bool settled = true;
-        for (std::size_t c = 0; c < after.size(); ++c)
-            settled = settled && std::fabs(after[c] - before[c]) < kSettledClockOffsetS;
-        if (settled)
-            break;
-    }
-    return solved;
 }
 
 // The cameras' covariance (reduced layout), robust to errors that frame sets share: the sandwich
@@ -988,19 +992,20 @@ JointEstimate JointCalibration::solve() const
     // First every camera on its stamps, which settles each plate between the cameras' views of
     // it; from those plates the plate's motion, and on it the clock offsets, first under the wide
     // loss (a clock tens of milliseconds off puts its holes centimetres away), then the narrow.
-    const Solved wide = levenbergMarquardt(std::move(problem), kWideLossM, kMaxIterations);
+    const bool timed = std::any_of(times.begin(), times.end(), [](double t) { return std::isfinite(t); });
+    const Solved wide = levenbergMarquardt(std::move(problem), kWideLossM, timed ? kStampIterations : kMaxIterations);
     problem = wide.problem;
     estimate.iterations = wide.iterations;
     chooseClockOffsets(problem);
-    if (std::find(problem.clockEstimated.begin(), problem.clockEstimated.end(), true) != problem.clockEstimated.end()) {
-        const Solved clocked = solveInRounds(std::move(problem), kWideLossM);
+    if (anyClockEstimated(problem)) {
+        const Solved clocked = levenbergMarquardt(std::move(problem), kWideLossM, kWideClockIterations);
         problem = clocked.problem;
         estimate.iterations += clocked.iterations;
     }
-    Solved narrow = solveInRounds(std::move(problem), kNarrowLossM);
+    Solved narrow = levenbergMarquardt(std::move(problem), kNarrowLossM, kMaxIterations);
     estimate.iterations += narrow.iterations;
     if (fixUntoldClockOffsets(narrow.problem, kNarrowLossM)) {
-        const Solved again = solveInRounds(std::move(narrow.problem), kNarrowLossM);
+        const Solved again = levenbergMarquardt(std::move(narrow.problem), kNarrowLossM, kMaxIterations);
         narrow.problem = again.problem;
         narrow.converged = again.converged;
         estimate.iterations += again.iterations;
@@ -1027,7 +1032,7 @@ JointEstimate JointCalibration::solve() const
     rest.sets.erase(std::remove_if(rest.sets.begin(), rest.sets.end(),
                                    [](const FrameSet& set) { return set.observations.empty(); }),
                     rest.sets.end());
-    const Solved again = solveInRounds(std::move(rest), kNarrowLossM);
+    const Solved again = levenbergMarquardt(std::move(rest), kNarrowLossM, kMaxIterations);
     JointEstimate second;
     second.cameras.resize(cameras);
     for (std::size_t c = 0; c < cameras; ++c)
