@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 using namespace joint_scene;
 
@@ -47,10 +48,10 @@ double secondsOfSolve(const JointCalibration& joint)
     return threadSeconds() - start;
 }
 
-void BM_JointEstimate(benchmark::State& state)
+// Per iteration, the seconds of `joint`'s solve and of the baseline's, solved in turn.
+std::pair<double, double> secondsOfSolves(benchmark::State& state, const JointCalibration& joint,
+                                          const JointCalibration& baseline)
 {
-    const JointCalibration joint = observeScene(eightAround(static_cast<int>(state.range(0))));
-    const JointCalibration baseline = observeScene(eightAround(kBaselineSets));
     double seconds = 0.0;
     double baselineSeconds = 0.0;
     for (auto _ : state) {
@@ -58,7 +59,15 @@ void BM_JointEstimate(benchmark::State& state)
         baselineSeconds += secondsOfSolve(baseline);
     }
     const double iterations = static_cast<double>(state.iterations());
-    state.counters["seconds"] = seconds / iterations;
+    return {seconds / iterations, baselineSeconds / iterations};
+}
+
+void BM_JointEstimate(benchmark::State& state)
+{
+    const JointCalibration joint = observeScene(eightAround(static_cast<int>(state.range(0))));
+    const JointCalibration baseline = observeScene(eightAround(kBaselineSets));
+    const auto [seconds, baselineSeconds] = secondsOfSolves(state, joint, baseline);
+    state.counters["seconds"] = seconds;
     state.counters["vs_100_sets"] = seconds / baselineSeconds;
 }
 
@@ -76,15 +85,9 @@ void BM_JointEstimateWithClockOffsets(benchmark::State& state)
     const std::vector<ObservedSet> sets = observeSets(scene);
     const JointCalibration withOffsets = calibrationOf(sets, scene.cameras.size());
     const JointCalibration withoutOffsets = calibrationWithoutInstants(sets, scene.cameras.size());
-    double seconds = 0.0;
-    double baselineSeconds = 0.0;
-    for (auto _ : state) {
-        seconds += secondsOfSolve(withOffsets);
-        baselineSeconds += secondsOfSolve(withoutOffsets);
-    }
-    const double iterations = static_cast<double>(state.iterations());
-    state.counters["seconds"] = seconds / iterations;
-    state.counters["baseline_seconds"] = baselineSeconds / iterations;
+    const auto [seconds, baselineSeconds] = secondsOfSolves(state, withOffsets, withoutOffsets);
+    state.counters["seconds"] = seconds;
+    state.counters["baseline_seconds"] = baselineSeconds;
     state.counters["vs_without_offsets"] = seconds / baselineSeconds;
 }
 
