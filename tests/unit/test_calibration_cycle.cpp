@@ -133,20 +133,28 @@ TEST(DepthCameraCalibrator, ProgressLinesTellFramesResidualSigmaAndDepthOrWhatIs
         p.sigmaDeg = 0.0041;
         p.depthErrorMm = 5.64;
         p.plateDistanceM = 1.87;
+        p.clockOffsetObservable = true;
+        p.clockOffsetMs = 23.14;
         return p;
     };
     RegistrationProgress unreachable = seen(30, 120, false);
     unreachable.notCalibratedWhy = "has not seen the plate together with a registered camera";
     const Case cases[] = {
         {0, calibrated(true), "Camera 0: 87/120 frames (reference), depth +5.6 mm"},
-        {1, calibrated(false), "Camera 1: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm"},
+        {1, calibrated(false), "Camera 1: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm, clock +23.1 ms"},
         {2, seen(0, 12, false), "Camera 2: plate not seen yet (12 frames)"},
         {5, [&] {
              RegistrationProgress p = calibrated(false);
              p.narrowDistances = true;
              return p;
          }(),
-         "Camera 5: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm (vary the distance)"},
+         "Camera 5: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm (vary the distance), clock +23.1 ms"},
+        {6, [&] {
+             RegistrationProgress p = calibrated(false);
+             p.clockOffsetObservable = false;
+             return p;
+         }(),
+         "Camera 6: 87/120 frames, RMS 0.44 mm, 1\u03c3 0.12 mm 0.004\u00b0, depth +5.6 mm, clock not observable"},
         {3, seen(12, 120, false), "Camera 3: 12/120 frames, not calibrated yet"},
         {4, unreachable, "Camera 4: 30/120 frames, not calibrated yet: has not seen the plate together with a registered camera"},
     };

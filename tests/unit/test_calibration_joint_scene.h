@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -18,12 +19,13 @@ using tavorin::DepthCorrection, tavorin::JointCalibration, tavorin::JointEstimat
 
 constexpr float kPitch = 0.08f;
 
-// A camera of a scene: where it stands (camera -> room), its sensor's error, and which plate
-// positions it sees.
+// A camera of a scene: where it stands (camera -> room), its sensor's error, which plate
+// positions it sees, and how far its stamps are ahead of camera 0's clock.
 struct SceneCamera {
     Mat4 T_room_camera;
     DepthCorrection error;
     std::function<bool(const Mat4& T_room_plate)> sees;
+    double clockOffsetS = 0.0;
 };
 
 // A camera at `position` looking at `target` (its z axis along the view, y up as far as it goes).
@@ -70,29 +72,100 @@ inline LatticeDetectionResult detect(const SceneCamera& camera, const Mat4& T_ro
 
 struct Scene {
     std::vector<SceneCamera> cameras;
-    std::vector<Mat4> plates;
+    std::vector<Mat4> plates; // one per frame set, all cameras seeing it at once, without instants
+    // Or the plate's path (seconds -> pose) and the number of frame sets, 30 a second on camera
+    // 0's clock: each camera sees the plate at the set's instant less its clock offset.
+    std::function<Mat4(double seconds)> path;
+    std::size_t pathSets = 0;
     float noiseM = 0.0003f; // per coordinate: the found holes' scatter, with margin
     std::function<void(std::size_t set, std::size_t camera, LatticeDetectionResult&)> spoil;
 };
 
-// Every plate pose as the cameras that see it report it, one frame set each; `removed`, per camera,
-// the depth correction its source had taken out of the points it reports.
+// One frame set as the cameras report it, and its instant on camera 0's clock (none for `plates`).
+struct ObservedSet {
+    std::optional<double> t;
+    std::vector<LatticeDetectionResult> detections;
+};
+
+inline std::vector<ObservedSet> observeSets(const Scene& scene)
+{
+    constexpr double kFramePeriodS = 1.0 / 30.0;
+    std::mt19937 rng(7);
+    const std::size_t count = scene.path ? scene.pathSets : scene.plates.size();
+    std::vector<ObservedSet> sets;
+    for (std::size_t s = 0; s < count; ++s) {
+        ObservedSet set;
+        set.detections.resize(scene.cameras.size());
+        if (scene.path)
+            set.t = static_cast<double>(s) * kFramePeriodS;
+        for (std::size_t c = 0; c < scene.cameras.size(); ++c) {
+            const Mat4 plate = scene.path ? scene.path(*set.t - scene.cameras[c].clockOffsetS) : scene.plates[s];
+            if (!scene.cameras[c].sees(plate))
+                continue;
+            set.detections[c] = detect(scene.cameras[c], plate, rng, scene.noiseM);
+            if (scene.spoil)
+                scene.spoil(s, c, set.detections[c]);
+        }
+        sets.push_back(std::move(set));
+    }
+    return sets;
+}
+
+// `removed`, per camera, the depth correction its source had taken out of the points it reports.
+inline JointCalibration calibrationOf(const std::vector<ObservedSet>& sets, std::size_t cameras,
+                                      const std::vector<DepthCorrection>& removed = {})
+{
+    JointCalibration joint(cameras);
+    for (const ObservedSet& set : sets)
+        joint.addFrameSet(set.detections, removed, set.t);
+    return joint;
+}
+
+// The same sets without their instants, as records without capture times give them.
+inline JointCalibration calibrationWithoutInstants(const std::vector<ObservedSet>& sets, std::size_t cameras)
+{
+    JointCalibration joint(cameras);
+    for (const ObservedSet& set : sets)
+        joint.addFrameSet(set.detections);
+    return joint;
+}
+
+// Every plate pose as the cameras that see it report it, one frame set each; `removed` as above.
 inline JointCalibration observeScene(const Scene& scene, const std::vector<DepthCorrection>& removed = {})
 {
-    std::mt19937 rng(7);
-    JointCalibration joint(scene.cameras.size());
-    for (std::size_t s = 0; s < scene.plates.size(); ++s) {
-        std::vector<LatticeDetectionResult> set(scene.cameras.size());
-        for (std::size_t c = 0; c < scene.cameras.size(); ++c) {
-            if (!scene.cameras[c].sees(scene.plates[s]))
-                continue;
-            set[c] = detect(scene.cameras[c], scene.plates[s], rng, scene.noiseM);
-            if (scene.spoil)
-                scene.spoil(s, c, set[c]);
-        }
-        joint.addFrameSet(set, removed);
+    return calibrationOf(observeSets(scene), scene.cameras.size(), removed);
+}
+
+// Eight cameras on a circle of 2.2 m round the work spot, 2.1 m up, each with a depth error of
+// its own; a camera sees the plate when it faces it within 60 degrees, from either side.
+inline std::vector<SceneCamera> eightAround()
+{
+    constexpr int kCameras = 8;
+    std::vector<SceneCamera> cameras;
+    for (int c = 0; c < kCameras; ++c) {
+        const float angle = 2.0f * 3.14159265f * static_cast<float>(c) / kCameras;
+        SceneCamera camera;
+        const Vec4 position = Vec4::point(2.2f * std::sin(angle), 2.1f, -2.2f * std::cos(angle));
+        camera.T_room_camera = lookingAt(position, Vec4::point(0.0f, 1.0f, 0.0f));
+        camera.error = DepthCorrection{2.0 * (c % 3) - 2.0, 0.0004 * ((c % 5) - 2)};
+        camera.sees = [position](const Mat4& plate) {
+            const Vec4 toCamera = tavorin::normalize(position - plate.translation());
+            const Vec4 normal = tavorin::normalize(plate * Vec4::direction(0, 0, -1));
+            return std::fabs(tavorin::dot(toCamera, normal)) > 0.5f;
+        };
+        cameras.push_back(camera);
     }
-    return joint;
+    return cameras;
+}
+
+// The plate waved briskly round the work spot (seconds -> pose): 0.8 m/s on average, its speed and
+// direction changing all the time, turning about the vertical at 1.5 rad/s and tilting.
+inline Mat4 briskPath(double seconds)
+{
+    const float t = static_cast<float>(seconds);
+    const Vec4 centre = Vec4::point(0.3f * std::sin(2.1f * t), 1.0f + 0.15f * std::sin(3.3f * t),
+                                    0.25f * std::sin(2.9f * t + 1.0f));
+    return platePose(centre, 1.5f * t, 0.4f * std::sin(1.7f * t));
 }
 
 inline JointEstimate solveScene(const Scene& scene)

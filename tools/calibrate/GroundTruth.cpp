@@ -85,6 +85,8 @@ std::optional<GroundTruth> loadGroundTruth(const std::string& path)
             if (entry.contains("depthError"))
                 camera.depthError = tavorin::DepthCorrection{entry["depthError"].at("offsetMm").get<double>(),
                                                              entry["depthError"].at("scale").get<double>()};
+            constexpr double kMsPerSecond = 1000.0;
+            camera.clockOffsetSeconds = entry.value("clockOffsetMs", 0.0) / kMsPerSecond;
             truth.cameras.push_back(camera);
         }
         if (json.contains("plate") && json["plate"].contains("size") && json["plate"]["size"].is_number())

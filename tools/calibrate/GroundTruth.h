@@ -17,9 +17,11 @@ struct GroundTruth {
         std::optional<tavorin::Mat4> T_camera0_camera;
         // What the scene's sensor added to the range ("depthError": {"offsetMm", "scale"}).
         std::optional<tavorin::DepthCorrection> depthError;
+        // How far its recorded stamps are ahead of the trajectory's true times ("clockOffsetMs").
+        double clockOffsetSeconds = 0.0;
     };
     struct PlateFrame {
-        double timestamp = 0.0; // seconds on the recordings' clock
+        double timestamp = 0.0; // seconds, true time: a camera's stamps are ahead by its clock offset
         tavorin::Vec4 centre;
         tavorin::Vec4 u; // in-plane axes, unit
         tavorin::Vec4 v;

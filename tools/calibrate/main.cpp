@@ -260,7 +260,7 @@ void countDetections(const DepthCameraCalibrator& calibrator, const std::vector<
         if (!truth)
             continue;
         const GroundTruth::Camera* camera = truth->cameraFor(paths[i], i);
-        const GroundTruth::PlateFrame* plate = truth->plateAt(timestamps[i]);
+        const GroundTruth::PlateFrame* plate = camera ? truth->plateAt(timestamps[i] - camera->clockOffsetSeconds) : nullptr;
         if (camera && camera->T_room_camera && plate && plateFacesCamera(*plate, truth->plateSize, *camera->T_room_camera)) {
             ++counts[i].eligible;
             counts[i].foundWhenEligible += found ? 1 : 0;
@@ -435,6 +435,31 @@ void reportDepthErrors(const tavorin::JointEstimate& estimate, const std::vector
     }
 }
 
+// One line per calibrated camera: how far its stamps are ahead of camera 0's clock (the format the
+// README gives), then its 1 sigma; or why the plate's motion did not tell it.
+void reportClockOffsets(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
+{
+    for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
+        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
+        if (!trust[i].trusted)
+            continue;
+        if (!camera.clockOffsetObservable) {
+            console::out("Clock offset of camera ", i, ": not observable, ", camera.clockOffsetWhy,
+                         "; its stamps are taken as they are");
+            continue;
+        }
+        constexpr double kHalfTenthMs = 0.05; // prints as +0.0, not -0.0
+        const double ms = camera.clockOffsetSeconds * 1000.0;
+        console::out("Clock offset of camera ", i, ": ", signedFixed(std::fabs(ms) < kHalfTenthMs ? 0.0 : ms, 1), " ms");
+        if (i > 0) {
+            std::ostringstream sigma;
+            sigma << std::fixed << std::setprecision(2) << "Camera " << i << ": clock offset 1 sigma "
+                  << camera.sigmaClockOffsetMs << " ms";
+            console::out(sigma.str());
+        }
+    }
+}
+
 void reportFrameSets(const tavorin::ObservationTimeline& timeline)
 {
     console::out("Frame sets with the lattice in camera 0: ", timeline.resolvedCount(), " brought to its capture times, ",
@@ -466,6 +491,11 @@ void reportErrors(const tavorin::JointEstimate& estimate, const std::vector<tavo
             console::out("Camera ", i, ": depth error at ", at, " m ", camera.depthError.errorMmAt(at), " mm, true ",
                          truthCamera->depthError->errorMmAt(at), " mm (1 sigma ", camera.sigmaDepthMm, " mm)");
         }
+        const GroundTruth::Camera* truthCamera0 = truth.cameraFor(paths.front(), 0);
+        if (truthCamera && truthCamera0 && camera.clockOffsetObservable)
+            console::out("Camera ", i, ": clock offset ", camera.clockOffsetSeconds * 1000.0, " ms, true ",
+                         (truthCamera->clockOffsetSeconds - truthCamera0->clockOffsetSeconds) * 1000.0,
+                         " ms (1 sigma ", camera.sigmaClockOffsetMs, " ms)");
         maxRotation = std::max(maxRotation, rotation);
         maxTranslation = std::max(maxTranslation, translation);
     }
@@ -601,6 +631,7 @@ int main(int argc, char** argv)
     reportCameras(state, estimate, trust, counts, steps);
     reportFrameSets(calibrator.timeline());
     reportDepthErrors(estimate, trust);
+    reportClockOffsets(estimate, trust);
     if (options->store) {
         // Camera 0 leads the list whatever its trust: it names the frame the others are stored in,
         // and an untrusted camera 0 still holds its stored matrix and correction, which are not

@@ -3,7 +3,10 @@
 // around the work centre; with --cameras and --layout row, a row of cameras along a room that the
 // plate is carried through. By default the cameras capture together; with --capture-offsets each
 // captures later by its own offset, as cameras without a sync cable do; with --drop-frames the
-// recordings miss frames, as those of a host too busy for every frame do; with --plate-period the
+// recordings miss frames, as those of a host too busy for every frame do; with --clock-offsets each
+// camera stamps its frames on a clock of its own that is off by a given amount, as the capture PCs
+// of one room do; with --layout ceiling, cameras under the ceiling round the operating table, about
+// 3 m from the plate; with --plate-period the
 // plate runs its path more often than once per recording, and so faster. With --depth-offsets and
 // --depth-scales each sensor measures ranges with its own systematic error, with --depth-artefacts
 // with a real sensor's random faults.
@@ -106,8 +109,10 @@ double captureSeconds(int frame, double offsetSeconds)
     return frame / kFps + offsetSeconds;
 }
 
+// `offsetSeconds`: when the camera captures after the shared frame clock; `clockOffsetSeconds`: how
+// far ahead of the true time its stamps are.
 void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int index, const std::string& path,
-                    const std::vector<int>& slots, double platePeriod, double offsetSeconds)
+                    const std::vector<int>& slots, double platePeriod, double offsetSeconds, double clockOffsetSeconds)
 {
     const int frames = static_cast<int>(slots.size());
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
@@ -125,23 +130,26 @@ void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int 
         camera.view->renderDepth(plate, rng, depth.data());
         camera.view->renderColor(plate, bgra.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
-        timestamps.push_back(kStartTimestamp + seconds);
+        timestamps.push_back(kStartTimestamp + seconds + clockOffsetSeconds);
     }
     file.writeTimestamps(timestamps);
 }
 
 // The plate at every frame; with capture offsets, at every capture instant of every camera, in
-// time order, each entry naming the camera that captured then, and each camera its offset.
-// `cameraSlots`: per camera, the capture slots its recording keeps.
+// time order, each entry naming the camera that captured then, and each camera its offset. The
+// trajectory's timestamps are true times; each camera's stamps are ahead of them by its
+// "clockOffsetMs". `cameraSlots`: per camera, the capture slots its recording keeps.
 nlohmann::json groundTruth(const SampleLayout& layout, const std::string& folder,
                            const std::vector<std::vector<int>>& cameraSlots, double platePeriod,
-                           const std::vector<double>& offsetsSeconds, const std::vector<DepthError>& depthErrors,
-                           bool depthArtefacts)
+                           const std::vector<double>& offsetsSeconds, const std::vector<double>& clockOffsetsSeconds,
+                           const std::vector<DepthError>& depthErrors, bool depthArtefacts)
 {
     const std::vector<int>& slots = cameraSlots.front();
     const int frames = static_cast<int>(slots.size());
     const auto slotSeconds = [&](int k) { return slots[static_cast<std::size_t>(k)] / kFps; };
     nlohmann::json truth = sample_scene::groundTruth(layout.sceneCameras(depthErrors), folder, depthArtefacts);
+    for (std::size_t c = 0; c < clockOffsetsSeconds.size(); ++c)
+        truth["cameras"][c]["clockOffsetMs"] = clockOffsetsSeconds[c] * 1000.0;
     const bool synchronised =
         std::all_of(offsetsSeconds.begin(), offsetsSeconds.end(), [](double offset) { return offset == 0.0; });
     if (synchronised) {
@@ -174,6 +182,7 @@ struct Options {
     SampleLayout::Kind layout = SampleLayout::Kind::Around;
     // Per camera when given; their number is checked against the cameras' once all are read.
     std::vector<double> offsetsMs;
+    std::vector<double> clockOffsetsMs;
     std::vector<double> depthOffsetsMm;
     std::vector<double> depthScalePercents;
     bool depthArtefacts = false;
@@ -238,11 +247,19 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.cameras = static_cast<int>(count);
         } else if (arg == "--layout" && i + 1 < argc) {
             const std::string layout = argv[++i];
-            if (layout != "around" && layout != "row")
+            if (layout == "around")
+                options.layout = SampleLayout::Kind::Around;
+            else if (layout == "row")
+                options.layout = SampleLayout::Kind::Row;
+            else if (layout == "ceiling")
+                options.layout = SampleLayout::Kind::Ceiling;
+            else
                 return false;
-            options.layout = layout == "row" ? SampleLayout::Kind::Row : SampleLayout::Kind::Around;
         } else if (arg == "--capture-offsets" && i + 1 < argc) {
             if (!parseList(argv[++i], 0.0, kMaxOffsetMs, options.offsetsMs))
+                return false;
+        } else if (arg == "--clock-offsets" && i + 1 < argc) {
+            if (!parseList(argv[++i], -kMaxOffsetMs, kMaxOffsetMs, options.clockOffsetsMs))
                 return false;
         } else if (arg == "--depth-offsets" && i + 1 < argc) {
             if (!parseList(argv[++i], -DepthError::kMaxOffsetMm, DepthError::kMaxOffsetMm, options.depthOffsetsMm))
@@ -275,6 +292,7 @@ bool parseOptions(int argc, char** argv, Options& options)
         options.seconds =
             options.layout == SampleLayout::Kind::Row ? kRowSecondsPerCamera * options.cameras : kDefaultSeconds;
     return *options.seconds > 0.0 && *options.seconds <= 60.0 && onePerCamera(options.offsetsMs, options.cameras)
+        && onePerCamera(options.clockOffsetsMs, options.cameras)
         && onePerCamera(options.depthOffsetsMm, options.cameras)
         && onePerCamera(options.depthScalePercents, options.cameras);
 }
@@ -292,9 +310,10 @@ int main(int argc, char** argv)
     Options options;
     if (!parseOptions(argc, argv, options)) {
         console::err("Usage: tavorin-samples [--out FOLDER] "
-                     "[--cameras N (2 to 8; default 3)] [--layout around|row (default around)] "
+                     "[--cameras N (2 to 8; default 3)] [--layout around|row|ceiling (default around)] "
                      "[--seconds S (0 < S <= 60; default 4, with --layout row 2 per camera)] "
                      "[--capture-offsets MS,MS,... (one per camera, 0 to 1000 ms; default 0 each)] "
+                     "[--clock-offsets MS,MS,... (one per camera, -1000 to 1000 ms its stamps are ahead; default 0 each)] "
                      "[--drop-frames PERCENT (0 to 90; default 0)] "
                      "[--plate-period S (1 to 60 s for one pass of the plate's path; default the recording's length)] "
                      "[--depth-offsets MM,MM,... (one per camera, -50 to 50 mm added to each range; default 0 each)] "
@@ -311,10 +330,12 @@ int main(int argc, char** argv)
     }
     const SampleLayout layout(options.layout, options.cameras);
     std::vector<double> offsetsSeconds;
+    std::vector<double> clockOffsetsSeconds;
     std::vector<DepthError> depthErrors;
     for (int c = 0; c < options.cameras; ++c) {
         constexpr double kMsPerSecond = 1000.0;
         offsetsSeconds.push_back(valueOf(options.offsetsMs, c) / kMsPerSecond);
+        clockOffsetsSeconds.push_back(valueOf(options.clockOffsetsMs, c) / kMsPerSecond);
         depthErrors.push_back(
             {valueOf(options.depthOffsetsMm, c), valueOf(options.depthScalePercents, c) / kPercentPerFraction});
     }
@@ -339,14 +360,15 @@ int main(int argc, char** argv)
             if (options.depthArtefacts)
                 cameras[i].view->simulateArtefacts();
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
-            writeRecording(layout, cameras[i], index, path, slots[i], platePeriod, offsetsSeconds[i]);
+            writeRecording(layout, cameras[i], index, path, slots[i], platePeriod, offsetsSeconds[i],
+                           clockOffsetsSeconds[i]);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(layout, options.folder, slots, platePeriod, offsetsSeconds, depthErrors,
-                                            options.depthArtefacts)
+    std::ofstream(truthPath) << groundTruth(layout, options.folder, slots, platePeriod, offsetsSeconds,
+                                            clockOffsetsSeconds, depthErrors, options.depthArtefacts)
                                     .dump(2)
                              << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

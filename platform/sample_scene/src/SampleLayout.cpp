@@ -1,5 +1,6 @@
 #include "sample_scene/SampleLayout.h"
 
+#include "sample_scene/SampleCameraCeiling.h"
 #include "sample_scene/SampleCameraRow.h"
 
 namespace sample_scene {
@@ -8,12 +9,28 @@ SampleLayout::SampleLayout(Kind kind_, int cameraCount) : kind(kind_), count(cam
 
 CameraPose SampleLayout::cameraPose(int index) const
 {
-    return kind == Kind::Row ? rowCameraPose(index, count) : sample_scene::cameraPose(index);
+    switch (kind) {
+    case Kind::Row:
+        return rowCameraPose(index, count);
+    case Kind::Ceiling:
+        return ceilingCameraPose(index, count);
+    case Kind::Around:
+        break;
+    }
+    return sample_scene::cameraPose(index);
 }
 
 PlatePose SampleLayout::plateAt(double seconds, double period) const
 {
-    return kind == Kind::Row ? rowPlateAt(seconds, period, count) : sample_scene::plateAt(seconds, period);
+    switch (kind) {
+    case Kind::Row:
+        return rowPlateAt(seconds, period, count);
+    case Kind::Ceiling:
+        return ceilingPlateAt(seconds, period);
+    case Kind::Around:
+        break;
+    }
+    return sample_scene::plateAt(seconds, period);
 }
 
 std::vector<SceneCamera> SampleLayout::sceneCameras(const std::vector<DepthError>& depthErrors) const

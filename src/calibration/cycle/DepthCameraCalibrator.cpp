@@ -35,19 +35,22 @@ bool allTimed(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
 
 } // namespace
 
-std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::frameSets(const SceneState& state)
+void DepthCameraCalibrator::addCycleFrameSets(const SceneState& state, const std::vector<DepthCorrection>& removed)
 {
-    if (state.cameras.empty() || !allTimed(state.cameras))
-        return {detections};
+    if (state.cameras.empty() || !allTimed(state.cameras)) {
+        addFrameSet(detections, removed, std::nullopt);
+        return;
+    }
     std::vector<double> timestamps;
     timestamps.reserve(state.cameras.size());
     for (const std::shared_ptr<DepthCameraData>& camera : state.cameras)
         timestamps.push_back(*camera->timestamp);
-    return timelineSets(timestamps, detections);
+    for (const InstantFrameSet& set : timelineSets(timestamps, detections))
+        addFrameSet(set.detections, removed, set.t);
 }
 
-std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::timelineSets(
-    const std::vector<double>& timestamps, const std::vector<LatticeDetectionResult>& frameDetections)
+std::vector<InstantFrameSet> DepthCameraCalibrator::timelineSets(const std::vector<double>& timestamps,
+                                                                 const std::vector<LatticeDetectionResult>& frameDetections)
 {
     if (observationTimeline.cameraCount() != timestamps.size())
         observationTimeline = ObservationTimeline(timestamps.size(), kReferenceCamera);
@@ -55,11 +58,11 @@ std::vector<std::vector<LatticeDetectionResult>> DepthCameraCalibrator::timeline
 }
 
 void DepthCameraCalibrator::addFrameSet(const std::vector<LatticeDetectionResult>& set,
-                                       const std::vector<DepthCorrection>& removed)
+                                       const std::vector<DepthCorrection>& removed, std::optional<double> capturedAt)
 {
     // A long live calibration keeps every second of its older sets: the estimate stays quick.
     constexpr std::size_t kMaxKeptSets = 3600;
-    joint.addFrameSet(set, removed);
+    joint.addFrameSet(set, removed, capturedAt);
     if (joint.frameSetCount() > kMaxKeptSets) {
         joint.thinTo(kMaxKeptSets / 2);
         setsSubmitted = 0;
@@ -137,8 +140,7 @@ void DepthCameraCalibrator::registerDetections(std::vector<LatticeDetectionResul
     for (const std::shared_ptr<DepthCameraData>& camera : cameras)
         removed.push_back(camera->removedDepthCorrection);
     corrections = removed;
-    for (const std::vector<LatticeDetectionResult>& set : frameSets(state))
-        addFrameSet(set, removed);
+    addCycleFrameSets(state, removed);
     cameraTransforms = fineAligner.registrate(kReferenceCamera, inlierThreshold);
 }
 
@@ -211,8 +213,8 @@ void DepthCameraCalibrator::addTimelineFrames(const std::vector<double>& timesta
 {
     if (fineAligner.cloudCount() != timestamps.size())
         startAfresh(timestamps.size());
-    for (const std::vector<LatticeDetectionResult>& set : timelineSets(timestamps, frameDetections))
-        addFrameSet(set, corrections);
+    for (const InstantFrameSet& set : timelineSets(timestamps, frameDetections))
+        addFrameSet(set.detections, corrections, set.t);
 }
 
 std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
@@ -234,6 +236,8 @@ std::vector<RegistrationProgress> DepthCameraCalibrator::progress() const
         result[i].depthErrorMm = camera.depthError.errorMmAt(camera.meanPlateDistanceM);
         constexpr double kMinDistanceSpreadM = 0.15;
         result[i].narrowDistances = camera.calibrated && camera.plateDistanceSpreadM < kMinDistanceSpreadM;
+        result[i].clockOffsetObservable = camera.clockOffsetObservable;
+        result[i].clockOffsetMs = camera.clockOffsetSeconds * 1000.0;
     }
     return result;
 }

@@ -81,16 +81,17 @@ public:
     bool estimated() const { return latestJoint.has_value(); }
 
 private:
-    // The frame sets this run adds to the registrations: the timeline's resolved ones, or the
-    // run's own detections when a record has no capture time.
-    std::vector<std::vector<LatticeDetectionResult>> frameSets(const SceneState& state);
+    // Adds the frame sets of this run to the registrations: the timeline's resolved ones, each at
+    // its instant, or the run's own detections, without one, when a record has no capture time.
+    void addCycleFrameSets(const SceneState& state, const std::vector<DepthCorrection>& removed);
     // The timeline's frame sets resolved by these frames (one per camera), the timeline made anew
     // for another camera count.
-    std::vector<std::vector<LatticeDetectionResult>> timelineSets(const std::vector<double>& timestamps,
-                                                                  const std::vector<LatticeDetectionResult>& frameDetections);
-    // The set joins the joint estimate; one in which the reference camera saw the plate also the
-    // pairwise registrations onto it.
-    void addFrameSet(const std::vector<LatticeDetectionResult>& set, const std::vector<DepthCorrection>& removed);
+    std::vector<InstantFrameSet> timelineSets(const std::vector<double>& timestamps,
+                                              const std::vector<LatticeDetectionResult>& frameDetections);
+    // The set joins the joint estimate, at its instant on camera 0's clock when it has one; one in
+    // which the reference camera saw the plate also the pairwise registrations onto it.
+    void addFrameSet(const std::vector<LatticeDetectionResult>& set, const std::vector<DepthCorrection>& removed,
+                     std::optional<double> capturedAt);
     void detectAll(const std::vector<std::shared_ptr<DepthCameraData>>& cameras);
     void startAfresh(std::size_t cameraCount);
     void countFrames();

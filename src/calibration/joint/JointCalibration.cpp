@@ -3,9 +3,11 @@
 #include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
 #include <Eigen/SVD>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -19,15 +21,18 @@ using Vec3 = Eigen::Vector3d;
 using Mat3 = Eigen::Matrix3d;
 using Vec6 = Eigen::Matrix<double, 6, 1>;
 using Mat6 = Eigen::Matrix<double, 6, 6>;
-using Vec8 = Eigen::Matrix<double, 8, 1>;
-using Mat8 = Eigen::Matrix<double, 8, 8>;
-using Mat68 = Eigen::Matrix<double, 6, 8>;
+using Vec9 = Eigen::Matrix<double, 9, 1>;
+using Mat9 = Eigen::Matrix<double, 9, 9>;
+using Mat69 = Eigen::Matrix<double, 6, 9>;
 using Mat36 = Eigen::Matrix<double, 3, 6>;
-using Mat38 = Eigen::Matrix<double, 3, 8>;
+using Mat39 = Eigen::Matrix<double, 3, 9>;
 
-// Per camera: rotation (3), translation (3), depth offset (m) and scale.
-constexpr int kCameraParameters = 8;
+// Per camera: rotation (3), translation (3), depth offset (m) and scale, clock offset (s).
+constexpr int kCameraParameters = 9;
 constexpr int kPoseParameters = 6;
+constexpr int kDepthOffsetParameter = 6;
+constexpr int kDepthScaleParameter = 7;
+constexpr int kClockOffsetParameter = 8;
 constexpr std::size_t kReferenceCamera = 0;
 constexpr double kDegreesPerRadian = 180.0 / 3.14159265358979323846;
 
@@ -58,6 +63,21 @@ constexpr double kHoleNoiseM = 0.001;
 constexpr double kDepthModelFloorMm = 0.1;
 constexpr double kOffsetPriorWeight = (kHoleNoiseM / kPriorOffsetM) * (kHoleNoiseM / kPriorOffsetM);
 constexpr double kScalePriorWeight = (kHoleNoiseM / kPriorScale) * (kHoleNoiseM / kPriorScale);
+// The clock offsets: a weak prior (no NTP-kept clock is that far off) keeps a camera that saw the
+// plate hardly moving well posed; an offset is reported only when its 1 sigma is within
+// kMaxClockOffsetSigmaMs, and modelled only within kMaxClockOffsetS, the reach of the plate's motion
+// fitted around each frame set (neighbouring sets within kMotionReachS on either side).
+constexpr double kPriorClockOffsetS = 0.1;
+constexpr double kClockOffsetPriorWeight = (kHoleNoiseM / kPriorClockOffsetS) * (kHoleNoiseM / kPriorClockOffsetS);
+constexpr double kMaxClockOffsetSigmaMs = 2.0;
+constexpr double kMaxClockOffsetS = 0.1;
+constexpr double kMotionReachS = 0.1;
+constexpr std::size_t kMotionNeighboursPerSide = 2;
+// Where clock offsets are estimated, the first solve on the stamps only settles the plates for
+// the first fit of their motion, and the one under the wide loss only brings the offsets within
+// the narrow loss's reach: a few iterations do for each.
+constexpr int kStampIterations = 5;
+constexpr int kWideClockIterations = 8;
 constexpr double kConvergedCostChange = 1e-10;
 constexpr double kConvergedStep = 1e-9;
 
@@ -157,8 +177,21 @@ struct Observation {
     std::vector<Vec3> points;
 };
 
+// The plate's motion about a frame set's instant, in the frame of the set's plate: tau seconds later
+// it is turned by the rotation vector w(tau) and moved by p(tau) (metres), polynomials in tau
+// without a constant term: column k of `w` and `p` holds the coefficient of tau^(k + 1). Fitted to
+// the plates of the neighbouring frame sets; unknown without them.
+constexpr int kMotionOrder = 3;
+struct PlateMotion {
+    bool known = false;
+    Eigen::Matrix<double, 3, kMotionOrder> w = Eigen::Matrix<double, 3, kMotionOrder>::Zero();
+    Eigen::Matrix<double, 3, kMotionOrder> p = Eigen::Matrix<double, 3, kMotionOrder>::Zero();
+};
+
 struct FrameSet {
-    Pose plate; // plate -> camera 0
+    double t = std::numeric_limits<double>::quiet_NaN(); // seconds on camera 0's clock; NaN: none
+    Pose plate; // plate -> camera 0, at t
+    PlateMotion motion;
     std::vector<Observation> observations;
 };
 
@@ -166,6 +199,7 @@ struct CameraState {
     Pose pose; // camera -> camera 0
     double offsetM = 0.0;
     double scale = 0.0;
+    double clockOffsetS = 0.0; // how far its stamps are ahead of camera 0's clock
 };
 
 // ---- The start: pairwise first estimates, chained along the cameras' graph ----
@@ -275,11 +309,12 @@ GraphStart chainAlongGraph(const std::vector<std::vector<std::optional<PlateObse
 // place in the set's plate frame (the frame of its observation with the most holes), each view's
 // labels turned by the lattice symmetry that best fits the start.
 std::vector<FrameSet> prepareSets(const std::vector<std::vector<std::optional<PlateObservation>>>& sets,
-                                  const GraphStart& start)
+                                  const std::vector<double>& times, const GraphStart& start)
 {
     static const std::vector<Mat3> symmetries = latticeSymmetries();
     std::vector<FrameSet> prepared;
-    for (const auto& set : sets) {
+    for (std::size_t s = 0; s < sets.size(); ++s) {
+        const auto& set = sets[s];
         std::optional<std::size_t> anchor;
         for (std::size_t c = 0; c < set.size(); ++c)
             if (set[c] && start.T_camera0_camera[c] && (!anchor || set[c]->holes.size() > set[*anchor]->holes.size()))
@@ -287,6 +322,7 @@ std::vector<FrameSet> prepareSets(const std::vector<std::vector<std::optional<Pl
         if (!anchor)
             continue;
         FrameSet frameSet;
+        frameSet.t = times[s];
         frameSet.plate = *start.T_camera0_camera[*anchor] * viewPose(*set[*anchor]);
         for (std::size_t c = 0; c < set.size(); ++c) {
             if (!set[c] || !start.T_camera0_camera[c])
@@ -310,35 +346,166 @@ std::vector<FrameSet> prepareSets(const std::vector<std::vector<std::optional<Pl
     return prepared;
 }
 
+// ---- The plate's motion between frame sets, and where a camera's capture instant puts it ----
+
+Vec3 rotationVector(const Mat3& R)
+{
+    const Eigen::AngleAxisd turn(R);
+    return turn.angle() * turn.axis();
+}
+
+// The sets that carry set s's motion: up to kMotionNeighboursPerSide on either side in the order the
+// sets came, while their instants run on from s's (a recording started over runs back) and lie
+// within kMotionReachS of it.
+std::vector<std::size_t> motionNeighbours(const std::vector<FrameSet>& sets, std::size_t s)
+{
+    std::vector<std::size_t> neighbours;
+    for (std::size_t k = s; k > 0 && s - k < kMotionNeighboursPerSide; --k) {
+        if (!(sets[k - 1].t < sets[k].t) || sets[s].t - sets[k - 1].t > kMotionReachS)
+            break;
+        neighbours.push_back(k - 1);
+    }
+    for (std::size_t k = s + 1; k < sets.size() && k - s <= kMotionNeighboursPerSide; ++k) {
+        if (!(sets[k].t > sets[k - 1].t) || sets[k].t - sets[s].t > kMotionReachS)
+            break;
+        neighbours.push_back(k);
+    }
+    return neighbours;
+}
+
+// The plate's turn from one set's plate frame to another's. Each set's frame is that of its view
+// with the most holes, whose labels may differ from the other set's by a lattice symmetry (another
+// camera, or one that sees the plate from behind): the symmetry that leaves the smallest turn is
+// taken out. The symmetries keep the centre hole, so the move between the frames stays as it is.
+Mat3 turnBetween(const Mat3& R_from, const Mat3& R_to)
+{
+    static const std::vector<Mat3> symmetries = latticeSymmetries();
+    const Mat3 turn = R_from.transpose() * R_to;
+    const Mat3* nearest = &symmetries.front();
+    for (const Mat3& symmetry : symmetries)
+        if ((turn * symmetry).trace() > (turn * *nearest).trace())
+            nearest = &symmetry;
+    return turn * *nearest;
+}
+
+// Set s's plate motion, fitted to its neighbours' plates by a polynomial through the set's own
+// plate at its instant, of the order its neighbours allow, a cubic at most: a line through one,
+// a parabola through two, a cubic through more. Fitted to two neighbours on either side, a
+// parabola would take the path's turn (its third derivative) into the velocity: on a brisk plate
+// that put the clock offsets a tenth of a millisecond off, three times their 1 sigma.
+PlateMotion fitMotion(const std::vector<FrameSet>& sets, std::size_t s)
+{
+    using Basis = Eigen::Matrix<double, kMotionOrder, 1>;
+    PlateMotion motion;
+    if (!std::isfinite(sets[s].t))
+        return motion;
+    const std::vector<std::size_t> neighbours = motionNeighbours(sets, s);
+    const int order = std::min<int>(kMotionOrder, static_cast<int>(neighbours.size()));
+    if (order == 0)
+        return motion;
+    const Pose toPlate = sets[s].plate.inverse();
+    Eigen::Matrix<double, kMotionOrder, kMotionOrder> normal = Eigen::Matrix<double, kMotionOrder, kMotionOrder>::Zero();
+    Eigen::Matrix<double, kMotionOrder, 6> moments = Eigen::Matrix<double, kMotionOrder, 6>::Zero();
+    for (const std::size_t k : neighbours) {
+        const double tau = sets[k].t - sets[s].t;
+        Vec6 moved;
+        moved << rotationVector(turnBetween(sets[s].plate.R, sets[k].plate.R)), toPlate * sets[k].plate.t;
+        const Basis basis(tau, tau * tau, tau * tau * tau);
+        normal += basis * basis.transpose();
+        moments += basis * moved.transpose();
+    }
+    const Eigen::MatrixXd coefficients =
+        normal.topLeftCorner(order, order).ldlt().solve(moments.topRows(order)); // order x 6
+    motion.known = true;
+    motion.w.leftCols(order) = coefficients.leftCols(3).transpose();
+    motion.p.leftCols(order) = coefficients.rightCols(3).transpose();
+    return motion;
+}
+
+void fitMotions(std::vector<FrameSet>& sets)
+{
+    for (std::size_t s = 0; s < sets.size(); ++s)
+        sets[s].motion = fitMotion(sets, s);
+}
+
+// Where one camera's view of a set puts the plate: as it stood at the camera's capture instant,
+// the set's instant less the camera's clock offset (tau = -offset), relative to the set's plate;
+// and how a place on it moves with tau: angularRate x (relative.R place) + velocity.
+struct Placement {
+    Pose relative;
+    Vec3 angularRate = Vec3::Zero();
+    Vec3 velocity = Vec3::Zero();
+};
+
+Placement placement(const PlateMotion& motion, double clockOffsetS)
+{
+    Placement at;
+    if (!motion.known)
+        return at;
+    const double tau = -clockOffsetS;
+    const Eigen::Matrix<double, kMotionOrder, 1> powers(tau, tau * tau, tau * tau * tau);
+    const Eigen::Matrix<double, kMotionOrder, 1> rates(1.0, 2.0 * tau, 3.0 * tau * tau);
+    at.relative.R = expSO3(motion.w * powers);
+    at.relative.t = motion.p * powers;
+    at.angularRate = motion.w * rates;
+    at.velocity = motion.p * rates;
+    return at;
+}
+
 // ---- The estimate: Levenberg-Marquardt with the plate poses eliminated (Schur complement) ----
 
 // One hole's residual (observed minus predicted point, metres) and its derivatives.
 struct HoleTerm {
     Vec3 residual;
-    Mat38 J_camera;
+    Mat39 J_camera;
     Mat36 J_plate;
 };
 
-// The predicted point: the hole's place carried into the camera, its range then stretched as the
-// sensor does (1 + scale) and offset.
-HoleTerm holeTerm(const CameraState& camera, const Pose& plate, const Vec3& place, const Vec3& observed)
+// The hole's place carried along the plate's motion to the camera's capture instant (the set's
+// plate frame), before and after the motion's move.
+Vec3 movedPlace(const Placement& at, const Vec3& turned)
 {
+    return turned + at.relative.t;
+}
+
+// The predicted point: the hole's place carried along the plate's motion to the camera's capture
+// instant, into the camera, its range then stretched as the sensor does (1 + scale) and offset.
+Vec3 predictedPoint(const CameraState& camera, const Pose& plate, const Vec3& x)
+{
+    const Vec3 q = camera.pose.R.transpose() * (plate * x - camera.pose.t);
+    const double range = std::max(q.norm(), 1e-6);
+    return q * (1.0 + camera.scale) + (q / range) * camera.offsetM;
+}
+
+// Observed minus predicted point, metres: what the cost needs.
+Vec3 holeResidual(const CameraState& camera, const Pose& plate, const Placement& at, const Vec3& place,
+                  const Vec3& observed)
+{
+    return observed - predictedPoint(camera, plate, movedPlace(at, at.relative.R * place));
+}
+
+// The residual with its derivatives: what the normal equations need.
+HoleTerm holeTerm(const CameraState& camera, const Pose& plate, const Placement& at, const Vec3& place,
+                  const Vec3& observed)
+{
+    const Vec3 turned = at.relative.R * place;
+    const Vec3 x = movedPlace(at, turned);
     const Mat3 Rc_t = camera.pose.R.transpose();
-    const Vec3 world = plate * place;
-    const Vec3 q = Rc_t * (world - camera.pose.t);
+    const Vec3 q = Rc_t * (plate * x - camera.pose.t);
     const double range = std::max(q.norm(), 1e-6);
     const Vec3 u = q / range;
     const Vec3 predicted = q * (1.0 + camera.scale) + u * camera.offsetM;
     const Mat3 A = (1.0 + camera.scale) * Mat3::Identity() + (camera.offsetM / range) * (Mat3::Identity() - u * u.transpose());
+    const Mat3 toCamera = A * Rc_t * plate.R;
     HoleTerm term;
     term.residual = observed - predicted;
     term.J_camera.block<3, 3>(0, 0) = -A * skew(q);
     term.J_camera.block<3, 3>(0, 3) = A;
-    term.J_camera.col(6) = -u;
-    term.J_camera.col(7) = -q;
-    const Mat3 toCamera = Rc_t * plate.R;
-    term.J_plate.block<3, 3>(0, 0) = A * toCamera * skew(place);
-    term.J_plate.block<3, 3>(0, 3) = -A * toCamera;
+    term.J_camera.col(kDepthOffsetParameter) = -u;
+    term.J_camera.col(kDepthScaleParameter) = -q;
+    term.J_camera.col(kClockOffsetParameter) = toCamera * (at.angularRate.cross(turned) + at.velocity);
+    term.J_plate.block<3, 3>(0, 0) = toCamera * skew(x);
+    term.J_plate.block<3, 3>(0, 3) = -toCamera;
     return term;
 }
 
@@ -355,12 +522,21 @@ double cauchyCost(double squared, double scale)
 struct Problem {
     std::vector<CameraState> cameras;
     std::vector<FrameSet> sets;
-    std::vector<bool> active; // cameras that are estimated
+    std::vector<bool> active;                 // cameras that are estimated
+    std::vector<bool> clockEstimated;         // cameras whose clock offset is estimated; never camera 0
+    std::vector<std::string> clockUntoldWhy;  // per camera, why its clock offset is not estimated
 };
+
+Placement placementOf(const Problem& problem, const FrameSet& set, const Observation& obs)
+{
+    return placement(set.motion, problem.cameras[obs.camera].clockOffsetS);
+}
 
 double priorCost(const CameraState& camera)
 {
-    return 0.5 * (kOffsetPriorWeight * camera.offsetM * camera.offsetM + kScalePriorWeight * camera.scale * camera.scale);
+    return 0.5
+        * (kOffsetPriorWeight * camera.offsetM * camera.offsetM + kScalePriorWeight * camera.scale * camera.scale
+           + kClockOffsetPriorWeight * camera.clockOffsetS * camera.clockOffsetS);
 }
 
 double totalCost(const Problem& problem, double lossScale)
@@ -370,11 +546,13 @@ double totalCost(const Problem& problem, double lossScale)
         if (problem.active[c])
             cost += priorCost(problem.cameras[c]);
     for (const FrameSet& set : problem.sets)
-        for (const Observation& obs : set.observations)
+        for (const Observation& obs : set.observations) {
+            const Placement at = placementOf(problem, set, obs);
             for (std::size_t k = 0; k < obs.places.size(); ++k)
-                cost += cauchyCost(holeTerm(problem.cameras[obs.camera], set.plate, obs.places[k], obs.points[k])
-                                       .residual.squaredNorm(),
-                                   lossScale);
+                cost += cauchyCost(
+                    holeResidual(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]).squaredNorm(),
+                    lossScale);
+        }
     return cost;
 }
 
@@ -382,26 +560,29 @@ double totalCost(const Problem& problem, double lossScale)
 struct SetSystem {
     Mat6 H_tt = Mat6::Zero();
     Vec6 g_t = Vec6::Zero();
-    std::vector<Mat68> H_tc; // per observation
-    std::vector<Mat8> H_cc;
-    std::vector<Vec8> g_c;
+    std::vector<Mat69> H_tc; // per observation
+    std::vector<Mat9> H_cc;
+    std::vector<Vec9> g_c;
 };
 
 SetSystem setSystem(const Problem& problem, const FrameSet& set, double lossScale)
 {
     SetSystem system;
     for (const Observation& obs : set.observations) {
-        Mat68 H_tc = Mat68::Zero();
-        Mat8 H_cc = Mat8::Zero();
-        Vec8 g_c = Vec8::Zero();
+        Mat69 H_tc = Mat69::Zero();
+        Mat9 H_cc = Mat9::Zero();
+        Vec9 g_c = Vec9::Zero();
+        const Placement at = placementOf(problem, set, obs);
         for (std::size_t k = 0; k < obs.places.size(); ++k) {
-            const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, obs.places[k], obs.points[k]);
+            const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]);
             const double w = cauchyWeight(term.residual.squaredNorm(), lossScale);
-            system.H_tt += w * term.J_plate.transpose() * term.J_plate;
-            system.g_t += w * term.J_plate.transpose() * term.residual;
-            H_tc += w * term.J_plate.transpose() * term.J_camera;
-            H_cc += w * term.J_camera.transpose() * term.J_camera;
-            g_c += w * term.J_camera.transpose() * term.residual;
+            const Mat36 wJ_plate = w * term.J_plate;
+            const Mat39 wJ_camera = w * term.J_camera;
+            system.H_tt.noalias() += wJ_plate.transpose() * term.J_plate;
+            system.g_t.noalias() += wJ_plate.transpose() * term.residual;
+            H_tc.noalias() += wJ_plate.transpose() * term.J_camera;
+            H_cc.noalias() += wJ_camera.transpose() * term.J_camera;
+            g_c.noalias() += wJ_camera.transpose() * term.residual;
         }
         system.H_tc.push_back(H_tc);
         system.H_cc.push_back(H_cc);
@@ -410,29 +591,51 @@ SetSystem setSystem(const Problem& problem, const FrameSet& set, double lossScal
     return system;
 }
 
-// The free parameters: every active camera's eight, less the reference camera's pose.
+// The free parameters: every active camera's nine, less the reference camera's pose and every
+// clock offset that is not estimated (camera 0's never is). Per camera and parameter its row in
+// the reduced system, -1 where it is fixed; a camera's free rows follow one another.
 struct Layout {
-    std::vector<int> offset; // per camera, of its first parameter in the reduced system; -1 inactive
+    std::vector<std::array<int, kCameraParameters>> row;
     int size = 0;
 };
 
 Layout layoutOf(const Problem& problem)
 {
     Layout layout;
-    layout.offset.assign(problem.cameras.size(), -1);
+    std::array<int, kCameraParameters> fixed;
+    fixed.fill(-1);
+    layout.row.assign(problem.cameras.size(), fixed);
     for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
         if (!problem.active[c])
             continue;
-        layout.offset[c] = layout.size;
-        layout.size += c == kReferenceCamera ? kCameraParameters - kPoseParameters : kCameraParameters;
+        for (int k = 0; k < kCameraParameters; ++k) {
+            const bool isFixed = (c == kReferenceCamera && k < kPoseParameters)
+                || (k == kClockOffsetParameter && !problem.clockEstimated[c]);
+            if (!isFixed)
+                layout.row[c][static_cast<std::size_t>(k)] = layout.size++;
+        }
     }
     return layout;
 }
 
-// The rows of a camera's eight parameters that are free (the reference camera's last two).
-int firstFreeParameter(std::size_t camera)
+// Adds the free part of a camera pair's 9 x 9 block to S.
+void scatter(Eigen::MatrixXd& S, const std::array<int, kCameraParameters>& rows,
+             const std::array<int, kCameraParameters>& columns, const Mat9& block)
 {
-    return camera == kReferenceCamera ? kPoseParameters : 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        if (rows[k] < 0)
+            continue;
+        for (std::size_t l = 0; l < columns.size(); ++l)
+            if (columns[l] >= 0)
+                S(rows[k], columns[l]) += block(static_cast<int>(k), static_cast<int>(l));
+    }
+}
+
+void scatter(Eigen::VectorXd& g, const std::array<int, kCameraParameters>& rows, const Vec9& part)
+{
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        if (rows[k] >= 0)
+            g(rows[k]) += part(static_cast<int>(k));
 }
 
 struct ReducedSystem {
@@ -448,43 +651,48 @@ ReducedSystem reducedSystem(const Problem& problem, const Layout& layout, double
     ReducedSystem reduced;
     reduced.S = Eigen::MatrixXd::Zero(layout.size, layout.size);
     reduced.g = Eigen::VectorXd::Zero(layout.size);
+    std::vector<Mat69> eliminated; // per observation: H_tt^-1 H_tc
     for (const FrameSet& set : problem.sets) {
         SetSystem system = setSystem(problem, set, lossScale);
         Mat6 H_tt = system.H_tt;
         H_tt.diagonal() *= 1.0 + damping;
-        const Mat6 H_tt_inverse = H_tt.ldlt().solve(Mat6::Identity());
+        const Eigen::LDLT<Mat6> H_tt_factor(H_tt);
+        const Vec6 plateStep = H_tt_factor.solve(system.g_t);
+        eliminated.resize(set.observations.size());
+        for (std::size_t j = 0; j < set.observations.size(); ++j)
+            eliminated[j] = H_tt_factor.solve(system.H_tc[j]);
         for (std::size_t i = 0; i < set.observations.size(); ++i) {
-            const std::size_t ci = set.observations[i].camera;
-            const int first = firstFreeParameter(ci);
-            const int count = kCameraParameters - first;
-            Mat8 H_cc = system.H_cc[i];
-            H_cc.diagonal() *= 1.0 + damping;
-            Vec8 g_reduced = system.g_c[i];
-            g_reduced.noalias() -= system.H_tc[i].transpose() * (H_tt_inverse * system.g_t);
-            for (int k = 0; k < count; ++k)
-                reduced.g(layout.offset[ci] + k) += g_reduced(first + k);
-            reduced.S.block(layout.offset[ci], layout.offset[ci], count, count) += H_cc.bottomRightCorner(count, count);
+            const auto& rows = layout.row[set.observations[i].camera];
+            Vec9 g_reduced = system.g_c[i];
+            g_reduced.noalias() -= system.H_tc[i].transpose() * plateStep;
+            scatter(reduced.g, rows, g_reduced);
             for (std::size_t j = 0; j < set.observations.size(); ++j) {
-                const std::size_t cj = set.observations[j].camera;
-                const int firstJ = firstFreeParameter(cj);
-                const int countJ = kCameraParameters - firstJ;
-                const Mat8 coupling = system.H_tc[i].transpose() * H_tt_inverse * system.H_tc[j];
-                reduced.S.block(layout.offset[ci], layout.offset[cj], count, countJ) -=
-                    coupling.block(first, firstJ, count, countJ);
+                Mat9 block = -(system.H_tc[i].transpose() * eliminated[j]);
+                if (i == j) {
+                    Mat9 H_cc = system.H_cc[i];
+                    H_cc.diagonal() *= 1.0 + damping;
+                    block += H_cc;
+                }
+                scatter(reduced.S, rows, layout.row[set.observations[j].camera], block);
             }
         }
         reduced.sets.push_back(std::move(system));
     }
     // The priors' terms: residual (0 - value) * sqrt(weight), derivative -sqrt(weight).
     for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
-        if (layout.offset[c] < 0)
-            continue;
-        const int at = layout.offset[c] - firstFreeParameter(c);
         const CameraState& camera = problem.cameras[c];
-        reduced.S(at + 6, at + 6) += (1.0 + damping) * kOffsetPriorWeight;
-        reduced.S(at + 7, at + 7) += (1.0 + damping) * kScalePriorWeight;
-        reduced.g(at + 6) += kOffsetPriorWeight * camera.offsetM;
-        reduced.g(at + 7) += kScalePriorWeight * camera.scale;
+        const std::pair<int, std::pair<double, double>> priors[] = {
+            {kDepthOffsetParameter, {kOffsetPriorWeight, camera.offsetM}},
+            {kDepthScaleParameter, {kScalePriorWeight, camera.scale}},
+            {kClockOffsetParameter, {kClockOffsetPriorWeight, camera.clockOffsetS}},
+        };
+        for (const auto& [parameter, prior] : priors) {
+            const int r = layout.row[c][static_cast<std::size_t>(parameter)];
+            if (r < 0)
+                continue;
+            reduced.S(r, r) += (1.0 + damping) * prior.first;
+            reduced.g(r) += prior.first * prior.second;
+        }
     }
     return reduced;
 }
@@ -494,18 +702,20 @@ Problem stepped(const Problem& problem, const Layout& layout, const ReducedSyste
                 double damping)
 {
     Problem next = problem;
-    std::vector<Vec8> cameraSteps(problem.cameras.size(), Vec8::Zero());
+    std::vector<Vec9> cameraSteps(problem.cameras.size(), Vec9::Zero());
     for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
-        if (layout.offset[c] < 0)
+        if (!problem.active[c])
             continue;
-        const int first = firstFreeParameter(c);
-        cameraSteps[c].tail(kCameraParameters - first) = step.segment(layout.offset[c], kCameraParameters - first);
+        Vec9& d = cameraSteps[c];
+        for (std::size_t k = 0; k < layout.row[c].size(); ++k)
+            if (layout.row[c][k] >= 0)
+                d(static_cast<int>(k)) = step(layout.row[c][k]);
         CameraState& camera = next.cameras[c];
-        const Vec8& d = cameraSteps[c];
         camera.pose.t += problem.cameras[c].pose.R * d.segment<3>(3);
         camera.pose.R = camera.pose.R * expSO3(d.head<3>());
-        camera.offsetM += d(6);
-        camera.scale += d(7);
+        camera.offsetM += d(kDepthOffsetParameter);
+        camera.scale += d(kDepthScaleParameter);
+        camera.clockOffsetS += d(kClockOffsetParameter);
     }
     for (std::size_t s = 0; s < problem.sets.size(); ++s) {
         const SetSystem& system = reduced.sets[s];
@@ -521,18 +731,27 @@ Problem stepped(const Problem& problem, const Layout& layout, const ReducedSyste
     }
     return next;
 }
-
 struct Solved {
     Problem problem;
     bool converged = false;
     int iterations = 0;
 };
 
+bool anyClockEstimated(const Problem& problem)
+{
+    return std::find(problem.clockEstimated.begin(), problem.clockEstimated.end(), true) != problem.clockEstimated.end();
+}
+
 // Levenberg-Marquardt under one loss scale. The normal equations are those of the residual e =
-// observed - predicted with J = de/dparameters: (J'WJ) step = -J'We.
+// observed - predicted with J = de/dparameters: (J'WJ) step = -J'We. Where clock offsets are
+// estimated, the plate's motion is fitted anew to the plates of every accepted step (the motion
+// is held while a step is computed and tried).
 Solved levenbergMarquardt(Problem problem, double lossScale, int maxIterations)
 {
     const Layout layout = layoutOf(problem);
+    const bool clocks = anyClockEstimated(problem);
+    if (clocks)
+        fitMotions(problem.sets);
     Solved result;
     double damping = 1e-4;
     double cost = totalCost(problem, lossScale);
@@ -551,6 +770,10 @@ Solved levenbergMarquardt(Problem problem, double lossScale, int maxIterations)
             if (change < kConvergedCostChange || (step.size() > 0 && step.cwiseAbs().maxCoeff() < kConvergedStep)) {
                 result.converged = true;
                 break;
+            }
+            if (clocks) {
+                fitMotions(problem.sets);
+                cost = totalCost(problem, lossScale);
             }
         } else {
             damping *= 10.0;
@@ -572,20 +795,72 @@ Eigen::MatrixXd cameraCovariance(const Problem& problem, const Layout& layout, d
     Eigen::MatrixXd meat = Eigen::MatrixXd::Zero(layout.size, layout.size);
     for (std::size_t s = 0; s < problem.sets.size(); ++s) {
         const SetSystem& system = reduced.sets[s];
-        const Mat6 H_tt_inverse = system.H_tt.ldlt().solve(Mat6::Identity());
+        const Eigen::LDLT<Mat6> H_tt_factor(system.H_tt);
+        const Vec6 plateStep = H_tt_factor.solve(system.g_t);
         Eigen::VectorXd score = Eigen::VectorXd::Zero(layout.size);
         for (std::size_t i = 0; i < problem.sets[s].observations.size(); ++i) {
-            const std::size_t c = problem.sets[s].observations[i].camera;
-            const int first = firstFreeParameter(c);
-            Vec8 r = system.g_c[i];
-            r.noalias() -= system.H_tc[i].transpose() * (H_tt_inverse * system.g_t);
-            for (int k = first; k < kCameraParameters; ++k)
-                score(layout.offset[c] + k - first) += r(k);
+            Vec9 r = system.g_c[i];
+            r.noalias() -= system.H_tc[i].transpose() * plateStep;
+            scatter(score, layout.row[problem.sets[s].observations[i].camera], r);
         }
         meat += score * score.transpose();
     }
     const Eigen::MatrixXd S_inverse = reduced.S.ldlt().solve(Eigen::MatrixXd::Identity(layout.size, layout.size));
     return S_inverse * meat * S_inverse;
+}
+
+// The cameras whose clock offset the sets can tell: active ones but camera 0 that saw the plate in
+// a set whose plate motion is known; the others keep their stamps, with the reason.
+void chooseClockOffsets(Problem& problem)
+{
+    fitMotions(problem.sets);
+    std::vector<bool> timed(problem.cameras.size(), false), moving(problem.cameras.size(), false);
+    for (const FrameSet& set : problem.sets)
+        for (const Observation& obs : set.observations) {
+            timed[obs.camera] = timed[obs.camera] || std::isfinite(set.t);
+            moving[obs.camera] = moving[obs.camera] || set.motion.known;
+        }
+    problem.clockEstimated.assign(problem.cameras.size(), false);
+    problem.clockUntoldWhy.assign(problem.cameras.size(), std::string());
+    for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
+        if (!problem.active[c] || c == kReferenceCamera)
+            continue;
+        problem.clockEstimated[c] = moving[c];
+        if (!timed[c])
+            problem.clockUntoldWhy[c] = "its frame sets carry no capture times";
+        else if (!moving[c])
+            problem.clockUntoldWhy[c] = "no two of its frame sets lie close enough in time to show the plate's motion";
+    }
+}
+
+// Fixes at zero every estimated clock offset that the plate's motion does not tell (1 sigma
+// beyond kMaxClockOffsetSigmaMs) or that lies beyond the motion's reach, with the reason; whether
+// any was.
+bool fixUntoldClockOffsets(Problem& problem, double lossScale)
+{
+    const Layout layout = layoutOf(problem);
+    const Eigen::MatrixXd covariance = layout.size > 0 ? cameraCovariance(problem, layout, lossScale) : Eigen::MatrixXd();
+    bool fixedAny = false;
+    for (std::size_t c = 0; c < problem.cameras.size(); ++c) {
+        const int r = layout.row[c][kClockOffsetParameter];
+        if (r < 0)
+            continue;
+        const double sigmaMs = std::sqrt(std::max(0.0, covariance(r, r))) * 1000.0;
+        char why[160];
+        if (sigmaMs > kMaxClockOffsetSigmaMs)
+            std::snprintf(why, sizeof why, "the plate's motion while it saw it does not tell it (1 sigma %.1f ms)",
+                          sigmaMs);
+        else if (std::fabs(problem.cameras[c].clockOffsetS) > kMaxClockOffsetS)
+            std::snprintf(why, sizeof why, "its clock is more than %.0f ms off camera 0's: set the clocks right",
+                          kMaxClockOffsetS * 1000.0);
+        else
+            continue;
+        problem.clockEstimated[c] = false;
+        problem.cameras[c].clockOffsetS = 0.0;
+        problem.clockUntoldWhy[c] = why;
+        fixedAny = true;
+    }
+    return fixedAny;
 }
 
 // ---- Whether the views settle the lattice's symmetry ----
@@ -644,9 +919,11 @@ bool sharedSetsSettleSymmetry(const Problem& problem, std::size_t a, std::size_t
             const Observation* seenByC = observationOf(set, c);
             if (!seenByC || !observationOf(set, a))
                 continue;
+            // Where the plate was at c's capture instant, on the plate's motion.
+            const Placement at = placementOf(problem, set, *seenByC);
             for (std::size_t k = 0; k < seenByC->places.size(); ++k) {
                 points.push_back(withoutDepthError(problem.cameras[c], seenByC->points[k]));
-                targets.push_back(set.plate * (symmetry * seenByC->places[k]));
+                targets.push_back(set.plate * movedPlace(at, at.relative.R * (symmetry * seenByC->places[k])));
             }
         }
         if (points.size() < kMinHoles)
@@ -711,8 +988,9 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
         for (const Observation& obs : set.observations) {
             JointCameraEstimate& camera = estimate.cameras[obs.camera];
             ++camera.frameSets;
+            const Placement at = placementOf(problem, set, obs);
             for (std::size_t k = 0; k < obs.places.size(); ++k) {
-                const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, obs.places[k], obs.points[k]);
+                const HoleTerm term = holeTerm(problem.cameras[obs.camera], set.plate, at, obs.places[k], obs.points[k]);
                 ++camera.holeCount;
                 range[obs.camera] += obs.points[k].norm();
                 rangeSquared[obs.camera] += obs.points[k].squaredNorm();
@@ -750,17 +1028,22 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
             camera.plateDistanceSpreadM = std::sqrt(std::max(
                 0.0, rangeSquared[c] / static_cast<double>(camera.holeCount)
                          - camera.meanPlateDistanceM * camera.meanPlateDistanceM));
-        const int first = firstFreeParameter(c);
-        const int at = layout.offset[c] - first; // where parameter 0 would sit
-        if (first == 0) {
-            camera.sigmaRotationDeg = std::sqrt(std::max(0.0, covariance.block(at, at, 3, 3).trace())) * kDegreesPerRadian;
-            camera.sigmaTranslationMm = std::sqrt(std::max(0.0, covariance.block(at + 3, at + 3, 3, 3).trace())) * 1000.0;
+        const auto& rows = layout.row[c];
+        if (c != kReferenceCamera) {
+            camera.sigmaRotationDeg = std::sqrt(std::max(0.0, covariance.block(rows[0], rows[0], 3, 3).trace())) * kDegreesPerRadian;
+            camera.sigmaTranslationMm = std::sqrt(std::max(0.0, covariance.block(rows[3], rows[3], 3, 3).trace())) * 1000.0;
         }
+        const int o = rows[kDepthOffsetParameter];
+        const int s = rows[kDepthScaleParameter];
         const double r = camera.meanPlateDistanceM;
-        const double variance = covariance(at + 6, at + 6) + r * r * covariance(at + 7, at + 7)
-            + 2.0 * r * covariance(at + 6, at + 7);
+        const double variance = covariance(o, o) + r * r * covariance(s, s) + 2.0 * r * covariance(o, s);
         camera.sigmaDepthMm =
             std::sqrt(std::max(0.0, variance) * 1e6 + kDepthModelFloorMm * kDepthModelFloorMm);
+        const int clock = rows[kClockOffsetParameter];
+        camera.clockOffsetSeconds = state.clockOffsetS;
+        camera.clockOffsetObservable = c == kReferenceCamera || clock >= 0;
+        camera.sigmaClockOffsetMs = clock >= 0 ? std::sqrt(std::max(0.0, covariance(clock, clock))) * 1000.0 : 0.0;
+        camera.clockOffsetWhy = c < problem.clockUntoldWhy.size() ? problem.clockUntoldWhy[c] : std::string();
     }
     refuseUnsettledCameras(problem, lossScale, estimate);
 }
@@ -770,7 +1053,7 @@ void describeCameras(const Problem& problem, double lossScale, JointEstimate& es
 JointCalibration::JointCalibration(std::size_t cameraCount) : cameras(cameraCount) {}
 
 void JointCalibration::addFrameSet(const std::vector<LatticeDetectionResult>& detections,
-                                   const std::vector<DepthCorrection>& removed)
+                                   const std::vector<DepthCorrection>& removed, std::optional<double> capturedAt)
 {
     if (detections.size() != cameras)
         return;
@@ -780,8 +1063,10 @@ void JointCalibration::addFrameSet(const std::vector<LatticeDetectionResult>& de
         set[c] = observePlate(detections[c], c < removed.size() ? removed[c] : DepthCorrection{});
         any = any || set[c].has_value();
     }
-    if (any)
-        sets.push_back(std::move(set));
+    if (!any)
+        return;
+    sets.push_back(std::move(set));
+    times.push_back(capturedAt.value_or(std::numeric_limits<double>::quiet_NaN()));
 }
 
 void JointCalibration::thinTo(std::size_t maxSets)
@@ -789,9 +1074,13 @@ void JointCalibration::thinTo(std::size_t maxSets)
     if (sets.size() <= maxSets)
         return;
     std::vector<std::vector<std::optional<PlateObservation>>> kept;
-    for (std::size_t k = 0; k < sets.size(); k += 2)
+    std::vector<double> keptTimes;
+    for (std::size_t k = 0; k < sets.size(); k += 2) {
         kept.push_back(std::move(sets[k]));
+        keptTimes.push_back(times[k]);
+    }
     sets = std::move(kept);
+    times = std::move(keptTimes);
 }
 
 JointEstimate JointCalibration::solve() const
@@ -802,6 +1091,7 @@ JointEstimate JointCalibration::solve() const
     Problem problem;
     problem.cameras.resize(cameras);
     problem.active.assign(cameras, false);
+    problem.clockEstimated.assign(cameras, false);
     for (std::size_t c = 0; c < cameras; ++c) {
         estimate.cameras[c].reason = start.reasons[c];
         if (start.T_camera0_camera[c]) {
@@ -809,15 +1099,33 @@ JointEstimate JointCalibration::solve() const
             problem.active[c] = true;
         }
     }
-    problem.sets = prepareSets(sets, start);
+    problem.sets = prepareSets(sets, times, start);
     if (problem.sets.empty()) {
         estimate.cameras[kReferenceCamera].calibrated = false;
         return estimate;
     }
-    Solved wide = levenbergMarquardt(std::move(problem), kWideLossM, kMaxIterations);
-    Solved narrow = levenbergMarquardt(std::move(wide.problem), kNarrowLossM, kMaxIterations);
+    // First every camera on its stamps, which settles each plate between the cameras' views of
+    // it; from those plates the plate's motion, and on it the clock offsets, first under the wide
+    // loss (a clock tens of milliseconds off puts its holes centimetres away), then the narrow.
+    const bool timed = std::any_of(times.begin(), times.end(), [](double t) { return std::isfinite(t); });
+    const Solved wide = levenbergMarquardt(std::move(problem), kWideLossM, timed ? kStampIterations : kMaxIterations);
+    problem = wide.problem;
+    estimate.iterations = wide.iterations;
+    chooseClockOffsets(problem);
+    if (anyClockEstimated(problem)) {
+        const Solved clocked = levenbergMarquardt(std::move(problem), kWideLossM, kWideClockIterations);
+        problem = clocked.problem;
+        estimate.iterations += clocked.iterations;
+    }
+    Solved narrow = levenbergMarquardt(std::move(problem), kNarrowLossM, kMaxIterations);
+    estimate.iterations += narrow.iterations;
+    if (fixUntoldClockOffsets(narrow.problem, kNarrowLossM)) {
+        const Solved again = levenbergMarquardt(std::move(narrow.problem), kNarrowLossM, kMaxIterations);
+        narrow.problem = again.problem;
+        narrow.converged = again.converged;
+        estimate.iterations += again.iterations;
+    }
     estimate.converged = narrow.converged;
-    estimate.iterations = wide.iterations + narrow.iterations;
     describeCameras(narrow.problem, kNarrowLossM, estimate);
 
     // The views of a refused camera would still pull the plates toward it: once more without them.
@@ -828,8 +1136,10 @@ JointEstimate JointCalibration::solve() const
     if (refused.empty())
         return estimate;
     Problem rest = std::move(narrow.problem);
-    for (const std::size_t c : refused)
+    for (const std::size_t c : refused) {
         rest.active[c] = false;
+        rest.clockEstimated[c] = false;
+    }
     for (FrameSet& set : rest.sets)
         set.observations.erase(std::remove_if(set.observations.begin(), set.observations.end(),
                                               [&](const Observation& obs) { return !rest.active[obs.camera]; }),

@@ -288,10 +288,10 @@ ObservationTimeline::Outcome ObservationTimeline::observationAt(std::size_t came
     return Outcome::Resolved;
 }
 
-std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
-    const std::vector<double>& timestamps, const std::vector<LatticeDetectionResult>& detections)
+std::vector<InstantFrameSet> ObservationTimeline::add(const std::vector<double>& timestamps,
+                                                      const std::vector<LatticeDetectionResult>& detections)
 {
-    std::vector<std::vector<LatticeDetectionResult>> sets;
+    std::vector<InstantFrameSet> sets;
     if (timestamps.size() != histories.size() || detections.size() != histories.size() || reference >= histories.size())
         return sets;
     const auto [earliest, latest] = std::minmax_element(timestamps.begin(), timestamps.end());
@@ -334,7 +334,7 @@ std::vector<std::vector<LatticeDetectionResult>> ObservationTimeline::add(
         // A camera that cannot be brought to the instant is left out of it; the others keep it.
         const auto found = std::count_if(set.begin(), set.end(), [](const LatticeDetectionResult& d) { return d.found; });
         if (found > 0)
-            sets.push_back(std::move(set));
+            sets.push_back({frame.timestamp, std::move(set)});
         if (frame.detection.found)
             ++(leftOut ? unresolved : resolved);
         pending.pop_front();

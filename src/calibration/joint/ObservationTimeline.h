@@ -15,6 +15,13 @@ struct TimedDetection {
     const LatticeDetectionResult* detection = nullptr;
 };
 
+// A frame set the timeline resolved: per camera (in camera order) its observation at the
+// reference camera's capture time t (seconds, the reference's clock).
+struct InstantFrameSet {
+    double t = 0.0;
+    std::vector<LatticeDetectionResult> detections;
+};
+
 // The plate at time t between frames[before] and frames[before + 1] of one camera (times
 // increasing). Every frame's plate is taken as a rigid motion of frames[before]'s (fitted to their
 // matched holes); a polynomial through all the frames' times (a line for two frames, a cubic for
@@ -45,14 +52,14 @@ public:
     // One cycle's records: per camera its capture time (seconds, one clock for all cameras) and
     // its lattice search. A camera whose capture time equals its newest one delivered no new frame
     // and adds nothing; one whose time runs backwards (a recording started over) restarts the
-    // whole timeline. Returns the frame sets resolved by it, oldest first: per camera, its
-    // observation at the reference capture time (found false where the camera did not see the
-    // plate then). Every reference capture is such an instant, also one at which the reference
+    // whole timeline. Returns the frame sets resolved by it, oldest first, each with its reference
+    // capture time: per camera, its observation then (found false where the camera did not see
+    // the plate then). Every reference capture is such an instant, also one at which the reference
     // did not see the plate and others did; a set in which no camera saw it is not returned. The
     // counts below take only the instants at which the reference saw the plate: resolved when
     // every camera was brought to it, unresolved when one was left out.
-    std::vector<std::vector<LatticeDetectionResult>> add(const std::vector<double>& timestamps,
-                                                         const std::vector<LatticeDetectionResult>& detections);
+    std::vector<InstantFrameSet> add(const std::vector<double>& timestamps,
+                                     const std::vector<LatticeDetectionResult>& detections);
 
     std::size_t resolvedCount() const { return resolved; }
     std::size_t unresolvedCount() const { return unresolved; }

@@ -2,6 +2,7 @@
 
 #include "scene/CameraIdentity.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace tavorin {
@@ -41,6 +42,11 @@ std::string progressLine(std::size_t index, const RegistrationProgress& progress
         append(", depth %+.1f mm", progress.depthErrorMm);
         if (progress.narrowDistances)
             append(" (vary the distance)");
+        constexpr double kHalfTenthMs = 0.05; // shown as +0.0, not -0.0
+        if (!progress.reference && progress.clockOffsetObservable)
+            append(", clock %+.1f ms", std::fabs(progress.clockOffsetMs) < kHalfTenthMs ? 0.0 : progress.clockOffsetMs);
+        else if (!progress.reference)
+            append(", clock not observable");
     } else if (!progress.reference) {
         append(", not calibrated yet");
         if (!progress.notCalibratedWhy.empty())

@@ -20,11 +20,16 @@ struct RegistrationProgress {
     double depthErrorMm = 0.0;    // what the sensor adds to the range at the plate's mean distance
     double plateDistanceM = 0.0;
     bool narrowDistances = false; // the plate was seen at too few distances to tell offset from scale
+    // How far its stamps are ahead of camera 0's clock, once the plate's motion told it.
+    bool clockOffsetObservable = false;
+    double clockOffsetMs = 0.0;
 };
 
 // The settings bar's line for camera `index`: the frames in which it found the plate, and once
-// calibrated its hole residual, 1 sigma and depth error at the plate's mean distance, for example
-// "Camera 1 (000218790512): 87/120 frames, RMS 0.45 mm, 1σ 0.12 mm 0.004°, depth +5.6 mm"; or
+// calibrated its hole residual, 1 sigma, depth error at the plate's mean distance and clock
+// offset, for example "Camera 1 (000218790512): 87/120 frames, RMS 0.45 mm, 1σ 0.12 mm 0.004°,
+// depth +5.6 mm, clock +23.1 ms" (", clock not observable" where the plate's motion did not tell
+// it); or
 // "Camera 2: 12/120 frames, not calibrated yet", or "Camera 3: plate not seen yet (12 frames)".
 // The camera's short name (scene/CameraIdentity) follows the index when its record's source name
 // gives one.

@@ -12,8 +12,9 @@ namespace sample_scene {
 class SampleLayout {
 public:
     enum class Kind {
-        Around, // the rig's cameras 0 to count - 1 around the work centre, the plate drifting there
-        Row,    // count cameras along a room, the plate carried past them (SampleCameraRow)
+        Around,  // the rig's cameras 0 to count - 1 around the work centre, the plate drifting there
+        Row,     // count cameras along a room, the plate carried past them (SampleCameraRow)
+        Ceiling, // count cameras under the ceiling round the table, 3 m from the plate (SampleCameraCeiling)
     };
 
     SampleLayout(Kind kind, int cameraCount);
