@@ -71,14 +71,16 @@ class BarButtons(unittest.TestCase):
         self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > 20000, 20),
                         "the clouds never appeared")
 
-        # The transport: pause holds the frame, step moves it on by one, loop toggles its button.
+        # The transport: loop lights its button (and plays on from the start if the clips had
+        # ended while the clouds came), pause holds the frame, step moves it on by one.
+        self.click_changes(LOOP, button(LOOP), "Loop did not light up")
+        time.sleep(1)
         self.click_changes(PLAY_PAUSE, button(PLAY_PAUSE), "Pause did not turn into Play")
         time.sleep(1)
         still = self.region(TRANSPORT_TEXT)
         time.sleep(1.5)
         self.assertFalse(differ(still, self.region(TRANSPORT_TEXT)), "paused playback moved on")
         self.click_changes(STEP, TRANSPORT_TEXT, "Step changed nothing")
-        self.click_changes(LOOP, button(LOOP), "Loop did not light up")
 
         # The six arrows each move their coordinate (and each pair puts it back); the three points
         # span an 8 cm right angle on the floor y = 0: the corner (point 1) at the origin, point 0
