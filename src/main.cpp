@@ -4,6 +4,8 @@
 #include "ui/RightBarViewModel.h"
 #include "ui/ViewOptionsViewModel.h"
 
+#include "HelpOption.h"
+
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -23,6 +25,17 @@ const bool globalStateCreated = [] {
     tavorin::globalStateHandler.store(new tavorin::GlobalStateHandler());
     return true;
 }();
+
+constexpr const char* kUsage = "Usage: tavorin [--help] [Qt options such as -platform xcb]";
+constexpr const char* kHelp =
+    "Opens the window that brings the depth cameras into one room coordinate system. Run it from the\n"
+    "repository root: it reads shaders/ and keeps each camera's matrix, depth correction and calibration\n"
+    "record under config/cameras/. The source is chosen in the window: live Azure Kinect cameras, HDF5\n"
+    "recordings (samples/OP1 after ./scripts/run.sh), or ROS 2 network cameras (ROS_DOMAIN_ID).\n"
+    "Environment: TAVORIN_VIRTUAL_CAMERAS=N (1 to 8) presents N virtual cameras that look at a moving\n"
+    "calibration plate (./scripts/run.sh --demo starts three); TAVORIN_VIRTUAL_SYNC, _TRUTH, _DEPTH_ERRORS\n"
+    "and _ARTEFACTS shape them (see README). Keys in the view: F frames every cloud, R or Home returns to\n"
+    "the start view, C orbits around the cursor. The console shows what the window does.";
 
 int signalPipe[2] = {-1, -1};
 
@@ -56,6 +69,10 @@ void quitOnTerminationSignals(QGuiApplication& app)
 
 int main(int argc, char* argv[])
 {
+    if (printHelpIfAsked(argc, argv, kUsage, kHelp)) {
+        tavorin::destroyGlobalState();
+        return 0;
+    }
     Q_INIT_RESOURCE(qml);
 
     QSurfaceFormat format;

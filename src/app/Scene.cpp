@@ -8,6 +8,7 @@
 #include "render/LineDrawer.h"
 #include "render/ShadowMap.h"
 #include "render/SharedGLObjects.h"
+#include "scene/CameraIdentity.h"
 #include "scene/Cube.h"
 #include "scene/Cursor.h"
 #include "scene/DepthCamera.h"
@@ -265,15 +266,17 @@ void Scene::publishProgress()
 void Scene::publishQuality()
 {
     constexpr std::uint32_t kFramesBetween = 15;
-    if (!rightBar || ++framesSinceQuality < kFramesBetween)
+    // A camera that comes or goes shows at once.
+    if (!rightBar || (++framesSinceQuality < kFramesBetween && state.cameras.size() == qualityCameras))
         return;
+    qualityCameras = state.cameras.size();
     framesSinceQuality = 0;
     const std::vector<RegistrationProgress> progress = calibrator.progress();
     const std::vector<PlateCoverage>& coverage = calibrator.coverage();
     std::vector<CameraQuality> rows;
     for (std::size_t i = 0; i < state.cameras.size(); ++i) {
         CameraQuality row;
-        row.name = state.cameras[i]->sourceName;
+        row.name = cameraShortName(state.cameras[i]->sourceName);
         row.configPath = state.cameras[i]->configPath;
         if (i < progress.size() && i < coverage.size() && progress.size() == state.cameras.size()) {
             const double share = coverage[i].coveredShare();
@@ -481,7 +484,7 @@ void Scene::drawSavedRoomPoints(QOpenGLFunctions_3_3_Core* gl)
                 samplePointNode->setPointColor(0.0f, 0.0f, 0.0f);
             else
                 samplePointNode->setPointColor(colour[0], colour[1], colour[2]);
-            samplePointNode->setLocalMatrix(tavorin::scale(tavorin::translate(Mat4(), p.x, p.y, p.z), edge, edge, edge));
+            samplePointNode->setLocalMatrix(tavorin::translate(tavorin::scale(Mat4(), edge, edge, edge), p.x, p.y, p.z));
             samplePointNode->updateTransform(context, Mat4());
             samplePointNode->draw(context, gl);
         }

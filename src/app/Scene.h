@@ -107,6 +107,7 @@ private:
     SceneState state;
     DepthCameraCalibrator calibrator;
     std::uint32_t framesSinceQuality = 0;
+    std::size_t qualityCameras = 0; // how many cameras the bar's quality section last showed
     std::shared_ptr<LightTargetVisualizer> lightTargetNode;
     std::shared_ptr<LightModule> lightModuleNode;
     std::shared_ptr<DepthCamera> depthCameraNode;

@@ -14,6 +14,23 @@ ScrollView {
     contentWidth: availableWidth
     ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
 
+    // The wheel moves the bar by steps that stop with the wheel, over every control of it: a flick
+    // that went on after the wheel stopped would pass the bar under a resting pointer, and no slider
+    // under the pointer takes the wheel.
+    MouseArea {
+        parent: calibrationView
+        anchors.fill: parent
+        z: 100
+        acceptedButtons: Qt.NoButton
+        onWheel: {
+            var flickable = calibrationView.contentItem
+            var notchPixels = 60
+            var step = wheel.pixelDelta.y !== 0 ? wheel.pixelDelta.y : wheel.angleDelta.y / 120 * notchPixels
+            var end = Math.max(0, flickable.contentHeight - flickable.height)
+            flickable.contentY = Math.max(0, Math.min(end, flickable.contentY - step))
+        }
+    }
+
     // Every kinect_*.h5 of one folder, played in step. A folder without one is named on the console
     // and in the title, and the dialog asks again.
     FileDialog {
@@ -210,6 +227,8 @@ ScrollView {
                     contentItem: Text {
                         text: pointButton.label
                         font.pixelSize: 10
+                        fontSizeMode: Text.HorizontalFit
+                        minimumPixelSize: 7
                         color: "white"
                         horizontalAlignment: Text.AlignHCenter
                         verticalAlignment: Text.AlignVCenter
@@ -219,23 +238,42 @@ ScrollView {
             }
         }
         Separator {}
-        Button {
-            width: parent.width
-            onClicked: viewModel.registrateRoom()
-            contentItem: Text {
-                text: "Register World"
-                color: "white"
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
+        Row {
+            spacing: 4
+            Button {
+                width: settingsColumn.width * 0.55
+                onClicked: viewModel.registrateRoom()
+                contentItem: Text {
+                    text: "Register World"
+                    color: "white"
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle { color: "#666666" }
             }
-            background: Rectangle { color: "#666666" }
+            Button {
+                objectName: "undoRoomRegistration"
+                width: settingsColumn.width * 0.45 - 4
+                onClicked: viewModel.undoRoomRegistration()
+                contentItem: Text {
+                    text: "Undo Room Registration"
+                    color: "white"
+                    font.pixelSize: 11
+                    fontSizeMode: Text.HorizontalFit
+                    minimumPixelSize: 8
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle { color: "#666666" }
+            }
         }
-        // The clicked rectangle's check after a room registration, in a line kept for it.
+        // The clicked rectangle's check after a room registration, in a line kept for it; a
+        // refusal wraps onto more lines, so that the rule it gives shows whole.
         Text {
             width: parent.width
-            height: 16
+            height: Math.max(16, implicitHeight)
             verticalAlignment: Text.AlignVCenter
-            elide: Text.ElideRight
+            wrapMode: Text.WordWrap
             font.pixelSize: 11
             color: "#BBBBBB"
             text: viewModel.roomCheck === "" ? " " : viewModel.roomCheck
@@ -269,7 +307,5 @@ ScrollView {
             color: "#BBBBBB"
             text: "Tavorin, by the Tavorin team"
         }
-        // The record panel covers the bar's bottom while live cameras stream.
-        Item { width: 1; height: 64 }
     }
 }

@@ -54,7 +54,7 @@ Column {
                 }
                 Text {
                     width: qualitySection.width - 70
-                    text: "Camera " + index + " " + modelData.name
+                    text: "Camera " + index + (modelData.name === "" ? "" : " (" + modelData.name + ")")
                     elide: Text.ElideMiddle
                     font.pixelSize: 11
                     font.bold: true
@@ -89,6 +89,9 @@ Column {
                         maximumLineCount: 2
                         elide: Text.ElideRight
                         font.pixelSize: 11
+                        // Smaller rather than cut, in the two lines kept for it.
+                        fontSizeMode: Text.Fit
+                        minimumPixelSize: 8
                         color: "white"
                         text: modelData.line !== "" ? modelData.line : "Not registered yet."
                     }
@@ -99,6 +102,9 @@ Column {
                         maximumLineCount: 2
                         elide: Text.ElideRight
                         font.pixelSize: 11
+                        // Smaller rather than cut, in the two lines kept for it.
+                        fontSizeMode: Text.Fit
+                        minimumPixelSize: 8
                         color: "#BBBBBB"
                         text: modelData.loaded
                     }

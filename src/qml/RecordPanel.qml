@@ -9,7 +9,7 @@ Item {
     id: recordPanel
     property RecordViewModel viewModel: null
     readonly property bool shown: viewModel !== null && viewModel.available
-    implicitHeight: shown ? column.implicitHeight : 0
+    implicitHeight: shown ? row.height + 4 : 0
 
     Timer {
         interval: 250
@@ -18,16 +18,19 @@ Item {
         onTriggered: recordPanel.viewModel.refresh()
     }
 
-    Column {
-        id: column
+    // One row, so that the bar's first screen keeps the "Save Point" buttons above it.
+    Row {
+        id: row
+        y: 2
         width: parent.width
-        spacing: 4
+        spacing: 8
         visible: recordPanel.shown
 
         Button {
             id: recordButton
             objectName: "recordButton"
-            width: parent.width
+            width: 120
+            height: 24
             checkable: true
             enabled: recordPanel.shown
             checked: recordPanel.viewModel !== null && recordPanel.viewModel.recording
@@ -43,7 +46,10 @@ Item {
 
         // Always there, so that the button keeps its place when the recording starts.
         Text {
-            width: parent.width
+            width: row.width - recordButton.width - row.spacing
+            height: recordButton.height
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideMiddle
             color: "white"
             font.pixelSize: 12
             text: recordPanel.viewModel && recordPanel.viewModel.recording

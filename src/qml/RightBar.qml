@@ -13,9 +13,9 @@ Page {
         color: "black"
     }
 
-    // Above the page's content, which reaches below its bottom edge.
+    // Below the page's content, which ends above it: the content scrolls, the footer stays.
+    bottomPadding: 0
     footer: RecordPanel {
-        z: 1
         viewModel: globalState.recordViewModel
     }
 

@@ -40,18 +40,12 @@ ApplicationWindow {
 
         Component.onCompleted: viewModel.redrawOnChangesOf(globalState.rightBarViewModel)
 
-        // F frames every cloud, R or Home returns to the start view, C orbits around the cursor.
-        Keys.onPressed: {
-            if (event.key === Qt.Key_F)
-                viewModel.frameAll()
-            else if (event.key === Qt.Key_R || event.key === Qt.Key_Home)
-                viewModel.resetView()
-            else if (event.key === Qt.Key_C)
-                viewModel.centreOnCursor()
-            else
-                return
-            event.accepted = true
-        }
+        // F frames every cloud, R or Home returns to the start view, C orbits around the cursor:
+        // shortcuts of the window, so that the keys act whichever control of the bar was clicked
+        // last, without a click into the view (which would move the cursor).
+        Shortcut { sequence: "F"; onActivated: glRectangle.viewModel.frameAll() }
+        Shortcut { sequences: ["R", "Home"]; onActivated: glRectangle.viewModel.resetView() }
+        Shortcut { sequence: "C"; onActivated: glRectangle.viewModel.centreOnCursor() }
 
         MouseArea {
             anchors.fill: parent

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 
@@ -229,6 +230,7 @@ void RightBarViewModel::storeRoomCalibPoint(int id)
         return;
     const Vec4 cursor = Vec4::point(calibCursorX(), calibCursorY(), calibCursorZ());
     roomCalibPoints[static_cast<std::size_t>(id)] = inverse(drawnFromCamera0()) * cursor;
+    roomCalibPointSaved[static_cast<std::size_t>(id)] = true;
     if (scene)
         scene->setSavedRoomPoint(id, roomCalibPoints[static_cast<std::size_t>(id)]); // marked in the view
     emit roomCalibPointsChanged();
@@ -295,7 +297,7 @@ void RightBarViewModel::storeCalibrationRecords()
         record.sigmaDeg = camera.sigmaDeg;
         record.verdict = camera.reference ? "reference, " + camera.verdict : camera.verdict;
         if (storeCalibrationRecord(camera.configPath, record))
-            storedLines[camera.configPath] = QString::fromStdString(calibrationRecordLine(record));
+            storedCalibrations[camera.configPath] = {QString::fromStdString(calibrationRecordLine(record)), storedAt};
     }
     applyCalibrationQuality(latestQuality);
 }
@@ -312,8 +314,12 @@ void RightBarViewModel::applyCalibrationQuality(const std::vector<CameraQuality>
         QVariantMap row;
         row["name"] = QString::fromStdString(camera.name);
         row["verdict"] = QString::fromStdString(camera.verdict);
-        row["line"] = QString::fromStdString(camera.line);
-        row["loaded"] = storedCalibrationLine(camera.configPath);
+        // Before registration says anything, a camera placed by its stored matrix says so.
+        const StoredCalibration& stored = storedCalibration(camera.configPath);
+        row["line"] = !camera.line.empty() ? QString::fromStdString(camera.line)
+            : stored.storedAt.isEmpty()    ? QString()
+                                           : "Stored calibration in use (" + stored.storedAt + ")";
+        row["loaded"] = stored.line;
         QVariantList cells;
         for (const std::uint32_t count : camera.coverage)
             cells.append(static_cast<int>(count));
@@ -328,23 +334,23 @@ void RightBarViewModel::applyCalibrationQuality(const std::vector<CameraQuality>
 }
 
 // The stored calibration of a camera as it was when the camera first showed: read once per file.
-QString RightBarViewModel::storedCalibrationLine(const std::string& configPath)
+const RightBarViewModel::StoredCalibration& RightBarViewModel::storedCalibration(const std::string& configPath)
 {
-    if (configPath.empty())
-        return QString();
-    const auto known = storedLines.find(configPath);
-    if (known != storedLines.end())
+    const auto known = storedCalibrations.find(configPath);
+    if (known != storedCalibrations.end())
         return known->second;
-    QString line;
+    StoredCalibration& stored = storedCalibrations[configPath];
+    if (configPath.empty())
+        return stored;
     if (const std::optional<CalibrationRecord> record = loadCalibrationRecord(configPath)) {
-        line = QString::fromStdString(calibrationRecordLine(*record));
+        stored = {QString::fromStdString(calibrationRecordLine(*record)), QString::fromStdString(record->storedAt)};
+    } else if (const QFileInfo file(QString::fromStdString(configPath)); file.exists()) {
+        stored.storedAt = file.lastModified().toString("yyyy-MM-dd HH:mm");
+        stored.line = "Stored " + stored.storedAt + ", no figures recorded";
     } else {
-        const QFileInfo file(QString::fromStdString(configPath));
-        line = file.exists() ? "Stored " + file.lastModified().toString("yyyy-MM-dd HH:mm") + ", no figures recorded"
-                             : QString("No stored calibration");
+        stored.line = QStringLiteral("No stored calibration");
     }
-    storedLines[configPath] = line;
-    return line;
+    return stored;
 }
 
 QString RightBarViewModel::recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const
@@ -376,20 +382,35 @@ QString RightBarViewModel::setRecordingFolder(const QString& fileUrl, const QStr
     return {};
 }
 
-// The points are taken where they lie now: after a room registration they lie in the room, so a
-// second press finds the frame already in effect and changes nothing.
+// The points are taken where they lie now: after a room registration they lie in the room, so
+// points saved again on the same floor marks find the frame already in effect and change nothing.
+// A registration uses its points up: the next one needs all three saved again.
 void RightBarViewModel::registrateRoom()
 {
     if (!scene)
         return;
+    const auto refuse = [this](const std::string& fault) {
+        console::err("Register World refused: ", fault, ". Nothing changed.");
+        roomCheckLine = QString::fromStdString("Refused: " + fault);
+        emit roomCheckChanged();
+    };
+    if (std::find(roomCalibPointSaved.begin(), roomCalibPointSaved.end(), false) != roomCalibPointSaved.end()) {
+        refuse("Save Points 0, 1 and 2 first");
+        return;
+    }
     RoomRegistrationResult result;
     {
         std::lock_guard<std::mutex> lock(scene->frameLock());
         SceneState& state = scene->sceneState();
+        if (state.cameras.empty()) {
+            refuse("no camera streams");
+            return;
+        }
         const Mat4 T_drawn_cam0 = T_drawn_camera0(state.cameras);
         std::array<Vec4, 3> drawn;
         for (std::size_t i = 0; i < drawn.size(); ++i)
             drawn[i] = T_drawn_cam0 * roomCalibPoints[i];
+        NamedModelMatrices before = namedModelMatrices(state.cameras);
         result = tavorin::registrateRoom(state.cameras, state.depthSource.get(), drawn);
         if (result != RoomRegistrationResult::Refused) {
             const RoomRectangle rectangle = measureRoomRectangle(drawn);
@@ -400,10 +421,44 @@ void RightBarViewModel::registrateRoom()
         } else {
             roomCheckLine = QString::fromStdString("Refused: " + roomPointsFault(drawn));
         }
+        if (result == RoomRegistrationResult::Applied) {
+            beforeRoomRegistration = std::move(before);
+            roomCalibPointSaved.fill(false);
+        }
     }
     emit roomCheckChanged();
     if (result == RoomRegistrationResult::Applied)
         emit roomCalibPointsChanged();
+}
+
+// The points of the undone registration count as saved again: pressing "Register World" repeats it.
+void RightBarViewModel::undoRoomRegistration()
+{
+    if (!scene)
+        return;
+    if (beforeRoomRegistration.empty()) {
+        console::out("Undo Room Registration: there is no room registration to undo.");
+        return;
+    }
+    std::size_t restored = 0;
+    {
+        std::lock_guard<std::mutex> lock(scene->frameLock());
+        SceneState& state = scene->sceneState();
+        restored = restoreModelMatrices(state.cameras, state.depthSource.get(), beforeRoomRegistration);
+    }
+    if (restored == 0) {
+        console::err("Undo Room Registration: none of the cameras of the last room registration streams now; "
+                     "nothing changed.");
+        return;
+    }
+    console::out("Undo Room Registration: the matrices of ", restored,
+                 " cameras are back as they were before the last room registration (in memory; "
+                 "\"Save Registration to JSON-File\" stores them).");
+    beforeRoomRegistration.clear();
+    roomCalibPointSaved.fill(true);
+    roomCheckLine = QStringLiteral("Room registration undone");
+    emit roomCheckChanged();
+    emit roomCalibPointsChanged();
 }
 
 } // namespace tavorin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/SceneSettings.h"
+#include "calibration/registration/RoomRegistration.h"
 #include "math/Mat4.h"
 #include "math/Vec4.h"
 #include "ui/AtomicProperty.h"
@@ -160,7 +161,12 @@ public:
     Q_INVOKABLE void storeRoomCalibPoint(int id);
     Q_INVOKABLE QString getRoomCalibPointString(int id) const;
     Q_INVOKABLE bool storeCalibrations();
+    // Refused ("Save Points 0, 1 and 2 first") unless all three points were saved since the last
+    // room registration; the matrices it replaces are kept for undoRoomRegistration().
     Q_INVOKABLE void registrateRoom();
+    // Puts back, in memory, the matrices the last room registration replaced (the stored files are
+    // not touched); says on the console what it did.
+    Q_INVOKABLE void undoRoomRegistration();
     // Empty when a recording dialog's choice can be played; else the reason, also on the console.
     Q_INVOKABLE QString recordingChoiceFault(const QString& fileUrl, const QString& folderUrl) const;
     // Plays every kinect_*.h5 of the folder the dialog returned (its fileUrl, else its folder) in
@@ -249,7 +255,9 @@ private:
 
     // In camera 0's own coordinates (the frame its model matrix maps to the drawn one), so that a
     // point means the same floor spot whatever registration happens after it was saved.
-    std::array<Vec4, 3> roomCalibPoints{Vec4::point(1, 0, 0), Vec4::point(0, 0, 0), Vec4::point(0, 0, 1)};
+    std::array<Vec4, 3> roomCalibPoints{Vec4::point(0, 0, 0), Vec4::point(0, 0, 0), Vec4::point(0, 0, 0)};
+    std::array<bool, 3> roomCalibPointSaved{false, false, false};
+    NamedModelMatrices beforeRoomRegistration; // empty: nothing to undo
     bool readBackGuard = false;
     std::shared_ptr<SingleLightEnablerOptimizer> ownOptimizer;
     std::shared_ptr<LightIntensityOptimizer> savedOptimizer;
@@ -263,10 +271,15 @@ private:
     // lines by matrix file.
     QVariantList qualityRows;
     std::vector<CameraQuality> latestQuality;
-    std::map<std::string, QString> storedLines;
+    // A camera's stored calibration: its line for the bar, and when it was stored (empty: none).
+    struct StoredCalibration {
+        QString line;
+        QString storedAt;
+    };
+    std::map<std::string, StoredCalibration> storedCalibrations;
     QString roomCheckLine;
     void applyCalibrationQuality(const std::vector<CameraQuality>& cameras);
-    QString storedCalibrationLine(const std::string& configPath);
+    const StoredCalibration& storedCalibration(const std::string& configPath);
     void storeCalibrationRecords();
 };
 

@@ -102,9 +102,13 @@ CURSOR_ROWS = (966, 482, 310, 220)  # x, y, width, height of the three cursor ro
 SAVE_POINT_BUTTONS = ((1015, 677), (1115, 677), (1215, 677))
 REGISTER_WORLD = (1120, 709)  # the visible part of the button, without the Record toggle
 VIEWPORT_WIDTH = 1280 - 320
+UNDO_ROOM_REGISTRATION = (1199, 709)  # beside "Register World", without the Record toggle
+# The recordings' transport over the bottom left of the view (qml/PlaybackBar).
+TRANSPORT_PLAY = (44, 694)
+TRANSPORT_STEP = (106, 694)
 # The Record toggle at the bottom of the bar, shown while live cameras stream: a point beside its
-# label, on the button's own grey.
-RECORD_BUTTON = (1050, 688)
+# label, on the button's own grey, where the bar is black without it.
+RECORD_BUTTON = (963, 706)
 BUTTON_GREY = (0x66, 0x66, 0x66)
 
 

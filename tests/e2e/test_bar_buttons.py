@@ -1,7 +1,8 @@
 """Every button of the settings bar and of the recordings' transport, clicked at the centre of what
 is visible of it at 1280 x 720, acts: with the three sample recordings paused, the transport steps
 and loops, the six cursor arrows move the cursor, the three "Save Point" buttons mark their points
-in the view, "Register World" takes the rectangle they span, and the save stores every camera."""
+in the view, "Register World" takes the rectangle they span once, its undo puts the matrices back,
+and the save stores every camera."""
 import os
 import shutil
 import sys
@@ -70,14 +71,16 @@ class BarButtons(unittest.TestCase):
         self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > 20000, 20),
                         "the clouds never appeared")
 
-        # The transport: pause holds the frame, step moves it on by one, loop toggles its button.
+        # The transport: loop lights its button (and plays on from the start if the clips had
+        # ended while the clouds came), pause holds the frame, step moves it on by one.
+        self.click_changes(LOOP, button(LOOP), "Loop did not light up")
+        time.sleep(1)
         self.click_changes(PLAY_PAUSE, button(PLAY_PAUSE), "Pause did not turn into Play")
         time.sleep(1)
         still = self.region(TRANSPORT_TEXT)
         time.sleep(1.5)
         self.assertFalse(differ(still, self.region(TRANSPORT_TEXT)), "paused playback moved on")
         self.click_changes(STEP, TRANSPORT_TEXT, "Step changed nothing")
-        self.click_changes(LOOP, button(LOOP), "Loop did not light up")
 
         # The six arrows each move their coordinate (and each pair puts it back); the three points
         # span an 8 cm right angle on the floor y = 0: the corner (point 1) at the origin, point 0
@@ -103,6 +106,14 @@ class BarButtons(unittest.TestCase):
         e2e.click(self.display, *e2e.REGISTER_WORLD)
         rectangle = "Room rectangle: corner angle 90.0 degrees at Point 1, edges 0.080 m to Point 0 and 0.080 m to Point 2"
         self.assertTrue(e2e.wait_for(lambda: rectangle in self.program.console(), 10), self.program.console()[-1500:])
+        # Its points are used up: a second press is refused; the undo puts the three matrices back.
+        time.sleep(0.5)
+        e2e.click(self.display, *e2e.REGISTER_WORLD)
+        refused = "Register World refused: Save Points 0, 1 and 2 first. Nothing changed."
+        self.assertTrue(e2e.wait_for(lambda: refused in self.program.console(), 10), self.program.console()[-1500:])
+        e2e.click(self.display, *e2e.UNDO_ROOM_REGISTRATION)
+        undone = "Undo Room Registration: the matrices of 3 cameras are back"
+        self.assertTrue(e2e.wait_for(lambda: undone in self.program.console(), 10), self.program.console()[-1500:])
         self.assertTrue(e2e.save_registration(self.display, self.program, 3, 3, self.shots))
         self.assertEqual(self.program.terminate(timeout=10), 0, self.program.console()[-1500:])
 

@@ -1,7 +1,8 @@
 """Registration as an operator does it in the program: tick "Activate Registration", open the three
 sample recordings, let registration take every recorded frame, untick, save; the stored matrices
 must put every camera where the ground truth says, relative to camera 0, as closely as the headless
-calibrator does."""
+calibrator does. Ticked again at the end of the recordings, registration takes frames again on Step
+and on Play."""
 import json
 import math
 import os
@@ -79,6 +80,18 @@ class RegistrationInProgram(unittest.TestCase):
             print(f"{name}: {angle:.3f} deg, {distance:.2f} mm")
             self.assertLess(angle, MAX_ROTATION_DEG, name)
             self.assertLess(distance, MAX_TRANSLATION_MM, name)
+
+        # At the end, held by registration again: Step takes the first frame, Play goes on from it.
+        cycles = lambda: self.program.console().count("Kinect 2: ")
+        e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)
+        time.sleep(3)
+        at_end = cycles()
+        e2e.click(self.display, *e2e.TRANSPORT_STEP)
+        self.assertTrue(e2e.wait_for(lambda: cycles() > at_end, 15), "Step at the end took no frame")
+        time.sleep(2)
+        self.assertEqual(cycles(), at_end + 1, "Step took more than one frame")
+        e2e.click(self.display, *e2e.TRANSPORT_PLAY)
+        self.assertTrue(e2e.wait_for(lambda: cycles() > at_end + 4, 30), "Play at the end took no frames")
         self.assertEqual(self.program.terminate(timeout=10), 0)
 
 

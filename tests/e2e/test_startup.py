@@ -1,5 +1,7 @@
-"""The program starts, clears its viewport to grey, and ends cleanly on SIGTERM."""
+"""The program starts, clears its viewport to grey, and ends cleanly on SIGTERM; with --help it
+prints its usage and ends with 0 without a window."""
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -53,6 +55,15 @@ class Startup(unittest.TestCase):
         self.assertEqual(exit_code, 0, console)
         gl_lines = [line for line in console.splitlines() if line.startswith("GL ")]
         self.assertEqual(gl_lines, [], console)
+
+        # No display at all: a window would fail to open.
+        env = {k: v for k, v in self.display.env.items() if k != "DISPLAY"}
+        with tempfile.TemporaryDirectory() as folder:
+            helped = subprocess.run([os.path.join(BUILD, "tavorin"), "--help"], cwd=folder, env=env,
+                                    capture_output=True, text=True, timeout=30)
+        self.assertEqual(helped.returncode, 0, helped.stdout + helped.stderr)
+        self.assertIn("Usage: tavorin [--help]", helped.stdout)
+        self.assertIn("TAVORIN_VIRTUAL_CAMERAS", helped.stdout)
 
 
 if __name__ == "__main__":

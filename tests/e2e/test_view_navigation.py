@@ -1,6 +1,9 @@
 """Moving around the 3D view at 1280 x 720 with three virtual cameras: a right drag pans, a
-double-click frames every cloud, R returns to the start view; without cameras the view names the
-ways to try the program, and the line goes once cameras stream."""
+double-click frames every cloud, R returns to the start view, and F frames again after clicks in
+the bar; a saved room point is marked where it was saved; the Record footer leaves the "Save Point"
+buttons in sight, and "Register World" without its three points is refused; without cameras the
+view names the ways to try the program, and the line goes once cameras stream."""
+import math
 import os
 import subprocess
 import sys
@@ -15,6 +18,11 @@ BUILD = e2e.build_dir()
 VIEW = (e2e.VIEWPORT_WIDTH, 720)
 STEP = 4  # every 4th pixel of every 4th row
 NO_CAMERA_LINE = (12, 8, 900, 34)  # x, y, width, height of the line's place, window coordinates
+# The cursor's Y slider (-4 to 4 m) from its left end to its right end at one height, window pixels.
+CURSOR_Y_SLIDER = (1002, 1227, 579)
+RETICLE = (255, 255, 0)
+POINT_COLOURS = ((0xAA, 0x22, 0x22), (0x22, 0xAA, 0x22), (0x22, 0x22, 0xAA))
+WHEEL_NOTCH = 60  # pixels the bar moves per notch
 
 
 def scene_pixels(display, path):
@@ -36,6 +44,25 @@ def centre_and_size(points):
     # The middle 90 % of the points along each axis: a stray pixel does not stretch the extent.
     lo, hi = len(xs) // 20, len(xs) - 1 - len(xs) // 20
     return (sum(xs) / len(xs), sum(ys) / len(ys)), (xs[hi] - xs[lo], ys[hi] - ys[lo])
+
+
+def colour_centre(display, path, colour):
+    """Centre (x, y) of the viewport pixels of exactly this colour, and their count."""
+    pixels = display.pixels(path, 0, 0, *VIEW)
+    spots = [(i % VIEW[0], i // VIEW[0]) for i, rgb in enumerate(pixels) if rgb == colour]
+    if not spots:
+        return None, 0
+    return (sum(p[0] for p in spots) / len(spots), sum(p[1] for p in spots) / len(spots)), len(spots)
+
+
+def set_cursor_y(display, metres):
+    left, right, y = CURSOR_Y_SLIDER
+    e2e.click(display, round(left + (right - left) * (metres + 4.0) / 8.0), y)
+
+
+def wheel_down(display, notches):
+    display.xdotool("mousemove", "1100", "636", "click", "--repeat", str(notches), "--delay", "40", "5")
+    time.sleep(1.0)
 
 
 def white_pixels(display, path):
@@ -101,9 +128,47 @@ class ViewNavigation(unittest.TestCase):
         back = self.wait_view("reset", lambda c, s: abs(c[0] - x0) < 30 and abs(c[1] - y0) < 30)
         self.assertIsNotNone(back, f"no reset to {start}: {self.view('reset')}")
 
+        self.check_bar_with_live_cameras(cx, cy, framed)
+
         self.assertEqual(self.program.terminate(timeout=10), 0, self.program.console())
         errors = [line for line in self.program.console().splitlines() if line.startswith("GL ")]
         self.assertEqual(errors, [])
+
+    def check_bar_with_live_cameras(self, cx, cy, framed):
+        # The Record footer below the bar's content: the "Save Point" buttons show whole above it.
+        self.assertTrue(e2e.wait_for(lambda: e2e.record_toggle_shown(self.display, self.workdir), 60, interval=1.0))
+        bar = self.shot("footer")
+        for (x, y), colour in zip(e2e.SAVE_POINT_BUTTONS, POINT_COLOURS):
+            for dy in (-8, 8):
+                got = self.display.pixels(bar, x - 40, y + dy, 1, 1)[0]
+                self.assertTrue(all(abs(a - b) <= 3 for a, b in zip(got, colour)), f"{got} at {x}, {y + dy}")
+
+        # Point 0 saved half a metre up is marked there, also once the cursor has moved on.
+        reticle = lambda name: colour_centre(self.display, self.shot(name), RETICLE)[0]
+        moved_from = lambda before, name: e2e.wait_for(
+            lambda: (lambda now: now if now and abs(now[1] - before[1]) > 20 else None)(reticle(name)), 10)
+        start = reticle("origin")
+        self.assertIsNotNone(start, "no cursor")
+        set_cursor_y(self.display, 0.5)
+        saved_at = moved_from(start, "up")
+        self.assertIsNotNone(saved_at, "the cursor did not go up")
+        e2e.click(self.display, *e2e.SAVE_POINT_BUTTONS[0])
+        set_cursor_y(self.display, -0.5)
+        self.assertIsNotNone(moved_from(saved_at, "down"), "the cursor did not go down")
+        (mx, my), count = colour_centre(self.display, self.shot("mark"), POINT_COLOURS[0])
+        self.assertGreater(count, 50, "no mark of Point 0")
+        self.assertLess(math.hypot(mx - saved_at[0], my - saved_at[1]), 4, f"mark at {mx}, {my}; saved at {saved_at}")
+
+        # F frames every cloud after clicks in the bar (a slider holds the focus now).
+        self.display.xdotool("key", "f")
+        self.assertIsNotNone(self.wait_view("framed-again", framed, timeout=15), "F did nothing after the bar's clicks")
+
+        # "Register World" with only Point 0 saved refuses and changes nothing.
+        wheel_down(self.display, 1)
+        e2e.click(self.display, e2e.REGISTER_WORLD[0] - 80, e2e.REGISTER_WORLD[1] - WHEEL_NOTCH)
+        refused = "Register World refused: Save Points 0, 1 and 2 first. Nothing changed."
+        self.assertTrue(e2e.wait_for(lambda: refused in self.program.console(), 10), self.program.console()[-1500:])
+        self.assertNotIn("Difference", self.program.console())
 
 
 if __name__ == "__main__":

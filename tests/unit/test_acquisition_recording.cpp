@@ -711,6 +711,37 @@ TEST(AcquisitionRecording, TheTransportPausesStepsLoopsAndStatesTheEnd)
     EXPECT_NE(std::string::npos, out.find("Playback reached the end of the recordings: frame 9 of 9, 0.3 s")) << out;
 }
 
+// Held by registration at the end, the transport still acts: Play, Step and Loop each take
+// registration back to the first frame.
+TEST(AcquisitionRecording, HeldPlaybackAtTheEndAnswersPlayStepAndLoop)
+{
+    using tavorin::PlaybackCommand;
+    Recording rec;
+    rec.frames = 6;
+    rec.timestamps = evenTimestamps(100.0, rec.frames);
+    const std::string path = rec.write("held_end.h5");
+    testing::internal::CaptureStdout();
+    HDF5CameraProcessor source({path});
+    const auto& reader = *source.recordingReaders()[0];
+    const auto runToEnd = [&] {
+        while (source.nextCalibrationFrame() == CalibrationFrame::Next) {
+        }
+        return reader.currentFrame();
+    };
+    const std::pair<PlaybackCommand, const char*> commands[] = {
+        {PlaybackCommand::Play, "Play"}, {PlaybackCommand::Step, "Step"}, {PlaybackCommand::LoopOn, "Loop"}};
+    for (const auto& [command, name] : commands) {
+        ASSERT_EQ(rec.frames - 1, runToEnd()) << name;
+        EXPECT_TRUE(source.playbackStatus().ended) << name;
+        source.controlPlayback(command);
+        EXPECT_EQ(CalibrationFrame::Next, source.nextCalibrationFrame()) << name;
+        EXPECT_EQ(0u, reader.currentFrame()) << name;
+        EXPECT_FALSE(source.playbackStatus().ended) << name;
+        source.controlPlayback(PlaybackCommand::Play);
+    }
+    testing::internal::GetCapturedStdout();
+}
+
 TEST(AcquisitionRecording, RecordingActionCreatesThePlaybackSource)
 {
     Recording rec;

@@ -67,7 +67,8 @@ TEST(PlateCoverage, CountsTheCellsTheHolesFallInOncePerFrame)
     EXPECT_NEAR(3.0 / 48.0, coverage.coveredShare(), 1e-12);
 }
 
-TEST(CalibrationQuality, VerdictsFollowTheStatedThresholds)
+// Each verdict, and the line beside it says what keeps the camera from "good".
+TEST(CalibrationQuality, VerdictsFollowTheStatedThresholdsAndSayWhatIsMissing)
 {
     const auto camera = [](bool calibrated, double rms, double sigmaMm, double sigmaDeg) {
         RegistrationProgress p;
@@ -89,20 +90,29 @@ TEST(CalibrationQuality, VerdictsFollowTheStatedThresholds)
         double coverage;
         bool estimated;
         CalibrationVerdict verdict;
+        const char* missing; // in the line; null: the line names nothing missing
     } cases[] = {
-        {"within every threshold", camera(true, 0.9, 0.4, 0.04), 0.3, true, CalibrationVerdict::Good},
-        {"residual above 1 mm", camera(true, 1.1, 0.4, 0.04), 0.3, true, CalibrationVerdict::Marginal},
-        {"1 sigma above 0.5 mm", camera(true, 0.9, 0.6, 0.04), 0.3, true, CalibrationVerdict::Marginal},
-        {"1 sigma above 0.05 degrees", camera(true, 0.9, 0.4, 0.06), 0.3, true, CalibrationVerdict::Marginal},
-        {"plate in less than a quarter", camera(true, 0.9, 0.4, 0.04), 0.2, true, CalibrationVerdict::Marginal},
-        {"an estimate that does not trust it", camera(false, 0.0, 0.0, 0.0), 0.5, true, CalibrationVerdict::Poor},
-        {"no estimate yet", camera(false, 0.0, 0.0, 0.0), 0.5, false, CalibrationVerdict::Waiting},
-        {"reference over a quarter", reference, 0.3, true, CalibrationVerdict::Good},
-        {"reference over less", reference, 0.1, true, CalibrationVerdict::Marginal},
-        {"reference with too few frames", fewReferenceFrames, 0.9, true, CalibrationVerdict::Waiting},
+        {"within every threshold", camera(true, 0.9, 0.4, 0.04), 0.3, true, CalibrationVerdict::Good, nullptr},
+        {"residual above 1 mm", camera(true, 1.1, 0.4, 0.04), 0.3, true, CalibrationVerdict::Marginal, "; good needs RMS \u2264 1 mm, 1\u03c3 \u2264 0.5 mm and 0.05\u00b0"},
+        {"1 sigma above 0.5 mm", camera(true, 0.9, 0.6, 0.04), 0.3, true, CalibrationVerdict::Marginal, "good needs RMS"},
+        {"1 sigma above 0.05 degrees", camera(true, 0.9, 0.4, 0.06), 0.3, true, CalibrationVerdict::Marginal, "good needs RMS"},
+        {"plate in less than a quarter", camera(true, 0.9, 0.4, 0.04), 0.2, true, CalibrationVerdict::Marginal, "coverage 20 % of 25 %: carry the plate to the dark cells"},
+        {"an estimate that does not trust it", camera(false, 0.0, 0.0, 0.0), 0.5, true, CalibrationVerdict::Poor, nullptr},
+        {"no estimate yet", camera(false, 0.0, 0.0, 0.0), 0.5, false, CalibrationVerdict::Waiting, nullptr},
+        {"reference over a quarter", reference, 0.3, true, CalibrationVerdict::Good, nullptr},
+        {"reference over less", reference, 0.1, true, CalibrationVerdict::Marginal, "Reference, coverage 10 % of 25 %: carry the plate to the dark cells"},
+        {"reference with too few frames", fewReferenceFrames, 0.9, true, CalibrationVerdict::Waiting, nullptr},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(c.verdict, tavorin::calibrationVerdict(c.progress, c.coverage, c.estimated)) << c.what;
+        const std::string line = tavorin::qualityLine(c.progress, c.coverage);
+        if (c.missing) {
+            EXPECT_NE(line.find(c.missing), std::string::npos) << c.what << ": " << line;
+        } else {
+            EXPECT_EQ(line.find("good needs"), std::string::npos) << c.what << ": " << line;
+            EXPECT_EQ(line.find("carry the plate"), std::string::npos) << c.what << ": " << line;
+        }
+    }
 }
 
 // The record beside a stored matrix comes back as written; a damaged one is ignored with a line.

@@ -88,11 +88,9 @@ TEST_F(RightBarTest, TubeChangesCarryAllSevenCurrentValues)
     EXPECT_FLOAT_EQ(tube->transform.m[13], 1.0f) << "position y starts at 1";
 }
 
-TEST_F(RightBarTest, RoomPointsStartAsTheUnitCornerAndOutOfRangeIdsAreIgnored)
+// No built-in points: a point is where the cursor was when it was saved.
+TEST_F(RightBarTest, RoomPointsTakeTheCursorAndOutOfRangeIdsAreIgnored)
 {
-    EXPECT_EQ(bar.getRoomCalibPointString(0).toStdString(), "1.00 x 0.00 x 0.00");
-    EXPECT_EQ(bar.getRoomCalibPointString(1).toStdString(), "0.00 x 0.00 x 0.00");
-    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "0.00 x 0.00 x 1.00");
     EXPECT_EQ(bar.getRoomCalibPointString(-1).toStdString(), "NULL");
     EXPECT_EQ(bar.getRoomCalibPointString(3).toStdString(), "NULL");
 
@@ -101,7 +99,7 @@ TEST_F(RightBarTest, RoomPointsStartAsTheUnitCornerAndOutOfRangeIdsAreIgnored)
     bar.setCalibCursorZ(2.5f);
     bar.storeRoomCalibPoint(3);
     bar.storeRoomCalibPoint(-1);
-    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "0.00 x 0.00 x 1.00");
+    EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "0.00 x 0.00 x 0.00");
     bar.storeRoomCalibPoint(2);
     EXPECT_EQ(bar.getRoomCalibPointString(2).toStdString(), "1.23 x -0.01 x 2.50");
 }
@@ -191,49 +189,76 @@ public:
     int calls = 0;
 };
 
-// "Register World" pressed twice changes nothing the second time; points saved before a new
-// camera registration (camera 0 back at the identity) still give the same room frame.
-TEST_F(RightBarTest, RegisterWorldTwiceChangesNothingTheSecondTime)
+// "Register World" takes only points saved since the last room registration: before any and right
+// after one it is refused and changes nothing. Undo puts the matrices back exactly, and the undone
+// registration's points give the same frame again; points saved again on the same floor marks
+// find it in effect.
+TEST_F(RightBarTest, RegisterWorldNeedsItsThreePointsAndCanBeUndone)
 {
     auto source = std::make_shared<MatrixTakingSource>();
     state.depthSource = source;
     const Mat4 T_camera0_camera1 = translate(tavorin::rotate(Mat4(), 0.7f, tavorin::AxisY), 2.0f, 0.1f, 0.5f);
-    const auto camera = [](const Mat4& m) {
+    const auto camera = [](const Mat4& m, const char* name) {
         auto record = std::make_shared<DepthCameraData>();
         record->modelMatrix = m;
+        record->sourceName = name;
         return record;
     };
-    state.cameras = {camera(Mat4()), camera(T_camera0_camera1)};
+    state.cameras = {camera(Mat4(), "a"), camera(T_camera0_camera1, "b")};
     // A floor 2.2 m below camera 0, tilted a little, as its own coordinates see it.
     const Mat4 T_camera0_floor = translate(tavorin::rotate(Mat4(), 0.1f, tavorin::AxisX), 0.3f, -2.2f, 3.0f);
     const Vec4 floorPoints[3] = {T_camera0_floor * Vec4::point(1.2f, 0, 0), T_camera0_floor * Vec4::point(0, 0, 0),
                                  T_camera0_floor * Vec4::point(0, 0, 0.8f)};
-    for (int id = 0; id < 3; ++id) {
-        bar.setCalibCursorX(floorPoints[id].x);
-        bar.setCalibCursorY(floorPoints[id].y);
-        bar.setCalibCursorZ(floorPoints[id].z);
-        bar.storeRoomCalibPoint(id);
-    }
-    testing::internal::CaptureStdout();
-    bar.registrateRoom();
+    const auto savePoints = [&](const Mat4& T_drawn_camera0, int count) {
+        for (int id = 0; id < count; ++id) {
+            const Vec4 p = T_drawn_camera0 * floorPoints[id];
+            bar.setCalibCursorX(p.x);
+            bar.setCalibCursorY(p.y);
+            bar.setCalibCursorZ(p.z);
+            bar.storeRoomCalibPoint(id);
+        }
+    };
+    const auto pressed = [&](void (RightBarViewModel::*button)()) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        (bar.*button)();
+        return testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    };
+    const auto unchanged = [&](const Mat4& m0, const Mat4& m1) {
+        return state.cameras[0]->modelMatrix == m0 && state.cameras[1]->modelMatrix == m1;
+    };
+    const std::string refused = "Register World refused: Save Points 0, 1 and 2 first. Nothing changed.";
+
+    savePoints(Mat4(), 2);
+    EXPECT_NE(pressed(&RightBarViewModel::registrateRoom).find(refused), std::string::npos);
+    EXPECT_EQ(bar.roomCheck().toStdString(), "Refused: Save Points 0, 1 and 2 first");
+    EXPECT_TRUE(unchanged(Mat4(), T_camera0_camera1));
+    EXPECT_NE(pressed(&RightBarViewModel::undoRoomRegistration).find("no room registration to undo"), std::string::npos);
+
+    savePoints(Mat4(), 3);
+    pressed(&RightBarViewModel::registrateRoom);
     const Mat4 first0 = state.cameras[0]->modelMatrix;
     const Mat4 first1 = state.cameras[1]->modelMatrix;
-    bar.registrateRoom();
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(2, source->calls);
-    EXPECT_EQ(first0, state.cameras[0]->modelMatrix);
-    EXPECT_EQ(first1, state.cameras[1]->modelMatrix);
-    EXPECT_NE(out.find("nothing changes"), std::string::npos) << out;
+    EXPECT_FALSE(unchanged(Mat4(), T_camera0_camera1));
     EXPECT_EQ(bar.getRoomCalibPointString(1).toStdString(), "-0.60 x 0.00 x -0.40") << "the corner, in the room";
+    EXPECT_NE(pressed(&RightBarViewModel::registrateRoom).find(refused), std::string::npos) << "its points are used up";
+    EXPECT_TRUE(unchanged(first0, first1));
 
-    state.cameras = {camera(Mat4()), camera(T_camera0_camera1)};
-    testing::internal::CaptureStdout();
-    bar.registrateRoom();
-    testing::internal::GetCapturedStdout();
+    EXPECT_NE(pressed(&RightBarViewModel::undoRoomRegistration).find("matrices of 2 cameras are back"), std::string::npos);
+    EXPECT_TRUE(unchanged(Mat4(), T_camera0_camera1));
+    pressed(&RightBarViewModel::registrateRoom);
     for (int i = 0; i < 16; ++i) {
         EXPECT_NEAR(first0.m[i], state.cameras[0]->modelMatrix.m[i], 1e-5f) << i;
         EXPECT_NEAR(first1.m[i], state.cameras[1]->modelMatrix.m[i], 1e-5f) << i;
     }
+    savePoints(first0, 3);
+    EXPECT_NE(pressed(&RightBarViewModel::registrateRoom).find("nothing changes"), std::string::npos);
+    EXPECT_EQ(6, source->calls) << "two registrations and an undo, of two cameras each";
+
+    state.cameras.clear();
+    savePoints(Mat4(), 3);
+    EXPECT_NE(pressed(&RightBarViewModel::registrateRoom).find("Register World refused: no camera streams"),
+              std::string::npos) << "without cameras there is nothing to register";
 }
 
 TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)

@@ -86,6 +86,24 @@ double motionSeconds(double seconds)
     return seconds + kWander * std::sin(2.0 * M_PI * seconds / kWanderPeriod);
 }
 
+// The virtual plate's pose after `seconds`: the sample recordings' motion (motionSeconds), carried
+// about the shared view as an operator does, slower than that motion and never in step with it:
+// up to 35 cm sideways, 18 cm up and down and 15 cm toward the cameras. The recordings' motion
+// alone keeps the plate in 15 to 17 % of each camera's image cells; carried, each of cameras 0 to 2
+// sees it in 35 to 40 % of them within 30 s, with the whole plate in every view all the while.
+PlatePose carriedPlateAt(double seconds)
+{
+    constexpr double kTwoPi = 2.0 * M_PI;
+    constexpr double kSideways = 0.35, kSidewaysPeriod = 19.0; // metres, seconds
+    constexpr double kUp = 0.18, kUpPeriod = 13.0, kUpPhase = 0.5; // radians
+    constexpr double kToward = 0.15, kTowardPeriod = 23.0, kTowardPhase = 1.0;
+    PlatePose plate = sample_scene::plateAt(motionSeconds(seconds), kPlatePeriodSeconds);
+    plate.centre += Eigen::Vector3d(kSideways * std::sin(kTwoPi * seconds / kSidewaysPeriod),
+                                    kUp * std::sin(kTwoPi * seconds / kUpPeriod + kUpPhase),
+                                    kToward * std::sin(kTwoPi * seconds / kTowardPeriod + kTowardPhase));
+    return plate;
+}
+
 // The sample scene seen by camera `index` of the rig: the plate is where it is at the frame's
 // host time, counted from `epochNs`, which all devices share, so their frames show one motion.
 class SampleSceneFrames : public k4a_virtual::FrameSource {
@@ -109,7 +127,7 @@ public:
     void render(const k4a_calibration_t& calibration, std::uint64_t, const k4a_virtual::FrameBuffers& frame) override
     {
         const double seconds = (static_cast<double>(frame.systemTimestampNsec) - static_cast<double>(epochNs)) / kNsPerSecond;
-        const PlatePose plate = sample_scene::plateAt(motionSeconds(seconds), kPlatePeriodSeconds);
+        const PlatePose plate = carriedPlateAt(seconds);
         if (!depthView && !makeDepthView(calibration, frame.depthWidth, frame.depthHeight))
             return;
         depthView->renderDepth(plate, rng, frame.depthMm);

@@ -175,10 +175,14 @@ CalibrationFrame HDF5CameraProcessor::nextCalibrationFrame()
         if (paused && !stepOnce)
             return CalibrationFrame::None; // the transport holds registration too
         stepOnce = false;
-        next = stepTime + kCalibrationStep;
+        next = rewindHeld ? startTimestamp : stepTime + kCalibrationStep;
+        rewindHeld = false;
+        if (next > endTimestamp + kCalibrationStep / 2.0) {
+            if (!looping)
+                return CalibrationFrame::None;
+            next = startTimestamp;
+        }
     }
-    if (next > endTimestamp + kCalibrationStep / 2.0)
-        return CalibrationFrame::None;
     moveTo(next);
     return CalibrationFrame::Next;
 }
@@ -247,10 +251,12 @@ void HDF5CameraProcessor::controlPlayback(PlaybackCommand command)
             break;
         case PlaybackCommand::Play: {
             const double at = shownTime();
+            const bool atEnd = at + kCalibrationStep / 2.0 >= endTimestamp;
             paused = false;
-            // At the end the recordings start over, unless registration holds them (it has taken
-            // every frame once already).
-            restartFrom(!held && at >= endTimestamp ? startTimestamp : at);
+            // At the end the recordings start over; held, registration takes them from the first
+            // frame again.
+            rewindHeld = held && atEnd;
+            restartFrom(!held && atEnd ? startTimestamp : at);
             break;
         }
         case PlaybackCommand::Step:
@@ -258,11 +264,14 @@ void HDF5CameraProcessor::controlPlayback(PlaybackCommand command)
                 pausedAt = shownTime();
             paused = true;
             if (held) {
+                // One frame on; from the last frame, the first.
                 stepOnce = true;
+                rewindHeld = stepTime + kCalibrationStep / 2.0 >= endTimestamp;
             } else {
                 const HDF5RecordingReader& first = *readers.front();
-                const std::uint32_t next = std::min(first.currentFrame() + 1, std::max<std::uint32_t>(first.frameCount(), 1) - 1);
-                pausedAt = std::max(pausedAt, first.timestampAt(next));
+                const std::uint32_t last = std::max<std::uint32_t>(first.frameCount(), 1) - 1;
+                pausedAt = first.currentFrame() >= last ? startTimestamp
+                                                        : std::max(pausedAt, first.timestampAt(first.currentFrame() + 1));
             }
             break;
         case PlaybackCommand::LoopOn:

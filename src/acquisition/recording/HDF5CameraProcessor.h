@@ -72,6 +72,7 @@ private:
     double pausedAt = 0.0;        // seconds: the clock's time while paused
     bool looping = false;
     bool stepOnce = false;        // paused while held: registration may take one more frame
+    bool rewindHeld = false;      // held at the end: registration's next frame is the first again
     bool endAnnounced = false;
 };
 

@@ -6,6 +6,7 @@
 #include "calibration/detection/PointImage.h"
 #include "calibration/cycle/WorkerPool.h"
 #include "calibration/joint/CameraTrust.h"
+#include "scene/CameraIdentity.h"
 #include "scene/DepthCameraData.h"
 #include "scene/DepthCameraProcessor.h"
 #include "scene/SceneState.h"
@@ -181,7 +182,7 @@ void DepthCameraCalibrator::applyJointEstimate(std::uint64_t tag, JointEstimate 
         const std::string said = trusted[i] ? std::string("trusted") : "not trusted: " + untrustedWhy[i];
         if (i > 0 && said != announcedTrust[i]) {
             announcedTrust[i] = said;
-            console::out("Joint estimate: camera ", i, " (", name, ") ", said);
+            console::out("Joint estimate: camera ", i, " (", cameraShortName(name), ") ", said);
         }
         if (!trusted[i] || !state.depthSource)
             continue;

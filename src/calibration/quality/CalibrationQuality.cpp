@@ -23,6 +23,12 @@ double number(const nlohmann::json& document, const char* key)
     return at != document.end() && at->is_number() ? at->get<double>() : std::nan("");
 }
 
+bool precise(const RegistrationProgress& progress)
+{
+    return progress.rmsMm <= QualityThresholds::kGoodRmsMm && progress.sigmaMm <= QualityThresholds::kGoodSigmaMm
+        && progress.sigmaDeg <= QualityThresholds::kGoodSigmaDeg;
+}
+
 } // namespace
 
 CalibrationVerdict calibrationVerdict(const RegistrationProgress& progress, double coverageShare, bool estimated)
@@ -35,9 +41,7 @@ CalibrationVerdict calibrationVerdict(const RegistrationProgress& progress, doub
     }
     if (!progress.calibrated)
         return estimated ? CalibrationVerdict::Poor : CalibrationVerdict::Waiting;
-    const bool precise = progress.rmsMm <= QualityThresholds::kGoodRmsMm && progress.sigmaMm <= QualityThresholds::kGoodSigmaMm
-        && progress.sigmaDeg <= QualityThresholds::kGoodSigmaDeg;
-    return precise && covered ? CalibrationVerdict::Good : CalibrationVerdict::Marginal;
+    return precise(progress) && covered ? CalibrationVerdict::Good : CalibrationVerdict::Marginal;
 }
 
 const char* verdictName(CalibrationVerdict verdict)
@@ -57,18 +61,26 @@ const char* verdictName(CalibrationVerdict verdict)
 
 std::string qualityLine(const RegistrationProgress& progress, double coverageShare)
 {
-    constexpr std::size_t kLineBytes = 200;
-    char line[kLineBytes];
+    constexpr std::size_t kPartBytes = 160;
+    char part[kPartBytes];
     const int coverage = static_cast<int>(std::lround(coverageShare * 100.0));
-    if (progress.reference) {
-        std::snprintf(line, sizeof line, "Reference, plate in %d %% of the image", coverage);
-    } else if (progress.calibrated) {
-        std::snprintf(line, sizeof line, "RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0, plate in %d %% of the image",
-                      progress.rmsMm, progress.sigmaMm, progress.sigmaDeg, coverage);
-    } else {
-        std::snprintf(line, sizeof line, "%s, plate in %d %% of the image",
-                      progress.notCalibratedWhy.empty() ? "Not calibrated yet" : progress.notCalibratedWhy.c_str(),
-                      coverage);
+    if (coverageShare >= QualityThresholds::kGoodCoverage || !(progress.reference || progress.calibrated))
+        std::snprintf(part, sizeof part, "plate in %d %% of the image", coverage);
+    else
+        std::snprintf(part, sizeof part, "coverage %d %% of %d %%: carry the plate to the dark cells", coverage,
+                      static_cast<int>(std::lround(QualityThresholds::kGoodCoverage * 100.0)));
+    const std::string where = part;
+    if (progress.reference)
+        return "Reference, " + where;
+    if (!progress.calibrated)
+        return (progress.notCalibratedWhy.empty() ? "Not calibrated yet" : progress.notCalibratedWhy) + ", " + where;
+    std::snprintf(part, sizeof part, "RMS %.2f mm, 1\u03c3 %.2f mm %.3f\u00b0, ", progress.rmsMm, progress.sigmaMm,
+                  progress.sigmaDeg);
+    std::string line = part + where;
+    if (!precise(progress)) {
+        std::snprintf(part, sizeof part, "; good needs RMS \u2264 %g mm, 1\u03c3 \u2264 %g mm and %g\u00b0",
+                      QualityThresholds::kGoodRmsMm, QualityThresholds::kGoodSigmaMm, QualityThresholds::kGoodSigmaDeg);
+        line += part;
     }
     return line;
 }

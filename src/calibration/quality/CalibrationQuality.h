@@ -33,7 +33,9 @@ CalibrationVerdict calibrationVerdict(const RegistrationProgress& progress, doub
 const char* verdictName(CalibrationVerdict verdict); // "good", "marginal", "poor", "waiting"
 
 // The figures beside a camera's verdict in the bar, for example "RMS 0.44 mm, 1σ 0.12 mm 0.004°,
-// plate in 62 % of the image", or why it is not calibrated.
+// plate in 62 % of the image", or why it is not calibrated. What keeps a calibrated camera (or the
+// reference) from "good" is said in place: "coverage 15 % of 25 %: carry the plate to the dark
+// cells", and "good needs RMS ≤ 1 mm, 1σ ≤ 0.5 mm and 0.05°" when a figure is above its limit.
 std::string qualityLine(const RegistrationProgress& progress, double coverageShare);
 
 // One camera's row of the bar's quality section: its name and matrix file, its verdict and line,

@@ -4,6 +4,7 @@
 #include "scene/DepthCameraData.h"
 #include "scene/DepthCameraProcessor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -77,6 +78,34 @@ std::string roomPointsFault(const std::array<Vec4, 3>& roomCalibPoints)
         return {};
     fault << "; the three points must span a right angle (90 +- 5 degrees) with edges of at least 0.05 m";
     return fault.str();
+}
+
+NamedModelMatrices namedModelMatrices(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)
+{
+    NamedModelMatrices matrices;
+    for (const std::shared_ptr<DepthCameraData>& camera : cameras)
+        if (camera)
+            matrices.emplace_back(camera->sourceName, camera->modelMatrix);
+    return matrices;
+}
+
+std::size_t restoreModelMatrices(const std::vector<std::shared_ptr<DepthCameraData>>& cameras,
+                                 DepthCameraProcessor* depthSource, const NamedModelMatrices& matrices)
+{
+    std::size_t restored = 0;
+    for (const std::shared_ptr<DepthCameraData>& camera : cameras) {
+        if (!camera)
+            continue;
+        const auto kept = std::find_if(matrices.begin(), matrices.end(),
+                                       [&](const auto& named) { return named.first == camera->sourceName; });
+        if (kept == matrices.end())
+            continue;
+        camera->modelMatrix = kept->second;
+        if (depthSource)
+            depthSource->setModelMatrix(camera->sourceName, camera->modelMatrix);
+        ++restored;
+    }
+    return restored;
 }
 
 Mat4 T_drawn_camera0(const std::vector<std::shared_ptr<DepthCameraData>>& cameras)

@@ -6,6 +6,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavorin {
@@ -43,6 +44,16 @@ enum class RoomRegistrationResult {
 // already lie where the frame puts them change nothing. GUI thread, under the scene's frame lock.
 RoomRegistrationResult registrateRoom(const std::vector<std::shared_ptr<DepthCameraData>>& cameras,
                                       DepthCameraProcessor* depthSource, const std::array<Vec4, 3>& roomCalibPoints);
+
+// Each camera's model matrix by its source's name: what a room registration replaces, kept so
+// that it can be undone.
+using NamedModelMatrices = std::vector<std::pair<std::string, Mat4>>;
+NamedModelMatrices namedModelMatrices(const std::vector<std::shared_ptr<DepthCameraData>>& cameras);
+
+// Puts the kept matrices back on the cameras of those names, through depthSource (may be null) and
+// in their records; how many cameras took theirs. GUI thread, under the scene's frame lock.
+std::size_t restoreModelMatrices(const std::vector<std::shared_ptr<DepthCameraData>>& cameras,
+                                 DepthCameraProcessor* depthSource, const NamedModelMatrices& matrices);
 
 // Camera 0's model matrix (the first record's), the identity without cameras: room points are
 // kept in camera 0's own coordinates, so that a point saved before a registration means the same
