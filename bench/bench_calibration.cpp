@@ -14,6 +14,7 @@
 #include "scene/SceneState.h"
 
 #include "../tests/unit/test_calibration_plate_scene.h"
+#include "BenchTiming.h"
 
 #include <benchmark/benchmark.h>
 
@@ -79,15 +80,9 @@ int inlinePixelPass(const PointImage& image)
     return close;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 double millisecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return bench::elapsedSince<std::milli>(start);
 }
 
 // Every iteration times one detection, then (outside the benchmark's own timing) both pixel
@@ -113,9 +108,9 @@ void runDetection(benchmark::State& state, const PointImage& image, int expectFo
         inlinePass.push_back(millisecondsSince(start));
         state.ResumeTiming();
     }
-    state.counters["pass_ms"] = median(pass);
-    state.counters["x_pass"] = median(detection) / median(pass);
-    state.counters["x_inline_pass"] = median(detection) / median(inlinePass);
+    state.counters["pass_ms"] = bench::median(pass);
+    state.counters["x_pass"] = bench::median(detection) / bench::median(pass);
+    state.counters["x_inline_pass"] = bench::median(detection) / bench::median(inlinePass);
 }
 
 void BM_DetectLattice_WithPlate(benchmark::State& state)
@@ -259,8 +254,8 @@ void runRegistration(benchmark::State& state, int pointsPerFrame, const Registra
         state.ResumeTiming();
     }
     state.counters["points"] = static_cast<double>(run.aligner.referencePointCount());
-    state.counters["ms_10s"] = median(reference);
-    state.counters["x_10s"] = median(measured) / median(reference);
+    state.counters["ms_10s"] = bench::median(reference);
+    state.counters["x_10s"] = bench::median(measured) / bench::median(reference);
 }
 
 const auto bounded = [](PointCloudAligner& aligner) { return aligner.registrate(0, RegistrationRun::kThreshold); };
@@ -383,9 +378,9 @@ void BM_CalibrationCycle(benchmark::State& state)
         reference.push_back(millisecondsSince(start));
         state.ResumeTiming();
     }
-    state.counters["cycle_ms"] = median(measured);
-    state.counters["ms_10s"] = median(reference);
-    state.counters["x_10s"] = median(measured) / median(reference);
+    state.counters["cycle_ms"] = bench::median(measured);
+    state.counters["ms_10s"] = bench::median(reference);
+    state.counters["x_10s"] = bench::median(measured) / bench::median(reference);
 }
 
 } // namespace

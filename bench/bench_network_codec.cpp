@@ -3,6 +3,7 @@
 // of the frame's bytes. The frame is frame 0 of a sample recording when one has been made
 // (tavorin-samples), else a synthetic one like it.
 #include "network/codec/RvlCodec.h"
+#include "BenchTiming.h"
 
 #include <hdf5.h>
 
@@ -79,15 +80,9 @@ const std::vector<std::uint16_t>& frame()
     return depth;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 double microsecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    return bench::elapsedSince<std::micro>(start);
 }
 
 // Every iteration times `codec`, then (outside the benchmark's own timing) a memcpy of the frame
@@ -108,8 +103,8 @@ void runAgainstMemcpy(benchmark::State& state, Codec codec, std::uint16_t* copy)
         copied.push_back(microsecondsSince(start));
         state.ResumeTiming();
     }
-    state.counters["memcpy_us"] = median(copied);
-    state.counters["x_memcpy"] = median(coded) / median(copied);
+    state.counters["memcpy_us"] = bench::median(copied);
+    state.counters["x_memcpy"] = bench::median(coded) / bench::median(copied);
     state.counters["size_of_frame"] =
         static_cast<double>(encodeRvl(depth.data(), kPixels).size()) / static_cast<double>(kPixels * 2);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPixels * sizeof(std::uint16_t)));

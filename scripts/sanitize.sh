@@ -12,7 +12,7 @@ cmake --build "$dir" --parallel "$(nproc)"
 
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export TSAN_OPTIONS="halt_on_error=1:exitcode=66"
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:suppressions=$PWD/tests/sanitizers/tsan.supp"
 case "$kind" in
   address)
     # The program's own processes unload GL driver modules at exit, whose leaks LSan can no longer

@@ -40,7 +40,11 @@ enum class PlaybackCommand { Play, Pause, Step, LoopOn, LoopOff };
 // records. Destroying a source stops its capture or playback threads before its buffers go.
 class DepthCameraProcessor : public Processor {
 public:
+    DepthCameraProcessor() = default;
     virtual ~DepthCameraProcessor() = default;
+    // A source owns the threads and buffers that its records point into: it is never copied.
+    DepthCameraProcessor(const DepthCameraProcessor&) = delete;
+    DepthCameraProcessor& operator=(const DepthCameraProcessor&) = delete;
 
     // Gives the first camera whose name matches byte for byte a new model matrix; no match: nothing.
     virtual void setModelMatrix(std::string name, const Mat4& matrix) = 0;

@@ -3,6 +3,8 @@
 // to the repository's shaders. So a test that stores a calibration, a depth correction or
 // tf_static.yaml writes there, never into the checkout's own config/, and tests that run side by
 // side never see each other's files. The folder goes when the process ends.
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <system_error>
 
 namespace {
+
+std::filesystem::path folder; // the process's working directory, while the tests run
 
 class TestWorkingDirectory : public ::testing::Environment {
 public:
@@ -35,10 +39,14 @@ public:
     }
 
 private:
-    std::filesystem::path folder;
     std::filesystem::path previous;
 };
 
 const auto* const kRegistered = ::testing::AddGlobalTestEnvironment(new TestWorkingDirectory);
 
 } // namespace
+
+std::string testFilePath(const std::string& name)
+{
+    return (folder / name).string();
+}

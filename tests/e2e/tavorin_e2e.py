@@ -1,12 +1,20 @@
 """Helpers for end-to-end tests: a private Xvfb display, the real program, screenshots, xdotool."""
 import argparse
+import fcntl
 import glob
 import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+
+
+def fail(message):
+    """Ends a script-style test: its reason on standard output (where ctest shows it), exit 1."""
+    print("FAIL: " + message)
+    sys.exit(1)
 
 
 def build_dir():
@@ -164,10 +172,16 @@ def open_window(test, repo, build, env=None):
     go when the test ends."""
     test.workdir = working_directory(repo)
     test.addCleanup(shutil.rmtree, test.workdir, True)
+    start_program(test, build, test.workdir, env)
+
+
+def start_program(test, build, workdir, env=None):
+    """Starts the program in `workdir` on a display of its own, with `env` added to its environment,
+    as test.display and test.program, and waits for its window; both go when the test ends."""
     test.display = Display()
     test.addCleanup(test.display.close)
     test.display.env.update(env or {})
-    test.program = Program(test.display, os.path.join(build, "tavorin"), cwd=test.workdir)
+    test.program = Program(test.display, os.path.join(build, "tavorin"), cwd=workdir)
     test.addCleanup(test.program.kill)
     window = wait_for_window(test.display, "Tavorin", 30)
     test.assertIsNotNone(window, "no window; the program said: " + test.program.console()[-3000:])
@@ -210,11 +224,19 @@ def two_computer_scene(build, work, seconds):
 
 
 def ensure_samples(repo, build):
-    """The sample recordings, made once by the generator."""
+    """The sample recordings, made once by the generator. Tests that run side by side share them:
+    the first one makes them under a lock while the others wait for it, and they are written into a
+    folder of their own that takes its place when complete, so that nobody reads half a recording."""
     folder = os.path.join(repo, "samples", "OP1")
-    if not os.path.exists(os.path.join(folder, "ground_truth.json")):
-        subprocess.run([os.path.join(build, "tavorin-samples"), "--out", folder], check=True,
-                       stdout=subprocess.DEVNULL)
+    os.makedirs(os.path.dirname(folder), exist_ok=True)
+    with open(os.path.join(repo, "samples", ".OP1.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(folder, "ground_truth.json")):
+            making = tempfile.mkdtemp(prefix=".OP1-", dir=os.path.dirname(folder))
+            subprocess.run([os.path.join(build, "tavorin-samples"), "--out", making], check=True,
+                           stdout=subprocess.DEVNULL)
+            shutil.rmtree(folder, ignore_errors=True)
+            os.rename(making, folder)
     return sorted(os.path.join(folder, name) for name in os.listdir(folder) if name.endswith(".h5"))
 
 

@@ -13,26 +13,13 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(__file__))
+import tavorin_e2e as e2e  # noqa: E402
+from tavorin_e2e import fail  # noqa: E402
+
 MAX_ROTATION_DEG = 0.2
 MAX_TRANSLATION_MM = 3.0
 MIN_FOUND_PERCENT = 90.0
-SAMPLES = "samples/OP1"
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def ensure_samples(build_dir):
-    truth = os.path.join(SAMPLES, "ground_truth.json")
-    if os.path.exists(truth):
-        return truth
-    generator = os.path.join(build_dir, "tavorin-samples")
-    if not os.path.exists(generator):
-        fail("no sample recordings and no " + generator + " to make them")
-    subprocess.run([generator], check=True, stdout=subprocess.DEVNULL)
-    return truth
 
 
 def recordings_in_truth_order(truth_path):
@@ -239,7 +226,9 @@ def main():
     parser.add_argument("--build-dir", required=True)
     args = parser.parse_args()
     calibrate = os.path.abspath(os.path.join(args.build_dir, "tavorin-calibrate"))
-    truth = ensure_samples(args.build_dir)
+    repo = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+    e2e.ensure_samples(repo, args.build_dir)
+    truth = os.path.join(repo, "samples", "OP1", "ground_truth.json")
     recordings = recordings_in_truth_order(truth)
     check_refusals(args.build_dir, calibrate, recordings)
     check_one_frame_not_trusted(args.build_dir, calibrate)

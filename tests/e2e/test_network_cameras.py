@@ -19,6 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 import tavorin_e2e as e2e  # noqa: E402
+from tavorin_e2e import fail  # noqa: E402
 
 SECONDS = 8
 FRAMES = SECONDS * 30
@@ -26,11 +27,6 @@ MAX_ROTATION_DEG = 0.1
 MAX_TRANSLATION_MM = 1.0
 TF_TOLERANCE_M = 0.003
 MOVED_M = 0.1
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
 
 
 def start_node(build, folder, prefix):

@@ -12,6 +12,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 import tavorin_e2e as e2e  # noqa: E402
+from tavorin_e2e import fail  # noqa: E402
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SECONDS = 40
@@ -45,11 +46,6 @@ def all_trusted(console):
         if line.startswith("Joint estimate: camera "):
             last[line.split()[3]] = line.endswith(") trusted")
     return len(last) == 2 and all(last.values())
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
 
 
 def rotation_and_translation_error(actual, expected):

@@ -11,11 +11,10 @@ import re
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
-from tavorin_e2e import build_dir
+from tavorin_e2e import build_dir, fail
 
 CAMERAS = 3
 MAX_ROTATION_DEG = 0.2
@@ -23,11 +22,6 @@ MAX_TRANSLATION_MM = 3.0
 FLOOR_TOLERANCE_M = 0.01
 FRAME_SETS = {"/depth_measure_z_0": "H5T_STD_U16LE", "/color_measure_0": "H5T_STD_U8LE",
               "/camera_parameters_0": "H5T_IEEE_F32LE", "/timestampsBK_0": "H5T_IEEE_F64LE"}
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
 
 
 def record(build, folder, *args, env_extra=None):

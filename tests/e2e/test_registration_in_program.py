@@ -6,7 +6,6 @@ and on Play."""
 import json
 import math
 import os
-import shutil
 import sys
 import time
 import unittest
@@ -41,16 +40,8 @@ class RegistrationInProgram(unittest.TestCase):
             truth = json.load(f)
         self.truth = {os.path.basename(c["file"]): c for c in truth["cameras"]}
         self.frames = len(truth["trajectory"])
-        self.workdir = e2e.working_directory(REPO)
-        self.display = e2e.Display()
-        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
-        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
+        e2e.open_window(self, REPO, BUILD)
         time.sleep(1.5)
-
-    def tearDown(self):
-        self.program.kill()
-        self.display.close()
-        shutil.rmtree(self.workdir, ignore_errors=True)
 
     def test_cameras_land_where_the_ground_truth_says(self):
         e2e.click(self.display, *e2e.ACTIVATE_REGISTRATION)

@@ -23,21 +23,16 @@ class SettingsBarWithRecordings(unittest.TestCase):
     def setUp(self):
         self.recordings = e2e.ensure_samples(REPO, BUILD)
         self.workdir = e2e.working_directory(REPO)
+        self.addCleanup(shutil.rmtree, self.workdir, True)
         # The first camera already has a calibration: half a metre along x and a quarter turn.
         self.placed = [0.0, 0.0, -1.0, 0.0, 0.0, 1.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 1.0]
         first = "kinect_" + os.path.basename(self.recordings[0])[7:-3] + ".json"
         with open(os.path.join(self.workdir, "config", "cameras", "hdf5", "a", first), "w") as f:
             json.dump({"modelMatrix": self.placed}, f)
-        self.display = e2e.Display()
-        self.program = e2e.Program(self.display, os.path.join(BUILD, "tavorin"), cwd=self.workdir)
         self.shots = tempfile.mkdtemp(prefix="tavorin-shots-")
-        self.assertIsNotNone(e2e.wait_for_window(self.display, "Tavorin", 30), "no window")
+        self.addCleanup(shutil.rmtree, self.shots, True)
+        e2e.start_program(self, BUILD, self.workdir)
         time.sleep(1.5)
-
-    def tearDown(self):
-        self.program.kill()
-        self.display.close()
-        shutil.rmtree(self.workdir, ignore_errors=True)
 
     def shot(self, name):
         path = os.path.join(self.shots, name + ".png")

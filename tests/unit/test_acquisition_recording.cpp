@@ -9,6 +9,7 @@
 #include <hdf5.h>
 
 #include "FileText.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +32,6 @@ using tavorin::CalibrationFrame, tavorin::DepthCameraData, tavorin::depthToPoint
     tavorin::SetDepthImageSourceAction, tavorin::translate;
 
 namespace {
-
-std::string tempPath(const std::string& name)
-{
-    return testing::TempDir() + "tavorin_rec_" + std::to_string(::getpid()) + "_" + name;
-}
 
 // Writes one data set with the given stored type; chunked and deflated (after the byte shuffle
 // when `shuffle`) when `chunk` is given.
@@ -88,7 +84,7 @@ struct Recording {
 
     std::string write(const std::string& name) const
     {
-        const std::string path = tempPath(name);
+        const std::string path = testFilePath(name);
         const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
         std::vector<float> z(height * width * frames);
         for (hsize_t r = 0; r < height; ++r)
@@ -129,14 +125,21 @@ std::vector<double> evenTimestamps(double start, hsize_t frames)
     return t;
 }
 
-// Opens quietly; the reader's console lines are checked where they matter.
-bool openQuietly(HDF5RecordingReader& reader, const std::string& path, std::string* errors = nullptr)
+// What `action` writes on standard error; its standard output is dropped.
+std::string errorsOf(const std::function<void()>& action)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const bool opened = reader.open(path, true);
+    action();
     testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
+    return testing::internal::GetCapturedStderr();
+}
+
+// Opens quietly; the reader's console lines are checked where they matter.
+bool openQuietly(HDF5RecordingReader& reader, const std::string& path, std::string* errors = nullptr)
+{
+    bool opened = false;
+    const std::string err = errorsOf([&] { opened = reader.open(path, true); });
     if (errors)
         *errors = err;
     return opened;
@@ -313,14 +316,12 @@ TEST(AcquisitionRecording, DamagedCompressedChunkStopsPlayback)
     const std::string path = writeDamagedFrameOne("/depth_measure_z_0", 2, "damaged.h5");
     HDF5RecordingReader reader;
     ASSERT_TRUE(openQuietly(reader, path));
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(reader.loadFrame(0));
-    EXPECT_FALSE(reader.loadFrame(1));
-    EXPECT_FALSE(reader.loadFrame(2)) << "the reader has stopped";
-    testing::internal::GetCapturedStdout();
-    const std::string expected = "Unable to read frame 1 of " + path + "; its playback stops.";
-    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find(expected));
+    const std::string errors = errorsOf([&] {
+        EXPECT_TRUE(reader.loadFrame(0));
+        EXPECT_FALSE(reader.loadFrame(1));
+        EXPECT_FALSE(reader.loadFrame(2)) << "the reader has stopped";
+    });
+    EXPECT_NE(std::string::npos, errors.find("Unable to read frame 1 of " + path + "; its playback stops."));
     std::remove(path.c_str());
 }
 
@@ -331,16 +332,16 @@ TEST(AcquisitionRecording, DamagedColourChunkKeepsTheDepth)
     const std::string path = writeDamagedFrameOne("/color_measure_0", 3, "damagedcolour.h5");
     HDF5RecordingReader reader;
     ASSERT_TRUE(openQuietly(reader, path));
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(reader.loadFrame(0));
-    EXPECT_TRUE(reader.loadFrame(1));
-    const std::uint8_t filled[4] = {reader.colors()[0], reader.colors()[1], reader.colors()[2], reader.colors()[3]};
-    const float z = pointAt(reader, 3, 2)[2];
-    EXPECT_TRUE(reader.loadFrame(2));
-    EXPECT_TRUE(reader.loadFrame(1));
-    testing::internal::GetCapturedStdout();
-    const std::string errors = testing::internal::GetCapturedStderr();
+    std::uint8_t filled[4] = {};
+    float z = 0.0f;
+    const std::string errors = errorsOf([&] {
+        EXPECT_TRUE(reader.loadFrame(0));
+        EXPECT_TRUE(reader.loadFrame(1));
+        std::copy_n(reader.colors(), 4, filled);
+        z = pointAt(reader, 3, 2)[2];
+        EXPECT_TRUE(reader.loadFrame(2));
+        EXPECT_TRUE(reader.loadFrame(1));
+    });
     EXPECT_EQ(sixteenBitDepth(2, 3, 1) / 1000.0f, z);
     EXPECT_EQ(255, filled[0]);
     EXPECT_EQ(255, filled[1]);
@@ -439,7 +440,7 @@ TEST(AcquisitionRecording, PinholePointsAndNaNWithoutDepth)
 // the reader says which one its points carry.
 TEST(AcquisitionRecording, TheDepthCorrectionMovesEveryPointAlongItsRay)
 {
-    const std::string folder = tempPath("corrected");
+    const std::string folder = testFilePath("corrected");
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder + "/OP1");
     std::filesystem::create_directories(folder + "/config/cameras/hdf5/a");
@@ -563,7 +564,7 @@ TEST(AcquisitionRecording, ProcessorPublishesRecordsAndMatricesByName)
     const std::string b = rec.write("procB.h5");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    HDF5CameraProcessor source({a, tempPath("missing.h5"), b, a});
+    HDF5CameraProcessor source({a, testFilePath("missing.h5"), b, a});
     SceneState state;
     for (int i = 0; i < 200 && state.cameras.size() < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -841,7 +842,7 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
     };
     const auto fileCase = [&](const std::string& name, std::string content, const std::string& message) {
         cases.push_back({name, [name, content] {
-                             const std::string path = tempPath(name);
+                             const std::string path = testFilePath(name);
                              std::ofstream(path, std::ios::binary) << content;
                              return path;
                          },
@@ -874,16 +875,16 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
     fileCase("empty", "", "Unable to open PATH!");
     cases.push_back({"truncated", [] {
                          const std::string whole = readFileText(Recording().write("whole.h5"));
-                         const std::string path = tempPath("truncated.h5");
+                         const std::string path = testFilePath("truncated.h5");
                          std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() / 2);
                          return path;
                      },
                      "Unable to open PATH!"});
-    cases.push_back({"missing", [] { return tempPath("no_such_file.h5"); },
+    cases.push_back({"missing", [] { return testFilePath("no_such_file.h5"); },
                      "Unable to open PATH: No such file or directory"});
     cases.push_back({"directory", [] { return testing::TempDir(); }, "Unable to open PATH: it is a directory"});
     cases.push_back({"symlink loop", [] {
-                         const std::string path = tempPath("loop.h5");
+                         const std::string path = testFilePath("loop.h5");
                          std::remove(path.c_str());
                          EXPECT_EQ(0, ::symlink(path.c_str(), path.c_str()));
                          return path;
@@ -961,7 +962,7 @@ TEST(AcquisitionRecording, MalformedRecordingsAreRefusedCleanly)
        "recording are read.");
     recordingCase("external link to a FIFO", [&](Recording& r) {
         r.edit = [](hid_t file) {
-            const std::string fifo = tempPath("fifo");
+            const std::string fifo = testFilePath("fifo");
             std::remove(fifo.c_str());
             EXPECT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
             H5Lcreate_external(fifo.c_str(), "/t", file, "/timestampsBK_0", H5P_DEFAULT, H5P_DEFAULT);

@@ -180,19 +180,25 @@ TEST_F(CaptureProcessor, UnpluggedDeviceEndsItsThreadAndItsRecordDisappears)
     EXPECT_EQ("Error while reading the capture (try-catch).\n", testing::internal::GetCapturedStderr());
 }
 
+namespace {
+
+// A fault a virtual device can be told to have, and the message it must bring.
+struct DeviceFault {
+    std::atomic<bool> k4a_virtual::VirtualDevice::*fault;
+    const char* message;
+};
+
+} // namespace
+
 TEST_F(CaptureProcessor, EveryCaptureFaultEndsOnlyItsOwnDeviceWithItsMessage)
 {
-    struct Case {
-        std::atomic<bool> k4a_virtual::VirtualDevice::*fault;
-        const char* message;
-    };
-    const Case cases[] = {
+    const DeviceFault cases[] = {
         {&k4a_virtual::VirtualDevice::captureFails, "Error while reading the capture (try-catch).\n"},
         {&k4a_virtual::VirtualDevice::captureTimesOut, "Error while reading the capture (returned false).\n"},
         {&k4a_virtual::VirtualDevice::omitDepth, "Depth image is null!\n"},
         {&k4a_virtual::VirtualDevice::omitColor, "Color image is null!\n"},
     };
-    for (const Case& c : cases) {
+    for (const DeviceFault& c : cases) {
         k4a_virtual::unplugAll();
         const auto healthy = plugInDevice("000000000001");
         const auto faulty = plugInDevice("000000000002");
@@ -212,16 +218,12 @@ TEST_F(CaptureProcessor, EveryCaptureFaultEndsOnlyItsOwnDeviceWithItsMessage)
 
 TEST_F(CaptureProcessor, DeviceFailingWhileOpeningIsClosedAndTheOthersRun)
 {
-    struct Case {
-        std::atomic<bool> k4a_virtual::VirtualDevice::*fault;
-        const char* message;
-    };
-    const Case cases[] = {
+    const DeviceFault cases[] = {
         {&k4a_virtual::VirtualDevice::serialFails, "Failed to read device serial number!\n"},
         {&k4a_virtual::VirtualDevice::startFails, "Failed to start cameras!\n"},
         {&k4a_virtual::VirtualDevice::calibrationFails, "Failed to read device calibration!\n"},
     };
-    for (const Case& c : cases) {
+    for (const DeviceFault& c : cases) {
         k4a_virtual::unplugAll();
         const auto faulty = plugInDevice("000000000001");
         const auto healthy = plugInDevice("000000000002");

@@ -5,6 +5,7 @@
 #include "scene/SceneState.h"
 
 #include "FileText.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -28,11 +29,6 @@ using tavorin::DepthCameraData, tavorin::liveCameraConfigPath, tavorin::loadCame
     tavorin::translate, tavorin::writeModelMatrix;
 
 namespace {
-
-std::string tempPath(const std::string& name)
-{
-    return testing::TempDir() + "tavorin_config_" + std::to_string(::getpid()) + "_" + name;
-}
 
 void writeText(const std::string& path, const std::string& text)
 {
@@ -96,7 +92,7 @@ TEST(ConfigFiles, WriterTextIsTheExactFormat)
 {
     const float values[16] = {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
                               0.0f, 0.0f, 1.0f, 0.0f, 0.1f, -2.5f, 3.0f, 1.0f};
-    const std::string path = tempPath("exact.json");
+    const std::string path = testFilePath("exact.json");
     testing::internal::CaptureStdout();
     ASSERT_TRUE(writeModelMatrix(path, Mat4(values)));
     EXPECT_EQ("Stored Depth Camera Configuration to " + path + "\n", testing::internal::GetCapturedStdout());
@@ -115,7 +111,7 @@ TEST(ConfigFiles, WriterTextIsTheExactFormat)
 
 TEST(ConfigFiles, RoundTripIsBitIdentical)
 {
-    const std::string path = tempPath("roundtrip.json");
+    const std::string path = testFilePath("roundtrip.json");
     const Mat4 written = sampleMatrix();
     testing::internal::CaptureStdout();
     ASSERT_TRUE(writeModelMatrix(path, written));
@@ -154,13 +150,13 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
         {"pipe", "", "it is not a regular file"},
         {"large", "", "it is larger than 1 MiB"},
     };
-    std::filesystem::create_directory(tempPath("directory"));
-    std::filesystem::create_symlink(tempPath("loop"), tempPath("loop"));
-    ::mkfifo(tempPath("pipe").c_str(), 0600);
-    std::ofstream(tempPath("large")).close();
-    std::filesystem::resize_file(tempPath("large"), 2 << 20);
+    std::filesystem::create_directory(testFilePath("directory"));
+    std::filesystem::create_symlink(testFilePath("loop"), testFilePath("loop"));
+    ::mkfifo(testFilePath("pipe").c_str(), 0600);
+    std::ofstream(testFilePath("large")).close();
+    std::filesystem::resize_file(testFilePath("large"), 2 << 20);
     for (const Case& c : cases) {
-        const std::string path = tempPath(c.name);
+        const std::string path = testFilePath(c.name);
         if (!c.text.empty())
             writeText(path, c.text);
         Mat4 m;
@@ -175,12 +171,12 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
     }
     Mat4 m;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(loadModelMatrix(tempPath("does_not_exist"), m));
-    EXPECT_EQ("No camera configuration at " + tempPath("does_not_exist") + " yet\n",
+    EXPECT_FALSE(loadModelMatrix(testFilePath("does_not_exist"), m));
+    EXPECT_EQ("No camera configuration at " + testFilePath("does_not_exist") + " yet\n",
               testing::internal::GetCapturedStdout());
     EXPECT_EQ(Mat4(), m);
 
-    const std::string extra = tempPath("extra");
+    const std::string extra = testFilePath("extra");
     writeText(extra, "{\"note\": \"x\", \"modelMatrix\": [" + sixteen + "], \"more\": 1}");
     ASSERT_TRUE(loadModelMatrix(extra, m));
     EXPECT_EQ(Mat4(), translate(Mat4(), -4.0f, -5.0f, -6.0f) * m);
@@ -194,8 +190,8 @@ TEST(ConfigFiles, UnusableFilesKeepTheMatrix)
 // would refuse).
 TEST(ConfigFiles, FailedWriteLeavesThePreviousFileAndNoTemporary)
 {
-    const std::string previous = tempPath("previous.json");
-    const std::string directory = tempPath("directory.json");
+    const std::string previous = testFilePath("previous.json");
+    const std::string directory = testFilePath("directory.json");
     writeText(previous, "previous");
     std::filesystem::create_directory(directory);
     rlimit unlimited{};
@@ -226,7 +222,7 @@ TEST(ConfigFiles, FailedWriteLeavesThePreviousFileAndNoTemporary)
 // unchanged file is not rewritten.
 TEST(ConfigFiles, OverwrittenContentIsKeptAndUnchangedFilesAreNotRewritten)
 {
-    const std::string folder = tempPath("backups");
+    const std::string folder = testFilePath("backups");
     std::filesystem::remove_all(folder);
     std::filesystem::create_directory(folder);
     const std::string path = folder + "/kinect_000000000001.json";
@@ -286,10 +282,10 @@ TEST(ConfigFiles, StoreCalibrationsReportsFailuresAndWritesTheRest)
         r->modelMatrix = translate(Mat4(), x, 0.0f, 0.0f);
         return r;
     };
-    const std::string good = tempPath("good.json");
+    const std::string good = testFilePath("good.json");
     const std::string bad = good + "/bad.json"; // under a file: no folder can be made there
-    const std::string inNewFolder = tempPath("made_folder/new.json");
-    std::filesystem::remove_all(tempPath("made_folder"));
+    const std::string inNewFolder = testFilePath("made_folder/new.json");
+    std::filesystem::remove_all(testFilePath("made_folder"));
     writeText(good, "previous content");
     state.cameras = {record(bad, 1.0f), record("", 2.0f), record(good, 3.0f), record(inNewFolder, 4.0f)};
     testing::internal::CaptureStdout();
@@ -317,7 +313,7 @@ TEST(ConfigFiles, TfFramesThatNameNoFrameAreIgnored)
         {"{\"parent\": ", "parse error"},
         {"{\"parent\": \"room\", \"child\": \"a b\"}", "the child is no frame name"},
     };
-    const std::string path = tempPath("bad.tf.json");
+    const std::string path = testFilePath("bad.tf.json");
     for (const auto& c : cases) {
         writeText(path, c.text);
         testing::internal::CaptureStderr();

@@ -39,14 +39,16 @@ constexpr std::uint32_t kWidth = 64;
 constexpr std::uint32_t kHeight = 48;
 constexpr double kFocal = 50.0;
 
-// Loopback only, and a domain of this process's own (tests run side by side).
+// Loopback only, and a domain of this process's own (tests run side by side), below the e2e tests'.
 class NetworkSourceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         setenv("CYCLONEDDS_URI", "file://" TAVORIN_SOURCE_DIR "/tests/network/cyclonedds-loopback.xml", 1);
-        setenv("ROS_DOMAIN_ID", std::to_string(1 + ::getpid() % 200).c_str(), 1);
+        setenv("ROS_DOMAIN_ID", std::to_string(1 + ::getpid() % 98).c_str(), 1);
     }
+
+    const std::vector<std::uint16_t> wall = std::vector<std::uint16_t>(kWidth * kHeight, 1500); // mm
 };
 
 CameraInfoFields pinhole()
@@ -86,7 +88,6 @@ TEST_F(NetworkSourceTest, ACameraAppearsStreamsGoesAndReturns)
     ASSERT_TRUE(domain.ok());
     testing::internal::CaptureStdout();
     NetworkDepthSource source;
-    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
     auto publisher = std::make_unique<DepthPublisher>(domain, "test/cam_a", pinhole());
     std::shared_ptr<tavorin::DepthCameraData> record;
     ASSERT_TRUE(waitFor([&] {
@@ -120,7 +121,6 @@ TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     NetworkDepthSource source;
-    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
     DepthPublisher good(domain, "test/good", pinhole());
 
     const auto writerOf = [&](const char* suffix, const dds_topic_descriptor_t* type) {
@@ -134,12 +134,16 @@ TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
     std::string encoding = "16UC1";
     std::string frame = "test_bad_depth";
     std::vector<std::uint8_t> bytes(kWidth * kHeight * 2, 0);
-    const auto sendInfo = [&](const std::string& distortion, double focal) {
-        model = distortion;
-        sensor_msgs_msg_dds__CameraInfo_ message{};
+    // The fields that camera_info and the image share.
+    const auto sized = [&](auto& message) {
         message.header.frame_id = frame.data();
         message.width = kWidth;
         message.height = kHeight;
+    };
+    const auto sendInfo = [&](const std::string& distortion, double focal) {
+        model = distortion;
+        sensor_msgs_msg_dds__CameraInfo_ message{};
+        sized(message);
         message.distortion_model = model.data();
         const double k[9] = {focal, 0, 31.5, 0, focal, 23.5, 0, 0, 1};
         std::copy(std::begin(k), std::end(k), message.k);
@@ -148,9 +152,7 @@ TEST_F(NetworkSourceTest, MalformedMessagesAreRefusedAndTheOtherCamerasStream)
     const auto sendImage = [&](const std::string& imageEncoding, std::uint32_t step, std::uint32_t length) {
         encoding = imageEncoding;
         sensor_msgs_msg_dds__Image_ message{};
-        message.header.frame_id = frame.data();
-        message.width = kWidth;
-        message.height = kHeight;
+        sized(message);
         message.encoding = encoding.data();
         message.step = step;
         message.data._buffer = bytes.data();
@@ -249,7 +251,6 @@ TEST_F(NetworkSourceTest, CamerasShowTheirFramesOfOneInstant)
     ASSERT_TRUE(domain.ok());
     testing::internal::CaptureStdout();
     NetworkDepthSource source;
-    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
     DepthPublisher ahead(domain, "test/ahead", pinhole());
     DepthPublisher behind(domain, "test/behind", pinhole());
     DepthPublisher offClock(domain, "test/off_clock", pinhole());
@@ -287,7 +288,6 @@ TEST_F(NetworkSourceTest, TheCalibrationReachesALateTfStaticSubscriber)
     RosDomain domain;
     NetworkDepthSource source;
     DepthPublisher camera(domain, "test/cam_a", pinhole());
-    const std::vector<std::uint16_t> wall(kWidth * kHeight, 1500);
     std::shared_ptr<tavorin::DepthCameraData> record;
     ASSERT_TRUE(waitFor([&] {
         camera.publish(wall.data(), 1.0);

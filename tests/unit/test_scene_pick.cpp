@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <list>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -81,8 +82,13 @@ protected:
         QObject::connect(&rightBar, &RightBarViewModel::calibCursorXChanged, [this] { ++cursorChanges; });
     }
 
-    void add(const SyntheticCamera& camera) { scene.sceneState().cameras.push_back(camera.record); }
+    // A camera of these points (in its own frame) among the scene's records, kept for the test.
+    void add(const std::vector<std::array<float, 3>>& points, const Mat4& model = Mat4())
+    {
+        scene.sceneState().cameras.push_back(cameras.emplace_back(points, model).record);
+    }
 
+    void expectCursor(const std::array<float, 3>& p) { expectCursor(p[0], p[1], p[2]); }
     void expectCursor(float x, float y, float z)
     {
         EXPECT_NEAR(rightBar.calibCursorX(), x, 1e-5f);
@@ -90,6 +96,7 @@ protected:
         EXPECT_NEAR(rightBar.calibCursorZ(), z, 1e-5f);
     }
 
+    std::list<SyntheticCamera> cameras; // outlive the scene's records of them
     RightBarViewModel rightBar;
     Scene scene;
     int cursorChanges = 0;
@@ -108,18 +115,15 @@ TEST_F(PickPoint, NearestPointWinsAndIsReportedInRoomCoordinates)
 {
     const auto far = pointAtPixel(450, 300);
     const auto near = pointAtPixel(410, 305);
-    SyntheticCamera first({far});
-    SyntheticCamera second({near});
-    add(first);
-    add(second);
+    add({far});
+    add({near});
     scene.pickPoint(400, 300);
-    expectCursor(near[0], near[1], near[2]);
+    expectCursor(near);
     EXPECT_EQ(cursorChanges, 1);
 
     // The room position carries the record's model matrix; its pixel moves with it.
     scene.sceneState().cameras.clear();
-    SyntheticCamera shifted({pointAtPixel(400, 300)}, translate(Mat4(), 0.0f, 0.0f, -1.0f));
-    add(shifted);
+    add({pointAtPixel(400, 300)}, translate(Mat4(), 0.0f, 0.0f, -1.0f));
     scene.pickPoint(400, 300);
     const auto centre = pointAtPixel(400, 300);
     expectCursor(centre[0], centre[1], centre[2] - 1.0f);
@@ -129,16 +133,14 @@ TEST_F(PickPoint, LaterPointMustBeNearerThanTheWholePixelsOfTheChosenOne)
 {
     const auto at37 = pointAtPixel(403.7, 300);
     const auto at32 = pointAtPixel(403.2, 300);
-    SyntheticCamera camera({at37, at32});
-    add(camera);
+    add({at37, at32});
     scene.pickPoint(400, 300);
-    expectCursor(at37[0], at37[1], at37[2]); // 3.2 is not below 3
+    expectCursor(at37); // 3.2 is not below 3
 
     const auto at29 = pointAtPixel(402.9, 300);
-    SyntheticCamera later({at29});
-    add(later);
+    add({at29});
     scene.pickPoint(400, 300);
-    expectCursor(at29[0], at29[1], at29[2]);
+    expectCursor(at29);
 }
 
 TEST_F(PickPoint, ZeroAndNotANumberPointsAreNeverPicked)
@@ -146,40 +148,36 @@ TEST_F(PickPoint, ZeroAndNotANumberPointsAreNeverPicked)
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const auto other = pointAtPixel(480, 300);
     // (0, 0, 0) of this camera lies in the room right under the pointer, at the viewport centre.
-    SyntheticCamera camera({{0.0f, 0.0f, 0.0f}, {nan, 0.0f, -2.0f}, {other[0], other[1], other[2] + 2.0f}},
-                           translate(Mat4(), 0.0f, 0.0f, -2.0f));
-    add(camera);
+    add({{0.0f, 0.0f, 0.0f}, {nan, 0.0f, -2.0f}, {other[0], other[1], other[2] + 2.0f}},
+        translate(Mat4(), 0.0f, 0.0f, -2.0f));
     scene.pickPoint(400, 300);
-    expectCursor(other[0], other[1], other[2]);
+    expectCursor(other);
 }
 
 TEST_F(PickPoint, NothingWithin9999PixelsChangesNothing)
 {
     const auto p = pointAtPixel(10, 300);
-    SyntheticCamera camera({p});
-    add(camera);
+    add({p});
     scene.pickPoint(-10000, 300); // 10010 pixels away
     EXPECT_EQ(cursorChanges, 0);
     expectCursor(-7.0f, -7.0f, -7.0f);
     scene.pickPoint(-9000, 300); // 9010 pixels away
-    expectCursor(p[0], p[1], p[2]);
+    expectCursor(p);
 }
 
 TEST_F(PickPoint, PointsOutsideTheViewportOrBehindTheEyeAreSkipped)
 {
     const auto outside = pointAtPixel(805, 300);
     const auto inside = pointAtPixel(700, 300);
-    SyntheticCamera camera({outside, {0.1f, 0.0f, 2.0f}, inside});
-    add(camera);
+    add({outside, {0.1f, 0.0f, 2.0f}, inside});
     scene.pickPoint(799, 300);
-    expectCursor(inside[0], inside[1], inside[2]);
+    expectCursor(inside);
 }
 
 TEST_F(PickPoint, WaitsForTheFrameStepToFinish)
 {
     const auto p = pointAtPixel(400, 300);
-    SyntheticCamera camera({p});
-    add(camera);
+    add({p});
     std::atomic<bool> picked{false};
     std::unique_lock<std::mutex> frameStep(scene.frameLock());
     std::thread gui([&] {
@@ -191,7 +189,7 @@ TEST_F(PickPoint, WaitsForTheFrameStepToFinish)
     frameStep.unlock();
     gui.join();
     EXPECT_TRUE(picked.load());
-    expectCursor(p[0], p[1], p[2]);
+    expectCursor(p);
 }
 
 TEST(ViewportInput, ClickWithinOnePixelPicksAndAnythingElseOnlyTurns)

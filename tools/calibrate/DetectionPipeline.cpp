@@ -3,6 +3,7 @@
 #include "StepWatchdog.h"
 
 #include "acquisition/recording/HDF5RecordingReader.h"
+#include "base/StopThreads.h"
 #include "calibration/detection/LatticeDetection.h"
 #include "calibration/detection/PointImage.h"
 
@@ -60,13 +61,7 @@ DetectionPipeline::DetectionPipeline(std::vector<std::shared_ptr<HDF5RecordingRe
 
 DetectionPipeline::~DetectionPipeline()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ending = true;
-    }
-    changed.notify_all();
-    for (std::thread& thread : threads)
-        thread.join();
+    tavorin::stopAndJoin(mutex, ending, changed, threads);
 }
 
 // Recording thread. The library keeps its error stack per thread: silenced here once.

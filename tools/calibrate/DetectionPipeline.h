@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NonCopyable.h"
 #include "calibration/detection/LatticeDetectionResult.h"
 
 #include <condition_variable>
@@ -19,7 +20,7 @@ class HDF5RecordingReader;
 // continuously, each at its own pace, instead of meeting at a barrier twice per step, and the cores
 // stay busy while the caller registers. A reader is touched by its own thread only until the
 // pipeline is destroyed. One caller thread.
-class DetectionPipeline {
+class DetectionPipeline : tavorin::NonCopyable {
 public:
     struct Frame {
         double timestamp = 0.0;
@@ -38,8 +39,6 @@ public:
     DetectionPipeline(std::vector<std::shared_ptr<tavorin::HDF5RecordingReader>> readers, std::vector<double> stepTimes);
     // Stops the threads after the step each is working on and joins them.
     ~DetectionPipeline();
-    DetectionPipeline(const DetectionPipeline&) = delete;
-    DetectionPipeline& operator=(const DetectionPipeline&) = delete;
 
     // The next step, once every recording has searched it.
     Step next();

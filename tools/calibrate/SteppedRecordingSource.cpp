@@ -3,6 +3,7 @@
 #include "StepWatchdog.h"
 
 #include "acquisition/recording/HDF5RecordingReader.h"
+#include "acquisition/recording/ReaderRecord.h"
 #include "calibration/cycle/WorkerPool.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
@@ -41,21 +42,8 @@ bool SteppedRecordingSource::open(const std::vector<std::string>& paths)
 void SteppedRecordingSource::process(SceneState& state)
 {
     state.cameras.clear();
-    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
-        auto record = std::make_shared<DepthCameraData>();
-        record->modelMatrix = reader->modelMatrix();
-        record->depthCorrection = reader->depthCorrection();
-        record->removedDepthCorrection = reader->removedDepthCorrection();
-        record->sourceName = reader->fileName();
-        record->configPath = reader->configPath();
-        record->frameId = reader->rosFrameId();
-        record->points = reader->points();
-        record->hasPointCloud = true;
-        record->width = static_cast<std::int32_t>(reader->width());
-        record->height = static_cast<std::int32_t>(reader->height());
-        record->timestamp = reader->currentTimestamp();
-        state.cameras.push_back(record);
-    }
+    for (const std::shared_ptr<HDF5RecordingReader>& reader : readers)
+        state.cameras.push_back(std::make_shared<DepthCameraData>(cameraRecordOf(*reader)));
 }
 
 void SteppedRecordingSource::setDepthCorrection(std::string name, const tavorin::DepthCorrection& correction)

@@ -417,14 +417,21 @@ void reportCameras(const SceneState& state, const tavorin::JointEstimate& estima
     }
 }
 
+// Calls report(i, camera) for each camera the trust rule accepted, in camera order.
+template <typename Report>
+void forEachTrusted(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust,
+                    Report report)
+{
+    for (std::size_t i = 0; i < estimate.cameras.size(); ++i)
+        if (trust[i].trusted)
+            report(i, estimate.cameras[i]);
+}
+
 // One line per calibrated camera: what its sensor adds to the range (the format the README
 // gives), then the same at the plate's mean distance with its 1 sigma.
 void reportDepthErrors(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
 {
-    for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
-        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!trust[i].trusted)
-            continue;
+    forEachTrusted(estimate, trust, [](std::size_t i, const tavorin::JointCameraEstimate& camera) {
         console::out("Depth error of camera ", i, ": ", signedFixed(camera.depthError.offsetMm, 1), " mm, ",
                      signedFixed(camera.depthError.scale * 100.0, 3), " %");
         std::ostringstream at;
@@ -432,21 +439,18 @@ void reportDepthErrors(const tavorin::JointEstimate& estimate, const std::vector
            << camera.meanPlateDistanceM << " m " << signedFixed(camera.depthError.errorMmAt(camera.meanPlateDistanceM), 2)
            << " mm, 1 sigma " << camera.sigmaDepthMm << " mm";
         console::out(at.str());
-    }
+    });
 }
 
 // One line per calibrated camera: how far its stamps are ahead of camera 0's clock (the format the
 // README gives), then its 1 sigma; or why the plate's motion did not tell it.
 void reportClockOffsets(const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
 {
-    for (std::size_t i = 0; i < estimate.cameras.size(); ++i) {
-        const tavorin::JointCameraEstimate& camera = estimate.cameras[i];
-        if (!trust[i].trusted)
-            continue;
+    forEachTrusted(estimate, trust, [](std::size_t i, const tavorin::JointCameraEstimate& camera) {
         if (!camera.clockOffsetObservable) {
             console::out("Clock offset of camera ", i, ": not observable, ", camera.clockOffsetWhy,
                          "; its stamps are taken as they are");
-            continue;
+            return;
         }
         constexpr double kHalfTenthMs = 0.05; // prints as +0.0, not -0.0
         const double ms = camera.clockOffsetSeconds * 1000.0;
@@ -457,7 +461,7 @@ void reportClockOffsets(const tavorin::JointEstimate& estimate, const std::vecto
                   << camera.sigmaClockOffsetMs << " ms";
             console::out(sigma.str());
         }
-    }
+    });
 }
 
 void reportFrameSets(const tavorin::ObservationTimeline& timeline)

@@ -176,13 +176,7 @@ bool writePly(const std::string& path, const std::vector<PlyVertex>& vertices, c
 
 int main(int argc, char** argv)
 {
-    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
-        return 0;
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        console::err(kUsage);
-        return kExitUsage;
-    }
+    const Options options = optionsOrExit<Options>(argc, argv, parseOptions, kUsage, kHelp, kExitUsage);
     std::vector<PlyVertex> vertices;
     std::vector<Mat4> matrices;
     StepWatchdog::arm(kReadLimitSeconds, kReadStuck, kExitUnreadable);

@@ -11,6 +11,10 @@
 #include "network/ros/CameraInfoModel.h"
 #include "network/ros/DepthPublisher.h"
 #include "network/ros/RosDomain.h"
+#include "AttachedDevices.h"
+#include "ExitCodes.h"
+#include "HelpOption.h"
+#include "OptionValues.h"
 #include "StopSignal.h"
 
 #include <k4a/k4a.h>
@@ -35,8 +39,7 @@ namespace console = tavorin::console;
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr char kTool[] = "tavorin-node";
 constexpr std::chrono::milliseconds kPollInterval{20};
 
 constexpr const char* kUsage = "Usage: tavorin-node [--prefix NAME] [--play FOLDER] [--seconds S]";
@@ -51,7 +54,6 @@ constexpr const char* kHelp =
     "Exit codes: 0 ended as asked; 1 no camera or recording, or DDS cannot be used; 2 wrong arguments.";
 
 struct Options {
-    bool help = false;
     std::string prefix = "kinect";
     std::string playFolder;
     double seconds = 0.0; // 0: until a signal
@@ -59,31 +61,23 @@ struct Options {
 
 bool parseOptions(int argc, char** argv, Options& options)
 {
-    const auto wrong = [](const std::string& what, const char* value) {
-        console::err("tavorin-node: ", what, ", not \"", value, "\".");
-        return false;
-    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--prefix" && hasValue) {
+        if (arg == "--prefix" && hasValue) {
             options.prefix = argv[++i];
             const bool safe = !options.prefix.empty() && std::all_of(options.prefix.begin(), options.prefix.end(), [](char c) {
                 return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '/';
             });
             if (!safe)
-                return wrong("--prefix wants letters, digits, '_' and '/'", argv[i]);
+                return tavorin::options::refuse(kTool, "--prefix wants letters, digits, '_' and '/'", argv[i]);
         } else if (arg == "--play" && hasValue) {
             options.playFolder = argv[++i];
         } else if (arg == "--seconds" && hasValue) {
-            char* end = nullptr;
-            options.seconds = std::strtod(argv[++i], &end);
-            if (!*argv[i] || *end || !(options.seconds > 0.0 && options.seconds < 1e7))
-                return wrong("--seconds wants a number of seconds above 0", argv[i]);
+            if (!tavorin::options::parseSeconds(argv[++i], options.seconds))
+                return tavorin::options::refuse(kTool, "--seconds wants a number of seconds above 0", argv[i]);
         } else {
-            return wrong("unknown option, or one without its value", argv[i]);
+            return tavorin::options::refuse(kTool, "unknown option, or one without its value", argv[i]);
         }
     }
     return true;
@@ -147,16 +141,10 @@ bool keepGoing(const std::chrono::steady_clock::time_point start, double seconds
 
 int publishDevices(const RosDomain& domain, const Options& options)
 {
-    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices;
-    const std::uint32_t count = k4a_device_get_installed_count();
-    for (std::uint32_t index = 0; index < count; ++index) {
-        auto device = std::make_shared<AzureKinectReadingThread>(index);
-        if (device->open())
-            devices.push_back(std::move(device));
-    }
+    const std::vector<std::shared_ptr<AzureKinectReadingThread>> devices = openAttachedDevices();
     if (devices.empty()) {
         console::err("tavorin-node: no camera could be opened.");
-        return kExitFailed;
+        return tool_exit::kFailed;
     }
     std::vector<std::shared_ptr<PublishingSink>> sinks;
     for (const auto& device : devices) {
@@ -219,7 +207,7 @@ int playRecordings(const RosDomain& domain, const Options& options)
     }
     if (played.empty()) {
         console::err("tavorin-node: no recording kinect_*.h5 in ", options.playFolder, " could be played.");
-        return kExitFailed;
+        return tool_exit::kFailed;
     }
     // A reader that is already listening gets the first frame too: wait a little for one.
     constexpr double kSubscriberWaitSeconds = 3.0;
@@ -262,19 +250,11 @@ int playRecordings(const RosDomain& domain, const Options& options)
 
 int main(int argc, char** argv)
 {
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        console::err(kUsage);
-        return kExitUsage;
-    }
-    if (options.help) {
-        console::out(kUsage, "\n", kHelp);
-        return 0;
-    }
+    const Options options = optionsOrExit<Options>(argc, argv, parseOptions, kUsage, kHelp, tool_exit::kUsage);
     tavorin::installStopSignalHandlers();
     RosDomain domain;
     if (!domain.ok())
-        return kExitFailed;
+        return tool_exit::kFailed;
     const int result = options.playFolder.empty() ? publishDevices(domain, options) : playRecordings(domain, options);
     if (tavorin::stopSignal())
         console::out("Stopping (", strsignal(tavorin::stopSignal()), ").");

@@ -7,12 +7,15 @@
 #include "acquisition/live/RecordingSession.h"
 #include "base/Console.h"
 #include "network/ros/NetworkDepthSource.h"
+#include "AttachedDevices.h"
+#include "ExitCodes.h"
+#include "HelpOption.h"
+#include "OptionValues.h"
 #include "StopSignal.h"
 
 #include <k4a/k4a.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -27,8 +30,7 @@ namespace console = tavorin::console;
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr char kTool[] = "tavorin-record";
 constexpr int kExitGaps = 3;
 constexpr std::chrono::milliseconds kPollInterval{20};
 
@@ -47,7 +49,6 @@ constexpr const char* kHelp =
     "a recording has gaps in capture (it plays; its frame sets around a gap are left out).";
 
 struct Options {
-    bool help = false;
     double seconds = 0.0; // 0: until a signal
     std::string folder;
     std::string set;
@@ -56,53 +57,30 @@ struct Options {
     bool network = false;
 };
 
-bool parsePositive(const char* text, double& value)
-{
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return *text && !*end && value > 0.0 && value < 1e7;
-}
-
-// A whole number of 1 or more that fits: strtoull would wrap a minus sign and saturate an
-// overflow without a word.
-bool parseCount(const char* text, std::uint64_t& value)
-{
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoull(text, &end, 10);
-    return *text && !*end && text[0] != '-' && errno != ERANGE && value > 0;
-}
-
 // The options, or false after a line that says what is wrong with them.
 bool parseOptions(int argc, char** argv, Options& options)
 {
-    const auto wrong = [](const std::string& what, const char* value) {
-        console::err("tavorin-record: ", what, ", not \"", value, "\".");
-        return false;
-    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h")
-            options.help = true;
-        else if (arg == "--seconds" && hasValue) {
-            if (!parsePositive(argv[++i], options.seconds))
-                return wrong("--seconds wants a number of seconds above 0 and below 1e7", argv[i]);
+        if (arg == "--seconds" && hasValue) {
+            if (!tavorin::options::parseSeconds(argv[++i], options.seconds))
+                return tavorin::options::refuse(kTool, "--seconds wants a number of seconds above 0 and below 1e7", argv[i]);
         } else if (arg == "--out" && hasValue && argv[i + 1][0])
             options.folder = argv[++i];
         else if (arg == "--set" && hasValue) {
             options.set = argv[++i];
             if (RecordingSession::setSubfolder(options.set).empty())
-                return wrong("--set wants a, b, c or velto", argv[i]);
+                return tavorin::options::refuse(kTool, "--set wants a, b, c or velto", argv[i]);
         } else if (arg == "--frames" && hasValue) {
-            if (!parseCount(argv[++i], options.frames))
-                return wrong("--frames wants a whole number from 1 to 18446744073709551615", argv[i]);
+            if (!tavorin::options::parseCount(argv[++i], options.frames))
+                return tavorin::options::refuse(kTool, "--frames wants a whole number from 1 to 18446744073709551615", argv[i]);
         } else if (arg == "--no-color")
             options.withColor = false;
         else if (arg == "--network")
             options.network = true;
         else
-            return wrong("unknown option, or one without its value", argv[i]);
+            return tavorin::options::refuse(kTool, "unknown option, or one without its value", argv[i]);
     }
     return true;
 }
@@ -113,18 +91,6 @@ void installSignalHandlers()
 {
     tavorin::installStopSignalHandlers();
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-std::vector<std::shared_ptr<AzureKinectReadingThread>> openDevices()
-{
-    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices;
-    const std::uint32_t count = k4a_device_get_installed_count();
-    for (std::uint32_t index = 0; index < count; ++index) {
-        auto device = std::make_shared<AzureKinectReadingThread>(index);
-        if (device->open())
-            devices.push_back(std::move(device));
-    }
-    return devices;
 }
 
 bool keepsRecording(RecordingSession& session)
@@ -177,25 +143,17 @@ int recordNetwork(const Options& options, const std::string& folder)
     }
     if (recording.cameraCount() == 0) {
         console::err("Cannot record: no network camera streamed.");
-        return kExitFailed;
+        return tool_exit::kFailed;
     }
     complete = recording.stop();
     if (!complete)
-        return kExitFailed;
+        return tool_exit::kFailed;
     return recording.hasGaps() ? kExitGaps : 0;
 }
 
 int main(int argc, char** argv)
 {
-    Options options;
-    if (!parseOptions(argc, argv, options)) {
-        console::err(kUsage);
-        return kExitUsage;
-    }
-    if (options.help) {
-        console::out(kUsage, "\n", kHelp);
-        return 0;
-    }
+    const Options options = optionsOrExit<Options>(argc, argv, parseOptions, kUsage, kHelp, tool_exit::kUsage);
     installSignalHandlers();
     std::string folder = options.folder.empty() ? RecordingSession::timestampedFolder() : options.folder;
     if (!options.set.empty())
@@ -203,14 +161,14 @@ int main(int argc, char** argv)
     const std::string fault = RecordingSession::folderFault(folder);
     if (!fault.empty()) {
         console::err("Cannot record: ", fault);
-        return kExitFailed;
+        return tool_exit::kFailed;
     }
     if (options.network)
         return recordNetwork(options, folder);
-    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices = openDevices();
+    std::vector<std::shared_ptr<AzureKinectReadingThread>> devices = openAttachedDevices();
     if (devices.empty()) {
         console::err("Cannot record: no camera could be opened.");
-        return kExitFailed;
+        return tool_exit::kFailed;
     }
     bool complete = false;
     bool gaps = false;
@@ -226,6 +184,6 @@ int main(int argc, char** argv)
     for (const std::shared_ptr<AzureKinectReadingThread>& device : devices)
         device->stop();
     if (!complete)
-        return kExitFailed;
+        return tool_exit::kFailed;
     return gaps ? kExitGaps : 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -7,12 +9,10 @@
 // Writes one sample recording in the playback layout: depth (uint16 millimetres), colour (B, G,
 // R, A), per-frame pinhole parameters, the raw calibration and the timestamps; the frame index
 // is the last dimension, the frame data sets are chunked one frame per chunk and compressed.
-class SampleRecordingFile {
+class SampleRecordingFile : tavorin::NonCopyable {
 public:
     SampleRecordingFile(const std::string& path, int width, int height, int frames, int parameterCount);
     ~SampleRecordingFile();
-    SampleRecordingFile(const SampleRecordingFile&) = delete;
-    SampleRecordingFile& operator=(const SampleRecordingFile&) = delete;
 
     bool ok() const { return file >= 0; }
     void writeFrame(int frame, const std::uint16_t* depthMm, const std::uint8_t* bgra, const float* parameters);

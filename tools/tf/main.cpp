@@ -1,6 +1,7 @@
 // tavorin-tf: the stored calibration of every network camera on ROS 2's tf_static without the
 // window, as tf2's static broadcaster publishes: until it is stopped, and again whenever a save
 // changes the stored files.
+#include "ExitCodes.h"
 #include "HelpOption.h"
 #include "StopSignal.h"
 
@@ -27,8 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr char kFolder[] = "config/cameras/ros";
 // How often the stored files are looked at; a change is taken once it stayed one look, so that a
 // save of several files is taken whole.
@@ -149,12 +148,12 @@ int main(int argc, char** argv)
     if (argc > 1) {
         console::err("tavorin-tf: ", argv[1], " is no option; it takes none.");
         console::err(kUsage);
-        return kExitUsage;
+        return tool_exit::kUsage;
     }
     tavorin::installStopSignalHandlers();
     tavorin::TfStaticPublisher publisher;
     if (!publisher.ok())
-        return kExitFailed;
+        return tool_exit::kFailed;
     publishUntilStopped(publisher);
     console::out("Stopping (", strsignal(tavorin::stopSignal()), ").");
     return 0;

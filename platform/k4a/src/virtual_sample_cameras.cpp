@@ -195,18 +195,23 @@ int requestedCount()
     return static_cast<int>(count);
 }
 
-// Whether TAVORIN_VIRTUAL_SYNC asks for unwired cameras; anything but "standalone" or "chain"
-// (the default) is named with one line and gives the chain.
+// Whether the environment switch `variable` is `on`: unset, empty or `off` is not, anything else
+// is named with one line that ends in `otherwise` (what is done instead) and is not.
+bool switchedOn(const char* variable, const char* on, const char* off, const char* otherwise)
+{
+    const char* text = std::getenv(variable);
+    if (!text || !*text || std::strcmp(text, off) == 0)
+        return false;
+    if (std::strcmp(text, on) == 0)
+        return true;
+    std::cerr << variable << "=" << text << " is neither " << on << " nor " << off << "; " << otherwise << std::endl;
+    return false;
+}
+
+// Whether TAVORIN_VIRTUAL_SYNC asks for unwired cameras ("standalone") instead of the chain.
 bool standaloneRequested()
 {
-    const char* text = std::getenv(kSyncVariable);
-    if (!text || !*text || std::strcmp(text, "chain") == 0)
-        return false;
-    if (std::strcmp(text, "standalone") == 0)
-        return true;
-    std::cerr << kSyncVariable << "=" << text << " is neither standalone nor chain; the virtual cameras are wired as a chain."
-              << std::endl;
-    return false;
+    return switchedOn(kSyncVariable, "standalone", "chain", "the virtual cameras are wired as a chain.");
 }
 
 // One "MM:PERCENT" pair into `error`; false for anything else or for values beyond the largest
@@ -257,18 +262,10 @@ std::vector<sample_scene::DepthError> requestedDepthErrors(int count)
     return errors;
 }
 
-// Whether TAVORIN_VIRTUAL_ARTEFACTS asks for the sensors' random faults: "1" does, "0" or nothing
-// does not, anything else is named with one line and does not.
+// Whether TAVORIN_VIRTUAL_ARTEFACTS asks for the sensors' random faults ("1"; "0" or nothing does not).
 bool artefactsRequested()
 {
-    const char* text = std::getenv(kArtefactsVariable);
-    if (!text || !*text || std::strcmp(text, "0") == 0)
-        return false;
-    if (std::strcmp(text, "1") == 0)
-        return true;
-    std::cerr << kArtefactsVariable << "=" << text << " is neither 1 nor 0; the depth sensors show no artefacts."
-              << std::endl;
-    return false;
+    return switchedOn(kArtefactsVariable, "1", "0", "the depth sensors show no artefacts.");
 }
 
 void writeTruth(const std::vector<sample_scene::DepthError>& depthErrors, bool artefacts)

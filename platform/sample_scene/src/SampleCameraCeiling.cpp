@@ -32,9 +32,8 @@ PlatePose ceilingPlateAt(double seconds, double period)
     const double phase = 2.0 * M_PI * seconds / period;
     // A figure of two by three loops over the table: its speed and direction change all the time.
     constexpr double kAlongX = 0.32, kAlongZ = 0.24, kBob = 0.08; // metres
-    PlatePose pose;
-    pose.centre = Eigen::Vector3d(kAlongX * std::sin(2.0 * phase), kPlateHeight + kBob * std::sin(3.0 * phase + 0.5),
-                                  kAlongZ * std::sin(3.0 * phase + 1.0));
+    const Eigen::Vector3d centre(kAlongX * std::sin(2.0 * phase), kPlateHeight + kBob * std::sin(3.0 * phase + 0.5),
+                                 kAlongZ * std::sin(3.0 * phase + 1.0));
     // Front up, tilted by 8 to 28 degrees toward a side that goes round the room once per pass,
     // and turned within its plane at 25 degrees per second.
     const double tiltToward = phase + 0.3;
@@ -45,10 +44,7 @@ PlatePose ceilingPlateAt(double seconds, double period)
                                * Eigen::AngleAxisd(-0.5 * M_PI, Eigen::Vector3d::UnitX())
                                * Eigen::AngleAxisd(turn, Eigen::Vector3d::UnitZ()))
                                   .toRotationMatrix();
-    pose.u = R.col(0);
-    pose.v = R.col(1);
-    pose.n = R.col(2);
-    return pose;
+    return PlatePose::at(centre, R);
 }
 
 } // namespace sample_scene

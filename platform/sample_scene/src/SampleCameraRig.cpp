@@ -99,8 +99,7 @@ Eigen::Matrix4d modelMatrix(const CameraPose& pose)
 PlatePose plateAt(double seconds, double period)
 {
     const double phase = 2.0 * M_PI * seconds / period;
-    PlatePose pose;
-    pose.centre = workCentre()
+    const Eigen::Vector3d centre = workCentre()
         + Eigen::Vector3d(0.14 * std::sin(phase), 0.05 * std::sin(2.0 * phase), 0.10 * std::sin(phase + 1.0));
     const double yaw = 8.0 * kDegree * std::sin(phase + 0.4);
     const double tilt = (6.0 + 4.0 * std::sin(2.0 * phase)) * kDegree;
@@ -109,10 +108,7 @@ PlatePose plateAt(double seconds, double period)
                                * Eigen::AngleAxisd(-tilt, Eigen::Vector3d::UnitX())
                                * Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitZ()))
                                   .toRotationMatrix();
-    pose.u = R.col(0);
-    pose.v = R.col(1);
-    pose.n = R.col(2);
-    return pose;
+    return PlatePose::at(centre, R);
 }
 
 nlohmann::json groundTruth(const std::vector<SceneCamera>& cameras, const std::string& folder, bool depthArtefacts)

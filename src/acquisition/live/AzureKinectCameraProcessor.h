@@ -23,8 +23,6 @@ public:
     AzureKinectCameraProcessor();
     // Stops and joins every capture thread before their buffers go.
     ~AzureKinectCameraProcessor() override;
-    AzureKinectCameraProcessor(const AzureKinectCameraProcessor&) = delete;
-    AzureKinectCameraProcessor& operator=(const AzureKinectCameraProcessor&) = delete;
 
     // One record per device that has published its buffers; re-scans the devices every
     // rescanInterval seconds and drops the threads that have ended.

@@ -358,33 +358,10 @@ bool AzureKinectReadingThread::captureFrame()
     const std::lock_guard<std::mutex> lock(frameMutex);
     depthToPoints(depthMm, reinterpret_cast<const float*>(k4a_image_get_buffer(xyTable)), pixels, pointStorage.get(),
                   kLiveCameraPoints);
-    const DepthCorrection current = depthCorrection();
-    current.removeFrom(pointStorage.get(), pixels);
-    {
-        std::lock_guard<std::mutex> correctionLock(correctionMutex);
-        removed = current;
-    }
+    corrections.removeFrom(pointStorage.get(), pixels);
     std::memcpy(colorStorage.get(), k4a_image_get_buffer(transformedColor), pixels * kBgraBytesPerPixel);
     publishedCaptureSeconds.store(captureSeconds, std::memory_order_release);
     return true;
-}
-
-DepthCorrection AzureKinectReadingThread::removedDepthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    return removed;
-}
-
-DepthCorrection AzureKinectReadingThread::depthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    return correction;
-}
-
-void AzureKinectReadingThread::setDepthCorrection(const DepthCorrection& c)
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    correction = c;
 }
 
 void AzureKinectReadingThread::closeDevice()

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "acquisition/config/DepthCorrectionInUse.h"
 #include "acquisition/live/CaptureClock.h"
 #include "acquisition/live/CaptureFrameSink.h"
 #include "acquisition/live/SyncChain.h"
-#include "math/DepthCorrection.h"
+#include "base/NonCopyable.h"
 #include "math/Mat4.h"
 
 #include <k4a/k4a.h>
@@ -22,13 +23,11 @@ namespace tavorin {
 // cloud in metres (x to the image's left, y up, z along the view) with one B, G, R, A colour per
 // point. The object is created, opened, stopped and destroyed on the render thread (or during
 // static initialisation); the capture thread writes the buffers in place, without a lock.
-class AzureKinectReadingThread {
+class AzureKinectReadingThread : NonCopyable {
 public:
     explicit AzureKinectReadingThread(std::uint32_t deviceIndex);
     // Joins the capture thread if stop() was not called, then releases the SDK objects.
     ~AzureKinectReadingThread();
-    AzureKinectReadingThread(const AzureKinectReadingThread&) = delete;
-    AzureKinectReadingThread& operator=(const AzureKinectReadingThread&) = delete;
 
     // Opens and starts the device and starts the capture thread. A device that fails on the way
     // is closed again and the answer is false. The first call prints "Try to open kinect <index>"
@@ -94,10 +93,10 @@ public:
     Mat4 modelMatrix;
     // The depth error removed from the points of every capture from the next one on; from the file
     // beside the configuration file at opening. Any thread.
-    DepthCorrection depthCorrection() const;
-    void setDepthCorrection(const DepthCorrection& correction);
+    DepthCorrection depthCorrection() const { return corrections.wanted(); }
+    void setDepthCorrection(const DepthCorrection& correction) { corrections.setWanted(correction); }
     // The depth error removed from the points of the capture published last. Any thread.
-    DepthCorrection removedDepthCorrection() const;
+    DepthCorrection removedDepthCorrection() const { return corrections.removed(); }
 
 private:
     void announceAttempt() const;
@@ -123,9 +122,7 @@ private:
     std::atomic<float*> publishedPoints{nullptr};
     std::atomic<double> publishedCaptureSeconds{0.0};
     std::mutex frameMutex; // held while a frame is written into the published buffers
-    mutable std::mutex correctionMutex;
-    DepthCorrection correction; // guarded by correctionMutex
-    DepthCorrection removed;    // guarded by correctionMutex: from the published points
+    DepthCorrectionInUse corrections;
     std::shared_ptr<CaptureClock> captureClock; // set before the capture thread starts
     std::atomic<std::uint8_t*> publishedColors{nullptr};
     k4a_device_t device = nullptr;

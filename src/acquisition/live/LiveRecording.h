@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/live/RecordingSession.h"
+#include "base/NonCopyable.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,13 +17,11 @@ class AzureKinectReadingThread;
 // The window's recording of its live cameras. The render thread offers the devices that stream
 // (offerDevices); the GUI thread starts, polls and stops the recording. Every operation takes one
 // lock, so any thread may call any of them.
-class LiveRecording {
+class LiveRecording : NonCopyable {
 public:
     LiveRecording() = default;
     // Ends a recording that still runs, completing its files.
     ~LiveRecording();
-    LiveRecording(const LiveRecording&) = delete;
-    LiveRecording& operator=(const LiveRecording&) = delete;
 
     // The live devices that stream now; an empty list when the depth source is not live.
     void offerDevices(std::vector<std::shared_ptr<AzureKinectReadingThread>> devices);

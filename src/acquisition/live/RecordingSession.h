@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/live/CameraRecorder.h"
+#include "base/NonCopyable.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +15,7 @@ class AzureKinectReadingThread;
 // Records live devices into one folder, one kinect_<serial>.h5 per device, all on one time axis
 // that starts with the session. Created, polled and stopped by one thread; the devices' capture
 // threads feed the recorders.
-class RecordingSession {
+class RecordingSession : NonCopyable {
 public:
     struct Options {
         std::string folder;
@@ -36,8 +37,6 @@ public:
     RecordingSession(const std::vector<std::shared_ptr<AzureKinectReadingThread>>& devices, Options options);
     // Stops if stop() was not called.
     ~RecordingSession();
-    RecordingSession(const RecordingSession&) = delete;
-    RecordingSession& operator=(const RecordingSession&) = delete;
 
     // From now on every recorder takes frames; the recordings' time axis starts here.
     void start();

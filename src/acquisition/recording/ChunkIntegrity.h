@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,14 +18,12 @@ namespace tavorin {
 // the size, fletcher32 drops its 4 checksum bytes); the read may go ahead only when each one
 // comes to exactly one chunk. Unwritten chunks read as the fill value and pass. Contiguous and
 // compact data sets need no check per read. Thread of the reading caller.
-class ChunkIntegrity {
+class ChunkIntegrity : NonCopyable {
 public:
     using Index = unsigned long long; // the library's hsize_t
 
     ChunkIntegrity() = default;
     ~ChunkIntegrity();
-    ChunkIntegrity(const ChunkIntegrity&) = delete;
-    ChunkIntegrity& operator=(const ChunkIntegrity&) = delete;
 
     // Reads the layout of `set` (an open hid_t, borrowed). Empty when its reads can be guarded,
     // else the reason, worded to follow the data set's name: chunks of more than 256 MiB,

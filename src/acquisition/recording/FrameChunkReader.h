@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,12 +15,10 @@ namespace tavorin {
 // straight into the caller's buffer, without the library's filter pipeline, chunk cache and
 // conversion buffers. Any other layout, filter, stored type or chunk is left to the caller's
 // general read: attach() and the reads return false for it. Playback thread only.
-class FrameChunkReader {
+class FrameChunkReader : NonCopyable {
 public:
     FrameChunkReader() = default;
     ~FrameChunkReader();
-    FrameChunkReader(const FrameChunkReader&) = delete;
-    FrameChunkReader& operator=(const FrameChunkReader&) = delete;
 
     // True when frames of `set` (each frameElements values of the little-endian unsigned type
     // of elementBytes bytes, 1 or 2) can be read this way.

@@ -1,6 +1,7 @@
 #include "acquisition/recording/HDF5CameraProcessor.h"
 
 #include "acquisition/recording/HDF5RecordingReader.h"
+#include "acquisition/recording/ReaderRecord.h"
 #include "base/Console.h"
 #include "scene/DepthCameraData.h"
 #include "scene/SceneState.h"
@@ -288,24 +289,8 @@ void HDF5CameraProcessor::process(SceneState& state)
     announceEnd();
     state.cameras.clear();
     for (const std::shared_ptr<HDF5RecordingReader>& reader : readers) {
-        float* points = reader->points();
-        if (!points)
-            continue;
-        DepthCameraData record;
-        record.modelMatrix = reader->modelMatrix();
-        record.depthCorrection = reader->depthCorrection();
-        record.removedDepthCorrection = reader->removedDepthCorrection();
-        record.sourceName = reader->fileName();
-        record.configPath = reader->configPath();
-        record.frameId = reader->rosFrameId();
-        record.points = points;
-        record.colors = reader->colors();
-        record.hasPointCloud = true;
-        record.hasColor = reader->colourEnabled();
-        record.width = static_cast<std::int32_t>(reader->width());
-        record.height = static_cast<std::int32_t>(reader->height());
-        record.timestamp = reader->currentTimestamp();
-        state.cameras.push_back(std::make_shared<DepthCameraData>(record));
+        if (reader->points())
+            state.cameras.push_back(std::make_shared<DepthCameraData>(cameraRecordOf(*reader)));
     }
 }
 

@@ -24,8 +24,6 @@ class HDF5CameraProcessor : public DepthCameraProcessor {
 public:
     explicit HDF5CameraProcessor(const std::vector<std::string>& paths);
     ~HDF5CameraProcessor() override;
-    HDF5CameraProcessor(const HDF5CameraProcessor&) = delete;
-    HDF5CameraProcessor& operator=(const HDF5CameraProcessor&) = delete;
 
     void process(SceneState& state) override;
     void setModelMatrix(std::string name, const Mat4& matrix) override;

@@ -611,24 +611,6 @@ std::vector<float> HDF5RecordingReader::cameraParameterRow() const
     return rawCalibrationSize > 0 ? pinholeParameters(h5->calibration) : cameraParameters;
 }
 
-DepthCorrection HDF5RecordingReader::removedDepthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(matrixMutex);
-    return removed;
-}
-
-DepthCorrection HDF5RecordingReader::depthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(matrixMutex);
-    return correction;
-}
-
-void HDF5RecordingReader::setDepthCorrection(const DepthCorrection& c)
-{
-    std::lock_guard<std::mutex> lock(matrixMutex);
-    correction = c;
-}
-
 void HDF5RecordingReader::stop(const std::string& message)
 {
     console::err(message);
@@ -708,10 +690,7 @@ float* HDF5RecordingReader::pointBuffer()
 
 void HDF5RecordingReader::removeDepthError()
 {
-    const DepthCorrection current = depthCorrection();
-    current.removeFrom(pointBuffer(), std::size_t(imageWidth) * imageHeight);
-    std::lock_guard<std::mutex> lock(matrixMutex);
-    removed = current;
+    corrections.removeFrom(pointBuffer(), std::size_t(imageWidth) * imageHeight);
 }
 
 // The render thread sees the buffer only once it holds a complete first frame.

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "math/DepthCorrection.h"
+#include "acquisition/config/DepthCorrectionInUse.h"
+#include "base/NonCopyable.h"
 #include "math/Mat4.h"
 
 #include <atomic>
@@ -16,12 +17,10 @@ namespace tavorin {
 // open() runs on the thread that creates the source; loadFrame, seekToTime and timestampAt on
 // the playback thread only. The render thread reads points(), colors(), the sizes, the names and
 // the model matrix while the playback thread overwrites the buffers in place.
-class HDF5RecordingReader {
+class HDF5RecordingReader : NonCopyable {
 public:
     HDF5RecordingReader();
     ~HDF5RecordingReader();
-    HDF5RecordingReader(const HDF5RecordingReader&) = delete;
-    HDF5RecordingReader& operator=(const HDF5RecordingReader&) = delete;
 
     // Opens the recording and reads its configuration file. False (with a message on standard
     // error) when the file cannot be played: it cannot be opened, a data set has the wrong shape
@@ -74,10 +73,10 @@ public:
     void setModelMatrix(const Mat4& matrix);
     // The depth error removed from every point made from the next frame on; from the file beside
     // the configuration file at opening. Any thread.
-    DepthCorrection depthCorrection() const;
-    void setDepthCorrection(const DepthCorrection& correction);
+    DepthCorrection depthCorrection() const { return corrections.wanted(); }
+    void setDepthCorrection(const DepthCorrection& correction) { corrections.setWanted(correction); }
     // The depth error removed from the points of the frame loaded last. Any thread.
-    DepthCorrection removedDepthCorrection() const;
+    DepthCorrection removedDepthCorrection() const { return corrections.removed(); }
 
     // For republishing a recording. Playback thread (or the thread that loads its frames).
     // The loaded frame's depth in millimetres (0: no measurement), width * height.
@@ -145,8 +144,7 @@ private:
     std::string rosFrameIdName;
     mutable std::mutex matrixMutex;
     Mat4 matrix;                 // guarded by matrixMutex
-    DepthCorrection correction;  // guarded by matrixMutex
-    DepthCorrection removed;     // guarded by matrixMutex: from the points of the frame loaded last
+    DepthCorrectionInUse corrections;
 };
 
 } // namespace tavorin

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,7 +19,7 @@ namespace tavorin {
 // finish(): a recording that ended early (a write failed, the disk is full) is cut back to its
 // last complete frame, so what is at `path` always plays; a frame is written only while the disk
 // (and the process's file size limit) leaves room to close the file after it. One thread at a time.
-class HDF5RecordingWriter {
+class HDF5RecordingWriter : NonCopyable {
 public:
     struct Layout {
         std::int32_t width = 0;
@@ -35,8 +37,6 @@ public:
 
     HDF5RecordingWriter(int depthLevel = kDefaultDepthLevel, int colorLevel = kDefaultColorLevel);
     ~HDF5RecordingWriter();
-    HDF5RecordingWriter(const HDF5RecordingWriter&) = delete;
-    HDF5RecordingWriter& operator=(const HDF5RecordingWriter&) = delete;
 
     // Creates the temporary file; an existing file at `path` is never replaced. False with the
     // reason in error().

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NonCopyable.h"
 #include "calibration/joint/JointCalibration.h"
 #include "calibration/joint/JointEstimateWorker.h"
 #include "calibration/detection/LatticeDetectionResult.h"
@@ -31,12 +32,10 @@ class WorkerPool;
 // cameras run at once on worker threads of the calibrator's own (one per camera, started with the
 // first cycle); the thread that runs the cycle only waits for them and registers. Owned by the
 // scene; one thread at a time (the render thread).
-class DepthCameraCalibrator {
+class DepthCameraCalibrator : NonCopyable {
 public:
     DepthCameraCalibrator();
     ~DepthCameraCalibrator();
-    DepthCameraCalibrator(const DepthCameraCalibrator&) = delete;
-    DepthCameraCalibrator& operator=(const DepthCameraCalibrator&) = delete;
 
     // One run on the state's current camera records (those of the previous frame step); sets
     // the model matrices through state.depthSource, which the next frame's records carry. The

@@ -1,5 +1,7 @@
 #include "calibration/cycle/WorkerPool.h"
 
+#include "base/StopThreads.h"
+
 #include <algorithm>
 
 namespace tavorin {
@@ -14,13 +16,7 @@ WorkerPool::WorkerPool(std::size_t threadCount)
 
 WorkerPool::~WorkerPool()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    jobsReady.notify_all();
-    for (std::thread& thread : threads)
-        thread.join();
+    stopAndJoin(mutex, stopping, jobsReady, threads);
 }
 
 void WorkerPool::run(std::size_t count, const std::function<void(std::size_t)>& job)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -15,12 +17,10 @@ namespace tavorin {
 // job(count - 1) to the workers and returns once every one has finished; the calling thread
 // only waits. One caller at a time (the owner's thread); the threads (at least one) are joined
 // by the destructor.
-class WorkerPool {
+class WorkerPool : NonCopyable {
 public:
     explicit WorkerPool(std::size_t threadCount);
     ~WorkerPool();
-    WorkerPool(const WorkerPool&) = delete;
-    WorkerPool& operator=(const WorkerPool&) = delete;
 
     // Rethrows, after the whole batch has finished, the first exception a job threw.
     void run(std::size_t count, const std::function<void(std::size_t)>& job);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NonCopyable.h"
 #include "calibration/joint/JointCalibration.h"
 
 #include <condition_variable>
@@ -14,12 +15,10 @@ namespace tavorin {
 // Solves joint estimates on a thread of its own, one at a time, so that the calibration cycle
 // never waits for one: the owner hands over a copy of the frame sets and later takes the result.
 // Owner: one thread (the render thread); the destructor waits for a running solve.
-class JointEstimateWorker {
+class JointEstimateWorker : NonCopyable {
 public:
     JointEstimateWorker();
     ~JointEstimateWorker();
-    JointEstimateWorker(const JointEstimateWorker&) = delete;
-    JointEstimateWorker& operator=(const JointEstimateWorker&) = delete;
 
     // Starts solving `problem` unless a solve is running (then false). `tag` comes back with the
     // result, so that the owner can tell a result that no longer fits its cameras.

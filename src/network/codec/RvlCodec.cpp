@@ -604,6 +604,27 @@ bool readDeltas(NibbleStream& stream, std::uint16_t* run, std::size_t length, co
     return true;
 }
 
+// A run of deltas read by a vector kernel: whole blocks as far as it goes, then the one code that
+// stopped it (a long one, or the end of the stream or output near) on its own, and on.
+using ReadBlocks = std::size_t (*)(NibbleStream&, std::uint16_t*, std::size_t, const std::uint16_t*, std::uint16_t&);
+template <ReadBlocks readBlocks>
+bool readDeltasInBlocks(NibbleStream& stream, std::uint16_t* run, std::size_t length, const std::uint16_t* outputEnd,
+                        std::uint16_t& previous)
+{
+    while (length > 0) {
+        const std::size_t decoded = readBlocks(stream, run, length, outputEnd, previous);
+        run += decoded;
+        length -= decoded;
+        if (length == 0)
+            break;
+        if (!readDelta(stream, previous, run))
+            return false;
+        ++run;
+        --length;
+    }
+    return true;
+}
+
 #if TAVORIN_RVL_AVX2
 
 // Decoder tables, for a byte of code ends (bit i: a code ends at nibble i of the byte): the
@@ -796,23 +817,6 @@ TAVORIN_TARGET_AVX2 std::size_t readBlocksOfDeltas(NibbleStream& stream, std::ui
     return decoded;
 }
 
-TAVORIN_TARGET_AVX2 bool readDeltasAvx2(NibbleStream& stream, std::uint16_t* run, std::size_t length,
-                                        const std::uint16_t* outputEnd, std::uint16_t& previous)
-{
-    while (length > 0) {
-        const std::size_t decoded = readBlocksOfDeltas(stream, run, length, outputEnd, previous);
-        run += decoded;
-        length -= decoded;
-        if (length == 0)
-            break;
-        if (!readDelta(stream, previous, run))
-            return false;
-        ++run;
-        --length;
-    }
-    return true;
-}
-
 TAVORIN_AVX512_BEGIN
 
 // The 64 nibbles (stream order, one a byte) of the eight words at `bytes`.
@@ -877,7 +881,8 @@ TAVORIN_AVX512_BEGIN
 // readBlocksOfDeltas() 64 nibbles (eight words) a step, and with masked stores, so that the
 // output needs no room beyond the run.
 TAVORIN_TARGET_AVX512 std::size_t readBlocksOfDeltasAvx512(NibbleStream& stream, std::uint16_t* run,
-                                                           std::size_t length, std::uint16_t& previous)
+                                                           std::size_t length, const std::uint16_t*,
+                                                           std::uint16_t& previous)
 {
     constexpr std::size_t kBlockNibbles = 64;
     const std::uint8_t* const bytes = stream.bytes;
@@ -928,23 +933,6 @@ TAVORIN_TARGET_AVX512 std::size_t readBlocksOfDeltasAvx512(NibbleStream& stream,
     return decoded;
 }
 
-TAVORIN_TARGET_AVX512 bool readDeltasAvx512(NibbleStream& stream, std::uint16_t* run, std::size_t length,
-                                            const std::uint16_t*, std::uint16_t& previous)
-{
-    while (length > 0) {
-        const std::size_t decoded = readBlocksOfDeltasAvx512(stream, run, length, previous);
-        run += decoded;
-        length -= decoded;
-        if (length == 0)
-            break;
-        if (!readDelta(stream, previous, run))
-            return false;
-        ++run;
-        --length;
-    }
-    return true;
-}
-
 TAVORIN_AVX512_END
 
 #endif
@@ -971,9 +959,9 @@ ReadDeltas deltaReader()
 {
 #if TAVORIN_RVL_AVX2
     if (wideKernels())
-        return readDeltasAvx512;
+        return readDeltasInBlocks<readBlocksOfDeltasAvx512>;
     if (vectorKernels())
-        return readDeltasAvx2;
+        return readDeltasInBlocks<readBlocksOfDeltas>;
 #endif
     return readDeltas;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NonCopyable.h"
 #include "network/ros/CameraInfoModel.h"
 
 #include <cstdint>
@@ -15,12 +16,10 @@ class RosDomain;
 // "depth/image_raw" (16UC1 millimetres), "depth/camera_info" (its model) and
 // "depth/image_raw/compressedDepth" (RVL), every message stamped with the capture time on the
 // host's clock and framed "<nameSpace>_depth" (the depth image's optical frame). One thread.
-class DepthPublisher {
+class DepthPublisher : NonCopyable {
 public:
     DepthPublisher(const RosDomain& domain, std::string nameSpace, CameraInfoFields model);
     ~DepthPublisher();
-    DepthPublisher(const DepthPublisher&) = delete;
-    DepthPublisher& operator=(const DepthPublisher&) = delete;
 
     // False (after a line on standard error) when the writers could not be made.
     bool ok() const { return writersReady; }

@@ -119,15 +119,12 @@ void NetworkCamera::showAt(double instant)
     if (!chosen || chosen->sequence == shownSequence)
         return;
     const std::size_t pixels = chosen->depthMm.size();
-    const DepthCorrection current = depthCorrection();
     {
         std::lock_guard<std::mutex> lock(frameMutex);
         depthToPoints(chosen->depthMm.data(), rays.data(), pixels, pointStorage.get(), kLiveCameraPoints);
-        current.removeFrom(pointStorage.get(), pixels);
-        stamp.store(chosen->stamp, std::memory_order_release);
         // Under the frame lock, so that a held frame and the correction taken out of it agree.
-        std::lock_guard<std::mutex> correctionLock(correctionMutex);
-        removed = current;
+        corrections.removeFrom(pointStorage.get(), pixels);
+        stamp.store(chosen->stamp, std::memory_order_release);
     }
     shownSequence = chosen->sequence;
     publishedPoints.store(pointStorage.get(), std::memory_order_release);
@@ -137,24 +134,6 @@ std::string NetworkCamera::frameId() const
 {
     std::lock_guard<std::mutex> lock(frameIdMutex);
     return imageFrameId;
-}
-
-DepthCorrection NetworkCamera::depthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    return correction;
-}
-
-void NetworkCamera::setDepthCorrection(const DepthCorrection& c)
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    correction = c;
-}
-
-DepthCorrection NetworkCamera::removedDepthCorrection() const
-{
-    std::lock_guard<std::mutex> lock(correctionMutex);
-    return removed;
 }
 
 } // namespace tavorin

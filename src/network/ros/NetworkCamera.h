@@ -1,6 +1,6 @@
 #pragma once
 
-#include "math/DepthCorrection.h"
+#include "acquisition/config/DepthCorrectionInUse.h"
 #include "math/Mat4.h"
 #include "network/ros/CameraInfoModel.h"
 
@@ -59,9 +59,9 @@ public:
 
     // Render thread (or the GUI thread under the scene's frame lock).
     Mat4 modelMatrix;
-    DepthCorrection depthCorrection() const;
-    void setDepthCorrection(const DepthCorrection& correction);
-    DepthCorrection removedDepthCorrection() const;
+    DepthCorrection depthCorrection() const { return corrections.wanted(); }
+    void setDepthCorrection(const DepthCorrection& correction) { corrections.setWanted(correction); }
+    DepthCorrection removedDepthCorrection() const { return corrections.removed(); }
     // Keeps the receive thread from overwriting the points until the lock goes.
     std::unique_lock<std::mutex> holdFrame() { return std::unique_lock<std::mutex>(frameMutex); }
 
@@ -88,9 +88,7 @@ private:
     std::atomic<std::uint64_t> frames{0};
     std::atomic<double> lastFrameAt{0.0};
     std::mutex frameMutex; // held while a frame is written into the points
-    mutable std::mutex correctionMutex;
-    DepthCorrection correction; // guarded by correctionMutex
-    DepthCorrection removed;    // guarded by correctionMutex
+    DepthCorrectionInUse corrections;
     mutable std::mutex frameIdMutex;
     std::string imageFrameId; // guarded by frameIdMutex
 };

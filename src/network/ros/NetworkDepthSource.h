@@ -31,8 +31,6 @@ public:
     // Joins the ROS domain and starts listening. `listener` (may be empty) sees every frame.
     explicit NetworkDepthSource(FrameListener listener = {});
     ~NetworkDepthSource() override;
-    NetworkDepthSource(const NetworkDepthSource&) = delete;
-    NetworkDepthSource& operator=(const NetworkDepthSource&) = delete;
 
     void process(SceneState& state) override;
     void setModelMatrix(std::string name, const Mat4& matrix) override;

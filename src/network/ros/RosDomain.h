@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/NonCopyable.h"
+
 #include <cstdint>
 #include <string>
 
@@ -9,12 +11,10 @@ namespace tavorin {
 // 2's conventions: topics "rt/<name>", type names "<package>::msg::dds_::<Message>_", keyless
 // types in XCDR1. Cyclone DDS takes its configuration from CYCLONEDDS_URI as usual (the tests bind
 // it to the loopback interface). Any thread may use the handle; one owner.
-class RosDomain {
+class RosDomain : NonCopyable {
 public:
     RosDomain();
     ~RosDomain();
-    RosDomain(const RosDomain&) = delete;
-    RosDomain& operator=(const RosDomain&) = delete;
 
     // False (after a line on standard error) when the participant could not be made.
     bool ok() const { return participant > 0; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NonCopyable.h"
 #include "network/ros/CameraTransforms.h"
 
 #include <cstdint>
@@ -15,12 +16,10 @@ class RosDomain;
 // sends it, so that a tool that starts later still gets it), and the same in
 // "config/cameras/ros/tf_static.yaml". One thread; the writer lives as long as the object, so
 // that late subscribers are served: its data goes with it.
-class TfStaticPublisher {
+class TfStaticPublisher : NonCopyable {
 public:
     TfStaticPublisher();
     ~TfStaticPublisher();
-    TfStaticPublisher(const TfStaticPublisher&) = delete;
-    TfStaticPublisher& operator=(const TfStaticPublisher&) = delete;
 
     // False (after a line on standard error) when the writer could not be made.
     bool ok() const { return writer > 0; }

@@ -10,6 +10,12 @@
 struct PlatePose {
     Eigen::Vector3d centre;
     Eigen::Vector3d u, v, n;
+
+    // The plate at `centre`, its u, v and n the columns of the rotation `axes`.
+    static PlatePose at(const Eigen::Vector3d& centre, const Eigen::Matrix3d& axes)
+    {
+        return {centre, axes.col(0), axes.col(1), axes.col(2)};
+    }
 };
 
 // A surface point seen along a ray: t is the ray parameter (for rays with camera z = 1 the depth
