@@ -38,7 +38,7 @@ constexpr const char* kUsage = "usage: tavorin-check [--fix] [--frames N] [--max
 constexpr const char* kHelp =
     "Compares each recording's camera with the reference of its still view that tavorin-calibrate --store\n"
     "(or the window's save) stored beside its matrix, and says how it moved since: the median of the\n"
-    "recording's first N frames (45) is registered against the reference, point to plane with a robust loss,\n"
+    "recording's last N frames (45) is registered against the reference, point to plane with a robust loss,\n"
     "over the camera's turn, the shift of its centre and an offset of its range (a sensor that is not warm\n"
     "measures a few millimetres longer or shorter; that is no motion). What changed in the room (furniture,\n"
     "people) does not decide. One line per camera:\n"
@@ -176,7 +176,7 @@ int main(int argc, char** argv)
         HDF5RecordingReader reader;
         std::optional<tavorin::DepthStack> stack;
         if (reader.open(path, false))
-            stack = firstFrames(reader, static_cast<std::uint32_t>(options->frames));
+            stack = lastFrames(reader, static_cast<std::uint32_t>(options->frames));
         StepWatchdog::disarm();
         if (!stack) {
             console::err("tavorin-check: ", path, " cannot be read; nothing checked after it.");
@@ -189,7 +189,8 @@ int main(int argc, char** argv)
         if (check.estimate.told)
             console::out("Camera ", i, ": ", tavorin::rangeOffsetText(check.estimate), "; ",
                          static_cast<int>(100.0 * check.estimate.agreeingShare + 0.5),
-                         " % of its view agrees with its reference");
+                         " % of its view agrees with its reference; its weakest direction ",
+                         check.estimate.weakestToStrongest, " of the strongest");
         untold = untold || check.verdict == DriftVerdict::CannotTell;
         if (check.verdict != DriftVerdict::Moved)
             continue;

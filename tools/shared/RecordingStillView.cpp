@@ -22,10 +22,10 @@ std::optional<tavorin::DepthStack> stackOf(tavorin::HDF5RecordingReader& reader,
 
 } // namespace
 
-std::optional<tavorin::DepthStack> firstFrames(tavorin::HDF5RecordingReader& reader, std::uint32_t count)
+std::optional<tavorin::DepthStack> lastFrames(tavorin::HDF5RecordingReader& reader, std::uint32_t count)
 {
     std::vector<std::uint32_t> frames;
-    for (std::uint32_t k = 0; k < std::min(count, reader.frameCount()); ++k)
+    for (std::uint32_t k = reader.frameCount() - std::min(count, reader.frameCount()); k < reader.frameCount(); ++k)
         frames.push_back(k);
     return stackOf(reader, frames);
 }

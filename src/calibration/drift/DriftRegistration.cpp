@@ -13,24 +13,28 @@ namespace {
 
 constexpr double kMmPerMetre = 1000.0;
 constexpr double kDegreesPerRadian = 180.0 / 3.14159265358979323846;
-constexpr int kSampleStep = 2;             // pixels between the current view's points, each way
-constexpr int kNormalSpan = 2;             // pixels to the neighbours that give a normal
-constexpr double kMaxOffPlaneM = 0.003;    // a neighbour farther off the local plane: an edge or a step
-constexpr int kMaxIterations = 60;
+constexpr int kSampleStep = 1;             // pixels between the current view's points, each way
+constexpr int kPlaneRadius = 2;            // pixels: the window of a local plane is 5 x 5
+constexpr int kMinWindowShare = 2;         // of its pixels at least half must have a point
+constexpr double kMaxOffPlaneM = 0.002;    // RMS off the local plane beyond which it is an edge or a step
+constexpr int kMaxIterations = 50;
 constexpr int kProjectionSteps = 6;
 constexpr int kMaxProjectionJump = 64;     // pixels per step
 constexpr double kStartScaleM = 0.02;      // the loss's scale while the motion is still coarse
 constexpr int kStartIterations = 4;
 constexpr double kMinScaleM = 0.0003;
+constexpr double kDamping = 1e-3;          // Levenberg-Marquardt: keeps weakly observed steps short
 constexpr double kCauchyTuning = 2.3849;   // 95 % efficiency on Gaussian residuals
 constexpr double kMadToSigma = 1.4826;
+constexpr double kTukeyTuning = 4.685;     // 95 % efficiency on Gaussian residuals
+constexpr int kCauchyIterations = 30;
 constexpr double kGateScales = 6.0;        // residuals beyond this many scales get no weight
 constexpr double kAgreeingSigmas = 3.0;
 constexpr double kConvergedRadians = 1e-9;
 constexpr double kConvergedMetres = 1e-9;
 constexpr std::size_t kMinAgreeing = 2000;
 constexpr double kMinAgreeingShare = 0.2;
-constexpr double kMinObservedRatio = 1e-3;
+constexpr double kMinObservedRatio = 1e-5;
 
 using Vector7d = Eigen::Matrix<double, 7, 1>;
 using Matrix7d = Eigen::Matrix<double, 7, 7>;
@@ -93,33 +97,40 @@ private:
     double stepY = 0.0; // change of y / z from one row to the next
 };
 
-// Normals from the neighbours kNormalSpan pixels away; a pixel at an edge or a step (a neighbour
-// missing or off the plane they span) has none.
+// A plane fitted to the reference's points in the window around each pixel: its centroid and
+// normal, so that a point's residual does not depend on which pixel it falls on. A pixel whose
+// window is short of points or not flat (an edge, a step, a corner) has none.
 void Registration::buildSurfaces(const StillView& reference)
 {
+    constexpr int kWindow = (2 * kPlaneRadius + 1) * (2 * kPlaneRadius + 1);
     surfaces.assign(std::size_t(width) * height, Surface{});
-    for (int v = kNormalSpan; v + kNormalSpan < height; ++v)
-        for (int u = kNormalSpan; u + kNormalSpan < width; ++u) {
-            if (!measured(reference, u, v) || !measured(reference, u - kNormalSpan, v)
-                || !measured(reference, u + kNormalSpan, v) || !measured(reference, u, v - kNormalSpan)
-                || !measured(reference, u, v + kNormalSpan))
+    for (int v = kPlaneRadius; v + kPlaneRadius < height; ++v)
+        for (int u = kPlaneRadius; u + kPlaneRadius < width; ++u) {
+            if (!measured(reference, u, v))
                 continue;
-            const Eigen::Vector3d q = pointAt(reference, u, v);
-            const Eigen::Vector3d left = pointAt(reference, u - kNormalSpan, v);
-            const Eigen::Vector3d right = pointAt(reference, u + kNormalSpan, v);
-            const Eigen::Vector3d up = pointAt(reference, u, v - kNormalSpan);
-            const Eigen::Vector3d down = pointAt(reference, u, v + kNormalSpan);
-            Eigen::Vector3d n = (right - left).cross(down - up);
-            if (!(n.norm() > 0.0))
+            Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+            Eigen::Matrix3d products = Eigen::Matrix3d::Zero();
+            int count = 0;
+            for (int dv = -kPlaneRadius; dv <= kPlaneRadius; ++dv)
+                for (int du = -kPlaneRadius; du <= kPlaneRadius; ++du)
+                    if (measured(reference, u + du, v + dv)) {
+                        const Eigen::Vector3d q = pointAt(reference, u + du, v + dv);
+                        sum += q;
+                        products += q * q.transpose();
+                        ++count;
+                    }
+            if (count * kMinWindowShare < kWindow)
                 continue;
-            n.normalize();
-            if (n.dot(q) > 0.0)
+            const Eigen::Vector3d centroid = sum / count;
+            const Eigen::Matrix3d covariance = products / count - centroid * centroid.transpose();
+            Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen;
+            eigen.computeDirect(covariance);
+            if (!(eigen.eigenvalues()(0) <= kMaxOffPlaneM * kMaxOffPlaneM))
+                continue;
+            Eigen::Vector3d n = eigen.eigenvectors().col(0).normalized();
+            if (n.dot(centroid) > 0.0)
                 n = -n;
-            const Eigen::Vector3d centre = (left + right + up + down) / 4.0;
-            if (std::abs(n.dot(q - centre)) > kMaxOffPlaneM || std::abs(n.dot(left - right)) > 2 * kMaxOffPlaneM
-                || std::abs(n.dot(up - down)) > 2 * kMaxOffPlaneM)
-                continue;
-            surfaces[std::size_t(v) * width + u] = Surface{q, n, true};
+            surfaces[std::size_t(v) * width + u] = Surface{centroid, n, true};
         }
 }
 
@@ -213,15 +224,19 @@ DriftEstimate Registration::run()
     Matrix7d H = Matrix7d::Zero();
     std::vector<double> residuals;
     std::vector<double> ranges;
+    std::vector<double> kept;
     std::size_t agreeing = 0;
+    bool tukey = false; // after the Cauchy loss settled: Tukey's, which gives no weight to what changed
     int iteration = 0;
     for (; iteration < kMaxIterations; ++iteration) {
         H.setZero();
         Vector7d g = Vector7d::Zero();
         residuals.clear();
+        kept.clear();
         ranges.clear();
         agreeing = 0;
         const double sigma = scale / kCauchyTuning;
+        const double tukeyWidth = kTukeyTuning * sigma;
         for (Sample& sample : samples) {
             const Eigen::Vector3d s = R * (sample.p - delta * sample.unit) + t;
             if (!(s.z() > 0.0) || !project(s, sample.u, sample.v))
@@ -231,13 +246,15 @@ DriftEstimate Registration::run()
                 continue;
             const double r = surface.n.dot(s - surface.q);
             residuals.push_back(std::abs(r));
-            if (std::abs(r) > kGateScales * scale)
+            if (std::abs(r) > kGateScales * scale || (tukey && std::abs(r) >= tukeyWidth))
                 continue;
+            kept.push_back(std::abs(r));
             if (std::abs(r) <= kAgreeingSigmas * sigma) {
                 ++agreeing;
                 ranges.push_back(s.norm());
             }
-            const double w = 1.0 / (1.0 + (r / scale) * (r / scale));
+            const double u = r / tukeyWidth;
+            const double w = tukey ? (1.0 - u * u) * (1.0 - u * u) : 1.0 / (1.0 + (r / scale) * (r / scale));
             Vector7d J;
             J << s.cross(surface.n), surface.n, -surface.n.dot(R * sample.unit);
             H.selfadjointView<Eigen::Upper>().rankUpdate(J, w);
@@ -246,7 +263,19 @@ DriftEstimate Registration::run()
         H = H.selfadjointView<Eigen::Upper>();
         if (residuals.size() < kMinAgreeing)
             break;
-        const Vector7d x = H.ldlt().solve(-g);
+        // The range offset joins once the motion is near: early on it would trade itself against a
+        // shift along the view while the turn is still unknown.
+        Matrix7d damped = H;
+        damped.diagonal() *= 1.0 + kDamping;
+        if (iteration < kStartIterations) {
+            damped.row(6).setZero();
+            damped.col(6).setZero();
+            damped(6, 6) = 1.0;
+        }
+        Vector7d rhs = -g;
+        if (iteration < kStartIterations)
+            rhs(6) = 0.0;
+        const Vector7d x = damped.ldlt().solve(rhs);
         if (!x.allFinite())
             break;
         const Eigen::Vector3d omega = x.head<3>();
@@ -256,12 +285,18 @@ DriftEstimate Registration::run()
         R = dR * R;
         t = dR * t + x.segment<3>(3);
         delta += x(6);
-        if (iteration >= kStartIterations) {
-            std::nth_element(residuals.begin(), residuals.begin() + residuals.size() / 2, residuals.end());
-            scale = std::max(kMinScaleM, kCauchyTuning * kMadToSigma * residuals[residuals.size() / 2]);
+        // The scale follows the residuals of what the loss kept, so that the changed part of the
+        // view does not widen it.
+        if (iteration >= kStartIterations && !kept.empty()) {
+            std::nth_element(kept.begin(), kept.begin() + kept.size() / 2, kept.end());
+            scale = std::max(kMinScaleM, kCauchyTuning * kMadToSigma * kept[kept.size() / 2]);
         }
-        if (iteration > kStartIterations && omega.norm() < kConvergedRadians && x.segment<4>(3).norm() < kConvergedMetres)
-            break;
+        const bool settled = omega.norm() < kConvergedRadians && x.segment<4>(3).norm() < kConvergedMetres;
+        if (iteration > kStartIterations && (settled || iteration >= kCauchyIterations)) {
+            if (tukey && settled)
+                break;
+            tukey = true;
+        }
     }
     estimate.iterations = iteration;
     estimate.agreeingPoints = agreeing;
