@@ -146,8 +146,8 @@ bool fixCamera(std::size_t i, const std::string& serial, const HDF5RecordingRead
     if (!tavorin::writeModelMatrix(reader.configPath(), T_room_camera)
         || !storeStillView(reader.configPath(), stack, reader.depthCorrection()))
         return false;
-    console::out("Camera ", i, " (", serial, "): stored its matrix moved by ", check.estimate.turnDeg, " deg, ",
-                 check.estimate.shiftMm, " mm to ", reader.configPath(), ", and a new reference of its still view");
+    console::out("Camera ", i, " (", serial, "): stored its matrix moved by ", tavorin::motionText(check.estimate), " to ",
+                 reader.configPath(), ", and a new reference of its still view");
     return true;
 }
 

@@ -10,6 +10,8 @@ namespace {
 constexpr int kDegreeDecimals = 3;
 constexpr int kMmDecimals = 2;
 
+} // namespace
+
 std::string motionText(const DriftEstimate& estimate)
 {
     std::ostringstream text;
@@ -17,8 +19,6 @@ std::string motionText(const DriftEstimate& estimate)
          << std::setprecision(kMmDecimals) << estimate.shiftMm << " mm";
     return text.str();
 }
-
-} // namespace
 
 DriftVerdict driftVerdict(const DriftEstimate& estimate, const DriftLimits& limits)
 {

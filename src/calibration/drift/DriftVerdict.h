@@ -21,6 +21,9 @@ DriftVerdict driftVerdict(const DriftEstimate& estimate, const DriftLimits& limi
 // "cannot tell: <why>". `storedAt`: the date of the reference.
 std::string driftVerdictText(const DriftEstimate& estimate, DriftVerdict verdict, const std::string& storedAt);
 
+// "0.512 deg, 8.03 mm": the turn and the shift of the camera's centre.
+std::string motionText(const DriftEstimate& estimate);
+
 // "range +3.0 mm": what the sensor now adds to every range against its reference.
 std::string rangeOffsetText(const DriftEstimate& estimate);
 
