@@ -28,6 +28,7 @@ void DepthStack::add(const float* points, const DepthCorrection& removed)
     if (count >= capacity || !points)
         return;
     const std::size_t pixels = static_cast<std::size_t>(columns) * rows;
+    float* depths = depthMm.data() + static_cast<std::size_t>(count) * pixels;
     for (std::size_t k = 0; k < pixels; ++k) {
         float x = points[4 * k];
         float y = points[4 * k + 1];
@@ -35,7 +36,7 @@ void DepthStack::add(const float* points, const DepthCorrection& removed)
         if (!(z > 0.0f) || !std::isfinite(x) || !std::isfinite(y))
             continue;
         removed.addTo(x, y, z);
-        depthMm[k * capacity + count] = z * kMmPerMetre;
+        depths[k] = z * kMmPerMetre;
         if (std::isnan(unitRays[2 * k])) {
             unitRays[2 * k] = x / z;
             unitRays[2 * k + 1] = y / z;
@@ -44,31 +45,37 @@ void DepthStack::add(const float* points, const DepthCorrection& removed)
     ++count;
 }
 
+// Pixels are taken in tiles, so that each frame's depths are read in runs.
 std::vector<float> DepthStack::stillDepthMm() const
 {
+    constexpr std::size_t kTile = 256;
     const std::size_t pixels = static_cast<std::size_t>(columns) * rows;
     std::vector<float> still(pixels, 0.0f);
-    std::vector<float> measured;
-    measured.reserve(capacity);
+    std::vector<float> tile(kTile * static_cast<std::size_t>(std::max(count, 1)));
+    std::vector<std::size_t> counts(kTile);
     const std::size_t needed = std::max<std::size_t>(1, (static_cast<std::size_t>(count) + 1) / 2);
-    for (std::size_t k = 0; k < pixels; ++k) {
-        measured.clear();
-        const float* depths = depthMm.data() + k * capacity;
-        for (std::int32_t f = 0; f < count; ++f)
-            if (depths[f] > 0.0f)
-                measured.push_back(depths[f]);
-        if (measured.size() < needed)
-            continue;
-        const std::size_t n = measured.size();
-        const auto at = [&](std::size_t i) {
-            std::nth_element(measured.begin(), measured.begin() + i, measured.end());
-            return measured[i];
-        };
-        const float median = at(n / 2);
-        const float upper = at((3 * n) / 4);
-        const float lower = at(n / 4);
-        if (upper - lower <= kMaxStillSpreadMm + kStillSpreadPerMm * median)
-            still[k] = median;
+    for (std::size_t begin = 0; begin < pixels; begin += kTile) {
+        const std::size_t end = std::min(pixels, begin + kTile);
+        std::fill(counts.begin(), counts.end(), 0);
+        for (std::int32_t f = 0; f < count; ++f) {
+            const float* depths = depthMm.data() + static_cast<std::size_t>(f) * pixels;
+            for (std::size_t k = begin; k < end; ++k)
+                if (depths[k] > 0.0f)
+                    tile[(k - begin) * count + counts[k - begin]++] = depths[k];
+        }
+        for (std::size_t k = begin; k < end; ++k) {
+            const std::size_t n = counts[k - begin];
+            if (n < needed)
+                continue;
+            float* measured = tile.data() + (k - begin) * count;
+            // The median first, then each quartile within its half.
+            std::nth_element(measured, measured + n / 2, measured + n);
+            std::nth_element(measured, measured + n / 4, measured + n / 2);
+            std::nth_element(measured + n / 2, measured + (3 * n) / 4, measured + n);
+            const float median = measured[n / 2];
+            if (measured[(3 * n) / 4] - measured[n / 4] <= kMaxStillSpreadMm + kStillSpreadPerMm * median)
+                still[k] = median;
+        }
     }
     return still;
 }

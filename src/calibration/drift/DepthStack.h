@@ -38,7 +38,7 @@ private:
     std::int32_t rows;
     std::int32_t capacity;
     std::int32_t count = 0;
-    std::vector<float> depthMm; // pixel-major: capacity depths per pixel, 0 where none
+    std::vector<float> depthMm; // frame after frame, 0 where a pixel has none
     std::vector<float> unitRays;
 };
 

@@ -14,6 +14,7 @@ namespace {
 constexpr double kMmPerMetre = 1000.0;
 constexpr double kDegreesPerRadian = 180.0 / 3.14159265358979323846;
 constexpr int kSampleStep = 1;             // pixels between the current view's points, each way
+constexpr int kCoarseStep = 2;             // the same while the Cauchy loss brings the motion near
 constexpr int kPlaneRadius = 2;            // pixels: the window of a local plane is 5 x 5
 constexpr int kMinWindowShare = 2;         // of its pixels at least half must have a point
 constexpr double kMaxOffPlaneM = 0.002;    // RMS off the local plane beyond which it is an edge or a step
@@ -53,6 +54,7 @@ struct Sample {
     Eigen::Vector3d unit;
     int u = 0;
     int v = 0;
+    bool coarse = false; // one of the points the Cauchy phase takes
 };
 
 class Registration {
@@ -140,7 +142,7 @@ void Registration::buildSamples(const StillView& current)
         for (int u = 0; u < width; u += kSampleStep)
             if (measured(current, u, v)) {
                 const Eigen::Vector3d p = pointAt(current, u, v);
-                samples.push_back(Sample{p, p.normalized(), u, v});
+                samples.push_back(Sample{p, p.normalized(), u, v, u % kCoarseStep == 0 && v % kCoarseStep == 0});
             }
 }
 
@@ -238,6 +240,8 @@ DriftEstimate Registration::run()
         const double sigma = scale / kCauchyTuning;
         const double tukeyWidth = kTukeyTuning * sigma;
         for (Sample& sample : samples) {
+            if (!tukey && !sample.coarse)
+                continue;
             const Eigen::Vector3d s = R * (sample.p - delta * sample.unit) + t;
             if (!(s.z() > 0.0) || !project(s, sample.u, sample.v))
                 continue;
