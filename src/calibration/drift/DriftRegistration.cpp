@@ -35,7 +35,7 @@ constexpr double kConvergedRadians = 1e-9;
 constexpr double kConvergedMetres = 1e-9;
 constexpr std::size_t kMinAgreeing = 2000;
 constexpr double kMinAgreeingShare = 0.2;
-constexpr double kMinObservedRatio = 1e-5;
+constexpr double kMinObservedRatio = 1e-4;
 
 using Vector7d = Eigen::Matrix<double, 7, 1>;
 using Matrix7d = Eigen::Matrix<double, 7, 7>;

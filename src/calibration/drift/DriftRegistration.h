@@ -38,8 +38,8 @@ struct DriftEstimate {
 // follows the residuals, so that what changed in the room (furniture moved, people) does not
 // decide. Not told when fewer than a few thousand points, or less than a fifth of them, agree with
 // the reference, or when a motion is not observed by the still structure (the weakest direction of
-// the information matrix below a thousandth of the strongest: a flat floor alone cannot show a
-// shift along it). Any thread; about 0.2 s for a 640 x 576 view on one core.
+// the information matrix below 1e-4 of the strongest: a flat floor alone cannot show a
+// shift along it). Any thread; about 0.35 s for a 640 x 576 view on one core.
 DriftEstimate estimateDrift(const StillView& reference, const StillView& current, const std::vector<float>& rays);
 
 } // namespace tavorin
