@@ -515,11 +515,8 @@ int main(int argc, char** argv)
         console::err(kUsage);
         return kExitUsage;
     }
-    const std::string duplicate = duplicateRecordings(options->recordings);
-    if (!duplicate.empty()) {
-        console::err("tavorin-calibrate: ", duplicate, "; each camera may be given once. Nothing calibrated.");
+    if (!eachCameraOnce("tavorin-calibrate", options->recordings, "calibrated"))
         return kExitUsage;
-    }
     if (options->room) {
         const std::string fault = tavorin::roomPointsFault(*options->room);
         if (!fault.empty()) {

@@ -162,11 +162,8 @@ int main(int argc, char** argv)
         console::err(kUsage);
         return kExitUsage;
     }
-    const std::string duplicate = duplicateRecordings(options->recordings);
-    if (!duplicate.empty()) {
-        console::err("tavorin-check: ", duplicate, "; each camera may be given once. Nothing checked.");
+    if (!eachCameraOnce("tavorin-check", options->recordings, "checked"))
         return kExitUsage;
-    }
     bool moved = false;
     bool untold = false;
     bool storeFailed = false;

@@ -1,5 +1,7 @@
 #include "RecordingArguments.h"
 
+#include "base/Console.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -53,4 +55,12 @@ std::string duplicateRecordings(const std::vector<std::string>& paths)
         }
     }
     return {};
+}
+
+bool eachCameraOnce(const char* tool, const std::vector<std::string>& paths, const char* done)
+{
+    const std::string duplicate = duplicateRecordings(paths);
+    if (!duplicate.empty())
+        tavorin::console::err(tool, ": ", duplicate, "; each camera may be given once. Nothing ", done, ".");
+    return duplicate.empty();
 }

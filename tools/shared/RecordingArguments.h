@@ -18,3 +18,7 @@ std::string serialOfName(const std::string& path);
 // Why the recordings cannot be taken together, or empty: one file given twice (by any path), or
 // two recordings of the same camera, which would also share a configuration file.
 std::string duplicateRecordings(const std::vector<std::string>& paths);
+
+// True when each recording and each camera is given once; otherwise false after
+// "<tool>: <why>; each camera may be given once. Nothing <done>." on standard error.
+bool eachCameraOnce(const char* tool, const std::vector<std::string>& paths, const char* done);
