@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ struct Later {
     DriftVerdict verdict;
     std::string why;            // part of the reason when it cannot be told
 };
+
+void PrintTo(const Later& later, std::ostream* out)
+{
+    *out << later.name;
+}
 
 std::vector<float> pinholeRays()
 {
