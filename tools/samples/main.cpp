@@ -21,6 +21,7 @@
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
 #include "sample_scene/SampleFurniture.h"
+#include "sample_scene/SampleKnock.h"
 #include "sample_scene/SampleLayout.h"
 #include "sample_scene/SampleView.h"
 
@@ -47,7 +48,7 @@
 
 namespace console = tavorin::console;
 using tavorin::fillRayTable, tavorin::RayTableY;
-using sample_scene::DepthError, sample_scene::SampleLayout;
+using sample_scene::DepthError, sample_scene::Knock, sample_scene::SampleLayout;
 
 namespace {
 
@@ -108,32 +109,6 @@ SampleCamera makeCamera(const SampleLayout& layout, int index)
     return camera;
 }
 
-// A camera knocked `seconds` into the scene: turned by `amount` degrees about a skewed axis through
-// its centre, shifted by `amount` mm, or its range made `amount` mm longer.
-struct Knock {
-    enum class Kind { Turn, Shift, Range };
-    int camera = 0;
-    double seconds = 0.0;
-    Kind kind = Kind::Turn;
-    double amount = 0.0;
-};
-
-// In the SDK frame of the camera (x right, y down, z along the view).
-const Eigen::Vector3d kKnockTurnAxis = Eigen::Vector3d(0.5, 0.8, 0.33).normalized();
-const Eigen::Vector3d kKnockShiftDirection = Eigen::Vector3d(0.6, -0.3, 0.74).normalized();
-
-sample_scene::CameraPose knockedPose(const sample_scene::CameraPose& pose, const Knock& knock)
-{
-    constexpr double kDegree = M_PI / 180.0;
-    constexpr double kMetresPerMm = 0.001;
-    sample_scene::CameraPose moved = pose;
-    if (knock.kind == Knock::Kind::Turn)
-        moved.R_room_sdk = pose.R_room_sdk * Eigen::AngleAxisd(knock.amount * kDegree, kKnockTurnAxis).toRotationMatrix();
-    else if (knock.kind == Knock::Kind::Shift)
-        moved.position = pose.position + pose.R_room_sdk * kKnockShiftDirection * (knock.amount * kMetresPerMm);
-    return moved;
-}
-
 // What happens in the room while it is recorded, beside the plate's path.
 struct SceneEvents {
     bool furnished = false;
@@ -152,19 +127,6 @@ PlatePose hiddenPlate()
     plate.v = Eigen::Vector3d::UnitZ();
     plate.n = -Eigen::Vector3d::UnitY();
     return plate;
-}
-
-// Applies the knock to the camera's view and its pose.
-void applyKnock(sample_scene::SampleView& view, sample_scene::CameraPose& pose, const Knock& knock)
-{
-    if (knock.kind == Knock::Kind::Range) {
-        DepthError error = view.currentDepthError();
-        error.offsetMm += knock.amount;
-        view.setDepthError(error);
-        return;
-    }
-    pose = knockedPose(pose, knock);
-    view.moveCamera(pose);
 }
 
 // The room after its change: the table pushed aside (it stays there).
@@ -205,7 +167,7 @@ void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int 
         const double seconds = captureSeconds(slots[static_cast<std::size_t>(k)], offsetSeconds);
         for (std::size_t n = 0; n < events.knocks.size(); ++n)
             if (!knocked[n] && events.knocks[n].camera == index && seconds >= events.knocks[n].seconds) {
-                applyKnock(*camera.view, pose, events.knocks[n]);
+                sample_scene::applyKnock(*camera.view, pose, events.knocks[n]);
                 knocked[n] = true;
             }
         if (events.changedAt && seconds >= *events.changedAt) {
@@ -319,37 +281,9 @@ bool onePerCamera(const std::vector<double>& values, int cameras)
     return values.empty() || values.size() == static_cast<std::size_t>(cameras);
 }
 
-// "C,S,turn|shift|range,AMOUNT": camera C knocked S seconds in.
-bool parseKnock(const std::string& text, int cameras, std::vector<Knock>& knocks)
-{
-    constexpr double kMaxAmount = 100.0; // degrees or millimetres
-    const std::size_t a = text.find(',');
-    const std::size_t b = a == std::string::npos ? a : text.find(',', a + 1);
-    const std::size_t c = b == std::string::npos ? b : text.find(',', b + 1);
-    if (c == std::string::npos)
-        return false;
-    std::vector<double> numbers;
-    if (!parseList(text.substr(0, b), 0.0, 60.0, numbers) || numbers[0] != std::floor(numbers[0]) || numbers[0] >= cameras)
-        return false;
-    const std::string kind = text.substr(b + 1, c - b - 1);
-    std::vector<double> amount;
-    if (!parseList(text.substr(c + 1), -kMaxAmount, kMaxAmount, amount))
-        return false;
-    Knock knock{static_cast<int>(numbers[0]), numbers[1], Knock::Kind::Turn, amount[0]};
-    if (kind == "shift")
-        knock.kind = Knock::Kind::Shift;
-    else if (kind == "range")
-        knock.kind = Knock::Kind::Range;
-    else if (kind != "turn")
-        return false;
-    knocks.push_back(knock);
-    return true;
-}
-
 // The knocks in the ground truth: each knocked camera's knocks and its matrix after them.
 void addKnocks(const SampleLayout& layout, const std::vector<Knock>& knocks, nlohmann::json& truth)
 {
-    constexpr const char* kKinds[] = {"turn", "shift", "range"};
     for (int c = 0; c < layout.cameraCount(); ++c) {
         std::vector<Knock> own;
         for (const Knock& knock : knocks)
@@ -361,8 +295,8 @@ void addKnocks(const SampleLayout& layout, const std::vector<Knock>& knocks, nlo
         sample_scene::CameraPose pose = layout.cameraPose(c);
         nlohmann::json& entry = truth["cameras"][static_cast<std::size_t>(c)];
         for (const Knock& knock : own) {
-            pose = knockedPose(pose, knock);
-            entry["knocks"].push_back({{"seconds", knock.seconds}, {"kind", kKinds[static_cast<int>(knock.kind)]},
+            pose = sample_scene::knockedPose(pose, knock);
+            entry["knocks"].push_back({{"seconds", knock.seconds}, {"kind", sample_scene::knockKindName(knock.kind)},
                                        {"amount", knock.amount}});
         }
         const Eigen::Matrix4d M = sample_scene::modelMatrix(pose);
@@ -443,9 +377,12 @@ bool parseOptions(int argc, char** argv, Options& options)
         } else
             return false;
     }
-    for (const std::string& text : knockTexts)
-        if (!parseKnock(text, options.cameras, options.events.knocks))
+    for (const std::string& text : knockTexts) {
+        Knock knock;
+        if (!sample_scene::parseKnock(text, options.cameras, knock))
             return false;
+        options.events.knocks.push_back(knock);
+    }
     if (!options.seconds)
         options.seconds =
             options.layout == SampleLayout::Kind::Row ? kRowSecondsPerCamera * options.cameras : kDefaultSeconds;
