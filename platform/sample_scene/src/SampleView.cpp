@@ -93,6 +93,8 @@ void SampleView::castBackground()
 // What moves, over the background in frameT.
 void SampleView::castMoving()
 {
+    if (movingBoxes.empty())
+        return;
     for (std::size_t k = 0; k < frameT.size(); ++k) {
         if (std::isnan(directions[k].x()))
             continue;
