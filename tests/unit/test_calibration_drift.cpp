@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <ostream>
 #include <random>
 #include <string>
@@ -144,6 +145,39 @@ TEST_P(DriftCheck, FindsHowTheCameraMoved)
                                                        + direction * (later.shiftMm / 1000.0));
     const Vec4 moved = estimate.T_reference_current * Vec4::point(float(p.x()), float(p.y()), float(p.z()));
     EXPECT_LT((Eigen::Vector3d(moved.x, moved.y, moved.z) - truth).norm() * 1000.0, 0.5 + 2500.0 * 0.02 * kDegree);
+}
+
+// Per pixel, what each of 9 frames measured (mm, 0: nothing) and the still depth expected.
+TEST(DepthStack, KeepsWhatStayedStillAndLeavesOutWhatMoved)
+{
+    struct Pixel {
+        std::vector<float> framesMm;
+        float stillMm;
+    };
+    const Pixel pixels[] = {
+        {{2004, 2001, 2003, 2000, 2002, 2006, 2005, 2007, 2008}, 2004},   // noise only: the median
+        {{3000, 3001, 1200, 1210, 3002, 2999, 3000, 3001, 3003}, 3000},   // passed by briefly
+        {{3000, 1200, 1210, 1205, 1190, 3002, 1200, 3001, 3003}, 0},      // stood there half the time
+        {{0, 0, 0, 0, 0, 2500, 2501, 2502, 2503}, 0},                    // measured in fewer than half
+        {{2500, 2530, 2560, 2590, 2620, 2650, 2680, 2710, 2740}, 0},      // moving away
+    };
+    const std::int32_t count = static_cast<std::int32_t>(std::size(pixels));
+    DepthStack stack(count, 1, 9);
+    for (std::size_t f = 0; f < 9; ++f) {
+        std::vector<float> points(4 * std::size(pixels), 0.0f);
+        for (std::size_t k = 0; k < std::size(pixels); ++k) {
+            const float z = pixels[k].framesMm[f] / 1000.0f;
+            points[4 * k] = 0.1f * z; // a ray of (0.1, -0.05)
+            points[4 * k + 1] = -0.05f * z;
+            points[4 * k + 2] = z;
+        }
+        stack.add(points.data(), DepthCorrection{});
+    }
+    const std::vector<float> still = stack.stillDepthMm();
+    for (std::size_t k = 0; k < std::size(pixels); ++k)
+        EXPECT_NEAR(still[k], pixels[k].stillMm, 1e-3) << "pixel " << k;
+    EXPECT_NEAR(stack.rays()[0], 0.1f, 1e-6);
+    EXPECT_NEAR(stack.rays()[1], -0.05f, 1e-6);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -69,10 +69,11 @@ std::vector<float> DepthStack::stillDepthMm() const
                 continue;
             float* measured = tile.data() + (k - begin) * count;
             // The median first, then each quartile within its half.
+            // (the upper one from past the median, which stays where the first step put it).
             std::nth_element(measured, measured + n / 2, measured + n);
-            std::nth_element(measured, measured + n / 4, measured + n / 2);
-            std::nth_element(measured + n / 2, measured + (3 * n) / 4, measured + n);
             const float median = measured[n / 2];
+            std::nth_element(measured, measured + n / 4, measured + n / 2);
+            std::nth_element(measured + n / 2 + 1, measured + (3 * n) / 4, measured + n);
             if (measured[(3 * n) / 4] - measured[n / 4] <= kMaxStillSpreadMm + kStillSpreadPerMm * median)
                 still[k] = median;
         }
