@@ -38,7 +38,7 @@ void SampleView::moveCamera(const CameraPose& pose)
 {
     const std::size_t pixels = static_cast<std::size_t>(columns) * rows;
     origin = pose.position + pose.R_room_sdk * t_sdk_view_m;
-    const Eigen::Matrix3d R_room_view = pose.R_room_sdk * R_sdk_view;
+    R_room_view = pose.R_room_sdk * R_sdk_view;
     directions.resize(pixels);
     inverseLengthSquared.assign(pixels, 0.0f);
     for (std::size_t k = 0; k < pixels; ++k) {
@@ -72,7 +72,9 @@ void SampleView::castBackground()
     for (std::size_t k = 0; k < pixels; ++k) {
         if (std::isnan(directions[k].x()))
             continue;
-        const Eigen::Vector3d direction = directions[k].cast<double>();
+        // From the ray itself, not its float copy, so that a room without boxes comes out as it
+        // always has, bit for bit.
+        const Eigen::Vector3d direction = R_room_view * Eigen::Vector3d(unitRays[2 * k], unitRays[2 * k + 1], 1.0);
         SurfaceHit hit;
         if (SampleRoom::intersectStatic(origin, direction, hit)) {
             backgroundT[k] = static_cast<float>(hit.t);

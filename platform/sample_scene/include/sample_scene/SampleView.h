@@ -99,6 +99,7 @@ private:
     std::vector<float> unitRays;             // as given
     Eigen::Matrix3d R_sdk_view;
     Eigen::Vector3d t_sdk_view_m;
+    Eigen::Matrix3d R_room_view;             // of the camera's pose now
     std::vector<FloorBox> stillBoxes;
     std::vector<FloorBox> movingBoxes;
 };
