@@ -28,6 +28,7 @@ LAYERS = [
     ("calibration/quality", "calibration/quality/CalibrationQuality.h",
      "calibration/cycle/DepthCameraCalibrator.h"),
     ("calibration/cycle", "calibration/cycle/DepthCameraCalibrator.h", "app/Scene.h"),
+    ("calibration/drift", "calibration/drift/DriftRegistration.h", "acquisition/config/CameraConfigFiles.h"),
     ("network/codec", "network/codec/RvlCodec.h", "network/ros/NetworkDepthSource.h"),
     ("network/codec", "network/codec/RvlCodec.h", "acquisition/config/CameraConfigFiles.h"),
     ("network/ros", "network/ros/NetworkDepthSource.h", "calibration/cycle/DepthCameraCalibrator.h"),

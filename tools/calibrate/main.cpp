@@ -7,6 +7,8 @@
 #include "DetectionPipeline.h"
 #include "GroundTruth.h"
 #include "HelpOption.h"
+#include "RecordingArguments.h"
+#include "RecordingStillView.h"
 #include "StepWatchdog.h"
 #include "SteppedRecordingSource.h"
 
@@ -33,8 +35,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
 
 using tavorin::DepthCameraCalibrator, tavorin::DepthCameraData, tavorin::distance, tavorin::dot, tavorin::HDF5RecordingReader, tavorin::inverse,
     tavorin::LatticeDetectionResult, tavorin::length, tavorin::Mat4, tavorin::normalize, tavorin::print,
@@ -73,7 +73,8 @@ constexpr const char* kHelp =
     "--room takes the floor rectangle's Point 0 (A), corner (O) and Point 2 (B) in camera 0's own\n"
     "coordinates (metres); they must span a right angle (90 +- 5 degrees) with edges of 5 cm or more.\n"
     "Each recording, and each camera, may be given once. --store stores the trusted cameras only, keeps the\n"
-    "files it replaces as <file>.<date>_<time>.bak beside them, and stores the cameras of recordings made\n"
+    "files it replaces as <file>.<date>_<time>.bak beside them, stores beside each matrix the reference of\n"
+    "what the camera saw stay still (<file stem>.still.bin, for tavorin-check), and stores the cameras of recordings made\n"
     "by tavorin-record --network also as those network cameras (config/cameras/ros/<namespace>.json), for\n"
     "tavorin-tf.\n"
     "Exit codes: 0 every camera calibrated (and stored with --store); 1 wrong arguments; 2 a recording or\n"
@@ -89,25 +90,6 @@ struct Options {
     std::optional<std::string> truthPath;
     std::vector<std::string> recordings;
 };
-
-std::optional<float> number(const char* text)
-{
-    char* end = nullptr;
-    const float value = std::strtof(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-std::optional<long> positiveCount(const char* text)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value < 1)
-        return std::nullopt;
-    return value;
-}
 
 // The options, or nothing after a line that says what is wrong with them.
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -128,7 +110,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         } else if (arg == "--room" && i + kRoomNumbers < argc) {
             std::array<float, kRoomNumbers> v{};
             for (float& value : v) {
-                const std::optional<float> n = number(argv[++i]);
+                const std::optional<float> n = finiteNumber(argv[++i]);
                 if (!n) {
                     console::err("tavorin-calibrate: --room wants nine finite numbers (metres), not \"", argv[i], "\".");
                     return std::nullopt;
@@ -151,39 +133,6 @@ std::optional<Options> parseOptions(int argc, char** argv)
         return std::nullopt;
     }
     return options;
-}
-
-// The serial of a recording named kinect_<serial>.h5, or empty for another name.
-std::string serialOfName(const std::string& path)
-{
-    constexpr char kPrefix[] = "kinect_";
-    constexpr char kSuffix[] = ".h5";
-    const std::size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t prefix = sizeof kPrefix - 1;
-    const std::size_t suffix = sizeof kSuffix - 1;
-    if (name.size() <= prefix + suffix || name.compare(0, prefix, kPrefix) != 0
-        || name.compare(name.size() - suffix, suffix, kSuffix) != 0)
-        return {};
-    return name.substr(prefix, name.size() - prefix - suffix);
-}
-
-// Why the recordings cannot be calibrated together, or empty: one file given twice (by any
-// path), or two recordings of the same camera, which would also share a configuration file.
-std::string duplicateRecordings(const std::vector<std::string>& paths)
-{
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        for (std::size_t j = i + 1; j < paths.size(); ++j) {
-            struct stat a {}, b {};
-            if (::stat(paths[i].c_str(), &a) == 0 && ::stat(paths[j].c_str(), &b) == 0 && a.st_dev == b.st_dev
-                && a.st_ino == b.st_ino)
-                return paths[i] + " and " + paths[j] + " are the same file";
-            const std::string serial = serialOfName(paths[i]);
-            if (!serial.empty() && serial == serialOfName(paths[j]))
-                return paths[i] + " and " + paths[j] + " are recordings of the same camera (serial " + serial + ")";
-        }
-    }
-    return {};
 }
 
 // Whether the whole plate is in front of the camera, facing it within 50 degrees, 1.1 to 2.2 m
@@ -386,6 +335,27 @@ void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimat
     }
 }
 
+// Beside each stored matrix, the reference of what the camera saw stay still over the recording,
+// for tavorin-check and the window's check; under every file the matrix was stored to.
+bool storeStillViews(const std::vector<const SceneState*>& stores, const SteppedRecordingSource& source,
+                     const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
+{
+    constexpr std::uint32_t kReferenceFrames = 45;
+    bool allWritten = true;
+    const auto& readers = source.recordingReaders();
+    for (std::size_t i = 0; i < readers.size(); ++i) {
+        if (!trust[i].trusted)
+            continue;
+        const std::optional<tavorin::DepthStack> stack = spreadFrames(*readers[i], kReferenceFrames);
+        for (const SceneState* store : stores) {
+            const std::string& path = store->cameras[i]->configPath;
+            if (!path.empty())
+                allWritten = stack && storeStillView(path, *stack, estimate.cameras[i].depthError) && allWritten;
+        }
+    }
+    return allWritten;
+}
+
 // Each camera's matrix, only where the trust rule stands behind it; a camera it does not trust is
 // named with the reason instead.
 void reportCameras(const SceneState& state, const tavorin::JointEstimate& estimate,
@@ -549,11 +519,8 @@ int main(int argc, char** argv)
         console::err(kUsage);
         return kExitUsage;
     }
-    const std::string duplicate = duplicateRecordings(options->recordings);
-    if (!duplicate.empty()) {
-        console::err("tavorin-calibrate: ", duplicate, "; each camera may be given once. Nothing calibrated.");
+    if (!eachCameraOnce("tavorin-calibrate", options->recordings, "calibrated"))
         return kExitUsage;
-    }
     if (options->room) {
         const std::string fault = tavorin::roomPointsFault(*options->room);
         if (!fault.empty()) {
@@ -653,6 +620,10 @@ int main(int argc, char** argv)
         }
         storeRecords(state, estimate, trust, calibrator.coverage());
         storeRecords(networkCameras, estimate, trust, calibrator.coverage());
+        if (!storeStillViews({&state, &networkCameras}, *source, estimate, trust)) {
+            console::err("tavorin-calibrate: not every still view reference was written.");
+            return kExitStoreFailed;
+        }
     }
     if (truth)
         reportErrors(estimate, trust, *truth, options->recordings);

@@ -9,7 +9,10 @@
 // 3 m from the plate; with --plate-period the
 // plate runs its path more often than once per recording, and so faster. With --depth-offsets and
 // --depth-scales each sensor measures ranges with its own systematic error, with --depth-artefacts
-// with a real sensor's random faults.
+// with a real sensor's random faults. For the moved-camera check: with --room furnished the room
+// holds walls and furniture; with --no-plate no plate is carried through it; with --changed-room S
+// the operating table is pushed aside and a person walks through from S seconds on; with --knock a
+// camera is turned, shifted, or its range changed, from a given time on.
 #include "SampleRecordingFile.h"
 
 #include "acquisition/model/PinholeParameters.h"
@@ -17,10 +20,14 @@
 #include "base/Console.h"
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleFurniture.h"
+#include "sample_scene/SampleKnock.h"
 #include "sample_scene/SampleLayout.h"
 #include "sample_scene/SampleView.h"
 
 #include <k4a/k4a.h>
+
+#include <Eigen/Geometry>
 
 #include <nlohmann/json.hpp>
 
@@ -41,7 +48,7 @@
 
 namespace console = tavorin::console;
 using tavorin::fillRayTable, tavorin::RayTableY;
-using sample_scene::DepthError, sample_scene::SampleLayout;
+using sample_scene::DepthError, sample_scene::Knock, sample_scene::SampleLayout;
 
 namespace {
 
@@ -102,6 +109,34 @@ SampleCamera makeCamera(const SampleLayout& layout, int index)
     return camera;
 }
 
+// What happens in the room while it is recorded, beside the plate's path.
+struct SceneEvents {
+    bool furnished = false;
+    bool plate = true;
+    std::optional<double> changedAt; // the table pushed aside, a person walking, from then on
+    std::vector<Knock> knocks;
+};
+
+// A plate where no camera sees it: under the floor.
+PlatePose hiddenPlate()
+{
+    constexpr double kUnderFloor = -50.0;
+    PlatePose plate;
+    plate.centre = Eigen::Vector3d(0.0, kUnderFloor, 0.0);
+    plate.u = Eigen::Vector3d::UnitX();
+    plate.v = Eigen::Vector3d::UnitZ();
+    plate.n = -Eigen::Vector3d::UnitY();
+    return plate;
+}
+
+// The room after its change: the table pushed aside (it stays there).
+void changeRoom(sample_scene::SampleView& view)
+{
+    std::vector<sample_scene::FloorBox> boxes = sample_scene::furnishedRoom();
+    boxes.back() = sample_scene::pushedTable();
+    view.furnish(boxes);
+}
+
 // Camera `index` captures frame k at k / 30 s plus its offset on the shared clock, and the plate is
 // rendered where it is at that instant: cameras without a sync cable never capture together.
 double captureSeconds(int frame, double offsetSeconds)
@@ -112,7 +147,8 @@ double captureSeconds(int frame, double offsetSeconds)
 // `offsetSeconds`: when the camera captures after the shared frame clock; `clockOffsetSeconds`: how
 // far ahead of the true time its stamps are.
 void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int index, const std::string& path,
-                    const std::vector<int>& slots, double platePeriod, double offsetSeconds, double clockOffsetSeconds)
+                    const std::vector<int>& slots, double platePeriod, double offsetSeconds, double clockOffsetSeconds,
+                    const SceneEvents& events)
 {
     const int frames = static_cast<int>(slots.size());
     SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
@@ -124,9 +160,23 @@ void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int 
     std::mt19937 rng(1000u + static_cast<unsigned>(index));
     std::vector<std::uint16_t> depth(std::size_t(kWidth) * kHeight);
     std::vector<std::uint8_t> bgra(depth.size() * 4);
+    sample_scene::CameraPose pose = layout.cameraPose(index);
+    std::vector<bool> knocked(events.knocks.size(), false);
+    bool changed = false;
     for (int k = 0; k < frames; ++k) {
         const double seconds = captureSeconds(slots[static_cast<std::size_t>(k)], offsetSeconds);
-        const PlatePose plate = layout.plateAt(seconds, platePeriod);
+        for (std::size_t n = 0; n < events.knocks.size(); ++n)
+            if (!knocked[n] && events.knocks[n].camera == index && seconds >= events.knocks[n].seconds) {
+                sample_scene::applyKnock(*camera.view, pose, events.knocks[n]);
+                knocked[n] = true;
+            }
+        if (events.changedAt && seconds >= *events.changedAt) {
+            if (!changed)
+                changeRoom(*camera.view);
+            changed = true;
+            camera.view->setMoving({sample_scene::walkingPerson(seconds - *events.changedAt)});
+        }
+        const PlatePose plate = events.plate ? layout.plateAt(seconds, platePeriod) : hiddenPlate();
         camera.view->renderDepth(plate, rng, depth.data());
         camera.view->renderColor(plate, bgra.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
@@ -188,6 +238,7 @@ struct Options {
     bool depthArtefacts = false;
     int dropPercent = 0;
     std::optional<double> platePeriod; // seconds of one pass of the plate's path; the recording's length
+    SceneEvents events;
 };
 
 // The 30 fps capture slots a recording keeps: all of them, or, as on a host too busy for every
@@ -230,9 +281,35 @@ bool onePerCamera(const std::vector<double>& values, int cameras)
     return values.empty() || values.size() == static_cast<std::size_t>(cameras);
 }
 
+// The knocks in the ground truth: each knocked camera's knocks and its matrix after them.
+void addKnocks(const SampleLayout& layout, const std::vector<Knock>& knocks, nlohmann::json& truth)
+{
+    for (int c = 0; c < layout.cameraCount(); ++c) {
+        std::vector<Knock> own;
+        for (const Knock& knock : knocks)
+            if (knock.camera == c)
+                own.push_back(knock);
+        if (own.empty())
+            continue;
+        std::stable_sort(own.begin(), own.end(), [](const Knock& a, const Knock& b) { return a.seconds < b.seconds; });
+        sample_scene::CameraPose pose = layout.cameraPose(c);
+        nlohmann::json& entry = truth["cameras"][static_cast<std::size_t>(c)];
+        for (const Knock& knock : own) {
+            pose = sample_scene::knockedPose(pose, knock);
+            entry["knocks"].push_back({{"seconds", knock.seconds}, {"kind", sample_scene::knockKindName(knock.kind)},
+                                       {"amount", knock.amount}});
+        }
+        const Eigen::Matrix4d M = sample_scene::modelMatrix(pose);
+        for (int column = 0; column < 4; ++column)
+            for (int row = 0; row < 4; ++row)
+                entry["modelMatrixRoomAfterKnocks"].push_back(M(row, column));
+    }
+}
+
 bool parseOptions(int argc, char** argv, Options& options)
 {
     constexpr double kMaxOffsetMs = 1000.0;
+    std::vector<std::string> knockTexts; // read once the number of cameras is known
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--out" && i + 1 < argc)
@@ -285,8 +362,26 @@ bool parseOptions(int argc, char** argv, Options& options)
             if (*stop != '\0' || stop == argv[i] || !(period >= kMinPeriod && period <= kMaxPeriod))
                 return false;
             options.platePeriod = period;
+        } else if (arg == "--room" && i + 1 < argc && std::string(argv[i + 1]) == "furnished") {
+            options.events.furnished = true;
+            ++i;
+        } else if (arg == "--no-plate") {
+            options.events.plate = false;
+        } else if (arg == "--changed-room" && i + 1 < argc) {
+            std::vector<double> at;
+            if (!parseList(argv[++i], 0.0, 60.0, at) || at.size() != 1)
+                return false;
+            options.events.changedAt = at[0];
+        } else if (arg == "--knock" && i + 1 < argc) {
+            knockTexts.push_back(argv[++i]);
         } else
             return false;
+    }
+    for (const std::string& text : knockTexts) {
+        Knock knock;
+        if (!sample_scene::parseKnock(text, options.cameras, knock))
+            return false;
+        options.events.knocks.push_back(knock);
     }
     if (!options.seconds)
         options.seconds =
@@ -318,7 +413,12 @@ int main(int argc, char** argv)
                      "[--plate-period S (1 to 60 s for one pass of the plate's path; default the recording's length)] "
                      "[--depth-offsets MM,MM,... (one per camera, -50 to 50 mm added to each range; default 0 each)] "
                      "[--depth-scales PERCENT,PERCENT,... (one per camera, -1 to 1 % of each range; default 0 each)] "
-                     "[--depth-artefacts (range noise, lost and mixed pixels of a real sensor; default off)]");
+                     "[--depth-artefacts (range noise, lost and mixed pixels of a real sensor; default off)] "
+                     "[--room furnished (walls, a cabinet, trolleys, a side table and the operating table)] "
+                     "[--no-plate] [--changed-room S (from S seconds on the table is pushed aside, a person walks)] "
+                     "[--knock CAMERA,S,turn|shift|range,AMOUNT (from S seconds on the camera is turned by AMOUNT "
+                     "degrees about a skewed axis through its centre, shifted by AMOUNT mm, or measures AMOUNT mm "
+                     "longer; repeatable)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -357,20 +457,22 @@ int main(int argc, char** argv)
             const int index = static_cast<int>(i);
             cameras[i] = makeCamera(layout, index);
             cameras[i].view->setDepthError(depthErrors[i]);
+            if (options.events.furnished)
+                cameras[i].view->furnish(sample_scene::furnishedRoom());
             if (options.depthArtefacts)
                 cameras[i].view->simulateArtefacts();
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
             writeRecording(layout, cameras[i], index, path, slots[i], platePeriod, offsetsSeconds[i],
-                           clockOffsetsSeconds[i]);
+                           clockOffsetsSeconds[i], options.events);
         });
     for (std::thread& worker : workers)
         worker.join();
 
     const std::string truthPath = options.folder + "/ground_truth.json";
-    std::ofstream(truthPath) << groundTruth(layout, options.folder, slots, platePeriod, offsetsSeconds,
-                                            clockOffsetsSeconds, depthErrors, options.depthArtefacts)
-                                    .dump(2)
-                             << "\n";
+    nlohmann::json truth = groundTruth(layout, options.folder, slots, platePeriod, offsetsSeconds, clockOffsetsSeconds,
+                                       depthErrors, options.depthArtefacts);
+    addKnocks(layout, options.events.knocks, truth);
+    std::ofstream(truthPath) << truth.dump(2) << "\n";
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console::out("Wrote ", cameras.size(), " recordings of ", frames, " frames and ", truthPath, " in ", elapsed, " s");
     return 0;

@@ -3,7 +3,9 @@
 // a chain; TAVORIN_VIRTUAL_SYNC=standalone leaves them unwired, each at its own phase.
 // TAVORIN_VIRTUAL_DEPTH_ERRORS="MM:PERCENT,..." gives each depth sensor a systematic range error
 // (one pair per camera: millimetres added to each range, percent of the range added to it), and
-// TAVORIN_VIRTUAL_ARTEFACTS=1 a real sensor's random faults.
+// TAVORIN_VIRTUAL_ARTEFACTS=1 a real sensor's random faults. TAVORIN_VIRTUAL_ROOM=furnished puts walls
+// and furniture in the room, and TAVORIN_VIRTUAL_KNOCK="C,S,turn|shift|range,AMOUNT;..." knocks
+// camera C S seconds after the cameras start (as tavorin-samples --knock does).
 #include <k4a/k4a.h>
 #include <k4a_virtual/VirtualDevice.h>
 
@@ -14,6 +16,8 @@
 #include "sample_scene/DepthError.h"
 #include "sample_scene/SampleCalibrationBlob.h"
 #include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleFurniture.h"
+#include "sample_scene/SampleKnock.h"
 #include "sample_scene/SampleView.h"
 
 #include <nlohmann/json.hpp>
@@ -40,6 +44,8 @@ constexpr const char* kTruthVariable = "TAVORIN_VIRTUAL_TRUTH";
 constexpr const char* kSyncVariable = "TAVORIN_VIRTUAL_SYNC";
 constexpr const char* kDepthErrorsVariable = "TAVORIN_VIRTUAL_DEPTH_ERRORS";
 constexpr const char* kArtefactsVariable = "TAVORIN_VIRTUAL_ARTEFACTS";
+constexpr const char* kRoomVariable = "TAVORIN_VIRTUAL_ROOM";
+constexpr const char* kKnockVariable = "TAVORIN_VIRTUAL_KNOCK";
 constexpr double kPercentPerFraction = 100.0;
 // Unwired camera i captures this much after camera 0 (modulo the frame period).
 constexpr std::chrono::microseconds kStandalonePhaseStep{11000};
@@ -108,9 +114,10 @@ PlatePose carriedPlateAt(double seconds)
 // host time, counted from `epochNs`, which all devices share, so their frames show one motion.
 class SampleSceneFrames : public k4a_virtual::FrameSource {
 public:
-    SampleSceneFrames(int index_, std::uint64_t epochNs_, const sample_scene::DepthError& depthError_, bool artefacts_)
-        : index(index_), epochNs(epochNs_), depthError(depthError_), artefacts(artefacts_),
-          rng(2000u + static_cast<unsigned>(index_))
+    SampleSceneFrames(int index_, std::uint64_t epochNs_, const sample_scene::DepthError& depthError_, bool artefacts_,
+                      bool furnished_, std::vector<sample_scene::Knock> knocks_)
+        : index(index_), epochNs(epochNs_), depthError(depthError_), artefacts(artefacts_), furnished(furnished_),
+          knocks(std::move(knocks_)), rng(2000u + static_cast<unsigned>(index_))
     {
     }
 
@@ -130,20 +137,37 @@ public:
         const PlatePose plate = carriedPlateAt(seconds);
         if (!depthView && !makeDepthView(calibration, frame.depthWidth, frame.depthHeight))
             return;
+        applyDueKnocks(seconds);
         depthView->renderDepth(plate, rng, frame.depthMm);
         if (frame.bgra && (colorView || makeColorView(calibration, frame.colorWidth, frame.colorHeight)))
             colorView->renderColor(plate, frame.bgra);
     }
 
 private:
+    // The knocks of this camera whose time has come, each once; the colour camera moves with it.
+    void applyDueKnocks(double seconds)
+    {
+        for (sample_scene::Knock& knock : knocks) {
+            if (knock.camera != index || seconds < knock.seconds)
+                continue;
+            sample_scene::CameraPose before = pose;
+            sample_scene::applyKnock(*depthView, pose, knock);
+            if (colorView && knock.kind != sample_scene::Knock::Kind::Range)
+                sample_scene::applyKnock(*colorView, before, knock);
+            knock.camera = -1; // done
+        }
+    }
+
     bool makeDepthView(const k4a_calibration_t& calibration, int width, int height)
     {
         std::vector<float> rays;
         if (!depthRays(calibration, calibration.depth_camera_calibration.resolution_width,
                        calibration.depth_camera_calibration.resolution_height, rays))
             return false;
-        depthView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), width, height, rays);
+        depthView = std::make_unique<sample_scene::SampleView>(pose, width, height, rays);
         depthView->setDepthError(depthError);
+        if (furnished)
+            depthView->furnish(sample_scene::furnishedRoom());
         if (artefacts)
             depthView->simulateArtefacts();
         return true;
@@ -164,9 +188,10 @@ private:
         const Eigen::Vector3d t_color_depth_m =
             Eigen::Vector3d(toColor.translation[0], toColor.translation[1], toColor.translation[2]) / kMmPerMetre;
         const Eigen::Matrix3d R_depth_color = R_color_depth.transpose();
-        colorView = std::make_unique<sample_scene::SampleView>(sample_scene::cameraPose(index), width, height,
-                                                                colorRays(camera), R_depth_color,
+        colorView = std::make_unique<sample_scene::SampleView>(pose, width, height, colorRays(camera), R_depth_color,
                                                                 -(R_depth_color * t_color_depth_m));
+        if (furnished)
+            colorView->furnish(sample_scene::furnishedRoom());
         return true;
     }
 
@@ -174,6 +199,9 @@ private:
     const std::uint64_t epochNs;
     const sample_scene::DepthError depthError;
     const bool artefacts;
+    const bool furnished;
+    std::vector<sample_scene::Knock> knocks; // a knock applied gets camera -1
+    sample_scene::CameraPose pose = sample_scene::cameraPose(index);
     std::mt19937 rng;
     std::unique_ptr<sample_scene::SampleView> depthView;
     std::unique_ptr<sample_scene::SampleView> colorView;
@@ -268,6 +296,41 @@ bool artefactsRequested()
     return switchedOn(kArtefactsVariable, "1", "0", "the depth sensors show no artefacts.");
 }
 
+// Whether TAVORIN_VIRTUAL_ROOM asks for the furnished room: "furnished" does, nothing does not,
+// anything else is named with one line and does not.
+bool furnishedRequested()
+{
+    const char* text = std::getenv(kRoomVariable);
+    if (!text || !*text)
+        return false;
+    if (std::strcmp(text, "furnished") == 0)
+        return true;
+    std::cerr << kRoomVariable << "=" << text << " is not furnished; the room holds only its floor." << std::endl;
+    return false;
+}
+
+// The knocks of TAVORIN_VIRTUAL_KNOCK; none, with one line, when one of them is not understood.
+std::vector<sample_scene::Knock> requestedKnocks(int count)
+{
+    const char* text = std::getenv(kKnockVariable);
+    std::vector<sample_scene::Knock> knocks;
+    if (!text || !*text)
+        return knocks;
+    const std::string list = text;
+    for (std::size_t begin = 0; begin <= list.size();) {
+        const std::size_t end = std::min(list.find(';', begin), list.size());
+        sample_scene::Knock knock;
+        if (!sample_scene::parseKnock(list.substr(begin, end - begin), count, knock)) {
+            std::cerr << kKnockVariable << "=" << text << " is not a list of CAMERA,SECONDS,turn|shift|range,AMOUNT "
+                      << "separated by ';'; no camera is knocked." << std::endl;
+            return {};
+        }
+        knocks.push_back(knock);
+        begin = end + 1;
+    }
+    return knocks;
+}
+
 void writeTruth(const std::vector<sample_scene::DepthError>& depthErrors, bool artefacts)
 {
     const char* path = std::getenv(kTruthVariable);
@@ -291,12 +354,14 @@ std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> environmentCameras()
     const std::vector<sample_scene::DepthError> depthErrors = count > 0 ? requestedDepthErrors(count)
                                                                         : std::vector<sample_scene::DepthError>();
     const bool artefacts = count > 0 && artefactsRequested();
+    const bool furnished = count > 0 && furnishedRequested();
+    const std::vector<sample_scene::Knock> knocks = count > 0 ? requestedKnocks(count) : std::vector<sample_scene::Knock>();
     std::vector<std::shared_ptr<k4a_virtual::VirtualDevice>> devices;
     const std::uint64_t epoch = steadyNowNs();
     for (int i = 0; i < count; ++i) {
         const std::string serial = sample_scene::cameraSerial(i);
         auto frames =
-            std::make_shared<SampleSceneFrames>(i, epoch, depthErrors[static_cast<std::size_t>(i)], artefacts);
+            std::make_shared<SampleSceneFrames>(i, epoch, depthErrors[static_cast<std::size_t>(i)], artefacts, furnished, knocks);
         auto device = std::make_shared<k4a_virtual::VirtualDevice>(serial, sampleCalibrationBlob(i, serial), frames);
         if (standalone) {
             // As independent cameras: each captures at its own instants and drops its own frames.

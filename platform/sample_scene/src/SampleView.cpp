@@ -24,18 +24,26 @@ constexpr int kCoarseStep = 8; // pixels between the samples that look for the p
 
 SampleView::SampleView(const CameraPose& pose, int width, int height, const std::vector<float>& rays,
                        const Eigen::Matrix3d& R_sdk_view, const Eigen::Vector3d& t_sdk_view_m)
-    : columns(width), rows(height)
+    : columns(width), rows(height), unitRays(rays), R_sdk_view(R_sdk_view), t_sdk_view_m(t_sdk_view_m)
 {
-    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    moveCamera(pose);
+    std::mt19937 rng(kNoiseSeed);
+    std::normal_distribution<float> noise(0.0f, static_cast<float>(kNoiseSigmaMm));
+    noiseMm.resize(kNoiseSamples);
+    for (float& sample : noiseMm)
+        sample = noise(rng);
+}
+
+void SampleView::moveCamera(const CameraPose& pose)
+{
+    const std::size_t pixels = static_cast<std::size_t>(columns) * rows;
     origin = pose.position + pose.R_room_sdk * t_sdk_view_m;
-    const Eigen::Matrix3d R_room_view = pose.R_room_sdk * R_sdk_view;
+    R_room_view = pose.R_room_sdk * R_sdk_view;
     directions.resize(pixels);
     inverseLengthSquared.assign(pixels, 0.0f);
-    backgroundT.assign(pixels, std::numeric_limits<float>::infinity());
-    backgroundBgr.assign(pixels, {0, 0, 0});
     for (std::size_t k = 0; k < pixels; ++k) {
-        const float x = rays[2 * k];
-        const float y = rays[2 * k + 1];
+        const float x = unitRays[2 * k];
+        const float y = unitRays[2 * k + 1];
         if (std::isnan(x) || std::isnan(y)) {
             directions[k] = Eigen::Vector3f::Constant(std::numeric_limits<float>::quiet_NaN());
             continue;
@@ -43,18 +51,65 @@ SampleView::SampleView(const CameraPose& pose, int width, int height, const std:
         const Eigen::Vector3d direction = R_room_view * Eigen::Vector3d(x, y, 1.0);
         directions[k] = direction.cast<float>();
         inverseLengthSquared[k] = static_cast<float>(1.0 / direction.squaredNorm());
+    }
+    castBackground();
+    stepAngle = coarseStepAngle();
+}
+
+void SampleView::furnish(const std::vector<FloorBox>& still)
+{
+    stillBoxes = still;
+    castBackground();
+}
+
+void SampleView::castBackground()
+{
+    const std::size_t pixels = directions.size();
+    backgroundT.assign(pixels, std::numeric_limits<float>::infinity());
+    backgroundBgr.assign(pixels, {0, 0, 0});
+    backgroundCos.assign(pixels, 1.0f);
+    backgroundBgra.clear();
+    for (std::size_t k = 0; k < pixels; ++k) {
+        if (std::isnan(directions[k].x()))
+            continue;
+        // From the ray itself, not its float copy, so that a room without boxes comes out as it
+        // always has, bit for bit.
+        const Eigen::Vector3d direction = R_room_view * Eigen::Vector3d(unitRays[2 * k], unitRays[2 * k + 1], 1.0);
         SurfaceHit hit;
         if (SampleRoom::intersectStatic(origin, direction, hit)) {
             backgroundT[k] = static_cast<float>(hit.t);
             backgroundBgr[k] = hit.bgr;
+            backgroundCos[k] = std::abs(directions[k].y()) * std::sqrt(inverseLengthSquared[k]);
+        }
+        for (const FloorBox& box : stillBoxes) {
+            double cosIncidence = 1.0;
+            if (intersectBox(box, origin, direction, hit, cosIncidence) && hit.t < backgroundT[k]) {
+                backgroundT[k] = static_cast<float>(hit.t);
+                backgroundBgr[k] = hit.bgr;
+                backgroundCos[k] = static_cast<float>(cosIncidence);
+            }
         }
     }
-    stepAngle = coarseStepAngle();
-    std::mt19937 rng(kNoiseSeed);
-    std::normal_distribution<float> noise(0.0f, static_cast<float>(kNoiseSigmaMm));
-    noiseMm.resize(kNoiseSamples);
-    for (float& sample : noiseMm)
-        sample = noise(rng);
+}
+
+// What moves, over the background in frameT.
+void SampleView::castMoving()
+{
+    if (movingBoxes.empty())
+        return;
+    for (std::size_t k = 0; k < frameT.size(); ++k) {
+        if (std::isnan(directions[k].x()))
+            continue;
+        for (const FloorBox& box : movingBoxes) {
+            SurfaceHit hit;
+            double cosIncidence = 1.0;
+            if (intersectBox(box, origin, directions[k].cast<double>(), hit, cosIncidence) && hit.t < frameT[k]) {
+                frameT[k] = static_cast<float>(hit.t);
+                frameBgr[k] = hit.bgr;
+                frameCos[k] = static_cast<float>(cosIncidence);
+            }
+        }
+    }
 }
 
 // The largest angle (radians) between the ray of a pixel and that of the pixel kCoarseStep rows or
@@ -112,10 +167,13 @@ void SampleView::renderPlate(const PlatePose& plate)
 {
     frameT = backgroundT;
     frameBgr = backgroundBgr;
+    frameCos = backgroundCos;
+    castMoving();
     const Eigen::Vector3f toCentre = (plate.centre - origin).cast<float>();
     const float distanceSquared = toCentre.squaredNorm();
     constexpr float kRadiusSquared = kPlateSphereRadius * kPlateSphereRadius;
     const PlateSpan candidates = plateSpan(toCentre);
+    const Eigen::Vector3f plateNormal = plate.n.cast<float>();
     span = PlateSpan{rows, 0, columns, 0};
     for (int r = candidates.rowBegin; r < candidates.rowEnd; ++r)
         for (int c = candidates.columnBegin; c < candidates.columnEnd; ++c) {
@@ -129,6 +187,7 @@ void SampleView::renderPlate(const PlatePose& plate)
                 continue;
             frameT[k] = static_cast<float>(hit.t);
             frameBgr[k] = hit.bgr;
+            frameCos[k] = std::abs(plateNormal.dot(directions[k])) * std::sqrt(inverseLengthSquared[k]);
             span.rowBegin = std::min(span.rowBegin, r);
             span.rowEnd = std::max(span.rowEnd, r + 1);
             span.columnBegin = std::min(span.columnBegin, c);
@@ -141,7 +200,7 @@ void SampleView::renderDepth(const PlatePose& plate, std::mt19937& rng, std::uin
     renderPlate(plate);
     if (artefacts) {
         artefacts->startFrame(rng);
-        measureWithArtefacts(plate);
+        measureWithArtefacts();
         findSteps();
         mixPixelsAtSteps();
     } else {
@@ -174,13 +233,12 @@ void SampleView::measure()
 
 // As measure(), and each return in range may be lost or carries the range noise: how much light
 // comes back depends on the surface's range, its brightness and the angle at which the ray meets
-// it (the plate's normal, or the floor's).
-void SampleView::measureWithArtefacts(const PlatePose& plate)
+// it (frameCos).
+void SampleView::measureWithArtefacts()
 {
     constexpr float kLuminanceB = 0.114f / 255.0f;
     constexpr float kLuminanceG = 0.587f / 255.0f;
     constexpr float kLuminanceR = 0.299f / 255.0f;
-    const Eigen::Vector3f plateNormal = plate.n.cast<float>();
     for (std::size_t k = 0; k < frameT.size(); ++k) {
         const float z = measuredDepthMm(k);
         if (!(z >= kMinDepthMm && z <= kMaxDepthMm)) {
@@ -188,9 +246,7 @@ void SampleView::measureWithArtefacts(const PlatePose& plate)
             continue;
         }
         const float inverseLength = std::sqrt(inverseLengthSquared[k]);
-        const Eigen::Vector3f& direction = directions[k];
-        const bool onPlate = frameT[k] < backgroundT[k];
-        const float cosIncidence = std::abs(onPlate ? plateNormal.dot(direction) : direction.y()) * inverseLength;
+        const float cosIncidence = frameCos[k];
         const float rangeM = frameT[k] / inverseLength;
         const std::array<std::uint8_t, 3>& bgr = frameBgr[k];
         const float brightness = kLuminanceB * bgr[0] + kLuminanceG * bgr[1] + kLuminanceR * bgr[2];
@@ -200,17 +256,18 @@ void SampleView::measureWithArtefacts(const PlatePose& plate)
     }
 }
 
-// The depth steps between two surfaces in range; they lie only at the plate's outline and its
-// holes.
+// The depth steps between two surfaces in range; in a room without boxes they lie only at the
+// plate's outline and its holes.
 void SampleView::findSteps()
 {
     steps.clear();
-    if (span.rowBegin >= span.rowEnd)
+    const bool boxes = !stillBoxes.empty() || !movingBoxes.empty();
+    if (span.rowBegin >= span.rowEnd && !boxes)
         return;
-    const int r0 = std::max(0, span.rowBegin - 1);
-    const int r1 = std::min(rows, span.rowEnd + 1);
-    const int c0 = std::max(0, span.columnBegin - 1);
-    const int c1 = std::min(columns, span.columnEnd + 1);
+    const int r0 = boxes ? 0 : std::max(0, span.rowBegin - 1);
+    const int r1 = boxes ? rows : std::min(rows, span.rowEnd + 1);
+    const int c0 = boxes ? 0 : std::max(0, span.columnBegin - 1);
+    const int c1 = boxes ? columns : std::min(columns, span.columnEnd + 1);
     constexpr int kNeighbours = 4;
     constexpr int dr[kNeighbours] = {-1, 1, 0, 0};
     constexpr int dc[kNeighbours] = {0, 0, -1, 1};

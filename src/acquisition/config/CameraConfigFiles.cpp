@@ -78,13 +78,16 @@ std::string kindOf(const nlohmann::json& value)
     return (name[0] == 'a' || name[0] == 'o' ? "an " : "a ") + name;
 }
 
-// The whole file; false for a file that does not exist. A configuration file holds a few hundred
-// bytes: anything far larger is refused before it is read.
-bool readConfigText(const std::string& path, std::string& text)
+// A configuration file holds a few hundred bytes: anything far larger is refused before it is read.
+constexpr std::size_t kMaxConfigBytes = 1 << 20;
+// A file that is replaced may be a still view reference (an image of a few hundred kilobytes).
+constexpr std::size_t kMaxKeptBytes = 16 << 20;
+
+// The whole file; false for a file that does not exist.
+bool readConfigText(const std::string& path, std::string& text, std::size_t maxBytes = kMaxConfigBytes)
 {
-    constexpr std::size_t kMaxBytes = 1 << 20;
     std::string fault;
-    switch (readRegularFile(path, kMaxBytes, text, fault)) {
+    switch (readRegularFile(path, maxBytes, text, fault)) {
     case FileRead::Read:
         return true;
     case FileRead::Missing:
@@ -321,7 +324,7 @@ bool replaceKeptFile(const std::string& path, const std::string& text, const std
     std::string previous;
     bool hasPrevious = false;
     try {
-        hasPrevious = readConfigText(path, previous);
+        hasPrevious = readConfigText(path, previous, kMaxKeptBytes);
     } catch (const Refused& refused) {
         console::err("Unable to write ", what, " ", path, ": the file there cannot be kept (", refused.what(), ")");
         return false;

@@ -3,6 +3,7 @@
 #include "sample_scene/DepthArtefacts.h"
 #include "sample_scene/DepthError.h"
 #include "sample_scene/SampleCameraRig.h"
+#include "sample_scene/SampleFurniture.h"
 #include "sample_scene/SampleRoom.h"
 
 #include <Eigen/Core>
@@ -38,6 +39,14 @@ public:
     // colour images show neither.
     void setDepthError(const DepthError& error) { depthError = error; }
     void simulateArtefacts() { artefacts = std::make_unique<DepthArtefacts>(); }
+    const DepthError& currentDepthError() const { return depthError; }
+
+    // What stands still in the room besides its floor and markers (the room is cast again), and
+    // what moves in it in the frames from now on (cast every frame).
+    void furnish(const std::vector<FloorBox>& still);
+    void setMoving(const std::vector<FloorBox>& moving) { movingBoxes = moving; }
+    // The camera knocked to a new pose: the room is cast again from there.
+    void moveCamera(const CameraPose& pose);
 
     int width() const { return columns; }
     int height() const { return rows; }
@@ -53,13 +62,16 @@ private:
         float acrossMm;
         bool farSide;
     };
+    // The floor, markers and still boxes along every pixel's ray.
+    void castBackground();
+    void castMoving();
     float coarseStepAngle() const;
     PlateSpan plateSpan(const Eigen::Vector3f& toCentre) const;
     // Distance along each ray (ray parameter, metres) and colour of the nearest surface.
     void renderPlate(const PlatePose& plate);
     // Turn frameT from ray parameters (metres) into the depths the sensor reports (millimetres).
     void measure();
-    void measureWithArtefacts(const PlatePose& plate);
+    void measureWithArtefacts();
     float measuredDepthMm(std::size_t pixel) const;
     void findSteps();
     void dropMixedPixels();
@@ -74,7 +86,9 @@ private:
     std::vector<float> backgroundT;          // infinity where nothing is hit
     std::vector<std::array<std::uint8_t, 3>> backgroundBgr;
     std::vector<std::uint8_t> backgroundBgra; // made with the first colour frame
+    std::vector<float> backgroundCos;        // cosine of incidence of the background's surface
     std::vector<float> frameT;               // the frame being rendered
+    std::vector<float> frameCos;
     std::vector<std::array<std::uint8_t, 3>> frameBgr;
     std::vector<StepPixel> steps;            // of the frame being rendered
     std::vector<float> noiseMm;              // drawn once, read from a random start every frame
@@ -82,6 +96,12 @@ private:
     float stepAngle = 0.0f;
     DepthError depthError;
     std::unique_ptr<DepthArtefacts> artefacts; // null: none
+    std::vector<float> unitRays;             // as given
+    Eigen::Matrix3d R_sdk_view;
+    Eigen::Vector3d t_sdk_view_m;
+    Eigen::Matrix3d R_room_view;             // of the camera's pose now
+    std::vector<FloorBox> stillBoxes;
+    std::vector<FloorBox> movingBoxes;
 };
 
 } // namespace sample_scene

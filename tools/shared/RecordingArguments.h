@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the tools that take a set of recordings (tavorin-calibrate, tavorin-check) accept alike.
+
+// A finite number, or nothing.
+std::optional<float> finiteNumber(const char* text);
+
+// A whole number of at least 1, or nothing.
+std::optional<long> positiveCount(const char* text);
+
+// The serial of a recording named kinect_<serial>.h5, or empty for another name.
+std::string serialOfName(const std::string& path);
+
+// Why the recordings cannot be taken together, or empty: one file given twice (by any path), or
+// two recordings of the same camera, which would also share a configuration file.
+std::string duplicateRecordings(const std::vector<std::string>& paths);
+
+// True when each recording and each camera is given once; otherwise false after
+// "<tool>: <why>; each camera may be given once. Nothing <done>." on standard error.
+bool eachCameraOnce(const char* tool, const std::vector<std::string>& paths, const char* done);
