@@ -512,40 +512,33 @@ Mat4 startingFrame(const HDF5RecordingReader& camera0)
 
 int main(int argc, char** argv)
 {
-    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
-        return 0;
-    const std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) {
-        console::err(kUsage);
-        return kExitUsage;
-    }
-    if (!eachCameraOnce("tavorin-calibrate", options->recordings, "calibrated"))
-        return kExitUsage;
-    if (options->room) {
-        const std::string fault = tavorin::roomPointsFault(*options->room);
+    const Options options = recordingOptionsOrExit<Options>(argc, argv, parseOptions, kUsage, kHelp, kExitUsage,
+                                                           "tavorin-calibrate", "calibrated");
+    if (options.room) {
+        const std::string fault = tavorin::roomPointsFault(*options.room);
         if (!fault.empty()) {
             console::err("tavorin-calibrate: --room refused: ", fault, ". Nothing calibrated.");
             return kExitUsage;
         }
     }
     std::optional<GroundTruth> truth;
-    if (options->truthPath) {
-        truth = loadGroundTruth(*options->truthPath);
+    if (options.truthPath) {
+        truth = loadGroundTruth(*options.truthPath);
         if (!truth)
             return kExitUnreadable;
     }
     auto source = std::make_shared<SteppedRecordingSource>();
     StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
-    if (!source->open(options->recordings)) {
+    if (!source->open(options.recordings)) {
         console::err("tavorin-calibrate: a recording cannot be read; nothing calibrated.");
         return kExitUnreadable;
     }
     const Mat4 T_base_camera0 = startingFrame(*source->recordingReaders().front());
-    const long steps = stepPlan(*options, *source);
+    const long steps = stepPlan(options, *source);
 
     SceneState state;
     DepthCameraCalibrator calibrator;
-    std::vector<DetectionCounts> counts(options->recordings.size());
+    std::vector<DetectionCounts> counts(options.recordings.size());
     {
         // The registration takes the steps in order while the recordings load and search ahead;
         // the matrices reach the readers once the pipeline has let go of them.
@@ -562,7 +555,7 @@ int main(int argc, char** argv)
             for (std::size_t i = 0; i < state.cameras.size(); ++i)
                 state.cameras[i]->timestamp = searched.timestamps[i];
             calibrator.registerDetections(std::move(searched.detections), state);
-            countDetections(calibrator, searched.timestamps, truth, options->recordings, counts);
+            countDetections(calibrator, searched.timestamps, truth, options.recordings, counts);
         }
     }
     StepWatchdog::disarm();
@@ -581,7 +574,7 @@ int main(int argc, char** argv)
         reportCameras(state, estimate, trust, counts, steps);
         reportFrameSets(calibrator.timeline());
         console::err("tavorin-calibrate: no camera but camera 0 can be trusted (named above with the reason); nothing ",
-                     options->store ? "stored." : "calibrated.");
+                     options.store ? "stored." : "calibrated.");
         return kExitNoRegistration;
     }
     const auto& readers = source->recordingReaders();
@@ -592,10 +585,10 @@ int main(int argc, char** argv)
         source->setDepthCorrection(readers[i]->fileName(), estimate.cameras[i].depthError);
     }
     source->process(state);
-    if (options->room) {
+    if (options.room) {
         std::array<Vec4, 3> drawn;
         for (std::size_t i = 0; i < drawn.size(); ++i)
-            drawn[i] = tavorin::T_drawn_camera0(state.cameras) * (*options->room)[i];
+            drawn[i] = tavorin::T_drawn_camera0(state.cameras) * (*options.room)[i];
         registrateRoom(state.cameras, source.get(), drawn);
         source->process(state);
     }
@@ -603,7 +596,7 @@ int main(int argc, char** argv)
     reportFrameSets(calibrator.timeline());
     reportDepthErrors(estimate, trust);
     reportClockOffsets(estimate, trust);
-    if (options->store) {
+    if (options.store) {
         // Camera 0 leads the list whatever its trust: it names the frame the others are stored in,
         // and an untrusted camera 0 still holds its stored matrix and correction, which are not
         // rewritten.
@@ -626,10 +619,10 @@ int main(int argc, char** argv)
         }
     }
     if (truth)
-        reportErrors(estimate, trust, *truth, options->recordings);
+        reportErrors(estimate, trust, *truth, options.recordings);
     if (trustedOthers + 1 < estimate.cameras.size() || !trust[0].trusted) {
         console::err("tavorin-calibrate: not every camera is calibrated (named above); the others are",
-                     options->store ? " stored." : ".");
+                     options.store ? " stored." : ".");
         return kExitSomeNotCalibrated;
     }
     return 0;

@@ -155,32 +155,25 @@ bool fixCamera(std::size_t i, const std::string& serial, const HDF5RecordingRead
 
 int main(int argc, char** argv)
 {
-    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
-        return 0;
-    const std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) {
-        console::err(kUsage);
-        return kExitUsage;
-    }
-    if (!eachCameraOnce("tavorin-check", options->recordings, "checked"))
-        return kExitUsage;
+    const Options options = recordingOptionsOrExit<Options>(argc, argv, parseOptions, kUsage, kHelp, kExitUsage,
+                                                           "tavorin-check", "checked");
     bool moved = false;
     bool untold = false;
     bool storeFailed = false;
-    for (std::size_t i = 0; i < options->recordings.size(); ++i) {
-        const std::string& path = options->recordings[i];
+    for (std::size_t i = 0; i < options.recordings.size(); ++i) {
+        const std::string& path = options.recordings[i];
         StepWatchdog::arm(kStepLimitSeconds, kStepStuck, kExitUnreadable);
         HDF5RecordingReader reader;
         std::optional<tavorin::DepthStack> stack;
         if (reader.open(path, false))
-            stack = lastFrames(reader, static_cast<std::uint32_t>(options->frames));
+            stack = lastFrames(reader, static_cast<std::uint32_t>(options.frames));
         StepWatchdog::disarm();
         if (!stack) {
             console::err("tavorin-check: ", path, " cannot be read; nothing checked after it.");
             return kExitUnreadable;
         }
         const std::string serial = serialOfName(path).empty() ? reader.fileName() : serialOfName(path);
-        const CameraCheck check = checkCamera(reader, *stack, options->limits);
+        const CameraCheck check = checkCamera(reader, *stack, options.limits);
         console::out("Camera ", i, " (", serial, "): ",
                      tavorin::driftVerdictText(check.estimate, check.verdict, check.storedAt));
         if (check.estimate.told)
@@ -191,10 +184,10 @@ int main(int argc, char** argv)
         untold = untold || check.verdict == DriftVerdict::CannotTell;
         if (check.verdict != DriftVerdict::Moved)
             continue;
-        if (options->fix && fixCamera(i, serial, reader, *stack, check))
+        if (options.fix && fixCamera(i, serial, reader, *stack, check))
             continue;
         moved = true;
-        storeFailed = storeFailed || options->fix;
+        storeFailed = storeFailed || options.fix;
     }
     if (storeFailed)
         return kExitStoreFailed;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "HelpOption.h"
+
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,3 +25,24 @@ std::string duplicateRecordings(const std::vector<std::string>& paths);
 // True when each recording and each camera is given once; otherwise false after
 // "<tool>: <why>; each camera may be given once. Nothing <done>." on standard error.
 bool eachCameraOnce(const char* tool, const std::vector<std::string>& paths, const char* done);
+
+// The options of a tool that takes a set of recordings, first thing in main(): `--help` prints the
+// help and exits 0; options that `parse` refuses (after its line that says why) bring the usage on
+// standard error, and a recording or camera given twice its line, each exiting with `usageExit`.
+template <typename Options, typename Parse>
+Options recordingOptionsOrExit(int argc, char** argv, Parse parse, const char* usage, const char* help,
+                               int usageExit, const char* tool, const char* done)
+{
+    const Options options = optionsOrExit<Options>(
+        argc, argv,
+        [&parse](int count, char** values, Options& parsed) {
+            std::optional<Options> given = parse(count, values);
+            if (given)
+                parsed = std::move(*given);
+            return given.has_value();
+        },
+        usage, help, usageExit);
+    if (!eachCameraOnce(tool, options.recordings, done))
+        std::exit(usageExit);
+    return options;
+}
