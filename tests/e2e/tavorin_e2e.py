@@ -28,20 +28,40 @@ class Display:
     """An Xvfb server of its own, so that tests never share a screen."""
 
     def __init__(self, width=1600, height=900):
+        # A server can report its number and still not take connections (it found another server's
+        # stale lock for that number and gave up): only a display that answers counts.
+        for _ in range(3):
+            self.server, self.name = self._start(width, height)
+            if self._answers():
+                break
+            self.close()
+        else:
+            raise RuntimeError("Xvfb did not start a display that answers")
+        self.env = dict(os.environ, DISPLAY=self.name, QT_QPA_PLATFORM="xcb")
+
+    @staticmethod
+    def _start(width, height):
         read_fd, write_fd = os.pipe()
-        self.server = subprocess.Popen(
+        server = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:
             number = pipe.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        self.env = dict(os.environ, DISPLAY=self.name, QT_QPA_PLATFORM="xcb")
+        return server, ":" + number if number else ""
+
+    def _answers(self, timeout=10):
+        deadline = time.time() + timeout
+        while self.name and self.server.poll() is None and time.time() < deadline:
+            if subprocess.run(["xdpyinfo", "-display", self.name], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                return True
+            time.sleep(0.2)
+        return False
 
     def close(self):
-        self.server.terminate()
+        if self.server.poll() is None:
+            self.server.terminate()
         self.server.wait(timeout=10)
 
     def screenshot(self, path):
