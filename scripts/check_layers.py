@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Shows that the build refuses an upward include: for each layer, a file compiled with that
-layer's include paths (taken from compile_commands.json) compiles with a header of its own layer
-and fails with a header of the layer above. Exits non-zero when either answer is wrong."""
+"""Shows that the build refuses an upward include: for each layer, a file preprocessed with that
+layer's include paths (taken from compile_commands.json) reaches a header of its own layer and
+fails on a header of the layer above. Exits non-zero when either answer is wrong."""
 import json
+import os
 import shlex
 import subprocess
 import sys
@@ -38,9 +39,12 @@ LAYERS = [
 
 
 def compiles(arguments, header, folder):
+    # Whether the header is reachable is settled by the preprocessor: a header of a layer whose
+    # include root the compile does not see stops it with "file not found", and preprocessing
+    # takes a fraction of a full parse of Eigen and PCL.
     source = Path(folder) / "probe.cpp"
     source.write_text(f'#include "{header}"\n')
-    run = subprocess.run(arguments + ["-fsyntax-only", str(source)], capture_output=True, text=True)
+    run = subprocess.run(arguments + ["-E", "-o", os.devnull, str(source)], capture_output=True, text=True)
     return run.returncode == 0
 
 
@@ -65,8 +69,8 @@ def main():
             above_ok = compiles(arguments, above, folder)
             verdict = "ok" if own_ok and not above_ok else "WRONG"
             wrong += verdict != "ok"
-            print(f"{layer:24} {own}: {'compiles' if own_ok else 'fails'}; "
-                  f"{above}: {'compiles' if above_ok else 'fails'}  {verdict}")
+            print(f"{layer:24} {own}: {'reached' if own_ok else 'not reached'}; "
+                  f"{above}: {'reached' if above_ok else 'not reached'}  {verdict}")
     return 1 if wrong else 0
 
 

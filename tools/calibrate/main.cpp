@@ -41,17 +41,14 @@ using tavorin::DepthCameraCalibrator, tavorin::DepthCameraData, tavorin::distanc
     tavorin::registrateRoom, tavorin::RegistrationResidual, tavorin::SceneState, tavorin::storeCalibrations,
     tavorin::transpose, tavorin::Vec4;
 namespace console = tavorin::console;
+using recording_tool::kExitStoreFailed, recording_tool::kExitUnreadable, recording_tool::kExitUsage,
+    recording_tool::kMaxRecordings, recording_tool::kStepLimitSeconds;
 
 namespace {
 
-constexpr int kExitUsage = 1;
-constexpr int kExitUnreadable = 2;
 constexpr int kExitNoRegistration = 3;
-constexpr int kExitStoreFailed = 4;
 constexpr int kExitSomeNotCalibrated = 5;
 constexpr std::size_t kMinRecordings = 2;
-constexpr std::size_t kMaxRecordings = 32;
-constexpr unsigned kStepLimitSeconds = 30; // opening the recordings, then each step
 constexpr const char* kStepStuck = "tavorin-calibrate: opening or stepping the recordings took more than 30 s at once; "
                                    "one of them is damaged. Nothing calibrated.\n";
 

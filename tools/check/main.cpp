@@ -18,18 +18,15 @@
 #include <vector>
 
 namespace console = tavorin::console;
+using recording_tool::kExitStoreFailed, recording_tool::kExitUnreadable, recording_tool::kExitUsage,
+    recording_tool::kMaxRecordings, recording_tool::kStepLimitSeconds;
 using tavorin::DriftEstimate, tavorin::DriftVerdict, tavorin::HDF5RecordingReader;
 
 namespace {
 
-constexpr int kExitUsage = 1;
-constexpr int kExitUnreadable = 2;
 constexpr int kExitCannotTell = 3;
-constexpr int kExitStoreFailed = 4;
 constexpr int kExitMoved = 5;
-constexpr std::size_t kMaxRecordings = 32;
 constexpr long kDefaultFrames = 45;
-constexpr unsigned kStepLimitSeconds = 30;
 constexpr const char* kStepStuck = "tavorin-check: reading a recording took more than 30 s at once; it is damaged. "
                                    "Nothing checked.\n";
 

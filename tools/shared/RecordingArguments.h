@@ -9,6 +9,17 @@
 
 // What the tools that take a set of recordings (tavorin-calibrate, tavorin-check) accept alike.
 
+// Their exit codes in common (each tool's help lists them with its own codes 3 and 5), and how
+// long opening the recordings or one step through them may take before the recording counts as
+// damaged.
+namespace recording_tool {
+constexpr int kExitUsage = 1;
+constexpr int kExitUnreadable = 2;
+constexpr int kExitStoreFailed = 4;
+constexpr unsigned kStepLimitSeconds = 30;
+constexpr std::size_t kMaxRecordings = 32;
+} // namespace recording_tool
+
 // A finite number, or nothing.
 std::optional<float> finiteNumber(const char* text);
 
