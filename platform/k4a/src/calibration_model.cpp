@@ -43,6 +43,16 @@ bool withinMetricRadius(const k4a_calibration_camera_t& camera, float r2)
     return r2 <= radius * radius;
 }
 
+// The distorted normalised point (without codx) of (x, y) at radius² r2 and radial factor d.
+void distortedPoint(const k4a_calibration_intrinsics_t& intrinsics, float x, float y, float r2, float d, float& xd,
+                    float& yd)
+{
+    const auto& p = intrinsics.parameters.param;
+    const float c = crossFactor(intrinsics);
+    xd = x * d + (r2 + 2.0f * x * x) * p.p2 + c * x * y * p.p1;
+    yd = y * d + (r2 + 2.0f * y * y) * p.p1 + c * x * y * p.p2;
+}
+
 Distortion distort(const k4a_calibration_intrinsics_t& intrinsics, float x, float y)
 {
     const auto& p = intrinsics.parameters.param;
@@ -57,8 +67,7 @@ Distortion distort(const k4a_calibration_intrinsics_t& intrinsics, float x, floa
         / (radial.denominator * radial.denominator);
 
     Distortion out;
-    out.xd = x * d + (r2 + 2.0f * x * x) * p.p2 + c * x * y * p.p1;
-    out.yd = y * d + (r2 + 2.0f * y * y) * p.p1 + c * x * y * p.p2;
+    distortedPoint(intrinsics, x, y, r2, d, out.xd, out.yd);
     out.dxdx = d + 2.0f * x * x * dd + 6.0f * x * p.p2 + c * y * p.p1;
     out.dxdy = 2.0f * x * y * dd + 2.0f * y * p.p2 + c * x * p.p1;
     out.dydx = 2.0f * x * y * dd + 2.0f * x * p.p1 + c * y * p.p2;
@@ -110,10 +119,22 @@ float squaredError(const float a[2], const float b[2])
 
 } // namespace
 
+// As projectWithJacobian without the Jacobian: the colour resampling projects every depth pixel
+// of every frame, and the derivative's terms doubled its cost.
 bool projectNormalized(const k4a_calibration_camera_t& camera, float px, float py, float uv[2])
 {
-    float J[4];
-    return projectWithJacobian(camera, px, py, uv, J);
+    const auto& p = camera.intrinsics.parameters.param;
+    const float x = px - p.codx;
+    const float y = py - p.cody;
+    const float r2 = x * x + y * y;
+    if (!withinMetricRadius(camera, r2))
+        return false;
+    float xd = 0.0f;
+    float yd = 0.0f;
+    distortedPoint(camera.intrinsics, x, y, r2, radialFactor(camera.intrinsics, r2).value, xd, yd);
+    uv[0] = (xd + p.codx) * p.fx + p.cx;
+    uv[1] = (yd + p.cody) * p.fy + p.cy;
+    return true;
 }
 
 bool unprojectToNormalized(const k4a_calibration_camera_t& camera, const float uv[2], float p[2])

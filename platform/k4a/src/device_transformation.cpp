@@ -22,46 +22,46 @@ bool hasImage(const Image* image, k4a_image_format_t format, const k4a_calibrati
         && image->height == camera.resolution_height;
 }
 
-// The colour pixel (column, row) that sees the depth camera's point; false outside the image.
-bool colorPixelOf(const k4a_calibration_t& calibration, const float pointMm[3], int& column, int& row)
+// lround of a value above -0.5 (the libm call, per pixel, was a tenth of the resampling).
+int nearest(float value)
 {
-    const k4a_calibration_extrinsics_t& toColor =
-        calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR];
-    float p[3];
-    for (int i = 0; i < 3; ++i)
-        p[i] = toColor.rotation[i * 3] * pointMm[0] + toColor.rotation[i * 3 + 1] * pointMm[1]
-            + toColor.rotation[i * 3 + 2] * pointMm[2] + toColor.translation[i];
-    if (!(p[2] > 0.0f))
-        return false;
-    const k4a_calibration_camera_t& camera = calibration.color_camera_calibration;
-    float uv[2];
-    if (!k4a_model::projectNormalized(camera, p[0] / p[2], p[1] / p[2], uv))
-        return false;
-    column = static_cast<int>(std::lround(uv[0]));
-    row = static_cast<int>(std::lround(uv[1]));
-    return column >= 0 && row >= 0 && column < camera.resolution_width && row < camera.resolution_height;
+    return static_cast<int>(value + 0.5f);
 }
 
+// Each depth pixel takes the colour pixel that sees its point (the depth ray at the measured depth,
+// through the depth-to-colour extrinsics and the colour camera's model), or black where no colour
+// pixel does.
 void resampleColor(const Transformation& t, const Image& depth, const Image& color, Image& out)
 {
+    const k4a_calibration_extrinsics_t& toColor =
+        t.calibration.extrinsics[K4A_CALIBRATION_TYPE_DEPTH][K4A_CALIBRATION_TYPE_COLOR];
+    const float* R = toColor.rotation;
+    const float* T = toColor.translation;
+    const k4a_calibration_camera_t& camera = t.calibration.color_camera_calibration;
+    const float maxU = static_cast<float>(camera.resolution_width) - 0.5f;
+    const float maxV = static_cast<float>(camera.resolution_height) - 0.5f;
     const int width = depth.width;
     for (int r = 0; r < depth.height; ++r) {
         const auto* depthRow = reinterpret_cast<const std::uint16_t*>(depth.pixels.data() + r * depth.stride);
         std::uint8_t* outRow = out.pixels.data() + r * out.stride;
+        const float* rays = t.depthRays.data() + static_cast<std::size_t>(r) * width * 2;
         for (int c = 0; c < width; ++c) {
             std::uint8_t* target = outRow + c * kBgraBytes;
-            std::memset(target, 0, kBgraBytes);
             const float d = depthRow[c];
-            const std::size_t k = (static_cast<std::size_t>(r) * width + c) * 2;
-            const float x = t.depthRays[k];
-            const float y = t.depthRays[k + 1];
-            if (d == 0.0f || std::isnan(x) || std::isnan(y))
+            const float x = rays[2 * c] * d;
+            const float y = rays[2 * c + 1] * d;
+            float uv[2];
+            const float z = R[6] * x + R[7] * y + R[8] * d + T[2];
+            // NaN rays and zero depths fail the first test; lround's bounds: -0.5 < u < width - 0.5.
+            if (d > 0.0f && z > 0.0f
+                && k4a_model::projectNormalized(camera, (R[0] * x + R[1] * y + R[2] * d + T[0]) / z,
+                                                (R[3] * x + R[4] * y + R[5] * d + T[1]) / z, uv)
+                && uv[0] > -0.5f && uv[1] > -0.5f && uv[0] < maxU && uv[1] < maxV) {
+                std::memcpy(target, color.pixels.data() + nearest(uv[1]) * color.stride + nearest(uv[0]) * kBgraBytes,
+                            kBgraBytes);
                 continue;
-            const float pointMm[3] = {x * d, y * d, d};
-            int column = 0;
-            int row = 0;
-            if (colorPixelOf(t.calibration, pointMm, column, row))
-                std::memcpy(target, color.pixels.data() + row * color.stride + column * kBgraBytes, kBgraBytes);
+            }
+            std::memset(target, 0, kBgraBytes);
         }
     }
 }
