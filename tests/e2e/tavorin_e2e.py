@@ -216,6 +216,16 @@ def assert_clean_exit(test, timeout=15):
     test.assertEqual(errors, [], console)
 
 
+def all_trusted(console, cameras):
+    """Whether the console's last word on each camera but camera 0 is that the joint estimate
+    trusts it."""
+    last = {}
+    for line in console.splitlines():
+        if line.startswith("Joint estimate: camera "):
+            last[line.split()[3]] = line.endswith(") trusted")
+    return len(last) == cameras - 1 and all(last.values())
+
+
 def click_until(display, position, condition, tries=3, timeout=5):
     """Clicks `position` until `condition` holds, at most `tries` times (the window's first click may
     only activate it); the condition's last value."""

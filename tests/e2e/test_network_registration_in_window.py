@@ -39,15 +39,6 @@ class Test:
             function(*args)
 
 
-def all_trusted(console):
-    """Whether the console's last word on each of cameras 1 and 2 is that they are trusted."""
-    last = {}
-    for line in console.splitlines():
-        if line.startswith("Joint estimate: camera "):
-            last[line.split()[3]] = line.endswith(") trusted")
-    return len(last) == 2 and all(last.values())
-
-
 def rotation_and_translation_error(actual, expected):
     a = [[actual[c * 4 + r] for c in range(3)] for r in range(3)]
     b = [[expected[c * 4 + r] for c in range(3)] for r in range(3)]
@@ -81,7 +72,7 @@ def main():
             # joint estimate trusts both other cameras, and stops before the nodes end (the cameras
             # go then): the rest of the play is left for saving while the cameras stream.
             started = time.monotonic()
-            if not e2e.wait_for(lambda: all_trusted(test.program.console()), SECONDS * 0.75, interval=1.0):
+            if not e2e.wait_for(lambda: e2e.all_trusted(test.program.console(), 3), SECONDS * 0.75, interval=1.0):
                 fail("the joint estimate did not trust every camera while the nodes played: "
                      + "\n".join(l for l in test.program.console().splitlines() if "Joint estimate" in l))
             time.sleep(max(0.0, SECONDS * 2 / 3 - (time.monotonic() - started)))
