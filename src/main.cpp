@@ -19,13 +19,6 @@
 
 namespace {
 
-// The global state exists before main, so that everything it builds (the scene and the live depth
-// source with its device count) runs before the application object.
-const bool globalStateCreated = [] {
-    tavorin::globalStateHandler.store(new tavorin::GlobalStateHandler());
-    return true;
-}();
-
 constexpr const char* kUsage = "Usage: tavorin [--help] [Qt options such as -platform xcb]";
 constexpr const char* kHelp =
     "Opens the window that brings the depth cameras into one room coordinate system. Run it from the\n"
@@ -69,10 +62,11 @@ void quitOnTerminationSignals(QGuiApplication& app)
 
 int main(int argc, char* argv[])
 {
-    if (printHelpIfAsked(argc, argv, kUsage, kHelp)) {
-        tavorin::destroyGlobalState();
+    if (printHelpIfAsked(argc, argv, kUsage, kHelp))
         return 0;
-    }
+    // The global state (the scene and the live depth source with its device count) exists before
+    // the application object; --help opens no device.
+    tavorin::globalStateHandler.store(new tavorin::GlobalStateHandler());
     Q_INIT_RESOURCE(qml);
 
     QSurfaceFormat format;
