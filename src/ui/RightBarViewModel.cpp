@@ -10,6 +10,7 @@
 #include "calibration/registration/RoomRegistration.h"
 #include "light/SingleLightEnablerOptimizer.h"
 #include "network/ros/TfStaticPublisher.h"
+#include "scene/CameraIdentity.h"
 #include "scene/DepthCameraData.h"
 #include "scene/LightModuleRecord.h"
 #include "ui/RecordingFiles.h"
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <mutex>
 
@@ -46,6 +48,30 @@ QString playbackText(const PlaybackStatus& status)
     if (status.ended)
         text += ". End of the recording";
     return text;
+}
+
+// The cameras a save may store: camera 0, every camera that a stored calibration placed, and every
+// camera the joint estimate trusts now. The others still hold the identity they started with,
+// which stored would read as a calibration; each is named on the console instead.
+std::vector<std::shared_ptr<DepthCameraData>> placedCameras(const std::vector<std::shared_ptr<DepthCameraData>>& cameras,
+                                                            const std::vector<CameraQuality>& quality)
+{
+    std::vector<std::shared_ptr<DepthCameraData>> placed;
+    for (std::size_t i = 0; i < cameras.size(); ++i) {
+        const DepthCameraData& camera = *cameras[i];
+        std::error_code error;
+        const auto row = std::find_if(quality.begin(), quality.end(), [&camera](const CameraQuality& q) {
+            return q.configPath == camera.configPath;
+        });
+        const bool trusted = row != quality.end() && (row->verdict == "good" || row->verdict == "marginal");
+        if (i == 0 || camera.configPath.empty() || trusted || std::filesystem::exists(camera.configPath, error)) {
+            placed.push_back(cameras[i]);
+            continue;
+        }
+        console::out("Camera ", i, " (", cameraShortName(camera.sourceName),
+                     ") not stored: not calibrated (no stored calibration, and registration has not placed it)");
+    }
+    return placed;
 }
 
 } // namespace
@@ -269,9 +295,11 @@ bool RightBarViewModel::storeCalibrations()
     bool anyCamera = false;
     {
         std::lock_guard<std::mutex> lock(scene->frameLock());
-        stored = tavorin::storeCalibrations(scene->sceneState());
-        transforms = cameraTransforms(scene->sceneState().cameras);
-        anyCamera = !scene->sceneState().cameras.empty();
+        SceneState placed;
+        placed.cameras = placedCameras(scene->sceneState().cameras, latestQuality);
+        stored = tavorin::storeCalibrations(placed);
+        transforms = cameraTransforms(placed.cameras);
+        anyCamera = !placed.cameras.empty();
     }
     if (stored)
         storeCalibrationRecords();

@@ -261,19 +261,25 @@ TEST_F(RightBarTest, RegisterWorldNeedsItsThreePointsAndCanBeUndone)
               std::string::npos) << "without cameras there is nothing to register";
 }
 
-TEST_F(RightBarTest, StoringCalibrationsWritesEveryCameraFileAndReportsAFailure)
+TEST_F(RightBarTest, StoringCalibrationsWritesThePlacedCamerasOnlyAndReportsAFailure)
 {
     const std::string folder = ::testing::TempDir() + "/right_bar_store";
+    std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     auto camera = std::make_shared<DepthCameraData>();
     camera->configPath = folder + "/camera.json";
     camera->modelMatrix = translate(Mat4(), 0.5f, 0, 0);
-    state.cameras.push_back(camera);
+    // A second camera that neither a stored calibration nor the registration placed keeps its
+    // identity out of the files.
+    auto unplaced = std::make_shared<DepthCameraData>();
+    unplaced->configPath = folder + "/unplaced.json";
+    state.cameras = {camera, unplaced};
     EXPECT_TRUE(bar.storeCalibrations());
     EXPECT_TRUE(std::filesystem::exists(camera->configPath));
+    EXPECT_FALSE(std::filesystem::exists(unplaced->configPath));
 
     auto unwritable = std::make_shared<DepthCameraData>();
     unwritable->configPath = camera->configPath + "/camera.json"; // under a file: no folder can be made
-    state.cameras.push_back(unwritable);
+    state.cameras = {unwritable, camera};
     EXPECT_FALSE(bar.storeCalibrations());
 }
