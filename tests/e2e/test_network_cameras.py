@@ -180,8 +180,10 @@ def a_node_lost_costs_only_its_cameras(build, work, folders):
     live_camera = [name for name in counts if name.startswith("pc_live/")]
     if len(played_camera) != 1 or counts[played_camera[0]] != FRAMES or played_camera[0] in gaps:
         fail("the camera of the node that stayed lost frames: %s %s" % (counts, gaps))
-    if len(live_camera) != 1 or gaps.get(live_camera[0], 0.0) < 2.0:
-        fail("the restarted node's camera shows no gap for its time down: %s %s" % (counts, gaps))
+    # Its gap is its time down (2.5 s and the restart), on its own clock's axis beside the played
+    # camera's recording clock, not the distance between the two clocks.
+    if len(live_camera) != 1 or not 2.0 <= gaps.get(live_camera[0], 0.0) <= 20.0:
+        fail("the restarted node's camera shows no gap of its time down: %s %s" % (counts, gaps))
     if counts[live_camera[0]] < 30:
         fail("the restarted node's camera did not stream again: %s" % counts)
 

@@ -14,6 +14,10 @@ namespace {
 
 constexpr double kNsPerSecond = 1e9;
 constexpr double kUsecPerSecond = 1e6;
+// A camera whose first stamp lies this far from where the first camera's clock says it should
+// stamps on another clock (a node that plays recordings beside live ones), not on one that is a
+// few milliseconds off.
+constexpr double kOtherClockSeconds = 5.0;
 
 std::uint64_t monotonicNs()
 {
@@ -74,9 +78,20 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
             slot->start(startNs);
             console::out("Recording network camera ", nameSpace, " to ", settings.path,
                          settings.layout.rawCalibration.empty() ? " (pinhole parameters only)" : "");
+            // Cameras whose clocks agree share one axis, which keeps their offsets; one on another
+            // clock begins where its first frame came.
+            const double nowSeconds = static_cast<double>(monotonicNs()) / kNsPerSecond;
+            double origin = static_cast<double>(startNs) / kNsPerSecond - firstStampSeconds;
+            if (std::fabs(origin + stampSeconds - nowSeconds) > kOtherClockSeconds) {
+                console::out("Network camera ", nameSpace, " stamps on another clock (",
+                             std::lround(stampSeconds - (nowSeconds - origin)),
+                             " s from the first camera's): its frames are placed from its first arrival");
+                origin = nowSeconds - stampSeconds;
+            }
+            axisOrigins[nameSpace] = origin;
         }
         recorder = slot;
-        axisOriginSeconds = static_cast<double>(startNs) / kNsPerSecond - firstStampSeconds;
+        axisOriginSeconds = axisOrigins[nameSpace];
     }
     CapturedFrame frame{};
     frame.depthMm = depthMm;
@@ -86,7 +101,7 @@ void NetworkRecording::onFrame(const std::string& nameSpace, const tavorin::Came
     frame.deviceTimestampUsec = static_cast<std::uint64_t>(std::llround(stampSeconds * kUsecPerSecond));
     frame.systemTimestampNsec = monotonicNs();
     // The time axis begins with the first frame's stamp: the stamps of a live node are on its wall
-    // clock, those of a node that plays recordings on the recordings' own axis.
+    // clock, those of a node that plays recordings on the recordings' own axis (see above).
     frame.captureSeconds = axisOriginSeconds + stampSeconds;
     recorder->onFrame(frame);
 }

@@ -40,5 +40,7 @@ private:
     double firstStampSeconds = 0.0;     // the time axis's origin: the first frame's stamp
     mutable std::mutex mutex;
     std::map<std::string, std::shared_ptr<tavorin::CameraRecorder>> recorders; // guarded by mutex
+    // Per camera, where its stamp 0 lies on the monotonic clock; guarded by mutex.
+    std::map<std::string, double> axisOrigins;
     bool stopped = false;
 };
