@@ -14,6 +14,7 @@
 
 #include "acquisition/config/CameraConfigFiles.h"
 #include "acquisition/recording/HDF5RecordingReader.h"
+#include "app/StillViewCheck.h"
 #include "base/Console.h"
 #include "calibration/quality/CalibrationQuality.h"
 #include "calibration/cycle/DepthCameraCalibrator.h"
@@ -337,17 +338,18 @@ void storeRecords(const SceneState& state, const tavorin::JointEstimate& estimat
 bool storeStillViews(const std::vector<const SceneState*>& stores, const SteppedRecordingSource& source,
                      const tavorin::JointEstimate& estimate, const std::vector<tavorin::CameraTrust>& trust)
 {
-    constexpr std::uint32_t kReferenceFrames = 45;
     bool allWritten = true;
     const auto& readers = source.recordingReaders();
     for (std::size_t i = 0; i < readers.size(); ++i) {
         if (!trust[i].trusted)
             continue;
-        const std::optional<tavorin::DepthStack> stack = spreadFrames(*readers[i], kReferenceFrames);
+        const std::optional<tavorin::DepthStack> stack = spreadFrames(*readers[i], tavorin::kStillViewFrames);
+        const std::optional<tavorin::CameraStillView> still =
+            stack ? std::optional(tavorin::cameraStillView(*stack)) : std::nullopt;
         for (const SceneState* store : stores) {
             const std::string& path = store->cameras[i]->configPath;
             if (!path.empty())
-                allWritten = stack && storeStillView(path, *stack, estimate.cameras[i].depthError) && allWritten;
+                allWritten = still && tavorin::storeStillView(path, *still, estimate.cameras[i].depthError) && allWritten;
         }
     }
     return allWritten;

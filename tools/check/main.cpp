@@ -8,8 +8,8 @@
 #include "StepWatchdog.h"
 
 #include "acquisition/config/CameraConfigFiles.h"
-#include "acquisition/config/StillViewReference.h"
 #include "acquisition/recording/HDF5RecordingReader.h"
+#include "app/StillViewCheck.h"
 #include "base/Console.h"
 #include "calibration/drift/DriftVerdict.h"
 
@@ -20,13 +20,12 @@
 namespace console = tavorin::console;
 using recording_tool::kExitStoreFailed, recording_tool::kExitUnreadable, recording_tool::kExitUsage,
     recording_tool::kMaxRecordings, recording_tool::kStepLimitSeconds;
-using tavorin::DriftEstimate, tavorin::DriftVerdict, tavorin::HDF5RecordingReader;
+using tavorin::DriftVerdict, tavorin::HDF5RecordingReader, tavorin::StillViewCheck;
 
 namespace {
 
 constexpr int kExitCannotTell = 3;
 constexpr int kExitMoved = 5;
-constexpr long kDefaultFrames = 45;
 constexpr const char* kStepStuck = "tavorin-check: reading a recording took more than 30 s at once; it is damaged. "
                                    "Nothing checked.\n";
 
@@ -53,7 +52,7 @@ constexpr const char* kHelp =
 
 struct Options {
     bool fix = false;
-    long frames = kDefaultFrames;
+    long frames = tavorin::kStillViewFrames;
     tavorin::DriftLimits limits;
     std::vector<std::string> recordings;
 };
@@ -99,49 +98,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
     return options;
 }
 
-// What one camera's check found.
-struct CameraCheck {
-    DriftEstimate estimate;
-    DriftVerdict verdict = DriftVerdict::CannotTell;
-    std::string storedAt;
-};
-
-// The camera's still view against its reference; a camera without a usable reference cannot be told.
-CameraCheck checkCamera(const HDF5RecordingReader& reader, const tavorin::DepthStack& stack,
-                        const tavorin::DriftLimits& limits)
-{
-    CameraCheck check;
-    const std::string path = tavorin::stillViewReferencePath(reader.configPath());
-    tavorin::StillViewReference reference;
-    std::string why;
-    const tavorin::ReferenceRead read =
-        path.empty() ? tavorin::ReferenceRead::Missing
-                     : tavorin::loadStillViewReference(path, stack.width(), stack.height(), reference, why);
-    if (read == tavorin::ReferenceRead::Missing) {
-        check.estimate.why = "no reference of its still view is stored with its calibration ("
-            + (path.empty() ? std::string("its recording names no configuration file") : path)
-            + "); calibrate it with tavorin-calibrate --store";
-        return check;
-    }
-    if (read == tavorin::ReferenceRead::Refused) {
-        check.estimate.why = "its reference " + path + " is refused: " + why;
-        return check;
-    }
-    check.storedAt = reference.storedAt;
-    const tavorin::StillView referenceView{reference.width, reference.height, reference.depthMm};
-    const tavorin::StillView currentView{stack.width(), stack.height(), stack.stillDepthMm()};
-    check.estimate = tavorin::estimateDrift(referenceView, currentView, stack.rays());
-    check.verdict = tavorin::driftVerdict(check.estimate, limits);
-    return check;
-}
-
 // The moved camera's matrix moved with it, and a new reference of what it now sees.
 bool fixCamera(std::size_t i, const std::string& serial, const HDF5RecordingReader& reader,
-               const tavorin::DepthStack& stack, const CameraCheck& check)
+               const tavorin::CameraStillView& still, const StillViewCheck& check)
 {
     const tavorin::Mat4 T_room_camera = reader.modelMatrix() * check.estimate.T_reference_current;
     if (!tavorin::writeModelMatrix(reader.configPath(), T_room_camera)
-        || !storeStillView(reader.configPath(), stack, reader.depthCorrection()))
+        || !tavorin::storeStillView(reader.configPath(), still, reader.depthCorrection()))
         return false;
     console::out("Camera ", i, " (", serial, "): stored its matrix moved by ", tavorin::motionText(check.estimate), " to ",
                  reader.configPath(), ", and a new reference of its still view");
@@ -170,7 +133,8 @@ int main(int argc, char** argv)
             return kExitUnreadable;
         }
         const std::string serial = serialOfName(path).empty() ? reader.fileName() : serialOfName(path);
-        const CameraCheck check = checkCamera(reader, *stack, options.limits);
+        const tavorin::CameraStillView still = tavorin::cameraStillView(*stack);
+        const StillViewCheck check = tavorin::checkAgainstStoredReference(reader.configPath(), still, options.limits);
         console::out("Camera ", i, " (", serial, "): ",
                      tavorin::driftVerdictText(check.estimate, check.verdict, check.storedAt));
         if (check.estimate.told)
@@ -181,7 +145,7 @@ int main(int argc, char** argv)
         untold = untold || check.verdict == DriftVerdict::CannotTell;
         if (check.verdict != DriftVerdict::Moved)
             continue;
-        if (options.fix && fixCamera(i, serial, reader, *stack, check))
+        if (options.fix && fixCamera(i, serial, reader, still, check))
             continue;
         moved = true;
         storeFailed = storeFailed || options.fix;

@@ -1,6 +1,5 @@
 #include "RecordingStillView.h"
 
-#include "acquisition/config/StillViewReference.h"
 #include "acquisition/recording/HDF5RecordingReader.h"
 
 #include <algorithm>
@@ -38,17 +37,4 @@ std::optional<tavorin::DepthStack> spreadFrames(tavorin::HDF5RecordingReader& re
     for (std::uint32_t k = 0; k < taken; ++k)
         frames.push_back(static_cast<std::uint32_t>(static_cast<std::uint64_t>(k) * total / taken));
     return stackOf(reader, frames);
-}
-
-bool storeStillView(const std::string& configPath, const tavorin::DepthStack& stack,
-                    const tavorin::DepthCorrection& correction)
-{
-    tavorin::StillViewReference reference;
-    reference.width = stack.width();
-    reference.height = stack.height();
-    reference.depthMm = stack.stillDepthMm();
-    reference.storedAt = tavorin::referenceDate();
-    reference.depthCorrection = correction;
-    reference.frames = stack.frames();
-    return tavorin::writeStillViewReference(tavorin::stillViewReferencePath(configPath), reference);
 }

@@ -1,11 +1,9 @@
 #pragma once
 
 #include "calibration/drift/DepthStack.h"
-#include "math/DepthCorrection.h"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
 namespace tavorin {
 class HDF5RecordingReader;
@@ -17,9 +15,3 @@ class HDF5RecordingReader;
 // thread that plays the reader, or none.
 std::optional<tavorin::DepthStack> lastFrames(tavorin::HDF5RecordingReader& reader, std::uint32_t count);
 std::optional<tavorin::DepthStack> spreadFrames(tavorin::HDF5RecordingReader& reader, std::uint32_t count);
-
-// Stores the stack's still view as the reference beside the camera's matrix file `configPath`,
-// dated today, with the depth correction stored with its matrix. False (said on standard error)
-// when it cannot.
-bool storeStillView(const std::string& configPath, const tavorin::DepthStack& stack,
-                    const tavorin::DepthCorrection& correction);
