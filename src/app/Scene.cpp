@@ -1,8 +1,10 @@
 #include "app/Scene.h"
 
+#include "acquisition/config/StillViewReference.h"
 #include "app/DepthSourceFactory.h"
 #include "app/CameraViewOptions.h"
 #include "app/SceneSettings.h"
+#include "base/Console.h"
 #include "calibration/quality/RegistrationProgress.h"
 #include "calibration/registration/RoomRegistration.h"
 #include "render/LineDrawer.h"
@@ -84,7 +86,11 @@ Scene::Scene()
     : lightTargetNode(std::make_shared<LightTargetVisualizer>()), lightModuleNode(std::make_shared<LightModule>()),
       depthCameraNode(std::make_shared<DepthCamera>()), heightMapNode(std::make_shared<HeightMapVisualizer>()),
       samplePointNode(std::make_shared<ScenePoint>()),
-      cursorNode(std::make_shared<Cursor>(false, kCursorLength, kCursorThickness))
+      cursorNode(std::make_shared<Cursor>(false, kCursorLength, kCursorThickness)),
+      movedCameras([this](const std::vector<MovedCameraCheck>& checks) {
+          if (rightBar)
+              rightBar->setMovedCameraChecks(checks);
+      })
 {
     addAxisBars();
     for (std::size_t i = 0; i < shadowLights.size(); ++i) {
@@ -147,6 +153,7 @@ void Scene::frame(QOpenGLFunctions_3_3_Core* gl)
     if (rightBar)
         rightBar->setPlaybackStatus(playback);
     publishQuality();
+    movedCameras.collect(state.cameras, registering);
     if (registering && state.depthSource)
         state.depthSource->holdForCalibration(); // a source set by this step starts at its first frame
     drawDataVisuals(gl);
@@ -569,6 +576,77 @@ bool Scene::frameAll()
     }
     orbitCamera.frame(Vec4::point(lo[0], lo[1], lo[2]), Vec4::point(hi[0], hi[1], hi[2]));
     return true;
+}
+
+bool Scene::fixMovedCamera(const std::string& configPath)
+{
+    std::lock_guard<std::mutex> lock(frameMutex);
+    const auto found = std::find_if(state.cameras.begin(), state.cameras.end(),
+                                    [&](const auto& camera) { return camera && camera->configPath == configPath; });
+    if (found == state.cameras.end()) {
+        console::err("Fix: the camera of ", configPath, " no longer streams; nothing changed.");
+        return false;
+    }
+    DepthCameraData& camera = **found;
+    const std::size_t index = static_cast<std::size_t>(found - state.cameras.begin());
+    const std::optional<DriftEstimate> motion = movedCameras.takeFixableMotion(configPath, camera.depthCorrection);
+    if (!motion) {
+        console::err("Fix: camera ", index, " (", camera.sourceName, ") was not found moved against the reference ",
+                     "of its matrix (or registration placed it anew since); nothing changed.");
+        return false;
+    }
+    camera.modelMatrix = camera.modelMatrix * motion->T_reference_current;
+    if (state.depthSource)
+        state.depthSource->setModelMatrix(camera.sourceName, camera.modelMatrix);
+    console::out("Camera ", index, " (", camera.sourceName, "): its matrix moved by ", motionText(*motion),
+                 " as the camera moved (in memory; \"Save Registration to JSON-File\" stores it and a new reference ",
+                 "of its still view)");
+    return true;
+}
+
+bool Scene::storeStillViewReferences()
+{
+    struct Stored {
+        std::string configPath;
+        DepthCorrection correction;
+        std::size_t index;
+        std::int32_t width;
+        std::int32_t height;
+    };
+    std::vector<Stored> cameras;
+    {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        for (std::size_t i = 0; i < state.cameras.size(); ++i) {
+            const DepthCameraData* camera = state.cameras[i].get();
+            if (camera && !camera->configPath.empty())
+                cameras.push_back({camera->configPath, camera->depthCorrection, i, camera->width, camera->height});
+        }
+    }
+    bool allWritten = true;
+    for (const Stored& camera : cameras) {
+        const std::string path = stillViewReferencePath(camera.configPath);
+        const std::optional<CameraStillView> still = movedCameras.latestStillView(camera.configPath);
+        std::string refusal;
+        if (!still)
+            refusal = "camera " + std::to_string(camera.index)
+                + " has not been seen still yet (its check takes 45 frames a few seconds after it streams, while "
+                  "registration is off)";
+        else if (still->view.width != camera.width || still->view.height != camera.height)
+            refusal = "camera " + std::to_string(camera.index) + "'s still view is not of its present image size";
+        else if (movedCameras.movedUnfixed(camera.configPath))
+            refusal = "camera " + std::to_string(camera.index)
+                + " moved since its reference and its matrix was not fixed (press Fix, or register it anew)";
+        if (!refusal.empty()) {
+            console::err("Unable to write still view reference ", path, ": ", refusal, "; the previous one is kept.");
+            allWritten = false;
+            continue;
+        }
+        if (storeStillView(camera.configPath, *still, camera.correction))
+            movedCameras.referenceStored(camera.configPath);
+        else
+            allWritten = false;
+    }
+    return allWritten;
 }
 
 void Scene::centreOnCursor()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/MovedCameraWatch.h"
 #include "calibration/cycle/DepthCameraCalibrator.h"
 #include "render/RenderContext.h"
 #include "scene/Composite3D.h"
@@ -52,6 +53,18 @@ public:
     // GUI thread. Moves the 3D cursor to the camera point nearest to the viewport pixel (px, py),
     // from the top-left corner; nothing within 9999 pixels changes nothing.
     void pickPoint(int px, int py);
+
+    // GUI thread (Fix). Moves the matrix of the camera whose matrix file is `configPath` as the
+    // moved-camera check found the camera moved (room frame kept), in memory; from then on its
+    // check compares with the still view that showed the motion. False, said on the console, when
+    // the camera's last check did not find it moved, registration placed it anew since, or it no
+    // longer streams.
+    bool fixMovedCamera(const std::string& configPath);
+    // GUI thread, after the matrices were stored: beside each stored matrix, the reference of the
+    // still view its last check saw (atomically, the previous one kept). Refused, with a line on
+    // standard error, for a camera not seen still yet or found moved and not fixed. False when any
+    // was refused or failed.
+    bool storeStillViewReferences();
 
     // GUI thread. Frames every cloud: the orbit centres on the clouds and comes to the distance at
     // which their bounds fill the view, keeping its direction; false (nothing changes) without
@@ -129,6 +142,8 @@ private:
     int reportedCameras = -1;
     bool reportedNeedsFrames = true;
     std::chrono::steady_clock::time_point lastSceneChange = std::chrono::steady_clock::now();
+    // Last, so that its thread, which reports to the right bar, ends first.
+    MovedCameraWatch movedCameras;
 };
 
 } // namespace tavorin

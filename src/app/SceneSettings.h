@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/MovedCameraReport.h"
 #include "calibration/quality/CalibrationQuality.h"
 #include "scene/DepthCameraProcessor.h"
 
@@ -36,6 +37,9 @@ public:
     virtual void setPlaybackStatus(const PlaybackStatus& status) = 0;
     // Each camera's calibration quality, a few times a second; from the render thread.
     virtual void setCalibrationQuality(const std::vector<CameraQuality>& cameras) = 0;
+    // The moved-camera check of every camera that it could check, every few seconds; from the
+    // check's own thread.
+    virtual void setMovedCameraChecks(const std::vector<MovedCameraCheck>& checks) = 0;
 
 protected:
     ~SceneSettings() = default; // not owned through this interface

@@ -2,8 +2,9 @@ import QtQuick 2.14
 import QtQuick.Controls 2.14
 import QMLTavorin 1.0
 
-// Each camera's calibration at a glance: its verdict (good, marginal, poor), its figures, the
-// calibration stored for it before, and where its image has seen the plate.
+// Each camera's calibration at a glance: its verdict (good, marginal, poor; moved once the check
+// finds it moved), its figures, the calibration stored for it before, where its image has seen the
+// plate, and whether it still stands where its calibration put it, with "Fix" when it moved.
 Column {
     id: qualitySection
     property RightBarViewModel viewModel: null
@@ -16,7 +17,7 @@ Column {
             return "#2E8B57"
         if (verdict === "marginal")
             return "#C8A000"
-        if (verdict === "poor")
+        if (verdict === "poor" || verdict === "moved")
             return "#B22222"
         return "#555555"
     }
@@ -108,6 +109,36 @@ Column {
                         color: "#BBBBBB"
                         text: modelData.loaded
                     }
+                }
+            }
+            // The moved-camera check's line, in a line of its own kept whatever it says.
+            Row {
+                spacing: 4
+                height: 18
+                Text {
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: qualitySection.width - (fixButton.visible ? fixButton.width + 4 : 0)
+                    elide: Text.ElideRight
+                    font.pixelSize: 11
+                    fontSizeMode: Text.HorizontalFit
+                    minimumPixelSize: 9
+                    color: modelData.moved ? "#FF8080" : modelData.check === "in place" ? "#8FD19E" : "#BBBBBB"
+                    text: modelData.check
+                }
+                Button {
+                    id: fixButton
+                    visible: modelData.fixable
+                    width: 44
+                    height: 18
+                    onClicked: qualitySection.viewModel.fixMovedCamera(modelData.configPath)
+                    contentItem: Text {
+                        text: "Fix"
+                        font.pixelSize: 11
+                        color: "white"
+                        horizontalAlignment: Text.AlignHCenter
+                        verticalAlignment: Text.AlignVCenter
+                    }
+                    background: Rectangle { color: "#D2691E" }
                 }
             }
         }

@@ -74,6 +74,25 @@ std::vector<std::shared_ptr<DepthCameraData>> placedCameras(const std::vector<st
     return placed;
 }
 
+// "moved 0.51° / 8.0 mm since 2026-12-10", "in place", "cannot tell: <why>" or "no reference".
+QString movedCheckLine(const StillViewCheck& check)
+{
+    if (!check.hasReference)
+        return QStringLiteral("no reference");
+    switch (check.verdict) {
+    case DriftVerdict::Moved:
+        return QString("moved %1\u00b0 / %2 mm since %3")
+            .arg(check.estimate.turnDeg, 0, 'f', 2)
+            .arg(check.estimate.shiftMm, 0, 'f', 1)
+            .arg(QString::fromStdString(check.storedAt));
+    case DriftVerdict::InPlace:
+        return QStringLiteral("in place");
+    case DriftVerdict::CannotTell:
+        break;
+    }
+    return "cannot tell: " + QString::fromStdString(check.estimate.why);
+}
+
 } // namespace
 
 RightBarViewModel::RightBarViewModel(QObject* parent) : QObject(parent) {}
@@ -303,6 +322,11 @@ bool RightBarViewModel::storeCalibrations()
     }
     if (stored)
         storeCalibrationRecords();
+    // A reference belongs to the matrix stored with it: none is stored beside a matrix that failed.
+    if (stored)
+        stored = scene->storeStillViewReferences();
+    else
+        console::err("Still view references not stored: a camera's matrix could not be written.");
     if (!anyCamera)
         return stored;
     if (!tfStatic)
@@ -352,6 +376,15 @@ void RightBarViewModel::applyCalibrationQuality(const std::vector<CameraQuality>
         for (const std::uint32_t count : camera.coverage)
             cells.append(static_cast<int>(count));
         row["coverage"] = cells;
+        const auto checked = movedChecks.find(camera.configPath);
+        const MovedCheckLine movedCheck = checked != movedChecks.end() ? checked->second : MovedCheckLine{};
+        row["check"] = movedCheck.line;
+        row["moved"] = movedCheck.moved;
+        row["fixable"] = movedCheck.fixable;
+        row["configPath"] = QString::fromStdString(camera.configPath);
+        // A camera that moved since its calibration is no longer calibrated, whatever its figures.
+        if (movedCheck.moved)
+            row["verdict"] = QStringLiteral("moved");
         rows.append(row);
     }
     latestQuality = cameras;
@@ -359,6 +392,28 @@ void RightBarViewModel::applyCalibrationQuality(const std::vector<CameraQuality>
         return;
     qualityRows = rows;
     emit cameraQualityChanged();
+}
+
+void RightBarViewModel::setMovedCameraChecks(const std::vector<MovedCameraCheck>& checks)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, checks] {
+            for (const MovedCameraCheck& camera : checks)
+                movedChecks[camera.configPath] = {movedCheckLine(camera.check),
+                                                  camera.check.verdict == DriftVerdict::Moved, camera.fixable};
+            applyCalibrationQuality(latestQuality);
+        },
+        Qt::QueuedConnection);
+}
+
+void RightBarViewModel::fixMovedCamera(const QString& configPath)
+{
+    const std::string path = configPath.toStdString();
+    if (!scene || !scene->fixMovedCamera(path))
+        return;
+    movedChecks[path] = {QStringLiteral("fixed in memory; checking again"), false, false};
+    applyCalibrationQuality(latestQuality);
 }
 
 // The stored calibration of a camera as it was when the camera first showed: read once per file.

@@ -63,7 +63,8 @@ class RightBarViewModel : public QObject, public SceneSettings {
     // 240, 0.4 s of 8.0 s").
     Q_PROPERTY(QVariantMap playback READ playback NOTIFY playbackChanged)
     // Per camera: name, verdict, line (its figures), loaded (its stored calibration's date and
-    // figures) and coverage (PlateCoverage's cells, row-major).
+    // figures), coverage (PlateCoverage's cells, row-major), and what the moved-camera check
+    // found: check (its line, empty without a reference), moved and fixable (bools), configPath.
     Q_PROPERTY(QVariantList cameraQuality READ cameraQuality NOTIFY cameraQualityChanged)
     // The rectangle of the last room registration: its corner angle and edges.
     Q_PROPERTY(QString roomCheck READ roomCheck NOTIFY roomCheckChanged)
@@ -151,6 +152,10 @@ public:
     void setPlaybackStatus(const PlaybackStatus& status) override;
     QVariantList cameraQuality() const { return qualityRows; }
     void setCalibrationQuality(const std::vector<CameraQuality>& cameras) override;
+    void setMovedCameraChecks(const std::vector<MovedCameraCheck>& checks) override;
+    // Fix: the camera of this matrix file moved as its last check found (in memory; a save stores
+    // it with a new reference of its still view).
+    Q_INVOKABLE void fixMovedCamera(const QString& configPath);
     QString roomCheck() const { return roomCheckLine; }
     // The transport's buttons: 0 play, 1 pause, 2 step one frame, 3 loop on, 4 loop off.
     Q_INVOKABLE void playbackCommand(int command);
@@ -277,6 +282,13 @@ private:
         QString storedAt;
     };
     std::map<std::string, StoredCalibration> storedCalibrations;
+    // The bar's line of each camera's last moved-camera check, by matrix file.
+    struct MovedCheckLine {
+        QString line;
+        bool moved = false;
+        bool fixable = false;
+    };
+    std::map<std::string, MovedCheckLine> movedChecks;
     QString roomCheckLine;
     void applyCalibrationQuality(const std::vector<CameraQuality>& cameras);
     const StoredCalibration& storedCalibration(const std::string& configPath);
