@@ -16,12 +16,13 @@ namespace {
 
 // A round of frames begins this long after the last check ended.
 constexpr auto kCheckInterval = std::chrono::seconds(5);
-// A round that has not gathered every camera's frames by then (a paused recording, a camera that
-// stopped) is checked with the cameras that have enough of them.
-constexpr auto kRoundLimit = std::chrono::seconds(10);
-constexpr std::int32_t kMinFrames = 15;
+// Frames are taken as the view draws them: 45 of them take 1.5 s at 30 fps, and 15 s where the view
+// is drawn in software at 3 frames a second. A round that has not gathered every camera's frames
+// by then (a paused recording, a camera that stopped) is checked with the cameras that have enough.
+constexpr auto kRoundLimit = std::chrono::seconds(20);
+constexpr std::int32_t kMinFrames = 10;
 // The check is background work: the capture threads and the view come first.
-constexpr int kCheckNiceness = 10;
+constexpr int kCheckNiceness = 5;
 
 // Two checks found the same motion when they differ by less than what counts as a motion.
 bool sameMotion(const DriftEstimate& a, const DriftEstimate& b)

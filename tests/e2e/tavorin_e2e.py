@@ -144,7 +144,7 @@ BUTTON_GREY = (0x66, 0x66, 0x66)
 # shows it at a fixed height above the first camera's swatch in the list of cameras: the quality
 # section between them holds a header and one row of fixed height per camera.
 SAVE_REGISTRATION_ABOVE_FIRST_SWATCH = 144
-QUALITY_ROW_PITCH = 78
+QUALITY_ROW_PITCH = 98
 BAR_SCROLL_POINT = (1100, 500)
 
 
@@ -236,6 +236,27 @@ def click_until(display, position, condition, tries=3, timeout=5):
         if value:
             break
     return value
+
+
+def run_tool(arguments, folder, expected_rc=0):
+    """Runs a tool in `folder`; ends the test when it exits otherwise than expected. Its output."""
+    done = subprocess.run(arguments, capture_output=True, text=True, timeout=240, cwd=folder)
+    if done.returncode != expected_rc:
+        fail("%s exited %d, not %d: %s %s" % (os.path.basename(arguments[0]), done.returncode, expected_rc,
+                                             done.stdout[-3000:], done.stderr[-2000:]))
+    return done.stdout
+
+
+def store_sample_calibration(build, folder, scene, seconds=4):
+    """Records the sample scene of `scene` (tavorin-samples arguments) with the plate into
+    folder/cal/OP1 and stores its calibration there with tavorin-calibrate --store: each camera's
+    matrix and the reference of its still view under folder/config/cameras/hdf5/a. The serials."""
+    run_tool([os.path.join(build, "tavorin-samples"), "--out", "cal/OP1", "--seconds", str(seconds)] + scene, folder)
+    recordings = sorted(glob.glob(os.path.join(folder, "cal/OP1/kinect_*.h5")))
+    stored = run_tool([os.path.join(build, "tavorin-calibrate"), "--store"] + recordings, folder)
+    if stored.count("Stored still view reference to ") != len(recordings):
+        fail("tavorin-calibrate --store did not store a still view reference for every camera")
+    return [os.path.basename(path)[len("kinect_"):-len(".h5")] for path in recordings]
 
 
 def two_computer_scene(build, work, seconds):

@@ -7,34 +7,22 @@ cameras 1 and 2 moved within 0.02 deg and 0.5 mm of the truth and the others in 
 a second check finds every camera in place (exit 0). A damaged reference is refused by name
 (exit 3)."""
 
-import argparse
 import glob
 import json
 import math
 import os
 import re
-import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(__file__))
+from tavorin_e2e import build_dir, fail, run_tool as run, store_sample_calibration  # noqa: E402
 
 TURN_DEG, SHIFT_MM, RANGE_MM = 0.5, 8.0, 3.0
 TOLERANCE_DEG, TOLERANCE_MM = 0.02, 0.5
 FIX_TOLERANCE_DEG, FIX_TOLERANCE_MM = 0.05, 1.0
 LINE = re.compile(r"Camera (\d+) \((\w+)\): (moved|in place|cannot tell)(.*)")
 MOTION = re.compile(r"([\d.]+) deg, ([\d.]+) mm")
-
-
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def run(arguments, folder, expected_rc):
-    done = subprocess.run(arguments, capture_output=True, text=True, timeout=240, cwd=folder)
-    if done.returncode != expected_rc:
-        fail("%s exited %d, not %d: %s %s" % (os.path.basename(arguments[0]), done.returncode, expected_rc,
-                                             done.stdout[-3000:], done.stderr[-2000:]))
-    return done.stdout
 
 
 def verdicts(output):
@@ -82,20 +70,14 @@ def stored_matrix(folder, serial):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default="build")
-    build = os.path.abspath(parser.parse_args().build_dir)
-    samples, calibrate, check = (os.path.join(build, name) for name in ("tavorin-samples", "tavorin-calibrate",
-                                                                        "tavorin-check"))
+    build = build_dir()
+    samples, check = os.path.join(build, "tavorin-samples"), os.path.join(build, "tavorin-check")
     scene = ["--cameras", "4", "--layout", "ceiling", "--room", "furnished", "--depth-artefacts"]
     with tempfile.TemporaryDirectory() as folder:
-        run([samples, "--out", "cal/OP1", "--seconds", "4"] + scene, folder, 0)
+        store_sample_calibration(build, folder, scene)
         run([samples, "--out", "later/OP1", "--seconds", "2", "--no-plate", "--changed-room", "0",
              "--knock", "1,0.5,turn,%g" % TURN_DEG, "--knock", "2,0.5,shift,%g" % SHIFT_MM,
              "--knock", "3,0.5,range,%g" % RANGE_MM] + scene, folder, 0)
-        stored = run([calibrate, "--store"] + sorted(glob.glob(os.path.join(folder, "cal/OP1/*.h5"))), folder, 0)
-        if stored.count("Stored still view reference to ") != 4:
-            fail("tavorin-calibrate --store did not store four still view references")
         with open(os.path.join(folder, "later/OP1/ground_truth.json")) as f:
             truth = json.load(f)["cameras"]
         later = [os.path.join(folder, "later/OP1/kinect_%s.h5" % c["serial"]) for c in truth]
