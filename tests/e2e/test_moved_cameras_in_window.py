@@ -1,8 +1,10 @@
 """The moved-camera check in the window: two virtual cameras in the furnished room, whose
 calibration and still view references were stored from sample recordings of the same room. Camera
 1 is knocked (turned by 0.5 deg) while the window runs: the console and the settings bar say it
-moved, "Fix" moves its matrix by what the check found, and the check then finds it in place."""
+moved, "Fix" moves its matrix by what the check found, and the check then finds it in place. A save
+stores the matrix turned by the knock's 0.5 deg and both cameras' references beside them."""
 import glob
+import json
 import os
 import re
 import shutil
@@ -11,6 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import tavorin_e2e as e2e  # noqa: E402
+from test_moved_cameras import difference, matrix  # noqa: E402
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = e2e.build_dir()
@@ -36,6 +39,10 @@ class MovedCameraInWindow(unittest.TestCase):
                     shutil.copy(path, os.path.join(config, "azure", name))
         return serials
 
+    def stored_matrix(self, serial):
+        with open(os.path.join(self.workdir, "config/cameras/azure/azure_kinect_%s.json" % serial)) as f:
+            return matrix(json.load(f)["modelMatrix"])
+
     def fix_button(self):
         e2e.scroll_bar_to_end(self.display)
         shot = os.path.join(self.workdir, "bar.png")
@@ -44,6 +51,7 @@ class MovedCameraInWindow(unittest.TestCase):
 
     def test_a_knocked_camera_is_found_moved_and_fixed(self):
         serials = self.stored_live_calibration()
+        before = self.stored_matrix(serials[1])
         e2e.start_program(self, BUILD, self.workdir, {"TAVORIN_VIRTUAL_CAMERAS": "2", "TAVORIN_VIRTUAL_ROOM": "furnished",
                                                       "TAVORIN_VIRTUAL_KNOCK": "1,%d,turn,%g" % (KNOCK_S, TURN_DEG)})
         console = self.program.console
@@ -63,7 +71,14 @@ class MovedCameraInWindow(unittest.TestCase):
         self.assertTrue(e2e.wait_for(lambda: in_place in after_fix(), CHECK_TIMEOUT_S, interval=1.0),
                         console()[-3000:])
         self.assertIsNone(self.fix_button(), "the Fix button stays after the fix")
+
+        self.assertTrue(e2e.save_registration(self.display, self.program, 2, 2, self.workdir), console()[-2000:])
+        references = lambda: console().count("Stored still view reference to config/cameras/azure/") >= 2
+        self.assertTrue(e2e.wait_for(references, 10), console()[-2000:])
+        angle, mm = difference(before, self.stored_matrix(serials[1]))
         print("\n".join(line for line in console().splitlines() if line.startswith("Camera ")))
+        print("stored matrix of camera 1 turned by %.3f deg, its origin moved %.1f mm" % (angle, mm))
+        self.assertAlmostEqual(angle, TURN_DEG, delta=TOLERANCE_DEG)
         e2e.assert_clean_exit(self, timeout=20)
 
 
