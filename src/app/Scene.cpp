@@ -604,7 +604,7 @@ bool Scene::fixMovedCamera(const std::string& configPath)
     return true;
 }
 
-bool Scene::storeStillViewReferences()
+void Scene::storeStillViewReferences()
 {
     struct Stored {
         std::string configPath;
@@ -622,7 +622,6 @@ bool Scene::storeStillViewReferences()
                 cameras.push_back({camera->configPath, camera->depthCorrection, i, camera->width, camera->height});
         }
     }
-    bool allWritten = true;
     for (const Stored& camera : cameras) {
         const std::string path = stillViewReferencePath(camera.configPath);
         const std::optional<CameraStillView> still = movedCameras.latestStillView(camera.configPath);
@@ -638,15 +637,11 @@ bool Scene::storeStillViewReferences()
                 + " moved since its reference and its matrix was not fixed (press Fix, or register it anew)";
         if (!refusal.empty()) {
             console::err("Unable to write still view reference ", path, ": ", refusal, "; the previous one is kept.");
-            allWritten = false;
             continue;
         }
         if (storeStillView(camera.configPath, *still, camera.correction))
             movedCameras.referenceStored(camera.configPath);
-        else
-            allWritten = false;
     }
-    return allWritten;
 }
 
 void Scene::centreOnCursor()

@@ -62,9 +62,8 @@ public:
     bool fixMovedCamera(const std::string& configPath);
     // GUI thread, after the matrices were stored: beside each stored matrix, the reference of the
     // still view its last check saw (atomically, the previous one kept). Refused, with a line on
-    // standard error, for a camera not seen still yet or found moved and not fixed. False when any
-    // was refused or failed.
-    bool storeStillViewReferences();
+    // standard error, for a camera not seen still yet or found moved and not fixed.
+    void storeStillViewReferences();
 
     // GUI thread. Frames every cloud: the orbit centres on the clouds and comes to the distance at
     // which their bounds fill the view, keeping its direction; false (nothing changes) without

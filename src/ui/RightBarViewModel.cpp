@@ -323,8 +323,9 @@ bool RightBarViewModel::storeCalibrations()
     if (stored)
         storeCalibrationRecords();
     // A reference belongs to the matrix stored with it: none is stored beside a matrix that failed.
+    // A reference refused or failed is said on the console; the registration is stored all the same.
     if (stored)
-        stored = scene->storeStillViewReferences();
+        scene->storeStillViewReferences();
     else
         console::err("Still view references not stored: a camera's matrix could not be written.");
     if (!anyCamera)

@@ -165,6 +165,9 @@ public:
     Q_INVOKABLE int getNumbersOfLights();
     Q_INVOKABLE void storeRoomCalibPoint(int id);
     Q_INVOKABLE QString getRoomCalibPointString(int id) const;
+    // Stores every camera's matrix and the files beside it, then, when all were stored, each
+    // camera's still view reference (a refusal is said on the console). Whether the matrices and
+    // their files were all stored.
     Q_INVOKABLE bool storeCalibrations();
     // Refused ("Save Points 0, 1 and 2 first") unless all three points were saved since the last
     // room registration; the matrices it replaces are kept for undoRoomRegistration().
