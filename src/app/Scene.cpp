@@ -604,7 +604,7 @@ bool Scene::fixMovedCamera(const std::string& configPath)
     return true;
 }
 
-void Scene::storeStillViewReferences()
+void Scene::storeStillViewReferences(const std::vector<std::string>& matrixFiles)
 {
     struct Stored {
         std::string configPath;
@@ -618,7 +618,7 @@ void Scene::storeStillViewReferences()
         std::lock_guard<std::mutex> lock(frameMutex);
         for (std::size_t i = 0; i < state.cameras.size(); ++i) {
             const DepthCameraData* camera = state.cameras[i].get();
-            if (camera && !camera->configPath.empty())
+            if (camera && std::find(matrixFiles.begin(), matrixFiles.end(), camera->configPath) != matrixFiles.end())
                 cameras.push_back({camera->configPath, camera->depthCorrection, i, camera->width, camera->height});
         }
     }

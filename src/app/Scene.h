@@ -60,10 +60,10 @@ public:
     // the camera's last check did not find it moved, registration placed it anew since, or it no
     // longer streams.
     bool fixMovedCamera(const std::string& configPath);
-    // GUI thread, after the matrices were stored: beside each stored matrix, the reference of the
+    // GUI thread, after the matrices were stored: beside each matrix of `matrixFiles`, the reference of the
     // still view its last check saw (atomically, the previous one kept). Refused, with a line on
     // standard error, for a camera not seen still yet or found moved and not fixed.
-    void storeStillViewReferences();
+    void storeStillViewReferences(const std::vector<std::string>& matrixFiles);
 
     // GUI thread. Frames every cloud: the orbit centres on the clouds and comes to the distance at
     // which their bounds fill the view, keeping its direction; false (nothing changes) without

@@ -312,10 +312,14 @@ bool RightBarViewModel::storeCalibrations()
     std::vector<StaticTransform> transforms;
     bool stored = false;
     bool anyCamera = false;
+    std::vector<std::string> matrixFiles;
     {
         std::lock_guard<std::mutex> lock(scene->frameLock());
         SceneState placed;
         placed.cameras = placedCameras(scene->sceneState().cameras, latestQuality);
+        for (const auto& camera : placed.cameras)
+            if (!camera->configPath.empty())
+                matrixFiles.push_back(camera->configPath);
         stored = tavorin::storeCalibrations(placed);
         transforms = cameraTransforms(placed.cameras);
         anyCamera = !placed.cameras.empty();
@@ -325,7 +329,7 @@ bool RightBarViewModel::storeCalibrations()
     // A reference belongs to the matrix stored with it: none is stored beside a matrix that failed.
     // A reference refused or failed is said on the console; the registration is stored all the same.
     if (stored)
-        scene->storeStillViewReferences();
+        scene->storeStillViewReferences(matrixFiles);
     else
         console::err("Still view references not stored: a camera's matrix could not be written.");
     if (!anyCamera)
