@@ -325,7 +325,7 @@ bool RightBarViewModel::storeCalibrations()
         anyCamera = !placed.cameras.empty();
     }
     if (stored)
-        storeCalibrationRecords();
+        storeCalibrationRecords(matrixFiles);
     // A reference belongs to the matrix stored with it: none is stored beside a matrix that failed.
     // A reference refused or failed is said on the console; the registration is stored all the same.
     if (stored)
@@ -340,12 +340,14 @@ bool RightBarViewModel::storeCalibrations()
     return stored;
 }
 
-// Beside each stored matrix, what registration said of it, for the next start to show.
-void RightBarViewModel::storeCalibrationRecords()
+// Beside each matrix just stored (`matrixFiles`), what registration said of it, for the next start
+// to show; a camera the save left out gets no record either.
+void RightBarViewModel::storeCalibrationRecords(const std::vector<std::string>& matrixFiles)
 {
     const QString storedAt = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm");
     for (const CameraQuality& camera : latestQuality) {
-        if (camera.configPath.empty() || camera.verdict.empty() || camera.verdict == "waiting")
+        if (camera.configPath.empty() || camera.verdict.empty() || camera.verdict == "waiting"
+            || std::find(matrixFiles.begin(), matrixFiles.end(), camera.configPath) == matrixFiles.end())
             continue;
         CalibrationRecord record;
         record.storedAt = storedAt.toStdString();

@@ -295,7 +295,7 @@ private:
     QString roomCheckLine;
     void applyCalibrationQuality(const std::vector<CameraQuality>& cameras);
     const StoredCalibration& storedCalibration(const std::string& configPath);
-    void storeCalibrationRecords();
+    void storeCalibrationRecords(const std::vector<std::string>& matrixFiles);
 };
 
 } // namespace tavorin
