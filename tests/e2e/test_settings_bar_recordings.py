@@ -46,7 +46,7 @@ class SettingsBarWithRecordings(unittest.TestCase):
         folder = os.path.dirname(self.recordings[0])
         e2e.choose_recordings(self.display, self.recordings[:2], first_folder=folder)
         self.assertIn(f"Cannot play {folder} is a folder, not a recording", self.program.console())
-        self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > empty + 20000, 20),
+        self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("clouds")) > empty + 20000, 40),
                         "the two clouds never appeared")
         console = self.program.console()
         for recording in self.recordings[:2]:
@@ -95,11 +95,16 @@ class SettingsBarWithRecordings(unittest.TestCase):
         self.assertEqual([c.split(".json.")[0] + ".json" for c in copies], names[:1])
 
         # Back to the live cameras: none attached, so the clouds go.
-        e2e.click(self.display, *e2e.SOURCE_COMBO)
-        time.sleep(0.6)
-        e2e.click(self.display, *e2e.SOURCE_COMBO_LIVE_ENTRY)
-        self.assertTrue(e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("live")) < empty + 2000, 10),
-                        "the clouds stayed after switching to live")
+        # A loaded machine may open the list after the entry's click: the choice is made again.
+        gone = None
+        for _ in range(3):
+            e2e.click(self.display, *e2e.SOURCE_COMBO)
+            time.sleep(0.6)
+            e2e.click(self.display, *e2e.SOURCE_COMBO_LIVE_ENTRY)
+            gone = e2e.wait_for(lambda: e2e.cloud_pixels(self.display, self.shot("live")) < empty + 2000, 10)
+            if gone:
+                break
+        self.assertTrue(gone, "the clouds stayed after switching to live")
 
         self.assertEqual(self.program.terminate(timeout=10), 0, self.program.console())
         self.assertEqual([l for l in self.program.console().splitlines() if l.startswith("GL ")], [])
