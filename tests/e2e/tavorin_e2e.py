@@ -24,6 +24,16 @@ def build_dir():
     return os.path.abspath(args.build_dir)
 
 
+def sanitized(build):
+    """Whether the build runs under a sanitizer (scripts/sanitize.sh): its programs take several
+    times as long for each frame, so counts of frames within a fixed time come out smaller."""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as f:
+            return any(line.startswith("TAVORIN_SANITIZE:") and line.strip().split("=", 1)[1] for line in f)
+    except OSError:
+        return False
+
+
 class Display:
     """An Xvfb server of its own, so that tests never share a screen."""
 
