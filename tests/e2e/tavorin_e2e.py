@@ -120,8 +120,12 @@ class Program:
             self.process.wait()
 
 
+# Waits for the program last three times as long in a sanitizer build.
+TIME_SCALE = 3.0 if sanitized(build_dir()) else 1.0
+
+
 def wait_for(predicate, timeout, interval=0.25):
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * TIME_SCALE
     while time.monotonic() < deadline:
         value = predicate()
         if value:
