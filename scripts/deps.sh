@@ -15,7 +15,7 @@ PACKAGES=(
   nlohmann-json3-dev libstb-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth x11-utils libgl1-mesa-dri libgl1-mesa-dev imagemagick xdotool
-  fonts-dejavu-core
+  fonts-dejavu-core locales
 )
 
 missing=()
@@ -25,15 +25,25 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
 
+# A locale whose decimal point is a comma, for the test that the calibration blob's numbers are
+# read the same under it.
+decimal_comma_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  decimal_comma_locale
+  exit 0
+fi
+
 echo "Installing ${#missing[@]} missing packages: ${missing[*]}"
 $SUDO apt-get update -q
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+decimal_comma_locale
