@@ -14,7 +14,7 @@ PACKAGES=(
   libpcl-dev libeigen3-dev libboost-dev
   nlohmann-json3-dev libstb-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  xvfb xauth x11-utils libgl1-mesa-dri libgl1-mesa-dev imagemagick xdotool
+  xvfb xauth x11-utils libxcb1-dev libgl1-mesa-dri libgl1-mesa-dev imagemagick xdotool
   fonts-dejavu-core locales
 )
 

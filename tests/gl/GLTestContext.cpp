@@ -10,7 +10,12 @@
 #include <QOpenGLFramebufferObject>
 #include <QSurfaceFormat>
 
+#include <xcb/xcb.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
+#include <thread>
 
 using tavorin::lineDrawer, tavorin::releaseSharedGLObjects, tavorin::Vec4;
 
@@ -19,14 +24,34 @@ namespace {
 constexpr int kMajorVersion = 3;
 constexpr int kMinorVersion = 3;
 
+// Whether the X display takes a connection within about ten seconds. The suite's server turned a
+// test program away once on a loaded machine ("could not connect to display"), and Qt aborts the
+// whole program when its platform cannot start: ask first, and again for a while.
+bool displayTakesConnections()
+{
+    constexpr int kTries = 50;
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        const int error = xcb_connection_has_error(connection);
+        xcb_disconnect(connection);
+        if (error == 0)
+            return true;
+        std::cerr << "The X display " << std::getenv("DISPLAY") << " refused a connection (xcb error " << error
+                  << "), try " << attempt << " of " << kTries << '\n';
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
 // One application object for the whole test program, made at the first GL test and destroyed
 // before main returns (Qt must not outlive it into static destruction). It needs an X display:
 // Qt's offscreen platform has no OpenGL here.
 class ApplicationEnvironment : public ::testing::Environment {
 public:
+    // Null without a display or with one that takes no connection.
     QGuiApplication* application()
     {
-        if (!app && std::getenv("DISPLAY"))
+        if (!app && std::getenv("DISPLAY") && displayTakesConnections())
             app = std::make_unique<QGuiApplication>(argc, argv);
         return app.get();
     }
@@ -54,8 +79,10 @@ GLTestContext::~GLTestContext() = default;
 
 void GLTestContext::SetUp()
 {
-    if (!application())
+    if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "no X display for an OpenGL context";
+    if (!application())
+        GTEST_FAIL() << "the X display " << std::getenv("DISPLAY") << " takes no connection";
 
     QSurfaceFormat format;
     format.setVersion(kMajorVersion, kMinorVersion);
