@@ -23,8 +23,8 @@ case "$kind" in
   address)
     # The program's own processes unload GL driver modules at exit, whose leaks LSan can no longer
     # attribute: leak checking covers the test binaries, the end-to-end runs check memory errors.
-    xvfb-run -a -s "-screen 0 1600x900x24" ctest --test-dir "$dir" --output-on-failure -E '^e2e\.'
-    ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1600x900x24" \
+    xvfb-run -a -s "-screen 0 1600x900x24 -noreset" ctest --test-dir "$dir" --output-on-failure -E '^e2e\.'
+    ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 1600x900x24 -noreset" \
       ctest --test-dir "$dir" --output-on-failure -R '^e2e\.'
     ;;
   thread)

@@ -12,8 +12,10 @@ bash scripts/build.sh
 parallel=(--parallel 3)
 
 # The GL and end-to-end tests need an X server; start one for the whole run when none is there.
+# -noreset: a server resets when its last client leaves and turns connections away meanwhile, and
+# the GL tests are short programs that connect one after another.
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1600x900x24" \
+  exec xvfb-run -a -s "-screen 0 1600x900x24 -noreset" \
     ctest --test-dir build --output-on-failure --timeout 600 "${parallel[@]}" "$@"
 fi
 exec ctest --test-dir build --output-on-failure --timeout 600 "${parallel[@]}" "$@"

@@ -39,7 +39,9 @@ class Display:
 
     def __init__(self, width=1600, height=900):
         # A server can report its number and still not take connections (it found another server's
-        # stale lock for that number and gave up): only a display that answers counts.
+        # stale lock for that number and gave up): only a display that answers counts. The server
+        # does not reset when that check's client leaves (-noreset): while it resets, it turns the
+        # program's connection away.
         for _ in range(3):
             self.server, self.name = self._start(width, height)
             if self._answers():
@@ -53,7 +55,8 @@ class Display:
     def _start(width, height):
         read_fd, write_fd = os.pipe()
         server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp",
+             "-noreset"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:

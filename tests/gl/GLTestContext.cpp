@@ -24,23 +24,25 @@ namespace {
 constexpr int kMajorVersion = 3;
 constexpr int kMinorVersion = 3;
 
-// Whether the X display takes a connection within about ten seconds. The suite's server turned a
-// test program away once on a loaded machine ("could not connect to display"), and Qt aborts the
-// whole program when its platform cannot start: ask first, and again for a while.
-bool displayTakesConnections()
+// A connection to the X display, taken within about ten seconds, or null. An X server that resets
+// when its last client leaves turns connections away while it resets (seen with the short GL test
+// programs connecting one after another), and Qt aborts the whole program when its platform cannot
+// start: ask first, again for a while, and hold this connection until Qt has its own, so that the
+// server cannot reset in between.
+xcb_connection_t* connectionToTheDisplay()
 {
     constexpr int kTries = 50;
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
         const int error = xcb_connection_has_error(connection);
-        xcb_disconnect(connection);
         if (error == 0)
-            return true;
+            return connection;
+        xcb_disconnect(connection);
         std::cerr << "The X display " << std::getenv("DISPLAY") << " refused a connection (xcb error " << error
                   << "), try " << attempt << " of " << kTries << '\n';
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    return false;
+    return nullptr;
 }
 
 // One application object for the whole test program, made at the first GL test and destroyed
@@ -51,8 +53,12 @@ public:
     // Null without a display or with one that takes no connection.
     QGuiApplication* application()
     {
-        if (!app && std::getenv("DISPLAY") && displayTakesConnections())
-            app = std::make_unique<QGuiApplication>(argc, argv);
+        if (!app && std::getenv("DISPLAY")) {
+            if (xcb_connection_t* held = connectionToTheDisplay()) {
+                app = std::make_unique<QGuiApplication>(argc, argv);
+                xcb_disconnect(held);
+            }
+        }
         return app.get();
     }
     void TearDown() override { app.reset(); }
