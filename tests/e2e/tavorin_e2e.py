@@ -123,8 +123,9 @@ class Program:
             self.process.wait()
 
 
-# Waits for the program last three times as long in a sanitizer build.
-TIME_SCALE = 3.0 if sanitized(build_dir()) else 1.0
+# Whether this run's build is a sanitizer build; waits for its programs last three times as long.
+SANITIZED = sanitized(build_dir())
+TIME_SCALE = 3.0 if SANITIZED else 1.0
 
 
 def wait_for(predicate, timeout, interval=0.25):

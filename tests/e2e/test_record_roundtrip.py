@@ -14,7 +14,7 @@ import subprocess
 import tempfile
 import time
 
-from tavorin_e2e import build_dir, fail, sanitized
+from tavorin_e2e import SANITIZED, build_dir, fail
 
 CAMERAS = 3
 MAX_ROTATION_DEG = 0.2
@@ -181,7 +181,7 @@ def main():
     build = build_dir()
     with tempfile.TemporaryDirectory(prefix="tavorin-record-") as work:
         # A timing check: a sanitizer build renders a few frames a second.
-        if not sanitized(build):
+        if not SANITIZED:
             every_frame_from_the_start(build, work)
         round_trip(build, work)
         stalled_then_ended_by_sigterm(build, work)

@@ -40,7 +40,7 @@ class LiveRegistrationInProgram(unittest.TestCase):
 
     # Each camera's two frames around a reference capture must come within 50 ms of each other,
     # which a sanitizer build's frames, a second or more apart, never do.
-    @unittest.skipIf(e2e.sanitized(BUILD), "frames too far apart in a sanitizer build")
+    @unittest.skipIf(e2e.SANITIZED, "frames too far apart in a sanitizer build")
     def test_unsynchronised_cameras_converge_to_the_ground_truth(self):
         self.start("standalone")
         self.register_and_compare()
