@@ -2,7 +2,12 @@
 
 #include "base/NonCopyable.h"
 
+namespace tavorin {
+class FrameChunkEncoder;
+}
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,4 +31,5 @@ private:
     std::int64_t colour = -1;
     std::int64_t parameters = -1;
     int width, height, frames, parameterCount;
+    std::unique_ptr<tavorin::FrameChunkEncoder> encoder;
 };

@@ -1,9 +1,9 @@
 #include "acquisition/recording/HDF5RecordingWriter.h"
 
+#include "acquisition/recording/FrameChunkEncoder.h"
 #include "acquisition/recording/RecordingDataSets.h"
 
 #include <hdf5.h>
-#include <libdeflate.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,14 +27,6 @@ constexpr int kBgraChannels = 4;
 bool fileExists(const std::string& path)
 {
     return access(path.c_str(), F_OK) == 0;
-}
-
-// HDF5's shuffle filter: the first bytes of every value, then the second bytes.
-void shuffleBytes(const std::uint8_t* values, std::size_t count, std::size_t elementBytes, std::uint8_t* out)
-{
-    for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t b = 0; b < elementBytes; ++b)
-            out[b * count + i] = values[i * elementBytes + b];
 }
 
 // Flushes the file's bytes to the disk; false when that fails.
@@ -89,8 +81,8 @@ struct HDF5RecordingWriter::FrameSet {
 };
 
 HDF5RecordingWriter::HDF5RecordingWriter(int depthLevel, int colorLevel)
-    : depthCompressor(libdeflate_alloc_compressor(depthLevel)),
-      colorCompressor(libdeflate_alloc_compressor(colorLevel))
+    : depthEncoder(std::make_unique<FrameChunkEncoder>(depthLevel)),
+      colorEncoder(std::make_unique<FrameChunkEncoder>(colorLevel))
 {
 }
 
@@ -98,15 +90,13 @@ HDF5RecordingWriter::~HDF5RecordingWriter()
 {
     if (file >= 0)
         cutBackAndClose();
-    libdeflate_free_compressor(depthCompressor);
-    libdeflate_free_compressor(colorCompressor);
 }
 
 bool HDF5RecordingWriter::create(const std::string& path, const Layout& layout_)
 {
     layout = layout_;
     finalPath = path;
-    if (!depthCompressor || !colorCompressor)
+    if (!depthEncoder->valid() || !colorEncoder->valid())
         return fail("no compressor for the chosen deflate levels");
     if (layout.width <= 0 || layout.height <= 0)
         return fail("no image size");
@@ -187,8 +177,8 @@ bool HDF5RecordingWriter::append(const std::uint16_t* depthMm, const std::uint8_
         return fail("the disk is full (or the file size limit reached) after " + std::to_string(frame) + " frames");
     if (!extendTo(frame + 1))
         return fail("cannot extend " + temporaryPath());
-    const bool written = writeFrameChunk(*depth, depthMm, sizeof(std::uint16_t), depthCompressor)
-        && (!color || writeFrameChunk(*color, bgra, 1, colorCompressor))
+    const bool written = writeFrameChunk(*depth, depthMm, sizeof(std::uint16_t), depthEncoder.get())
+        && (!color || writeFrameChunk(*color, bgra, 1, colorEncoder.get()))
         && writeFrameChunk(*parameters, layout.cameraParameters.data(), sizeof(float), nullptr)
         && writeFrameChunk(*timestamps, &timestampSeconds, sizeof(double), nullptr);
     if (!written)
@@ -205,9 +195,9 @@ bool HDF5RecordingWriter::roomForFrame() const
 {
     constexpr std::uint64_t kClosingMargin = 1 << 20;
     const std::size_t pixels = static_cast<std::size_t>(layout.width) * layout.height;
-    std::uint64_t largestFrame = libdeflate_zlib_compress_bound(depthCompressor, pixels * sizeof(std::uint16_t));
+    std::uint64_t largestFrame = depthEncoder->bound(pixels * sizeof(std::uint16_t));
     if (color)
-        largestFrame += libdeflate_zlib_compress_bound(colorCompressor, pixels * kBgraChannels);
+        largestFrame += colorEncoder->bound(pixels * kBgraChannels);
     hsize_t fileSize = 0;
     H5Fget_filesize(file, &fileSize);
     return roomToGrow(temporaryPath(), fileSize) >= largestFrame + kClosingMargin;
@@ -228,7 +218,7 @@ bool HDF5RecordingWriter::extendTo(std::uint64_t frames)
 // The chunk of the newest frame, compressed when the set is: through `compressor`, after the
 // byte shuffle for values wider than a byte.
 bool HDF5RecordingWriter::writeFrameChunk(FrameSet& set, const void* values, std::size_t elementBytes,
-                                          libdeflate_compressor* compressor)
+                                          FrameChunkEncoder* encoder)
 {
     std::size_t bytes = elementBytes;
     for (std::size_t axis = 0; axis < set.dims.size(); ++axis)
@@ -238,17 +228,10 @@ bool HDF5RecordingWriter::writeFrameChunk(FrameSet& set, const void* values, std
     const void* chunk = values;
     std::size_t chunkBytes = bytes;
     if (set.filtered) {
-        const auto* raw = static_cast<const std::uint8_t*>(values);
-        if (elementBytes > 1) {
-            shuffled.resize(bytes);
-            shuffleBytes(raw, bytes / elementBytes, elementBytes, shuffled.data());
-            raw = shuffled.data();
-        }
-        compressed.resize(libdeflate_zlib_compress_bound(compressor, bytes));
-        chunkBytes = libdeflate_zlib_compress(compressor, raw, bytes, compressed.data(), compressed.size());
-        if (chunkBytes == 0)
+        if (!encoder->encode(values, bytes, elementBytes, true))
             return false;
-        chunk = compressed.data();
+        chunk = encoder->data();
+        chunkBytes = encoder->size();
     }
     constexpr std::uint32_t kAllFiltersApplied = 0;
     if (H5Dwrite_chunk(set.set, H5P_DEFAULT, kAllFiltersApplied, offset.data(), chunkBytes, chunk) < 0)

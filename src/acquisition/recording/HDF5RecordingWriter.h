@@ -7,18 +7,19 @@
 #include <string>
 #include <vector>
 
-struct libdeflate_compressor;
-
 namespace tavorin {
+
+class FrameChunkEncoder;
 
 // Writes one recording in the layout the playback reads: depth (unsigned 16-bit millimetres),
 // per-frame camera parameters, timestamps (seconds), optional B, G, R, A colour, the raw
-// calibration and a network camera's ROS namespace and frame id (each NUL-terminated text). The frame data sets grow by one frame per append and hold one
-// frame per chunk, compressed here (byte shuffle for 16-bit values, then deflate) and written
-// straight into the file. The file is written under `path` + ".part" and renamed to `path` by
-// finish(): a recording that ended early (a write failed, the disk is full) is cut back to its
-// last complete frame, so what is at `path` always plays; a frame is written only while the disk
-// (and the process's file size limit) leaves room to close the file after it. One thread at a time.
+// calibration and a network camera's ROS namespace and frame id (each NUL-terminated text). The
+// frame data sets grow by one frame per append and hold one frame per chunk, compressed here
+// (FrameChunkEncoder: byte shuffle for 16-bit values, then deflate) and written straight into the
+// file. The file is written under `path` + ".part" and renamed to `path` by finish(): a recording
+// that ended early (a write failed, the disk is full) is cut back to its last complete frame, so
+// what is at `path` always plays; a frame is written only while the disk (and the process's file
+// size limit) leaves room to close the file after it. One thread at a time.
 class HDF5RecordingWriter : NonCopyable {
 public:
     struct Layout {
@@ -60,7 +61,7 @@ private:
     bool writeText(const char* setName, const std::string& text);
     bool roomForFrame() const;
     bool extendTo(std::uint64_t frames);
-    bool writeFrameChunk(FrameSet& set, const void* values, std::size_t elementBytes, libdeflate_compressor* level);
+    bool writeFrameChunk(FrameSet& set, const void* values, std::size_t elementBytes, FrameChunkEncoder* encoder);
     bool fail(const std::string& reason);
     bool cutBackAndClose();
     void discard();
@@ -70,10 +71,7 @@ private:
     std::string failure;
     std::int64_t file = -1;
     std::unique_ptr<FrameSet> depth, color, parameters, timestamps;
-    libdeflate_compressor* depthCompressor = nullptr;
-    libdeflate_compressor* colorCompressor = nullptr;
-    std::vector<std::uint8_t> shuffled;
-    std::vector<std::uint8_t> compressed;
+    std::unique_ptr<FrameChunkEncoder> depthEncoder, colorEncoder;
     std::uint64_t committedFrames = 0;
     std::uint64_t compressedBytes = 0;
     bool failed = false;
