@@ -177,8 +177,7 @@ void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int 
             camera.view->setMoving({sample_scene::walkingPerson(seconds - *events.changedAt)});
         }
         const PlatePose plate = events.plate ? layout.plateAt(seconds, platePeriod) : hiddenPlate();
-        camera.view->renderDepth(plate, rng, depth.data());
-        camera.view->renderColor(plate, bgra.data());
+        camera.view->renderDepthAndColor(plate, rng, depth.data(), bgra.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
         timestamps.push_back(kStartTimestamp + seconds + clockOffsetSeconds);
     }

@@ -69,6 +69,7 @@ void SampleView::castBackground()
     backgroundBgr.assign(pixels, {0, 0, 0});
     backgroundCos.assign(pixels, 1.0f);
     backgroundBgra.clear();
+    depthsDirty = surfacesDirty = true;
     for (std::size_t k = 0; k < pixels; ++k) {
         if (std::isnan(directions[k].x()))
             continue;
@@ -163,11 +164,34 @@ SampleView::PlateSpan SampleView::plateSpan(const Eigen::Vector3f& toCentre) con
 }
 
 // Fills frameT and frameBgr; the span gets the pixels the plate covers.
+void SampleView::restoreBackground()
+{
+    if (depthsDirty || frameT.size() != backgroundT.size())
+        frameT = backgroundT;
+    if (surfacesDirty || frameBgr.size() != backgroundBgr.size() || frameCos.size() != backgroundCos.size()) {
+        frameBgr = backgroundBgr;
+        frameCos = backgroundCos;
+    }
+    // A colour image of a 1280 x 720 view copied its three arrays whole every frame, most of its time.
+    const auto restoreSpan = [this](auto& frame, const auto& background) {
+        for (int r = dirtySpan.rowBegin; r < dirtySpan.rowEnd; ++r) {
+            const std::size_t begin = static_cast<std::size_t>(r) * columns + dirtySpan.columnBegin;
+            const std::size_t end = begin + (dirtySpan.columnEnd - dirtySpan.columnBegin);
+            std::copy(background.begin() + begin, background.begin() + end, frame.begin() + begin);
+        }
+    };
+    if (!depthsDirty)
+        restoreSpan(frameT, backgroundT);
+    if (!surfacesDirty) {
+        restoreSpan(frameBgr, backgroundBgr);
+        restoreSpan(frameCos, backgroundCos);
+    }
+}
+
 void SampleView::renderPlate(const PlatePose& plate)
 {
-    frameT = backgroundT;
-    frameBgr = backgroundBgr;
-    frameCos = backgroundCos;
+    restoreBackground();
+    depthsDirty = surfacesDirty = !movingBoxes.empty();
     castMoving();
     const Eigen::Vector3f toCentre = (plate.centre - origin).cast<float>();
     const float distanceSquared = toCentre.squaredNorm();
@@ -193,11 +217,27 @@ void SampleView::renderPlate(const PlatePose& plate)
             span.columnBegin = std::min(span.columnBegin, c);
             span.columnEnd = std::max(span.columnEnd, c + 1);
         }
+    dirtySpan = span;
 }
 
 void SampleView::renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm)
 {
     renderPlate(plate);
+    depthFromFrame(rng, depthMm);
+}
+
+// The colour comes from frameBgr and the span, which the depth leaves as renderPlate cast them.
+void SampleView::renderDepthAndColor(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm,
+                                     std::uint8_t* bgra)
+{
+    renderPlate(plate);
+    depthFromFrame(rng, depthMm);
+    colorFromFrame(bgra);
+}
+
+void SampleView::depthFromFrame(std::mt19937& rng, std::uint16_t* depthMm)
+{
+    depthsDirty = true; // measured in place
     if (artefacts) {
         artefacts->startFrame(rng);
         measureWithArtefacts();
@@ -329,8 +369,14 @@ void SampleView::addNoise(std::mt19937& rng, std::uint16_t* depthMm) const
     }
 }
 
-// The room's colours are copied whole; only the plate's span is converted pixel by pixel.
 void SampleView::renderColor(const PlatePose& plate, std::uint8_t* bgra)
+{
+    renderPlate(plate);
+    colorFromFrame(bgra);
+}
+
+// The room's colours are copied whole; only the plate's span is converted pixel by pixel.
+void SampleView::colorFromFrame(std::uint8_t* bgra)
 {
     if (backgroundBgra.empty()) {
         backgroundBgra.resize(backgroundBgr.size() * 4);
@@ -339,7 +385,6 @@ void SampleView::renderColor(const PlatePose& plate, std::uint8_t* bgra)
             backgroundBgra[4 * k + 3] = 255;
         }
     }
-    renderPlate(plate);
     std::memcpy(bgra, backgroundBgra.data(), backgroundBgra.size());
     for (int r = span.rowBegin; r < span.rowEnd; ++r)
         for (int c = span.columnBegin; c < span.columnEnd; ++c) {

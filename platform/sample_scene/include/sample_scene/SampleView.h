@@ -34,6 +34,9 @@ public:
     void renderDepth(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm);
     // The colour image, B, G, R, A (255).
     void renderColor(const PlatePose& plate, std::uint8_t* bgra);
+    // Both, as renderDepth and renderColor give them, of a view whose colour is seen through the
+    // depth camera's own pixels: the scene is cast once for the two.
+    void renderDepthAndColor(const PlatePose& plate, std::mt19937& rng, std::uint16_t* depthMm, std::uint8_t* bgra);
 
     // The sensor's systematic range error and its random faults, in every depth image from now on;
     // colour images show neither.
@@ -69,6 +72,8 @@ private:
     PlateSpan plateSpan(const Eigen::Vector3f& toCentre) const;
     // Distance along each ray (ray parameter, metres) and colour of the nearest surface.
     void renderPlate(const PlatePose& plate);
+    // The frame's arrays back to the background where they differ from it.
+    void restoreBackground();
     // Turn frameT from ray parameters (metres) into the depths the sensor reports (millimetres).
     void measure();
     void measureWithArtefacts();
@@ -77,6 +82,9 @@ private:
     void dropMixedPixels();
     void mixPixelsAtSteps();
     void addNoise(std::mt19937& rng, std::uint16_t* depthMm) const;
+    // The depth image and the colour image of the frame that renderPlate cast.
+    void depthFromFrame(std::mt19937& rng, std::uint16_t* depthMm);
+    void colorFromFrame(std::uint8_t* bgra);
 
     int columns;
     int rows;
@@ -93,6 +101,12 @@ private:
     std::vector<StepPixel> steps;            // of the frame being rendered
     std::vector<float> noiseMm;              // drawn once, read from a random start every frame
     PlateSpan span;
+    // What of the frame's arrays differs from the background: all of frameT after a depth image
+    // (it then holds millimetres), all three after moving boxes were cast or the background
+    // changed, and otherwise only the last plate's span. renderPlate restores no more than that.
+    bool depthsDirty = true;
+    bool surfacesDirty = true;
+    PlateSpan dirtySpan;
     float stepAngle = 0.0f;
     DepthError depthError;
     std::unique_ptr<DepthArtefacts> artefacts; // null: none
