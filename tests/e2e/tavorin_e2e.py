@@ -78,7 +78,9 @@ class Display:
         self.server.wait(timeout=10)
 
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
+        # -quality 1: a PNG stored without compression, written in a quarter of the time; the tests
+        # take many while they wait for the window, beside other tests.
+        subprocess.run(["import", "-window", "root", "-quality", "1", path], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def pixels(self, path, x, y, width, height):
