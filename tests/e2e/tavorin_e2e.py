@@ -286,10 +286,10 @@ def store_sample_calibration(build, folder, scene, seconds=4):
 
 def two_computer_scene(build, work, seconds):
     """A sample scene of `seconds`, its three cameras split over two folders as over two computers
-    (two and one): the scene's folder and the two."""
+    (two and one): the scene's folder and the two. Depth only: the nodes publish nothing else."""
     everything = os.path.join(work, "scene")
-    subprocess.run([os.path.join(build, "tavorin-samples"), "--out", everything, "--seconds", str(seconds)],
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([os.path.join(build, "tavorin-samples"), "--out", everything, "--seconds", str(seconds),
+                    "--depth-only"], check=True, stdout=subprocess.DEVNULL)
     recordings = sorted(glob.glob(os.path.join(everything, "kinect_*.h5")))
     folders = [os.path.join(work, "pc_a"), os.path.join(work, "pc_b")]
     for folder, share in zip(folders, (recordings[:2], recordings[2:])):

@@ -60,7 +60,7 @@ void writeWhole(hid_t file, const char* name, hid_t type, std::vector<hsize_t> d
 } // namespace
 
 SampleRecordingFile::SampleRecordingFile(const std::string& path, int width_, int height_, int frames_,
-                                         int parameterCount_)
+                                         int parameterCount_, bool withColour)
     : width(width_), height(height_), frames(frames_), parameterCount(parameterCount_),
       encoder(std::make_unique<tavorin::FrameChunkEncoder>(kDeflateLevel))
 {
@@ -74,7 +74,8 @@ SampleRecordingFile::SampleRecordingFile(const std::string& path, int width_, in
     const hsize_t f = static_cast<hsize_t>(frames);
     const hsize_t n = static_cast<hsize_t>(parameterCount);
     depth = createFrameDataSet(file, recording::kDepthSet, H5T_STD_U16LE, {h, w, f}, {h, w, 1});
-    colour = createFrameDataSet(file, recording::kColourSet, H5T_STD_U8LE, {h, w, 4, f}, {h, w, 4, 1});
+    if (withColour)
+        colour = createFrameDataSet(file, recording::kColourSet, H5T_STD_U8LE, {h, w, 4, f}, {h, w, 4, 1});
     parameters = createFrameDataSet(file, recording::kParameterSet, H5T_IEEE_F32LE, {f, n}, {1, n});
 }
 
@@ -93,7 +94,8 @@ void SampleRecordingFile::writeFrame(int frame, const std::uint16_t* depthMm, co
     const hsize_t i = static_cast<hsize_t>(frame);
     const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     writeChunk(depth, *encoder, {0, 0, i}, depthMm, pixels * sizeof(std::uint16_t), sizeof(std::uint16_t));
-    writeChunk(colour, *encoder, {0, 0, 0, i}, bgra, pixels * 4, 1);
+    if (colour >= 0)
+        writeChunk(colour, *encoder, {0, 0, 0, i}, bgra, pixels * 4, 1);
     writeSlab(parameters, H5T_NATIVE_FLOAT, {i, 0}, {1, static_cast<hsize_t>(parameterCount)}, frameParameters);
 }
 

@@ -12,7 +12,8 @@
 // with a real sensor's random faults. For the moved-camera check: with --room furnished the room
 // holds walls and furniture; with --no-plate no plate is carried through it; with --changed-room S
 // the operating table is pushed aside and a person walks through from S seconds on; with --knock a
-// camera is turned, shifted, or its range changed, from a given time on.
+// camera is turned, shifted, or its range changed, from a given time on. With --depth-only the
+// recordings hold no colour, as those of network cameras, which carry depth alone.
 #include "SampleRecordingFile.h"
 
 #include "acquisition/model/PinholeParameters.h"
@@ -148,10 +149,10 @@ double captureSeconds(int frame, double offsetSeconds)
 // far ahead of the true time its stamps are.
 void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int index, const std::string& path,
                     const std::vector<int>& slots, double platePeriod, double offsetSeconds, double clockOffsetSeconds,
-                    const SceneEvents& events)
+                    const SceneEvents& events, bool colour)
 {
     const int frames = static_cast<int>(slots.size());
-    SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount);
+    SampleRecordingFile file(path, kWidth, kHeight, frames, kParameterCount, colour);
     if (!file.ok())
         return;
     file.writeRawCalibration(camera.blob, sample_scene::blobWithNul(index));
@@ -177,7 +178,10 @@ void writeRecording(const SampleLayout& layout, const SampleCamera& camera, int 
             camera.view->setMoving({sample_scene::walkingPerson(seconds - *events.changedAt)});
         }
         const PlatePose plate = events.plate ? layout.plateAt(seconds, platePeriod) : hiddenPlate();
-        camera.view->renderDepthAndColor(plate, rng, depth.data(), bgra.data());
+        if (colour)
+            camera.view->renderDepthAndColor(plate, rng, depth.data(), bgra.data());
+        else
+            camera.view->renderDepth(plate, rng, depth.data());
         file.writeFrame(k, depth.data(), bgra.data(), parameters.data());
         timestamps.push_back(kStartTimestamp + seconds + clockOffsetSeconds);
     }
@@ -235,6 +239,7 @@ struct Options {
     std::vector<double> depthOffsetsMm;
     std::vector<double> depthScalePercents;
     bool depthArtefacts = false;
+    bool depthOnly = false;
     int dropPercent = 0;
     std::optional<double> platePeriod; // seconds of one pass of the plate's path; the recording's length
     SceneEvents events;
@@ -373,6 +378,8 @@ bool parseOptions(int argc, char** argv, Options& options)
             options.events.changedAt = at[0];
         } else if (arg == "--knock" && i + 1 < argc) {
             knockTexts.push_back(argv[++i]);
+        } else if (arg == "--depth-only") {
+            options.depthOnly = true;
         } else
             return false;
     }
@@ -417,7 +424,7 @@ int main(int argc, char** argv)
                      "[--no-plate] [--changed-room S (from S seconds on the table is pushed aside, a person walks)] "
                      "[--knock CAMERA,S,turn|shift|range,AMOUNT (from S seconds on the camera is turned by AMOUNT "
                      "degrees about a skewed axis through its centre, shifted by AMOUNT mm, or measures AMOUNT mm "
-                     "longer; repeatable)]");
+                     "longer; repeatable)] [--depth-only (no colour in the recordings)]");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -462,7 +469,7 @@ int main(int argc, char** argv)
                 cameras[i].view->simulateArtefacts();
             const std::string path = options.folder + "/kinect_" + cameras[i].serial + ".h5";
             writeRecording(layout, cameras[i], index, path, slots[i], platePeriod, offsetsSeconds[i],
-                           clockOffsetsSeconds[i], options.events);
+                           clockOffsetsSeconds[i], options.events, !options.depthOnly);
         });
     for (std::thread& worker : workers)
         worker.join();
