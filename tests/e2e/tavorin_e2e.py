@@ -275,8 +275,10 @@ def run_tool(arguments, folder, expected_rc=0):
 def store_sample_calibration(build, folder, scene, seconds=4):
     """Records the sample scene of `scene` (tavorin-samples arguments) with the plate into
     folder/cal/OP1 and stores its calibration there with tavorin-calibrate --store: each camera's
-    matrix and the reference of its still view under folder/config/cameras/hdf5/a. The serials."""
-    run_tool([os.path.join(build, "tavorin-samples"), "--out", "cal/OP1", "--seconds", str(seconds)] + scene, folder)
+    matrix and the reference of its still view under folder/config/cameras/hdf5/a. The serials. Depth
+    only: neither the calibrator nor the check reads colour."""
+    run_tool([os.path.join(build, "tavorin-samples"), "--out", "cal/OP1", "--seconds", str(seconds), "--depth-only"]
+             + scene, folder)
     recordings = sorted(glob.glob(os.path.join(folder, "cal/OP1/kinect_*.h5")))
     stored = run_tool([os.path.join(build, "tavorin-calibrate"), "--store"] + recordings, folder)
     if stored.count("Stored still view reference to ") != len(recordings):

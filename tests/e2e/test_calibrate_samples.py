@@ -116,7 +116,8 @@ def check_refusals(build_dir, calibrate, recordings):
                 fail("%s: exit %d, %s" % (name, run.returncode, run.stderr[-500:]))
         # Stepping ends with the shortest recording, not with the first one's last frame.
         short = os.path.join(folder, "short")
-        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", short, "--seconds", "1"], check=True,
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", short, "--seconds", "1", "--depth-only"],
+                       check=True,
                        stdout=subprocess.DEVNULL)
         others = sorted(glob.glob(os.path.join(short, "kinect_*.h5")))
         run = subprocess.run([calibrate, first] + [o for o in others if os.path.basename(o) != os.path.basename(first)],
@@ -131,7 +132,8 @@ def check_one_frame_not_trusted(build_dir, calibrate):
     none is printed as calibrated, --store stores nothing and the exit code says so."""
     with tempfile.TemporaryDirectory() as folder:
         scene = os.path.join(folder, "OP1")
-        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", scene, "--seconds", "0.03"], check=True,
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", scene, "--seconds", "0.03", "--depth-only"],
+                       check=True,
                        stdout=subprocess.DEVNULL)
         for sub in ("a", "b", "c", "velto", "default"):
             os.makedirs(os.path.join(folder, "config", "cameras", "hdf5", sub))
@@ -144,10 +146,12 @@ def check_one_frame_not_trusted(build_dir, calibrate):
 
 
 def check_generated_scene(build_dir, calibrate, title, sample_options, min_resolved_share=None):
-    """Samples written with the options calibrate within the bounds."""
+    """Samples written with the options calibrate within the bounds. The scenes this test makes
+    leave the colour out (--depth-only): the calibrator never reads it."""
     with tempfile.TemporaryDirectory() as folder:
         print(title)
-        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", folder, *sample_options], check=True,
+        subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", folder, *sample_options, "--depth-only"],
+                       check=True,
                        stdout=subprocess.DEVNULL)
         truth = os.path.join(folder, "ground_truth.json")
         check_accuracy(calibrate, truth, recordings_in_truth_order(truth), min_resolved_share)
@@ -182,7 +186,8 @@ def check_five_camera_row(build_dir, calibrate):
         scene = os.path.join(folder, "OP1")
         subprocess.run([os.path.join(build_dir, "tavorin-samples"), "--out", scene, "--cameras", "5", "--layout", "row",
                         "--seconds", "16", "--depth-offsets", "4,-6,2.5,-3,5.5", "--depth-scales",
-                        "0.08,-0.1,0.05,0.1,-0.06", "--depth-artefacts"], check=True, stdout=subprocess.DEVNULL)
+                        "0.08,-0.1,0.05,0.1,-0.06", "--depth-artefacts", "--depth-only"], check=True,
+                       stdout=subprocess.DEVNULL)
         truth = os.path.join(scene, "ground_truth.json")
         # Stored twice in a row, in a working directory of its own: the second run works on what
         # the sensors measured (the stored corrections put back), so it finds and stores the whole

@@ -77,7 +77,7 @@ def main():
         store_sample_calibration(build, folder, scene)
         run([samples, "--out", "later/OP1", "--seconds", "2", "--no-plate", "--changed-room", "0",
              "--knock", "1,0.5,turn,%g" % TURN_DEG, "--knock", "2,0.5,shift,%g" % SHIFT_MM,
-             "--knock", "3,0.5,range,%g" % RANGE_MM] + scene, folder, 0)
+             "--knock", "3,0.5,range,%g" % RANGE_MM, "--depth-only"] + scene, folder, 0)
         with open(os.path.join(folder, "later/OP1/ground_truth.json")) as f:
             truth = json.load(f)["cameras"]
         later = [os.path.join(folder, "later/OP1/kinect_%s.h5" % c["serial"]) for c in truth]
