@@ -9,6 +9,8 @@
 #include "sample_scene/SampleCameraCeiling.h"
 #include "sample_scene/SampleView.h"
 
+#include "PinholeRays.h"
+
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
@@ -45,17 +47,6 @@ struct Later {
 void PrintTo(const Later& later, std::ostream* out)
 {
     *out << later.name;
-}
-
-std::vector<float> pinholeRays()
-{
-    std::vector<float> rays(std::size_t(kWidth) * kHeight * 2);
-    for (int v = 0; v < kHeight; ++v)
-        for (int u = 0; u < kWidth; ++u) {
-            rays[2 * (std::size_t(v) * kWidth + u)] = static_cast<float>((u + 0.5 - kWidth / 2.0) / kFocal);
-            rays[2 * (std::size_t(v) * kWidth + u) + 1] = static_cast<float>((v + 0.5 - kHeight / 2.0) / kFocal);
-        }
-    return rays;
 }
 
 PlatePose plateOutOfSight()
@@ -103,7 +94,7 @@ class DriftCheck : public ::testing::TestWithParam<Later> {};
 TEST_P(DriftCheck, FindsHowTheCameraMoved)
 {
     const Later& later = GetParam();
-    const std::vector<float> rays = pinholeRays();
+    const std::vector<float> rays = pinholeRays(kWidth, kHeight, kFocal);
     const sample_scene::CameraPose pose = sample_scene::ceilingCameraPose(1, 4);
     sample_scene::SampleView view(pose, kWidth, kHeight, rays);
     view.simulateArtefacts();

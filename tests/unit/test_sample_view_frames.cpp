@@ -5,6 +5,8 @@
 #include "sample_scene/SampleFurniture.h"
 #include "sample_scene/SampleView.h"
 
+#include "PinholeRays.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,17 +19,6 @@ constexpr int kWidth = 160;
 constexpr int kHeight = 144;
 constexpr double kFocal = 126.0; // pixels: the sensor's 75 x 65 degrees at a quarter of its resolution
 constexpr double kPlatePeriod = 4.0;
-
-std::vector<float> pinholeRays()
-{
-    std::vector<float> rays(std::size_t(kWidth) * kHeight * 2);
-    for (int v = 0; v < kHeight; ++v)
-        for (int u = 0; u < kWidth; ++u) {
-            rays[2 * (std::size_t(v) * kWidth + u)] = static_cast<float>((u + 0.5 - kWidth / 2.0) / kFocal);
-            rays[2 * (std::size_t(v) * kWidth + u) + 1] = static_cast<float>((v + 0.5 - kHeight / 2.0) / kFocal);
-        }
-    return rays;
-}
 
 struct Frame {
     double plateSeconds; // negative: the plate out of sight
@@ -89,7 +80,7 @@ sample_scene::SampleView furnishedView(const std::vector<float>& rays, bool arte
 
 TEST(SampleViewFrames, EachFrameIsAsIfItWereTheFirst)
 {
-    const std::vector<float> rays = pinholeRays();
+    const std::vector<float> rays = pinholeRays(kWidth, kHeight, kFocal);
     // The plate moving, gone, back; a person walking through; the camera knocked and put back.
     const std::vector<Frame> frames = {{0.0, false, false},  {0.5, false, false}, {-1.0, false, false},
                                        {1.0, true, false},   {1.2, false, false}, {1.4, false, true},
