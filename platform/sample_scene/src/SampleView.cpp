@@ -163,7 +163,6 @@ SampleView::PlateSpan SampleView::plateSpan(const Eigen::Vector3f& toCentre) con
     return found;
 }
 
-// Fills frameT and frameBgr; the span gets the pixels the plate covers.
 void SampleView::restoreBackground()
 {
     if (depthsDirty || frameT.size() != backgroundT.size())
@@ -188,6 +187,7 @@ void SampleView::restoreBackground()
     }
 }
 
+// Fills frameT, frameBgr and frameCos; the span gets the pixels the plate covers.
 void SampleView::renderPlate(const PlatePose& plate)
 {
     restoreBackground();
