@@ -44,7 +44,7 @@ void writeChunk(hid_t set, tavorin::FrameChunkEncoder& encoder, std::vector<hsiz
                 std::size_t bytes, std::size_t elementBytes)
 {
     constexpr std::uint32_t kAllFiltersApplied = 0;
-    if (encoder.encode(values, bytes, elementBytes, true))
+    if (encoder.encode(values, bytes, elementBytes))
         H5Dwrite_chunk(set, H5P_DEFAULT, kAllFiltersApplied, offset.data(), encoder.size(), encoder.data());
 }
 

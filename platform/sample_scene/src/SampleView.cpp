@@ -165,9 +165,9 @@ SampleView::PlateSpan SampleView::plateSpan(const Eigen::Vector3f& toCentre) con
 
 void SampleView::restoreBackground()
 {
-    if (depthsDirty || frameT.size() != backgroundT.size())
+    if (depthsDirty)
         frameT = backgroundT;
-    if (surfacesDirty || frameBgr.size() != backgroundBgr.size() || frameCos.size() != backgroundCos.size()) {
+    if (surfacesDirty) {
         frameBgr = backgroundBgr;
         frameCos = backgroundCos;
     }

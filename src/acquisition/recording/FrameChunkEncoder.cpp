@@ -28,18 +28,18 @@ std::size_t FrameChunkEncoder::bound(std::size_t bytes) const
     return libdeflate_zlib_compress_bound(compressor, bytes);
 }
 
-bool FrameChunkEncoder::encode(const void* values, std::size_t bytes, std::size_t elementBytes, bool shuffle)
+bool FrameChunkEncoder::encode(const void* values, std::size_t bytes, std::size_t elementBytes)
 {
     chunkBytes = 0;
     if (!compressor || elementBytes == 0)
         return false;
     const auto* raw = static_cast<const std::uint8_t*>(values);
-    if (shuffle && elementBytes > 1) {
+    if (elementBytes > 1) {
         shuffled.resize(bytes);
         shuffleBytes(raw, bytes / elementBytes, elementBytes, shuffled.data());
         raw = shuffled.data();
     }
-    compressed.resize(libdeflate_zlib_compress_bound(compressor, bytes));
+    compressed.resize(bound(bytes));
     chunkBytes = libdeflate_zlib_compress(compressor, raw, bytes, compressed.data(), compressed.size());
     return chunkBytes > 0;
 }

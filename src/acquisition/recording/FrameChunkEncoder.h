@@ -22,9 +22,10 @@ public:
 
     // False when libdeflate has no compressor for the level.
     bool valid() const { return compressor != nullptr; }
-    // Encodes `bytes` bytes of values `elementBytes` wide, shuffled first when `shuffle` and the
-    // values are wider than a byte. False when it cannot; the chunk is then empty.
-    bool encode(const void* values, std::size_t bytes, std::size_t elementBytes, bool shuffle);
+    // Encodes `bytes` bytes of values `elementBytes` wide, shuffled first when they are wider than
+    // a byte (as HDF5's shuffle filter, which leaves single bytes as they are). False when it
+    // cannot; the chunk is then empty.
+    bool encode(const void* values, std::size_t bytes, std::size_t elementBytes);
     // The largest chunk that `bytes` bytes of values can encode to.
     std::size_t bound(std::size_t bytes) const;
     // The last encoded chunk; valid until the next encode.

@@ -228,7 +228,7 @@ bool HDF5RecordingWriter::writeFrameChunk(FrameSet& set, const void* values, std
     const void* chunk = values;
     std::size_t chunkBytes = bytes;
     if (set.filtered) {
-        if (!encoder->encode(values, bytes, elementBytes, true))
+        if (!encoder->encode(values, bytes, elementBytes))
             return false;
         chunk = encoder->data();
         chunkBytes = encoder->size();

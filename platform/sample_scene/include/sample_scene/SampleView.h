@@ -103,7 +103,8 @@ private:
     PlateSpan span;
     // What of the frame's arrays differs from the background: all of frameT after a depth image
     // (it then holds millimetres), all three after moving boxes were cast or the background
-    // changed, and otherwise only the last plate's span. renderPlate restores no more than that.
+    // changed (and before the first frame), and otherwise only the last plate's span.
+    // renderPlate restores no more than that.
     bool depthsDirty = true;
     bool surfacesDirty = true;
     PlateSpan dirtySpan;
